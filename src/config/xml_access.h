@@ -1,0 +1,89 @@
+// The thin layer every document is written against: parser settings,
+// loading and writing files, DOM helpers, and text crossing between the
+// library's 8-bit strings (UTF-8 here) and the parser's 16-bit strings.
+//
+// None of the helpers takes ownership of a node. Xerces must be initialised
+// (the download manager does it at load; tests do it in their main).
+#pragma once
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <memory>
+#include <string>
+
+namespace korvo {
+
+// Codes of the loading step; every document band reuses them (config band).
+constexpr int kXmlParserNotCreated = -90;
+constexpr int kXmlOutOfMemory = -84;
+constexpr int kXmlException = -85;
+constexpr int kXmlDomException = -86;
+constexpr int kXmlOtherException = -87;
+constexpr int kNoTextChild = -111;
+
+// The parser the loaders create; it owns the document it produced.
+class ConfigParser final : public xercesc::XercesDOMParser {
+ public:
+  ConfigParser() : XercesDOMParser(nullptr) {}
+};
+
+// A transcoded copy of an 8-bit string for the duration of a DOM call.
+class XmlText final {
+ public:
+  explicit XmlText(const std::string& text);
+  ~XmlText();
+  XmlText(const XmlText&) = delete;
+  XmlText& operator=(const XmlText&) = delete;
+  const XMLCh* get() const { return text_; }
+  operator const XMLCh*() const { return text_; }
+
+ private:
+  XMLCh* text_;
+};
+
+// 16-bit DOM text to an 8-bit string; null gives "".
+std::string NarrowText(const XMLCh* text);
+
+xercesc::DOMElement* AsElement(xercesc::DOMNode* node);
+xercesc::DOMText* AsText(xercesc::DOMNode* node);
+
+// First text child's data into out; -111 (out untouched) when there is none.
+int GetElementText(xercesc::DOMNode* node, std::string& out);
+void GetTagName(xercesc::DOMElement* element, std::string& out);
+// in: attribute name; out: its value ("" when absent).
+void GetAttributeValue(xercesc::DOMElement* element, std::string& name_in_value_out);
+
+// The one descendant element named `name`; null when there are none or
+// several ("appears exactly once" lookups).
+xercesc::DOMElement* FindSingleElement(xercesc::DOMDocument* doc, const std::string& name);
+xercesc::DOMElement* FindSingleElement(xercesc::DOMElement* scope, const std::string& name);
+
+// Parses the file at `path` with the fixed settings. On success (0) `parser`
+// owns the document and `document` points to it. Failure codes: -90, -84 to
+// -87; then parser and document are null.
+int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
+                    xercesc::DOMDocument*& document);
+
+// The "Core" implementation, or null.
+xercesc::DOMImplementation* CoreImplementation();
+
+// A new document whose root element is `root_name`; the caller releases it.
+xercesc::DOMDocument* CreateXmlDocument(xercesc::DOMImplementation* impl,
+                                        const std::string& root_name);
+
+// Serialises `document` pretty-printed into the file at `path`.
+// 0 on success; -1 when the file cannot be written (the file may be partial).
+// Xerces exceptions pass through to the caller's mapping.
+int WriteXmlDocument(xercesc::DOMImplementation* impl, xercesc::DOMNode* document,
+                     const std::string& path);
+
+// Runs `body`, mapping escaping exceptions onto a document band's four codes.
+template <typename Body>
+int GuardXml(Body&& body, int out_of_memory, int xml_exception, int dom_exception,
+             int other_exception);
+
+}  // namespace korvo
+
+#include "config/xml_access_inl.h"

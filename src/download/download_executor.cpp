@@ -1,0 +1,8 @@
+#include "download/download_executor.h"
+
+namespace korvo {
+
+DownloadExecutor::DownloadExecutor(const std::string&) {}
+DownloadExecutor::~DownloadExecutor() = default;
+
+}  // namespace korvo

@@ -1,0 +1,36 @@
+// Helpers every native uses: argument conversion and the guard that keeps
+// C++ exceptions out of the JVM. A native converts its arguments, makes one
+// call on the manager's object and converts the result.
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+
+namespace korvo {
+
+// Modified-UTF-8 bytes of a Java string; a null string counts as "".
+std::string ToNarrowString(JNIEnv* env, jstring text);
+
+// A new Java string from 8-bit text; null when the JVM cannot make one.
+jstring ToJavaString(JNIEnv* env, const std::string& text);
+
+// Runs `body`; any escaping C++ exception gives `failure` instead.
+template <typename Result, typename Body>
+Result Guarded(Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+template <typename Body>
+void GuardedVoid(Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+}  // namespace korvo

@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/sync.h"
+#include "platform/system.h"
+
+namespace korvo {
+namespace {
+
+TEST(EventTest, SignalBeforeWaitIsKeptAndTakenOnce) {
+  Event event;
+  event.Signal();
+  event.Signal();  // collapses with the first
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_FALSE(event.Wait(20));
+}
+
+TEST(EventTest, WaitTimesOutWithoutSignal) {
+  Event event;
+  uint32_t start = TickCount();
+  EXPECT_FALSE(event.Wait(50));
+  EXPECT_GE(TickCount() - start, 45u);
+}
+
+TEST(EventTest, SignalFromAnotherThreadWakesWait) {
+  Event event;
+  std::thread t([&] {
+    SleepMs(20);
+    event.Signal();
+  });
+  EXPECT_TRUE(event.Wait(5000));
+  t.join();
+}
+
+TEST(SystemTest, NamesAndThreadIds) {
+  std::string user;
+  ASSERT_TRUE(UserName(&user));
+  EXPECT_FALSE(user.empty());
+  uint32_t here = CurrentThreadId();
+  uint32_t there = 0;
+  std::thread([&] { there = CurrentThreadId(); }).join();
+  EXPECT_NE(here, there);
+}
+
+}  // namespace
+}  // namespace korvo

@@ -1,0 +1,12 @@
+#include <cstdio>
+
+#include "tools/commands.h"
+
+namespace korvo::tools {
+
+int RunInspect(const std::vector<std::string>&) {
+  std::fprintf(stderr, "korvo: not available yet\n");
+  return 2;
+}
+
+}  // namespace korvo::tools

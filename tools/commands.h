@@ -1,0 +1,16 @@
+// The subcommands of the korvo tool; each returns the process exit status
+// and prints its own one-line errors to standard error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace korvo::tools {
+
+int RunCompress(const std::vector<std::string>& args);
+int RunDecompress(const std::vector<std::string>& args);
+int RunInspect(const std::vector<std::string>& args);
+int RunMatch(const std::vector<std::string>& args);
+int RunBuild(const std::vector<std::string>& args);
+
+}  // namespace korvo::tools
