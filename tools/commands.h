@@ -14,3 +14,11 @@ int RunMatch(const std::vector<std::string>& args);
 int RunBuild(const std::vector<std::string>& args);
 
 }  // namespace korvo::tools
+
+namespace korvo::tools {
+
+// Prints the summary of a key file whose plain XML is at `xml_path`;
+// `shown_name` is the file name the user gave. Returns the exit status.
+int PrintKeyFileSummary(const std::string& xml_path, const std::string& shown_name);
+
+}  // namespace korvo::tools
