@@ -1,0 +1,266 @@
+#include "config/config_document.h"
+
+#include <xercesc/util/Base64.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "config/temp_files.h"
+#include "platform/system.h"
+
+using namespace xercesc;
+
+namespace korvo {
+namespace {
+
+const char kHeader[] = "Header";
+const char kData[] = "Data";
+const char kDevice[] = "Device";
+
+template <typename Body>
+int Guarded(Body&& body) {
+  return GuardXml(std::forward<Body>(body), kConfigOutOfMemory, kConfigXmlException,
+                  kConfigDomException, kConfigOtherException);
+}
+
+// Element number `index` among the descendants of `scope` named `name`.
+DOMElement* NthElement(DOMElement* scope, const char* name, int index) {
+  if (!scope || index < 0) return nullptr;
+  DOMNodeList* list = scope->getElementsByTagName(XmlText(name));
+  if (!list || XMLSize_t(index) >= list->getLength()) return nullptr;
+  return AsElement(list->item(XMLSize_t(index)));
+}
+
+// Decimal text as atoi reads it, but without its overflow behaviour.
+int ToInt(const std::string& text) {
+  errno = 0;
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return int(value);
+}
+
+std::string Attribute(DOMElement* element, const char* name) {
+  std::string value(name);
+  GetAttributeValue(element, value);
+  return value;
+}
+
+// The single text node a Data/Device holds; null when it holds anything
+// else (nothing, a comment, a second text node, an element, ...).
+DOMText* SoleText(DOMElement* device) {
+  if (!device) return nullptr;
+  DOMNode* first = device->getFirstChild();
+  if (!first || first->getNextSibling()) return nullptr;
+  return AsText(first);
+}
+
+struct XmlBytes {
+  XMLByte* bytes = nullptr;
+  ~XmlBytes() {
+    if (bytes) XMLPlatformUtils::fgMemoryManager->deallocate(bytes);
+  }
+};
+
+}  // namespace
+
+std::string ConstraintElementName(int number) {
+  std::string name = "DOWNLOAD_CONSTRAINT";
+  if (number > 1) name += std::to_string(number);
+  return name;
+}
+
+ConfigDocument::ConfigDocument() = default;
+
+ConfigDocument::~ConfigDocument() {
+  // The parser owns the document; releasing it must not throw out of here.
+  Guarded([&] {
+    parser_.reset();
+    return 0;
+  });
+}
+
+int ConfigDocument::Load(const std::string& path) {
+  if (loaded_) return kConfigAlreadyLoaded;
+  const std::string& temp = ProcessTempNames().config;
+  TempFileGuard remove_temp(temp);
+  return Guarded([&]() -> int {
+    if (compressor_.Decompress(path, temp) != 0) return kConfigFileError;
+    std::unique_ptr<ConfigParser> parser;
+    DOMDocument* document = nullptr;
+    int rc = LoadXmlDocument(temp, parser, document);
+    if (rc != 0) return rc;
+    parser_ = std::move(parser);
+    document_ = document;
+    loaded_ = true;
+    return 0;
+  });
+}
+
+int ConfigDocument::Unload() {
+  if (!loaded_) return kConfigUnloadNotLoaded;
+  loaded_ = false;
+  document_ = nullptr;
+  return Guarded([&] {
+    parser_.reset();
+    return 0;
+  });
+}
+
+DOMElement* ConfigDocument::HeaderDevice(int device) const {
+  return NthElement(FindSingleElement(document_, kHeader), kDevice, device);
+}
+
+DOMElement* ConfigDocument::DataDevice(int device) const {
+  return NthElement(FindSingleElement(document_, kData), kDevice, device);
+}
+
+int ConfigDocument::GetDeviceCount(int& count) {
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMElement* header = FindSingleElement(document_, kHeader);
+    if (!header) return kConfigMissing;
+    count = int(header->getElementsByTagName(XmlText(kDevice))->getLength());
+    return 0;
+  });
+}
+
+int ConfigDocument::GetDeviceEntry(int device, const std::string& name, std::string& value) {
+  value.clear();
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMElement* entry = FindSingleElement(HeaderDevice(device), name);
+    if (!entry) return kConfigMissing;
+    return GetElementText(entry, value);
+  });
+}
+
+int ConfigDocument::GetTransparentEntry(int device, int n, std::string& name,
+                                        std::string& value) {
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMElement* dev = HeaderDevice(device);
+    if (!dev) return kConfigMissing;
+    int seen = 0;
+    for (DOMNode* child = dev->getFirstChild(); child; child = child->getNextSibling()) {
+      DOMElement* element = AsElement(child);
+      if (!element || Attribute(element, "transparent") != "true") continue;
+      if (seen++ != n) continue;
+      GetTagName(element, name);
+      return GetElementText(element, value);
+    }
+    return kConfigIndexPastEnd;
+  });
+}
+
+int ConfigDocument::GetLogText(int device, int k, std::string& value) {
+  if (!loaded_) return kConfigUnloadNotLoaded;
+  return Guarded([&]() -> int {
+    DOMElement* dev = HeaderDevice(device);
+    if (!dev) return kConfigMissing;
+    DOMElement* log = NthElement(dev, "Log", k);
+    if (!log) return kConfigIndexPastEnd;
+    return GetElementText(log, value);
+  });
+}
+
+int ConfigDocument::GetConstraint(int device, int number, DownloadConstraint& constraint) {
+  constraint = DownloadConstraint();
+  if (number < kFirstConstraintNumber || number > kLastConstraintNumber)
+    return kConfigBadConstraintNumber;
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMElement* dev = HeaderDevice(device);
+    if (!dev) return kConfigMissing;
+    DOMElement* element = FindSingleElement(dev, ConstraintElementName(number));
+    if (!element) return 0;
+    constraint.present = true;
+    constraint.communicationName = Attribute(element, "communicationName");
+    constraint.operatorText = Attribute(element, "operator");
+    constraint.comparison = Attribute(element, "comparison");
+    int rc = 0;
+    std::string type = Attribute(element, "type");
+    if (type == "method") {
+      constraint.methodKind = kConstraintMethod;
+    } else if (type == "variable") {
+      constraint.methodKind = kConstraintVariable;
+    } else {
+      constraint.methodKind = kConstraintUnknownKind;
+      rc = kConfigMissing;
+    }
+    std::string datatype = Attribute(element, "datatype");
+    if (datatype == "string") {
+      constraint.datatypeKind = kConstraintString;
+    } else if (datatype == "int") {
+      constraint.datatypeKind = kConstraintInteger;
+    } else {
+      constraint.datatypeKind = kConstraintUnknownKind;
+      rc = kConfigMissing;
+    }
+    constraint.index = ToInt(Attribute(element, "index"));
+    constraint.strlen = ToInt(Attribute(element, "strlen"));
+    return rc;
+  });
+}
+
+int ConfigDocument::GetSystemEntry(const std::string& name, std::string& value, bool* legacy) {
+  value.clear();
+  if (legacy) *legacy = false;
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMElement* header = FindSingleElement(document_, kHeader);
+    if (!header) return kConfigMissing;
+    DOMElement* section = FindSingleElement(header, "System2");
+    if (!section) {
+      section = FindSingleElement(header, "System");
+      if (!section) return kConfigMissing;
+      if (legacy) *legacy = true;
+    }
+    DOMElement* entry = FindSingleElement(section, name);
+    if (!entry) return kConfigMissing;
+    return GetElementText(entry, value);
+  });
+}
+
+int ConfigDocument::ExtractData(int device, const std::string& output_path) {
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMText* text = SoleText(DataDevice(device));
+    if (!text) return kConfigMissing;
+    // Text that does not decode is as good as no data: writing it would
+    // hand the device garbage.
+    XMLSize_t size = 0;
+    XmlBytes decoded;
+    decoded.bytes = Base64::decodeToXMLByte(text->getData(), &size,
+                                            XMLPlatformUtils::fgMemoryManager,
+                                            Base64::Conf_RFC2045);
+    if (!decoded.bytes) return kConfigMissing;
+    return WriteOutput(output_path, decoded.bytes, size);
+  });
+}
+
+int ConfigDocument::ExtractText(int device, const std::string& output_path) {
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMText* text = SoleText(DataDevice(device));
+    if (!text) return kConfigMissing;
+    std::string narrow = NarrowText(text->getData());
+    return WriteOutput(output_path, narrow.data(), narrow.size());
+  });
+}
+
+// The output is only created once there is something sound to write, and a
+// file that could not be written completely is removed again.
+int ConfigDocument::WriteOutput(const std::string& output_path, const void* data, size_t size) {
+  std::FILE* file = OpenFileUtf8(output_path, "wb");
+  if (!file) return kConfigFileError;
+  bool written = std::fwrite(data, 1, size, file) == size;
+  bool closed = std::fclose(file) == 0;
+  if (written && closed) return 0;
+  RemoveFile(output_path);
+  return kConfigFileError;
+}
+
+}  // namespace korvo
