@@ -1,0 +1,155 @@
+// Turning device data files into the payloads embedded in a download
+// configuration: Motorola S-records into the BREK block stream (optionally
+// cut to an address range first), S-record or raw files embedded Base64.
+//
+// BREK block stream, all numbers most significant byte first:
+//   0x01, length L (4), load address (4), L data bytes with a check byte
+//   after every 1024th, and a final check byte when L is not a multiple of
+//   1024. A check byte is the two's complement of the 8-bit sum of the
+//   block's length, address and data bytes before it. After the last block
+//   comes 0x01, 00 00 00 00, "BREK", check byte.
+#pragma once
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config/crc32.h"
+
+namespace korvo {
+
+// Result codes (configuration builder band).
+constexpr int kSrecNothingKept = -41;       // range filter kept no line
+constexpr int kSrecFileError = -42;         // a file cannot be opened, read or written
+constexpr int kSrecLineTooLong = -43;       // a line of 1024 or more characters
+constexpr int kSrecConversionFailed = -48;  // S-record data malformed or incomplete
+
+// Lines of this many characters or more (terminators not counted) are refused.
+constexpr size_t kSrecMaxLineLength = 1024;
+
+// Streams S-records from `input` into the block stream on `output`.
+// Records are taken in file order: contiguous records share a block, any
+// other address starts a new one; nothing is sorted, merged or padded.
+class SrecToBrekConverter final {
+ public:
+  // Conversion states.
+  static constexpr int kFinished = 0;
+  static constexpr int kFormatError = 1;   // bad record, bad digit, long line, no end record
+  static constexpr int kRunning = 2;
+  static constexpr int kChecksumError = 3;
+  static constexpr int kOutputError = 4;   // reading the input or writing the output failed
+
+  SrecToBrekConverter();
+  virtual ~SrecToBrekConverter();
+  SrecToBrekConverter(const SrecToBrekConverter&) = delete;
+  SrecToBrekConverter& operator=(const SrecToBrekConverter&) = delete;
+
+  // "llllllll-eeeeeeee": lowest data address and the end of the highest
+  // record (lower-case hex). "ffffffff-00000000" when no data was seen.
+  virtual std::string GetAddressRangeText() const;
+  // The converter reads and writes these from their current positions and
+  // neither owns nor closes them. `output` must be open for update ("w+b"):
+  // block lengths and check bytes are patched after the block's data.
+  virtual void SetStreams(std::FILE* input, std::FILE* output);
+  // 0 when an end record was reached and everything was written, -1
+  // otherwise; State() tells why. Reading stops at the end record.
+  virtual int Convert();
+
+  int State() const { return state_; }
+
+ private:
+  virtual uint8_t ReadHexByte();
+  virtual void FinishBlock();
+  virtual void WriteByte(uint8_t byte);
+  virtual void WriteU32(uint32_t value);
+
+  int NextChar();
+  bool RefillInput();
+  bool SkipToRecord();
+  void ReadDataRecord(int address_bytes);
+  void ReadEndRecord(int address_bytes);
+  void ReadRecordChecksum();
+  void StartBlock(uint32_t address);
+  void WriteCheckByte();
+  bool FlushOutput();
+  bool PatchCheckBytes(uint64_t block_pos, uint64_t length, uint8_t correction);
+
+  std::FILE* input_ = nullptr;
+  std::FILE* output_ = nullptr;
+  int state_ = kRunning;
+  int phase_ = 5;                 // 5 before the first data record, 6 with a block open
+  uint8_t record_sum_ = 0;
+  int remaining_ = 0;             // bytes of the record still to read, checksum included
+  uint32_t record_address_ = 0;
+  uint64_t next_address_ = 0;     // 64 bits: a record may end exactly at 4 GiB
+  uint32_t low_address_ = 0xFFFFFFFF;
+  uint64_t end_address_ = 0;
+  uint64_t block_length_pos_ = 0;  // output offset of the open block's length field
+  uint32_t block_length_ = 0;
+  uint8_t block_sum_ = 0;
+  int until_check_ = 1023;
+
+  // Input buffer and position of the current line (for the length limit).
+  std::vector<char> in_buf_;
+  const char* in_pos_ = nullptr;
+  const char* in_end_ = nullptr;
+  uint64_t in_consumed_ = 0;      // characters before in_buf_
+  uint64_t line_start_ = 0;       // input offset of the current line's first character
+
+  // Output buffer; out_base_ is the output offset of out_buf_[0].
+  std::vector<uint8_t> out_buf_;
+  size_t out_used_ = 0;
+  uint64_t out_base_ = 0;
+  long out_origin_ = 0;           // file position of output offset 0
+};
+
+// IncludeAddr and ExcludeAddr formatted "%08.8X", or empty.
+struct AddressRangeSelection {
+  std::string include;
+  std::string exclude;
+};
+
+// Copies from `source_path` into `output_path` (default: the "SRECTMP"
+// temporary file) the S3 lines from the one whose address text equals
+// `include` up to, not including, the one whose address text equals
+// `exclude`, plus every S0 and S7 line. 0 when a line was written;
+// kSrecNothingKept, kSrecFileError or kSrecLineTooLong otherwise, and then
+// `output_path` is removed.
+int FilterAddressRange(const std::string& source_path, const std::string& include,
+                       const std::string& exclude, const std::string& output_path = "");
+
+// Converts `source_path` (cut to `selection` first when not null) into
+// `brek_path` (default: the "BREKTMP" temporary file), with `filtered_path`
+// (default: "SRECTMP") as the filter's output. On success (0) range_text is
+// the converter's address range. The filtered file is always removed; the
+// block stream is removed on failure and left for the caller to embed (and
+// remove) on success. Codes: -41, -42, -43 from the filter; kSrecFileError
+// when a file cannot be opened, read or written; kSrecConversionFailed.
+int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
+                      const AddressRangeSelection* selection, std::string& range_text,
+                      const std::string& brek_path = "", const std::string& filtered_path = "");
+
+// Adds to `header_device` (the device's Header/Device element) ADDRESS_RANGE
+// (only when range_text is not empty), PROGRAM_MEMORY_SIZE (partial_size
+// when not 0, else the file size) and DATA_TYPE (data_type: "BREK",
+// "BREKBIN" or "SREC"), each with transparent="true", and appends the file's
+// Base64 encoding as one text node to `data_device` (its Data/Device
+// element). Elements are created in `document`. 0, or kSrecFileError when
+// the file cannot be opened or read (then nothing is added). Xerces
+// exceptions and std::bad_alloc pass through to the caller's mapping.
+int EmbedDataFile(xercesc::DOMDocument* document, xercesc::DOMElement* header_device,
+                  xercesc::DOMElement* data_device, const std::string& file_path,
+                  const std::string& data_type, const std::string& range_text,
+                  unsigned long partial_size);
+
+// "FILE" type: PROGRAM_MEMORY_SIZE (file size + 4) and DATA_TYPE "FILE"
+// into `header_device`, and into `data_device` the Base64 encoding of the
+// file's CRC-32 (most significant byte first) followed by the file.
+// Return codes and exceptions as for EmbedDataFile.
+int EmbedRawFile(xercesc::DOMDocument* document, xercesc::DOMElement* header_device,
+                 xercesc::DOMElement* data_device, const std::string& file_path);
+
+}  // namespace korvo
