@@ -1,0 +1,353 @@
+#include "config/project_document.h"
+
+#include "config/temp_files.h"
+#include "platform/system.h"
+
+using namespace xercesc;
+
+namespace korvo {
+namespace {
+
+constexpr char kRootName[] = "download_project";
+constexpr char kFilenameEntry[] = "FirmwarePackageFilename";
+constexpr char kSystemSection[] = "System2";
+constexpr char kLegacySystemSection[] = "System";
+constexpr char kDeviceName[] = "Device";
+constexpr char kConfigurationSection[] = "Configuration";
+constexpr char kConversionSection[] = "Conversion";
+constexpr char kTransparent[] = "transparent";
+
+// Loading shares the XML layer's codes; this band has its own four.
+int ToProjectCode(int load_code) {
+  switch (load_code) {
+    case kXmlParserNotCreated: return kProjectParserNotCreated;
+    case kXmlOutOfMemory: return kProjectOutOfMemory;
+    case kXmlException: return kProjectXmlException;
+    case kXmlDomException: return kProjectDomException;
+    default: return kProjectOtherException;
+  }
+}
+
+DOMNodeList* ElementsNamed(DOMDocument* doc, const std::string& name) {
+  return doc ? doc->getElementsByTagName(XmlText(name)) : nullptr;
+}
+
+void SetTransparent(DOMElement* entry, bool transparent) {
+  if (transparent)
+    entry->setAttribute(XmlText(kTransparent), XmlText("true"));
+  else
+    entry->removeAttribute(XmlText(kTransparent));
+}
+
+}  // namespace
+
+int SetEntryText(DOMElement* element, const std::string& text) {
+  DOMNode* first = element->getFirstChild();
+  if (!first) {
+    element->appendChild(element->getOwnerDocument()->createTextNode(XmlText(text)));
+    return 0;
+  }
+  if (first->getNextSibling()) return kProjectNotFound;
+  DOMText* node = AsText(first);
+  if (!node) return kProjectEntryNotText;
+  node->setData(XmlText(text));
+  return 0;
+}
+
+ProjectDocument::ProjectDocument() : implementation_(CoreImplementation()) {}
+
+ProjectDocument::~ProjectDocument() { Release(); }
+
+int ProjectDocument::CheckUsable() const {
+  if (!open_) return kProjectNotOpen;
+  if (!implementation_) return kProjectNoImplementation;
+  return 0;
+}
+
+template <typename Body>
+int ProjectDocument::Guard(Body&& body) {
+  int rc = CheckUsable();
+  if (rc != 0) return rc;
+  return GuardXml(body, kProjectOutOfMemory, kProjectXmlException, kProjectDomException,
+                  kProjectOtherException);
+}
+
+void ProjectDocument::Release() {
+  if (parser_) {
+    parser_.reset();  // takes its document along
+  } else if (document_) {
+    document_->release();
+  }
+  document_ = nullptr;
+  open_ = false;
+}
+
+int ProjectDocument::OpenProjectDocument(const std::string& path) {
+  if (open_) return kProjectAlreadyOpen;
+  if (!implementation_) return kProjectNoImplementation;
+  bool exists = UniqueFile(OpenFileUtf8(path, "rb")) != nullptr;
+  if (!exists) {
+    return GuardXml(
+        [&]() -> int {
+          DOMDocument* doc = CreateXmlDocument(implementation_, kRootName);
+          if (!doc) return kProjectOtherException;
+          std::unique_ptr<DOMDocument, void (*)(DOMDocument*)> owned(
+              doc, [](DOMDocument* d) { d->release(); });
+          DOMElement* root = doc->getDocumentElement();
+          root->appendChild(doc->createElement(XmlText(kFilenameEntry)));
+          root->appendChild(doc->createElement(XmlText(kSystemSection)));
+          document_ = owned.release();
+          path_ = path;
+          open_ = true;
+          return 0;
+        },
+        kProjectOutOfMemory, kProjectXmlException, kProjectDomException, kProjectOtherException);
+  }
+  std::unique_ptr<ConfigParser> parser;
+  DOMDocument* doc = nullptr;
+  int rc = LoadXmlDocument(path, parser, doc);
+  if (rc != 0) return ToProjectCode(rc);
+  parser_ = std::move(parser);
+  document_ = doc;
+  path_ = path;
+  open_ = true;
+  return 0;
+}
+
+int ProjectDocument::CloseProjectDocument(bool save) {
+  int rc = Guard([&]() -> int {
+    if (!save) return 0;
+    // Written beside the project and renamed over it, so a failed save
+    // cannot leave a half-written project behind.
+    std::string temp = path_ + ".~TMP";
+    TempFileGuard guard(temp);
+    if (WriteXmlDocument(implementation_, document_, temp) != 0) return kProjectXmlException;
+    if (ReplaceFile(temp, path_) != 0) return kProjectXmlException;
+    return 0;
+  });
+  if (rc != 0) return rc;
+  Release();
+  return 0;
+}
+
+DOMElement* ProjectDocument::Root() const {
+  return document_ ? document_->getDocumentElement() : nullptr;
+}
+
+DOMElement* ProjectDocument::Device(int device) const {
+  DOMElement* root = Root();
+  if (!root || device < 0) return nullptr;
+  DOMNodeList* devices = root->getElementsByTagName(XmlText(kDeviceName));
+  if (!devices || XMLSize_t(device) >= devices->getLength()) return nullptr;
+  return AsElement(devices->item(XMLSize_t(device)));
+}
+
+int ProjectDocument::FindSection(int device, const std::string& section,
+                                 DOMElement*& found) const {
+  found = FindSingleElement(Device(device), section);
+  return found ? 0 : kProjectNotFound;
+}
+
+int ProjectDocument::FindEntry(int device, const std::string& section, const std::string& name,
+                               DOMElement*& found) const {
+  DOMElement* scope = nullptr;
+  int rc = FindSection(device, section, scope);
+  if (rc != 0) return rc;
+  found = FindSingleElement(scope, name);
+  return found ? 0 : kProjectNotFound;
+}
+
+DOMElement* ProjectDocument::AppendEntry(DOMElement* parent, const std::string& name,
+                                         const std::string& value) {
+  DOMElement* entry = document_->createElement(XmlText(name));
+  entry->appendChild(document_->createTextNode(XmlText(value)));
+  parent->appendChild(entry);
+  return entry;
+}
+
+int ProjectDocument::SetOrCreateEntry(DOMElement* section, const std::string& name,
+                                      const std::string& value, bool transparent,
+                                      bool with_attribute) {
+  DOMNodeList* entries = section->getElementsByTagName(XmlText(name));
+  XMLSize_t count = entries ? entries->getLength() : 0;
+  if (count > 1) return kProjectNotFound;
+  if (count == 0) {
+    DOMElement* entry = AppendEntry(section, name, value);
+    if (with_attribute && transparent) SetTransparent(entry, true);
+    return 0;
+  }
+  DOMElement* entry = AsElement(entries->item(0));
+  int rc = SetEntryText(entry, value);
+  if (rc != 0) return rc;
+  if (with_attribute) SetTransparent(entry, transparent);
+  return 0;
+}
+
+int ProjectDocument::SetProjectConfigFilenameEntry(const std::string& filename) {
+  return Guard([&]() -> int {
+    DOMNodeList* found = ElementsNamed(document_, kFilenameEntry);
+    XMLSize_t count = found ? found->getLength() : 0;
+    if (count > 1) return kProjectNotFound;
+    if (count == 1) return SetEntryText(AsElement(found->item(0)), filename);
+    DOMElement* root = Root();
+    if (!root) return kProjectNotFound;
+    AppendEntry(root, kFilenameEntry, filename);
+    return 0;
+  });
+}
+
+int ProjectDocument::SetProjectSystemEntry(const std::string& name, const std::string& value,
+                                           bool transparent) {
+  return Guard([&]() -> int {
+    DOMNodeList* sections = ElementsNamed(document_, kSystemSection);
+    if (!sections || sections->getLength() == 0)
+      sections = ElementsNamed(document_, kLegacySystemSection);
+    XMLSize_t count = sections ? sections->getLength() : 0;
+    if (count > 1) return kProjectNotFound;
+    DOMElement* section = count == 1 ? AsElement(sections->item(0)) : nullptr;
+    if (!section) {
+      DOMElement* root = Root();
+      if (!root) return kProjectNotFound;
+      section = document_->createElement(XmlText(kSystemSection));
+      root->appendChild(section);
+    }
+    return SetOrCreateEntry(section, name, value, transparent, true);
+  });
+}
+
+int ProjectDocument::AddProjectDevice() {
+  return Guard([&]() -> int {
+    DOMElement* root = Root();
+    if (!root) return kProjectNotFound;
+    root->appendChild(document_->createElement(XmlText(kDeviceName)));
+    return 0;
+  });
+}
+
+int ProjectDocument::SetProjectDeviceConfigurationEntry(int device, const std::string& name,
+                                                        const std::string& value,
+                                                        bool transparent) {
+  return Guard([&]() -> int {
+    DOMElement* owner = Device(device);
+    if (!owner) return kProjectNotFound;
+    DOMNodeList* sections = owner->getElementsByTagName(XmlText(kConfigurationSection));
+    XMLSize_t count = sections ? sections->getLength() : 0;
+    if (count > 1) return kProjectNotFound;
+    DOMElement* section = count == 1 ? AsElement(sections->item(0)) : nullptr;
+    if (!section) {
+      section = document_->createElement(XmlText(kConfigurationSection));
+      owner->appendChild(section);
+    }
+    return SetOrCreateEntry(section, name, value, transparent, true);
+  });
+}
+
+int ProjectDocument::AddProjectDeviceConfigurationEntry(int device, const std::string& name,
+                                                        const std::string& value,
+                                                        bool transparent) {
+  return Guard([&]() -> int {
+    DOMElement* section = nullptr;
+    int rc = FindSection(device, kConfigurationSection, section);
+    if (rc != 0) return rc;
+    DOMElement* entry = AppendEntry(section, name, value);
+    if (transparent) SetTransparent(entry, true);
+    return 0;
+  });
+}
+
+int ProjectDocument::SetProjectDeviceConversionEntry(int device, const std::string& name,
+                                                     const std::string& value) {
+  return Guard([&]() -> int {
+    DOMElement* owner = Device(device);
+    if (!owner) return kProjectNotFound;
+    DOMNodeList* sections = owner->getElementsByTagName(XmlText(kConversionSection));
+    XMLSize_t count = sections ? sections->getLength() : 0;
+    if (count > 1) return kProjectNotFound;
+    DOMElement* section = count == 1 ? AsElement(sections->item(0)) : nullptr;
+    if (!section) {
+      section = document_->createElement(XmlText(kConversionSection));
+      owner->appendChild(section);
+    }
+    return SetOrCreateEntry(section, name, value, false, false);
+  });
+}
+
+int ProjectDocument::SetProjectDeviceConversionEntryAttribute(int device, const std::string& entry,
+                                                              const std::string& attribute,
+                                                              const std::string& value) {
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    int rc = FindEntry(device, kConversionSection, entry, element);
+    if (rc != 0) return rc;
+    element->setAttribute(XmlText(attribute), XmlText(value));
+    return 0;
+  });
+}
+
+int ProjectDocument::GetFirmwarePackageFilename(std::string& text) {
+  return Guard([&]() -> int {
+    DOMElement* entry = FindSingleElement(document_, kFilenameEntry);
+    if (!entry) return kProjectNotFound;
+    return GetElementText(entry, text);
+  });
+}
+
+int ProjectDocument::GetSystemEntries(DOMNodeList*& entries) {
+  entries = nullptr;
+  return Guard([&]() -> int {
+    DOMNodeList* sections = ElementsNamed(document_, kSystemSection);
+    if (!sections || sections->getLength() == 0)
+      sections = ElementsNamed(document_, kLegacySystemSection);
+    if (!sections || sections->getLength() != 1) return kProjectNotFound;
+    entries = sections->item(0)->getChildNodes();
+    return 0;
+  });
+}
+
+int ProjectDocument::GetProjectDeviceCount(int& count) {
+  return GuardXml(
+      [&]() -> int {
+        DOMElement* root = Root();
+        DOMNodeList* devices = root ? root->getElementsByTagName(XmlText(kDeviceName)) : nullptr;
+        count = devices ? int(devices->getLength()) : 0;
+        return 0;
+      },
+      kProjectOutOfMemory, kProjectXmlException, kProjectDomException, kProjectOtherException);
+}
+
+int ProjectDocument::GetDeviceConversionEntry(int device, const std::string& name,
+                                              std::string& text) {
+  return Guard([&]() -> int {
+    DOMElement* entry = nullptr;
+    int rc = FindEntry(device, kConversionSection, name, entry);
+    return rc != 0 ? rc : GetElementText(entry, text);
+  });
+}
+
+int ProjectDocument::GetDeviceConfigurationEntry(int device, const std::string& name,
+                                                 std::string& text) {
+  return Guard([&]() -> int {
+    DOMElement* entry = nullptr;
+    int rc = FindEntry(device, kConfigurationSection, name, entry);
+    return rc != 0 ? rc : GetElementText(entry, text);
+  });
+}
+
+int ProjectDocument::GetDeviceConfigurationNodes(int device, DOMNodeList*& nodes) {
+  nodes = nullptr;
+  return Guard([&]() -> int {
+    DOMElement* section = nullptr;
+    int rc = FindSection(device, kConfigurationSection, section);
+    if (rc != 0) return rc;
+    nodes = section->getChildNodes();
+    return 0;
+  });
+}
+
+int ProjectDocument::GetDeviceConversionElement(int device, const std::string& name,
+                                                DOMElement*& element) {
+  element = nullptr;
+  return Guard([&]() -> int { return FindEntry(device, kConversionSection, name, element); });
+}
+
+}  // namespace korvo

@@ -1,0 +1,111 @@
+// The project document (root "download_project"): the name of the
+// configuration file to build, the global entries and, per device, a
+// configuration and a conversion section. The Configurator natives edit it
+// entry by entry; the configuration builder opens the same object to read it.
+//
+// Sections and entries are found by name among all descendants of the
+// element searched, and must appear exactly once. Devices count from 0 in
+// document order. Every operation returns 0 or a negative code of the band
+// below; no exception escapes. Not thread-safe: one caller at a time.
+#pragma once
+
+#include <xercesc/dom/DOM.hpp>
+
+#include <memory>
+#include <string>
+
+#include "config/xml_access.h"
+
+namespace korvo {
+
+constexpr int kProjectParserNotCreated = -61;  // also: entry holds a non-text child
+constexpr int kProjectEntryNotText = -61;
+constexpr int kProjectAlreadyOpen = -62;
+constexpr int kProjectNoImplementation = -63;
+constexpr int kProjectOutOfMemory = -64;
+constexpr int kProjectXmlException = -65;  // also: an existing file that does not parse, a failed save
+constexpr int kProjectDomException = -66;
+constexpr int kProjectOtherException = -67;
+constexpr int kProjectNotOpen = -68;
+constexpr int kProjectNotFound = -69;  // missing or repeated section, entry or device
+
+class ProjectDocument final {
+ public:
+  ProjectDocument();
+  ~ProjectDocument();
+  ProjectDocument(const ProjectDocument&) = delete;
+  ProjectDocument& operator=(const ProjectDocument&) = delete;
+
+  // Opens the file at `path` (UTF-8). When no file can be opened there, a new
+  // document with an empty FirmwarePackageFilename and an empty System2 is
+  // created instead; it is written to `path` only by a saving close.
+  // A file that exists but does not parse gives -65 and stays closed, so
+  // that a later save cannot overwrite it with less than it held.
+  int OpenProjectDocument(const std::string& path);
+
+  // Writes the document to the opened path when `save` is set, then releases
+  // it. The file is replaced only once the new text is completely written;
+  // a failed write gives -65 and leaves both the old file and the open
+  // document untouched.
+  int CloseProjectDocument(bool save);
+
+  bool IsOpen() const { return open_; }
+  const std::string& Path() const { return path_; }
+
+  // Editing.
+  int SetProjectConfigFilenameEntry(const std::string& filename);
+  int SetProjectSystemEntry(const std::string& name, const std::string& value, bool transparent);
+  int AddProjectDevice();
+  int SetProjectDeviceConfigurationEntry(int device, const std::string& name,
+                                         const std::string& value, bool transparent);
+  // Appends without looking for an existing entry; the device must already
+  // have its Configuration section (-69 otherwise).
+  int AddProjectDeviceConfigurationEntry(int device, const std::string& name,
+                                         const std::string& value, bool transparent);
+  int SetProjectDeviceConversionEntry(int device, const std::string& name,
+                                      const std::string& value);
+  int SetProjectDeviceConversionEntryAttribute(int device, const std::string& entry,
+                                               const std::string& attribute,
+                                               const std::string& value);
+
+  // Readers. Text results are untouched on failure; node results are null.
+  int GetFirmwarePackageFilename(std::string& text);
+  // Child nodes of System2, or of System when there is no System2.
+  int GetSystemEntries(xercesc::DOMNodeList*& entries);
+  // Number of Device elements; 0 when closed.
+  int GetProjectDeviceCount(int& count);
+  int GetDeviceConversionEntry(int device, const std::string& name, std::string& text);
+  int GetDeviceConfigurationEntry(int device, const std::string& name, std::string& text);
+  int GetDeviceConfigurationNodes(int device, xercesc::DOMNodeList*& nodes);
+  int GetDeviceConversionElement(int device, const std::string& name,
+                                 xercesc::DOMElement*& element);
+
+ private:
+  int CheckUsable() const;
+  template <typename Body>
+  int Guard(Body&& body);
+  void Release();
+
+  xercesc::DOMElement* Root() const;
+  xercesc::DOMElement* Device(int device) const;
+  int FindSection(int device, const std::string& section, xercesc::DOMElement*& found) const;
+  int FindEntry(int device, const std::string& section, const std::string& name,
+                xercesc::DOMElement*& found) const;
+  int SetOrCreateEntry(xercesc::DOMElement* section, const std::string& name,
+                       const std::string& value, bool transparent, bool with_attribute);
+  xercesc::DOMElement* AppendEntry(xercesc::DOMElement* parent, const std::string& name,
+                                   const std::string& value);
+
+  xercesc::DOMImplementation* implementation_;
+  xercesc::DOMDocument* document_ = nullptr;
+  std::unique_ptr<ConfigParser> parser_;  // owns document_ when parsed
+  bool open_ = false;
+  std::string path_;
+};
+
+// Puts `text` into an element: a childless element gets a new text node, an
+// element whose only child is text gets that text replaced (0). One child of
+// another kind gives -61, several children -69.
+int SetEntryText(xercesc::DOMElement* element, const std::string& text);
+
+}  // namespace korvo
