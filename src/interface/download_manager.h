@@ -2,7 +2,15 @@
 // torn down at unload. It owns the library's long-lived objects; a member is
 // null when it could not be created, and every export then reports -1 ("" or
 // null for object results).
+//
+// Load order: Xerces first, then builder, executor, first-stage downloader,
+// key document. Unload: executor, first-stage downloader, builder, key
+// document, Xerces last.
 #pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
 
 namespace korvo {
 
@@ -23,17 +31,30 @@ class DownloadManager final {
   FirstStageDownloader* GetFirstStageDownloader() const { return first_stage_; }
   KeyDocument* GetKeyDocument() const { return key_document_; }
 
-  // Destroys the current executor and takes `executor` (may be null).
+  // Destroys the current executor and takes `executor` (may be null). Safe
+  // against a concurrent RouteAnswer.
   void ReplaceExecutor(DownloadExecutor* executor);
+
+  // ReceiveBytes: hands one device answer (kind, name, bytes from new[],
+  // ownership passes) to the receiver that DownloadMode selects. Returns -1,
+  // with the bytes released, when there is no receiver.
+  int RouteAnswer(const std::string& kind, const std::string& name, uint8_t* bytes, int count);
 
  private:
   ConfigurationBuilder* builder_ = nullptr;
   DownloadExecutor* executor_ = nullptr;
   FirstStageDownloader* first_stage_ = nullptr;
   KeyDocument* key_document_ = nullptr;
+  std::mutex route_mutex_;  // held while the executor is swapped or delivered to
 };
 
 // The library's manager.
 DownloadManager& Manager();
+
+// Which receiver ReceiveBytes serves. Set by the two download exports before
+// they run and kept afterwards.
+enum class DownloadModeValue : uint8_t { kNormal = 0, kFirstStage = 1 };
+void SetDownloadMode(DownloadModeValue mode);
+DownloadModeValue DownloadMode();
 
 }  // namespace korvo

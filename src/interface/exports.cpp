@@ -1,0 +1,61 @@
+#include "interface/exports.h"
+
+#include "download/download_executor.h"
+#include "interface/download_manager.h"
+#include "interface/jni_util.h"
+
+namespace {
+
+std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+
+}  // namespace
+
+extern "C" {
+
+KORVO_EXPORT int CreateConfigFile(const char* file_name) {
+  return korvo::Guarded(-1, [&] {
+    if (!korvo::Manager().GetConfigurationBuilder()) return -1;
+    // Wiring point: the builder's CreateConfigFile(std::string) is handed
+    // TextOrEmpty(file_name) here once the builder offers it.
+    (void)file_name;
+    return -1;
+  });
+}
+
+KORVO_EXPORT int ExecuteDownload(const char* config_file, const char* key_file,
+                                 int* device_error, bool* only_app_downloaded,
+                                 int* device_which_was_uploaded, int device_to_skip,
+                                 int only_device, std::string* additional_info) {
+  return korvo::Guarded(-1, [&] {
+    korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
+    if (!executor) return -1;
+    korvo::SetDownloadMode(korvo::DownloadModeValue::kNormal);
+    int local_error = 0;
+    bool local_only_app = false;
+    int local_uploaded = -1;
+    std::string local_info;
+    int result = executor->Execute(
+        TextOrEmpty(config_file), TextOrEmpty(key_file), &local_error, device_to_skip,
+        only_device, only_app_downloaded ? only_app_downloaded : &local_only_app,
+        device_which_was_uploaded ? device_which_was_uploaded : &local_uploaded,
+        additional_info ? additional_info : &local_info);
+    if (device_error) *device_error = local_error;
+    return result;
+  });
+}
+
+KORVO_EXPORT int ExecuteFirstStageDownload(const char* config_file, int* device_error) {
+  return korvo::Guarded(-1, [&] {
+    if (!korvo::Manager().GetFirstStageDownloader()) return -1;
+    korvo::SetDownloadMode(korvo::DownloadModeValue::kFirstStage);
+    int local_error = 0;
+    // Wiring point: the first-stage download runs here with
+    // TextOrEmpty(config_file) and &local_error once it is built.
+    (void)config_file;
+    int result = -1;
+    if (device_error) *device_error = local_error;
+    return result;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,27 @@
+// The library's plain exports, for callers other than the Java front end.
+// None lets an exception escape; failures are result codes. A null text
+// counts as "", a null output pointer as "not wanted".
+#pragma once
+
+#include <string>
+
+#define KORVO_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+// Builds a download configuration file from the project `file_name`; -1 when
+// the configuration builder is missing.
+KORVO_EXPORT int CreateConfigFile(const char* file_name);
+
+// Runs a firmware download (sets the normal answer routing first); -1 with
+// no output written when the download executor is missing.
+KORVO_EXPORT int ExecuteDownload(const char* config_file, const char* key_file,
+                                 int* device_error, bool* only_app_downloaded,
+                                 int* device_which_was_uploaded, int device_to_skip,
+                                 int only_device, std::string* additional_info);
+
+// Runs a first-stage download (sets the first-stage answer routing first);
+// -1 with no output written when the first-stage downloader is missing.
+KORVO_EXPORT int ExecuteFirstStageDownload(const char* config_file, int* device_error);
+
+}  // extern "C"

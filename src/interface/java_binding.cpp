@@ -1,0 +1,205 @@
+#include "interface/java_binding.h"
+
+#include <cstdio>
+
+namespace korvo {
+namespace {
+
+// Detaches a thread that the library attached, when the thread ends.
+struct AttachedThread {
+  JavaVM* vm = nullptr;
+  ~AttachedThread() {
+    if (vm) vm->DetachCurrentThread();
+  }
+};
+thread_local AttachedThread attached_thread;
+
+JNIEnv* EnvironmentOfThisThread(JavaVM* vm) {
+  void* env = nullptr;
+  jint status = vm->GetEnv(&env, JNI_VERSION_1_6);
+  if (status == JNI_OK) return static_cast<JNIEnv*>(env);
+  if (status != JNI_EDETACHED) return nullptr;
+  // A daemon thread does not keep the JVM from shutting down.
+  if (vm->AttachCurrentThreadAsDaemon(&env, nullptr) != JNI_OK) return nullptr;
+  attached_thread.vm = vm;
+  return static_cast<JNIEnv*>(env);
+}
+
+// True (and the exception cleared) when the last JNI call left one pending.
+bool ClearedException(JNIEnv* env) {
+  if (!env->ExceptionCheck()) return false;
+  env->ExceptionClear();
+  return true;
+}
+
+class CallbackSender final : public CommandSender {
+ public:
+  int SendMethodCall(const std::string& method, const uint8_t* bytes, size_t count) override {
+    return JavaBinding::Instance().SendCommandMN(method, bytes, count);
+  }
+  int SendVariableRead(const std::string& variable) override {
+    return JavaBinding::Instance().SendCommandRN(variable);
+  }
+  int SendEventRequest(const std::string& event, const uint8_t* bytes, size_t count) override {
+    return JavaBinding::Instance().SendCommandEN(event, bytes, count);
+  }
+};
+
+}  // namespace
+
+JavaBinding& JavaBinding::Instance() {
+  static JavaBinding binding;
+  return binding;
+}
+
+void JavaBinding::Record(JNIEnv* env, jobject caller) {
+  if (!env) return;
+  JavaVM* vm = nullptr;
+  if (env->GetJavaVM(&vm) != JNI_OK) vm = nullptr;
+  jclass cls = nullptr;
+  if (caller) {
+    jclass class_class = env->FindClass("java/lang/Class");
+    ClearedException(env);
+    if (class_class && env->IsInstanceOf(caller, class_class)) {
+      cls = static_cast<jclass>(env->NewLocalRef(caller));  // a static native
+    } else {
+      cls = env->GetObjectClass(caller);
+    }
+    if (class_class) env->DeleteLocalRef(class_class);
+  }
+  static const char* const kNames[kMethodCount] = {"SendCommandMN", "SendCommandRN",
+                                                   "SendCommandEN", "UpdateStatus",
+                                                   "CleanUpInterface"};
+  static const char* const kSignatures[kMethodCount] = {
+      "(Ljava/lang/String;[B)I", "(Ljava/lang/String;)I", "(Ljava/lang/String;[B)I",
+      "(Ljava/lang/String;I)I", "()I"};
+  jmethodID ids[kMethodCount] = {};
+  for (int i = 0; cls && i < kMethodCount; ++i) {
+    ids[i] = env->GetStaticMethodID(cls, kNames[i], kSignatures[i]);
+    ClearedException(env);  // a missing callback stays null
+  }
+  // The class must outlive this native call: keep a global reference.
+  jclass global = cls ? static_cast<jclass>(env->NewGlobalRef(cls)) : nullptr;
+  if (cls) env->DeleteLocalRef(cls);
+
+  jclass old = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    old = class_;
+    vm_ = vm;
+    class_ = global;
+    for (int i = 0; i < kMethodCount; ++i) ids_[i] = global ? ids[i] : nullptr;
+  }
+  if (old) env->DeleteGlobalRef(old);
+}
+
+void JavaBinding::Forget(JNIEnv* env) {
+  jclass old = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    old = class_;
+    class_ = nullptr;
+    vm_ = nullptr;
+    for (auto& id : ids_) id = nullptr;
+  }
+  if (old && env) env->DeleteGlobalRef(old);
+}
+
+bool JavaBinding::CanReportStatus() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return vm_ && ids_[kUpdateStatus];
+}
+
+bool JavaBinding::Resolve(Method method, Target* target) const {
+  JavaVM* vm;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    vm = vm_;
+    target->cls = class_;
+    target->id = ids_[method];
+  }
+  if (!vm || !target->cls || !target->id) return false;
+  target->env = EnvironmentOfThisThread(vm);
+  return target->env != nullptr;
+}
+
+int JavaBinding::CallWithBytes(Method method, const std::string& name, const uint8_t* bytes,
+                               size_t count) {
+  Target t;
+  if (!Resolve(method, &t)) return -1;
+  JNIEnv* env = t.env;
+  if (ClearedException(env)) {
+    std::printf("Java exception pending before a device command; cleared\n");
+  }
+  if (count > 0x7FFFFFFF || !bytes) count = 0;
+  jstring jname = env->NewStringUTF(name.c_str());
+  jbyteArray array = jname ? env->NewByteArray(static_cast<jsize>(count)) : nullptr;
+  int result = -1;
+  if (array) {
+    if (count > 0)
+      env->SetByteArrayRegion(array, 0, static_cast<jsize>(count),
+                              reinterpret_cast<const jbyte*>(bytes));
+    result = env->CallStaticIntMethod(t.cls, t.id, jname, array);
+  }
+  // A callback that threw has not sent the command.
+  if (ClearedException(env)) result = -1;
+  if (array) env->DeleteLocalRef(array);
+  if (jname) env->DeleteLocalRef(jname);
+  return result;
+}
+
+int JavaBinding::SendCommandMN(const std::string& method, const uint8_t* bytes, size_t count) {
+  return CallWithBytes(kSendMN, method, bytes, count);
+}
+
+int JavaBinding::SendCommandEN(const std::string& event, const uint8_t* bytes, size_t count) {
+  return CallWithBytes(kSendEN, event, bytes, count);
+}
+
+int JavaBinding::SendCommandRN(const std::string& variable) {
+  Target t;
+  if (!Resolve(kSendRN, &t)) return -1;
+  JNIEnv* env = t.env;
+  ClearedException(env);
+  jstring jname = env->NewStringUTF(variable.c_str());
+  int result = -1;
+  if (jname) result = env->CallStaticIntMethod(t.cls, t.id, jname);
+  if (ClearedException(env)) result = -1;
+  if (jname) env->DeleteLocalRef(jname);
+  return result;
+}
+
+int JavaBinding::UpdateStatus(const std::string& text, int percent) {
+  Target t;
+  if (!Resolve(kUpdateStatus, &t)) return -1;
+  JNIEnv* env = t.env;
+  ClearedException(env);
+  jstring jtext = env->NewStringUTF(text.c_str());
+  int result = -1;
+  if (jtext) result = env->CallStaticIntMethod(t.cls, t.id, jtext, static_cast<jint>(percent));
+  if (ClearedException(env)) result = -1;
+  if (jtext) env->DeleteLocalRef(jtext);
+  return result;
+}
+
+int JavaBinding::CleanUpInterface() {
+  Target t;
+  if (!Resolve(kCleanUp, &t)) return -1;
+  JNIEnv* env = t.env;
+  ClearedException(env);
+  int result = env->CallStaticIntMethod(t.cls, t.id);
+  if (ClearedException(env)) result = -1;
+  return result;
+}
+
+CommandSender& JavaCallbackSender() {
+  static CallbackSender sender;
+  return sender;
+}
+
+void ReportStatus(const std::string& text, int percent) {
+  JavaBinding& binding = JavaBinding::Instance();
+  if (binding.CanReportStatus()) binding.UpdateStatus(text, percent);
+}
+
+}  // namespace korvo

@@ -1,0 +1,82 @@
+// TAVISInterface natives: binding, connect, login and answer delivery.
+#include <jni.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "download/download_executor.h"
+#include "interface/connection_texts.h"
+#include "interface/download_manager.h"
+#include "interface/java_binding.h"
+#include "interface/jni_util.h"
+
+namespace {
+
+// The bytes of a Java array in a new[] buffer; a null array gives none.
+std::unique_ptr<uint8_t[]> CopyBytes(JNIEnv* env, jbyteArray array, int* count) {
+  *count = 0;
+  jsize length = array ? env->GetArrayLength(array) : 0;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[length > 0 ? length : 1]);
+  if (length > 0) {
+    jbyte* elements = env->GetByteArrayElements(array, nullptr);
+    if (!elements) {
+      env->ExceptionClear();
+      return buffer;
+    }
+    std::memcpy(buffer.get(), elements, static_cast<size_t>(length));
+    env->ReleaseByteArrayElements(array, elements, 0);
+    *count = length;
+  }
+  return buffer;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(
+    JNIEnv* env, jobject self, jstring communication_name, jstring baud_rate,
+    jstring port_name) {
+  korvo::GuardedVoid([&] {
+    korvo::JavaBinding::Instance().Record(env, self);
+    korvo::DownloadBaudRate() = korvo::ToNarrowString(env, baud_rate);
+    korvo::SerialPortName() = korvo::ToNarrowString(env, port_name);
+    std::string name = korvo::ToNarrowString(env, communication_name);
+    korvo::Manager().ReplaceExecutor(nullptr);
+    korvo::DownloadExecutor* executor = new (std::nothrow) korvo::DownloadExecutor(name);
+    korvo::Manager().ReplaceExecutor(executor);
+  });
+}
+
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(
+    JNIEnv* env, jobject) {
+  std::string ident = korvo::Guarded(std::string(), [&] {
+    korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
+    return executor ? executor->ConnectDevice() : std::string();
+  });
+  return korvo::Guarded<jstring>(nullptr, [&] { return korvo::ToJavaString(env, ident); });
+}
+
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF(
+    JNIEnv* env, jobject, jstring user_level, jstring password) {
+  return korvo::Guarded(-1, [&] {
+    korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
+    if (!executor) return -1;
+    return executor->LoginDevice(korvo::ToNarrowString(env, user_level),
+                                 korvo::ToNarrowString(env, password));
+  });
+}
+
+JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ReceiveBytes(
+    JNIEnv* env, jobject, jstring kind, jstring name, jbyteArray answer) {
+  korvo::GuardedVoid([&] {
+    std::string kind_text = korvo::ToNarrowString(env, kind);
+    std::string name_text = korvo::ToNarrowString(env, name);
+    int count = 0;
+    std::unique_ptr<uint8_t[]> bytes = CopyBytes(env, answer, &count);
+    korvo::Manager().RouteAnswer(kind_text, name_text, bytes.release(), count);
+  });
+}
+
+}  // extern "C"
