@@ -1,39 +1,590 @@
 #include "config/srec_converter.h"
 
-namespace korvo {
+#include <xercesc/util/Base64.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 
-SrecToBrekConverter::SrecToBrekConverter() = default;
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "config/temp_files.h"
+#include "config/xml_access.h"
+#include "platform/system.h"
+
+using namespace xercesc;
+
+namespace korvo {
+namespace {
+
+constexpr size_t kInputChunk = size_t(1) << 20;
+constexpr size_t kOutputChunk = size_t(1) << 20;
+constexpr int kInitialUntilCheck = 1023;
+constexpr int kPhaseBeforeData = 5;
+constexpr int kPhaseBlockOpen = 6;
+constexpr uint64_t kAddressSpaceEnd = uint64_t(1) << 32;
+
+// Digit values of upper-case hex; -1 for every other character. Lower-case
+// digits are refused: read as the devices' tools read them they would give
+// values off by 32, and eight of them cancel out in the record checksum.
+constexpr std::array<int8_t, 256> BuildHexTable() {
+  std::array<int8_t, 256> t{};
+  for (int i = 0; i < 256; ++i) t[i] = -1;
+  for (int i = 0; i < 10; ++i) t['0' + i] = int8_t(i);
+  for (int i = 0; i < 6; ++i) t['A' + i] = int8_t(10 + i);
+  return t;
+}
+constexpr std::array<int8_t, 256> kHexValue = BuildHexTable();
+
+inline bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
+
+// Between records only layout is accepted: a line that lost its leading 'S'
+// must not vanish silently. 0x1A is the end-of-file mark of old DOS editors.
+inline bool IsLayout(int c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A;
+}
+
+const std::string& OrDefault(const std::string& path, const std::string& fallback) {
+  return path.empty() ? fallback : path;
+}
+
+}  // namespace
+
+SrecToBrekConverter::SrecToBrekConverter()
+    : in_buf_(kInputChunk), out_buf_(kOutputChunk) {}
+
 SrecToBrekConverter::~SrecToBrekConverter() = default;
 
-std::string SrecToBrekConverter::GetAddressRangeText() const { return ""; }
+std::string SrecToBrekConverter::GetAddressRangeText() const {
+  // A last record that ends exactly at 4 GiB gives a nine-digit end.
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x-%08llx", low_address_,
+                static_cast<unsigned long long>(end_address_));
+  return text;
+}
+
 void SrecToBrekConverter::SetStreams(std::FILE* input, std::FILE* output) {
   input_ = input;
   output_ = output;
 }
-int SrecToBrekConverter::Convert() { return -1; }
-uint8_t SrecToBrekConverter::ReadHexByte() { return 0; }
-void SrecToBrekConverter::FinishBlock() {}
-void SrecToBrekConverter::WriteByte(uint8_t) {}
-void SrecToBrekConverter::WriteU32(uint32_t) {}
 
-int FilterAddressRange(const std::string&, const std::string&, const std::string&,
-                       const std::string&) {
-  return kSrecFileError;
+// ---- input ----
+
+bool SrecToBrekConverter::RefillInput() {
+  in_consumed_ += uint64_t(in_end_ - in_buf_.data());
+  size_t n = std::fread(in_buf_.data(), 1, in_buf_.size(), input_);
+  in_pos_ = in_buf_.data();
+  in_end_ = in_buf_.data() + n;
+  if (n == 0 && std::ferror(input_)) read_failed_ = true;
+  return n != 0;
 }
 
-int ConvertSrecToBrek(SrecToBrekConverter&, const std::string&, const AddressRangeSelection*,
-                      std::string&, const std::string&, const std::string&) {
-  return kSrecFileError;
+inline int SrecToBrekConverter::NextChar() {
+  if (in_pos_ == in_end_ && !RefillInput()) return -1;
+  return static_cast<unsigned char>(*in_pos_++);
 }
 
-int EmbedDataFile(xercesc::DOMDocument*, xercesc::DOMElement*, xercesc::DOMElement*,
-                  const std::string&, const std::string&, const std::string&, unsigned long) {
-  return kSrecFileError;
+inline uint64_t SrecToBrekConverter::InputOffset() const {
+  return in_consumed_ + uint64_t(in_pos_ - in_buf_.data());
 }
 
-int EmbedRawFile(xercesc::DOMDocument*, xercesc::DOMElement*, xercesc::DOMElement*,
-                 const std::string&) {
-  return kSrecFileError;
+inline bool SrecToBrekConverter::LineTooLong() {
+  if (InputOffset() - line_start_ < kSrecMaxLineLength) return false;
+  state_ = kLineTooLong;
+  return true;
+}
+
+uint8_t SrecToBrekConverter::ReadHexByte() {
+  int hi, lo;
+  if (in_end_ - in_pos_ >= 2) {
+    hi = static_cast<unsigned char>(in_pos_[0]);
+    lo = static_cast<unsigned char>(in_pos_[1]);
+    in_pos_ += 2;
+  } else {
+    hi = NextChar();
+    lo = hi < 0 ? -1 : NextChar();
+    if (lo < 0) {
+      state_ = kFormatError;
+      return 0;
+    }
+  }
+  int high = kHexValue[hi], low = kHexValue[lo];
+  if ((high | low) < 0) {
+    state_ = kFormatError;
+    return 0;
+  }
+  uint8_t byte = uint8_t(high * 16 + low);
+  record_sum_ = uint8_t(record_sum_ + byte);
+  --remaining_;
+  return byte;
+}
+
+// Positions on the 'S' of the next record; false (state set) otherwise.
+bool SrecToBrekConverter::SkipToRecord() {
+  for (;;) {
+    int c = NextChar();
+    if (c < 0) {
+      state_ = kFormatError;  // no end record
+      return false;
+    }
+    if (IsLineEnd(c)) {
+      line_start_ = InputOffset();
+      continue;
+    }
+    if (LineTooLong()) return false;
+    if (c == 'S') return true;
+    if (!IsLayout(c)) {
+      state_ = kFormatError;
+      return false;
+    }
+  }
+}
+
+void SrecToBrekConverter::SkipHeaderRecord() {
+  for (;;) {
+    if (in_pos_ == in_end_ && !RefillInput()) return;  // the scan reports the missing end
+    const char* stop = in_pos_;
+    while (stop != in_end_ && *stop != '\r' && *stop != '\n') ++stop;
+    in_pos_ = stop;
+    if (LineTooLong()) return;
+    if (stop != in_end_) return;
+  }
+}
+
+// ---- output ----
+
+bool SrecToBrekConverter::FlushOutput() {
+  if (out_used_ != 0) {
+    if (!write_failed_ && std::fwrite(out_buf_.data(), 1, out_used_, output_) != out_used_)
+      write_failed_ = true;
+    out_base_ += out_used_;
+    out_used_ = 0;
+  }
+  if (write_failed_ && state_ == kRunning) state_ = kIoError;
+  return !write_failed_;
+}
+
+void SrecToBrekConverter::WriteByte(uint8_t byte) {
+  if (out_used_ == out_buf_.size()) FlushOutput();
+  out_buf_[out_used_++] = byte;
+}
+
+void SrecToBrekConverter::WriteU32(uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    uint8_t byte = uint8_t(value >> shift);
+    block_sum_ = uint8_t(block_sum_ + byte);
+    WriteByte(byte);
+  }
+}
+
+inline void SrecToBrekConverter::WriteCheckByte() { WriteByte(uint8_t(0u - block_sum_)); }
+
+void SrecToBrekConverter::StartBlock(uint32_t address) {
+  WriteByte(0x01);
+  block_sum_ = 0;
+  block_length_ = 0;
+  until_check_ = kInitialUntilCheck;
+  block_length_pos_ = out_base_ + out_used_;
+  for (int i = 0; i < 4; ++i) WriteByte(0);  // length, filled in by FinishBlock
+  WriteU32(address);
+  phase_ = kPhaseBlockOpen;
+}
+
+void SrecToBrekConverter::FinishBlock() {
+  uint8_t length_bytes[4] = {uint8_t(block_length_ >> 24), uint8_t(block_length_ >> 16),
+                             uint8_t(block_length_ >> 8), uint8_t(block_length_)};
+  uint8_t correction = uint8_t(length_bytes[0] + length_bytes[1] + length_bytes[2] +
+                               length_bytes[3]);
+  block_sum_ = uint8_t(block_sum_ + correction);
+  // The check bytes inside the block were summed before the length was known.
+  if (block_length_pos_ >= out_base_) {
+    uint8_t* block = out_buf_.data() + (block_length_pos_ - out_base_);
+    std::memcpy(block, length_bytes, 4);
+    uint64_t checks = block_length_ / 1024;
+    for (uint64_t k = 1; k <= checks; ++k) block[8 + k * 1025 - 1] -= correction;
+  } else if (FlushOutput()) {
+    if (!PatchFlushedBlock(length_bytes, correction)) {
+      write_failed_ = true;
+      FlushOutput();
+    }
+  }
+  if (until_check_ != kInitialUntilCheck) WriteCheckByte();
+}
+
+// The block has left the buffer: read it back piece by piece, correct it
+// and write it again, then return to the end of the output.
+bool SrecToBrekConverter::PatchFlushedBlock(const uint8_t* length_bytes, uint8_t correction) {
+  const uint64_t end = out_base_;
+  const uint64_t data_start = block_length_pos_ + 8;
+  const uint64_t checks = block_length_ / 1024;
+  uint64_t next_check = 1;  // index of the next check byte to correct
+  for (uint64_t pos = block_length_pos_; pos < end;) {
+    size_t n = size_t(std::min<uint64_t>(out_buf_.size(), end - pos));
+    if (next_check > checks && pos >= block_length_pos_ + 4) break;
+    if (std::fseek(output_, long(out_origin_ + pos), SEEK_SET) != 0) return false;
+    if (std::fread(out_buf_.data(), 1, n, output_) != n) return false;
+    for (uint64_t i = 0; i < 4; ++i) {
+      uint64_t at = block_length_pos_ + i;
+      if (at >= pos && at < pos + n) out_buf_[at - pos] = length_bytes[i];
+    }
+    for (; next_check <= checks; ++next_check) {
+      uint64_t at = data_start + next_check * 1025 - 1;
+      if (at >= pos + n) break;
+      out_buf_[at - pos] -= correction;
+    }
+    if (std::fseek(output_, long(out_origin_ + pos), SEEK_SET) != 0) return false;
+    if (std::fwrite(out_buf_.data(), 1, n, output_) != n) return false;
+    pos += n;
+  }
+  return std::fseek(output_, long(out_origin_ + end), SEEK_SET) == 0;
+}
+
+// ---- records ----
+
+void SrecToBrekConverter::ReadRecordChecksum() {
+  uint8_t expected = uint8_t(~record_sum_);
+  uint8_t sum = ReadHexByte();
+  if (state_ != kRunning) return;
+  if (sum != expected) {
+    state_ = kChecksumError;
+    return;
+  }
+  LineTooLong();
+}
+
+void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
+  record_sum_ = 0;
+  remaining_ = 1;
+  remaining_ = ReadHexByte();
+  if (state_ != kRunning) return;
+  // The count must cover the address and the checksum.
+  if (remaining_ < address_bytes + 1 || remaining_ < 3) {
+    state_ = kFormatError;
+    return;
+  }
+  uint32_t address = 0;
+  for (int i = 0; i < address_bytes; ++i) address = (address << 8) | ReadHexByte();
+  if (state_ != kRunning) return;
+  record_address_ = address;
+  const uint32_t length = uint32_t(remaining_ - 1);
+  const uint64_t end = uint64_t(address) + length;
+  // Data past the top of the address space would wrap onto address 0.
+  if (end > kAddressSpaceEnd) {
+    state_ = kFormatError;
+    return;
+  }
+  low_address_ = std::min(low_address_, address);
+  end_address_ = std::max(end_address_, end);
+  if (phase_ == kPhaseBeforeData) {
+    StartBlock(address);
+  } else if (address != next_address_) {
+    FinishBlock();
+    StartBlock(address);
+  }
+  next_address_ = end;
+  while (remaining_ > 1 && state_ == kRunning) {
+    uint8_t byte = ReadHexByte();
+    if (state_ != kRunning) break;
+    WriteByte(byte);
+    block_sum_ = uint8_t(block_sum_ + byte);
+    ++block_length_;
+    if (until_check_ == 0) {
+      WriteCheckByte();
+      until_check_ = kInitialUntilCheck;
+    } else {
+      --until_check_;
+    }
+  }
+  if (state_ == kRunning) ReadRecordChecksum();
+}
+
+void SrecToBrekConverter::ReadEndRecord(int address_bytes) {
+  record_sum_ = 0;
+  remaining_ = 1;
+  remaining_ = ReadHexByte();
+  if (state_ != kRunning) return;
+  if (remaining_ < address_bytes + 1 || remaining_ < 3) {
+    state_ = kFormatError;
+    return;
+  }
+  // The start address and anything else the count covers only enter the sum.
+  while (remaining_ > 1 && state_ == kRunning) ReadHexByte();
+  if (state_ != kRunning) return;
+  if (phase_ == kPhaseBlockOpen) {
+    FinishBlock();
+    phase_ = kPhaseBeforeData;
+    if (state_ != kRunning) return;
+  }
+  ReadRecordChecksum();
+  if (state_ == kRunning) state_ = kFinished;
+}
+
+int SrecToBrekConverter::Convert() {
+  state_ = kRunning;
+  phase_ = kPhaseBeforeData;
+  low_address_ = 0xFFFFFFFF;
+  end_address_ = 0;
+  next_address_ = 0;
+  block_length_ = 0;
+  block_sum_ = 0;
+  until_check_ = kInitialUntilCheck;
+  read_failed_ = write_failed_ = false;
+  in_pos_ = in_end_ = in_buf_.data();
+  in_consumed_ = line_start_ = 0;
+  out_used_ = 0;
+  out_base_ = 0;
+  if (!input_ || !output_) return -1;
+  out_origin_ = std::ftell(output_);
+  if (out_origin_ < 0) {
+    state_ = kIoError;
+    return -1;
+  }
+
+  while (state_ == kRunning) {
+    if (!SkipToRecord()) break;
+    int type = NextChar();
+    switch (type) {
+      case '1': ReadDataRecord(2); break;
+      case '2': ReadDataRecord(3); break;
+      case '3': ReadDataRecord(4); break;
+      case '7': ReadEndRecord(4); break;
+      case '8': ReadEndRecord(3); break;
+      case '9': ReadEndRecord(2); break;
+      case '0': SkipHeaderRecord(); break;
+      default: state_ = kFormatError; break;  // S4, S5, S6, end of input, anything else
+    }
+  }
+  if (read_failed_ && state_ != kFinished) state_ = kIoError;
+  if (state_ != kFinished) {
+    FlushOutput();
+    return -1;
+  }
+
+  WriteByte(0x01);
+  block_sum_ = 0;
+  WriteU32(0);
+  WriteU32(uint32_t('B') << 24 | uint32_t('R') << 16 | uint32_t('E') << 8 | uint32_t('K'));
+  WriteCheckByte();
+  state_ = kRunning;  // lets FlushOutput report a failed write
+  if (!FlushOutput() || std::fflush(output_) != 0) {
+    state_ = kIoError;
+    return -1;
+  }
+  state_ = kFinished;
+  return 0;
+}
+
+// ---- address-range filter ----
+
+namespace {
+
+// Collects output in large pieces; remembers a failed write.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(std::FILE* file) : file_(file) { buffer_.reserve(kOutputChunk); }
+  void Write(const std::string& text) {
+    buffer_ += text;
+    if (buffer_.size() >= kOutputChunk) Flush();
+  }
+  bool Flush() {
+    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
+      failed_ = true;
+    buffer_.clear();
+    return !failed_;
+  }
+  bool Finish() { return Flush() && std::fflush(file_) == 0; }
+
+ private:
+  std::FILE* file_;
+  std::string buffer_;
+  bool failed_ = false;
+};
+
+class RangeFilter {
+ public:
+  RangeFilter(const std::string& include, const std::string& exclude, BufferedWriter& out)
+      : include_(include), exclude_(exclude), out_(out) {}
+
+  // A line is its characters up to the first CR or LF plus all CR and LF
+  // characters that follow.
+  int Feed(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      char c = p[i];
+      bool line_end = c == '\r' || c == '\n';
+      if (in_terminators_ && !line_end) {
+        TakeLine();
+        in_terminators_ = false;
+      }
+      if (line_end) {
+        in_terminators_ = true;
+      } else if (++content_length_ >= kSrecMaxLineLength) {
+        return kSrecLineTooLong;
+      }
+      line_.push_back(c);
+    }
+    return 0;
+  }
+
+  // The last line may lack its terminator.
+  void Finish() {
+    if (!line_.empty()) TakeLine();
+  }
+
+  int written() const { return written_; }
+
+ private:
+  void TakeLine() {
+    if (line_.size() >= 12) {
+      bool s3 = line_.compare(0, 2, "S3") == 0;
+      if (s3 && line_.compare(4, 8, include_) == 0) keeping_ = true;
+      if (s3 && line_.compare(4, 8, exclude_) == 0) keeping_ = false;
+      if (keeping_ || line_.compare(0, 2, "S0") == 0 || line_.compare(0, 2, "S7") == 0) {
+        out_.Write(line_);
+        ++written_;
+      }
+    }
+    line_.clear();
+    content_length_ = 0;
+  }
+
+  const std::string& include_;
+  const std::string& exclude_;
+  BufferedWriter& out_;
+  std::string line_;
+  size_t content_length_ = 0;
+  bool in_terminators_ = false;
+  bool keeping_ = false;
+  int written_ = 0;
+};
+
+int RunFilter(const std::string& source_path, const std::string& include,
+              const std::string& exclude, const std::string& output_path) {
+  UniqueFile source(OpenFileUtf8(source_path, "rb"));
+  if (!source) return kSrecFileError;
+  UniqueFile output(OpenFileUtf8(output_path, "w+b"));
+  if (!output) return kSrecFileError;
+  BufferedWriter writer(output.get());
+  RangeFilter filter(include, exclude, writer);
+  std::vector<char> chunk(kInputChunk);
+  for (;;) {
+    size_t n = std::fread(chunk.data(), 1, chunk.size(), source.get());
+    if (n == 0) break;
+    int rc = filter.Feed(chunk.data(), n);
+    if (rc != 0) return rc;
+  }
+  if (std::ferror(source.get())) return kSrecFileError;
+  filter.Finish();
+  if (!writer.Finish() || std::fclose(output.release()) != 0) return kSrecFileError;
+  return filter.written() > 0 ? 0 : kSrecNothingKept;
+}
+
+void AppendEntry(DOMDocument* document, DOMElement* parent, const std::string& name,
+                 const std::string& text) {
+  DOMElement* element = document->createElement(XmlText(name));
+  element->setAttribute(XmlText("transparent"), XmlText("true"));
+  element->appendChild(document->createTextNode(XmlText(text)));
+  parent->appendChild(element);
+}
+
+// The whole file, or false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t reserve_front) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  if (!file) return false;
+  data.assign(reserve_front, 0);
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    long size = std::ftell(file.get());
+    if (size > 0) data.reserve(reserve_front + size_t(size));
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+  }
+  std::vector<uint8_t> chunk(kInputChunk);
+  for (;;) {
+    size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
+    if (n == 0) break;
+    data.insert(data.end(), chunk.begin(), chunk.begin() + long(n));
+  }
+  return !std::ferror(file.get());
+}
+
+// Appends the Base64 encoding of `data` to `parent` as one text node.
+void AppendBase64(DOMDocument* document, DOMElement* parent, const std::vector<uint8_t>& data) {
+  MemoryManager* memory = XMLPlatformUtils::fgMemoryManager;
+  XMLSize_t length = 0;
+  XMLByte* encoded = Base64::encode(data.data(), data.size(), &length, memory);
+  if (!encoded) throw std::bad_alloc();
+  // The encoding is ASCII: widening each byte is its transcoding.
+  std::vector<XMLCh> text(length + 1);
+  for (XMLSize_t i = 0; i < length; ++i) text[i] = XMLCh(encoded[i]);
+  text[length] = 0;
+  memory->deallocate(encoded);
+  parent->appendChild(document->createTextNode(text.data()));
+}
+
+}  // namespace
+
+int FilterAddressRange(const std::string& source_path, const std::string& include,
+                       const std::string& exclude, const std::string& output_path) {
+  const std::string& out = OrDefault(output_path, ProcessTempNames().srec);
+  int rc = RunFilter(source_path, include, exclude, out);
+  if (rc != 0) RemoveFile(out);
+  return rc;
+}
+
+int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
+                      const AddressRangeSelection* selection, std::string& range_text,
+                      const std::string& brek_path, const std::string& filtered_path) {
+  const std::string& brek = OrDefault(brek_path, ProcessTempNames().brek);
+  const std::string& filtered = OrDefault(filtered_path, ProcessTempNames().srec);
+  TempFileGuard filtered_guard(selection ? filtered : std::string());
+  std::string input_path = source_path;
+  if (selection) {
+    int rc = FilterAddressRange(source_path, selection->include, selection->exclude, filtered);
+    if (rc != 0) return rc;
+    input_path = filtered;
+  }
+  UniqueFile input(OpenFileUtf8(input_path, "rb"));
+  if (!input) return kSrecFileError;
+  UniqueFile output(OpenFileUtf8(brek, "w+b"));
+  if (!output) return kSrecFileError;
+
+  converter.SetStreams(input.get(), output.get());
+  int rc = converter.Convert();
+  converter.SetStreams(nullptr, nullptr);
+  bool closed = std::fclose(output.release()) == 0;
+  if (rc == 0 && closed) {
+    range_text = converter.GetAddressRangeText();
+    return 0;
+  }
+  RemoveFile(brek);
+  switch (rc == 0 ? SrecToBrekConverter::kIoError : converter.State()) {
+    case SrecToBrekConverter::kIoError: return kSrecFileError;
+    case SrecToBrekConverter::kLineTooLong: return kSrecLineTooLong;
+    default: return kSrecConversionFailed;
+  }
+}
+
+int EmbedDataFile(DOMDocument* document, DOMElement* header_device, DOMElement* data_device,
+                  const std::string& file_path, const std::string& data_type,
+                  const std::string& range_text, unsigned long partial_size) {
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(file_path, data, 0)) return kSrecFileError;
+  if (!range_text.empty()) AppendEntry(document, header_device, "ADDRESS_RANGE", range_text);
+  AppendEntry(document, header_device, "PROGRAM_MEMORY_SIZE",
+              std::to_string(partial_size != 0 ? uint64_t(partial_size) : uint64_t(data.size())));
+  AppendEntry(document, header_device, "DATA_TYPE", data_type);
+  if (!data.empty()) AppendBase64(document, data_device, data);
+  return 0;
+}
+
+int EmbedRawFile(DOMDocument* document, DOMElement* header_device, DOMElement* data_device,
+                 const std::string& file_path) {
+  std::vector<uint8_t> payload;
+  if (!ReadWholeFile(file_path, payload, 4)) return kSrecFileError;
+  uint32_t crc = Crc32(payload.data() + 4, payload.size() - 4);
+  for (int i = 0; i < 4; ++i) payload[size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+  AppendEntry(document, header_device, "PROGRAM_MEMORY_SIZE", std::to_string(payload.size()));
+  AppendEntry(document, header_device, "DATA_TYPE", "FILE");
+  // Even an empty file carries its CRC, so the payload matches the size given.
+  AppendBase64(document, data_device, payload);
+  return 0;
 }
 
 }  // namespace korvo

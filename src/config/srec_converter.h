@@ -37,10 +37,11 @@ class SrecToBrekConverter final {
  public:
   // Conversion states.
   static constexpr int kFinished = 0;
-  static constexpr int kFormatError = 1;   // bad record, bad digit, long line, no end record
+  static constexpr int kFormatError = 1;   // bad record or digit, no end record
   static constexpr int kRunning = 2;
   static constexpr int kChecksumError = 3;
-  static constexpr int kOutputError = 4;   // reading the input or writing the output failed
+  static constexpr int kIoError = 4;       // reading the input or writing the output failed
+  static constexpr int kLineTooLong = 5;   // a line of kSrecMaxLineLength characters or more
 
   SrecToBrekConverter();
   virtual ~SrecToBrekConverter();
@@ -55,7 +56,7 @@ class SrecToBrekConverter final {
   // block lengths and check bytes are patched after the block's data.
   virtual void SetStreams(std::FILE* input, std::FILE* output);
   // 0 when an end record was reached and everything was written, -1
-  // otherwise; State() tells why. Reading stops at the end record.
+  // otherwise; State() tells why. Reading may run ahead of the end record.
   virtual int Convert();
 
   int State() const { return state_; }
@@ -68,14 +69,17 @@ class SrecToBrekConverter final {
 
   int NextChar();
   bool RefillInput();
+  uint64_t InputOffset() const;
+  bool LineTooLong();
   bool SkipToRecord();
+  void SkipHeaderRecord();
   void ReadDataRecord(int address_bytes);
   void ReadEndRecord(int address_bytes);
   void ReadRecordChecksum();
   void StartBlock(uint32_t address);
   void WriteCheckByte();
   bool FlushOutput();
-  bool PatchCheckBytes(uint64_t block_pos, uint64_t length, uint8_t correction);
+  bool PatchFlushedBlock(const uint8_t* length_bytes, uint8_t correction);
 
   std::FILE* input_ = nullptr;
   std::FILE* output_ = nullptr;
@@ -91,6 +95,8 @@ class SrecToBrekConverter final {
   uint32_t block_length_ = 0;
   uint8_t block_sum_ = 0;
   int until_check_ = 1023;
+  bool read_failed_ = false;
+  bool write_failed_ = false;
 
   // Input buffer and position of the current line (for the length limit).
   std::vector<char> in_buf_;
