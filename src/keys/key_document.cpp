@@ -1,8 +1,518 @@
 #include "keys/key_document.h"
 
-namespace korvo {
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
-KeyDocument::KeyDocument() = default;
-KeyDocument::~KeyDocument() = default;
+#include "config/temp_files.h"
+#include "config/xml_access.h"
+#include "platform/system.h"
+
+using namespace xercesc;
+
+namespace korvo {
+namespace {
+
+constexpr const char* kRoot = "download_keys";
+constexpr const char* kAccessTexts[] = {"grant", "deny", "rule"};
+constexpr const char* kOperatorTexts[] = {"=", "!=", ">=", "<=", ">", "<"};
+constexpr const char* kTypeTexts[] = {"MN", "RN"};
+
+// Code of `text` in `texts`, or -1.
+template <size_t N>
+int CodeOf(const std::string& text, const char* const (&texts)[N]) {
+  for (size_t i = 0; i < N; ++i)
+    if (text == texts[i]) return static_cast<int>(i);
+  return -1;
+}
+
+template <size_t N>
+const char* TextOf(int code, const char* const (&texts)[N]) {
+  return code >= 0 && static_cast<size_t>(code) < N ? texts[code] : nullptr;
+}
+
+const char* DatatypeText(int datatype) {
+  return datatype == kRuleString ? "string" : datatype == kRuleInt ? "int" : nullptr;
+}
+
+int DatatypeCode(const std::string& text) {
+  return text == "string" ? kRuleString : text == "int" ? kRuleInt : -1;
+}
+
+DOMNodeList* Named(DOMElement* scope, const char* name) {
+  return scope ? scope->getElementsByTagName(XmlText(name)) : nullptr;
+}
+
+int CountNamed(DOMElement* scope, const char* name) {
+  DOMNodeList* list = Named(scope, name);
+  return list ? static_cast<int>(list->getLength()) : 0;
+}
+
+// Descendant number n named `name`, or null.
+DOMElement* NthNamed(DOMElement* scope, const char* name, int n) {
+  DOMNodeList* list = Named(scope, name);
+  if (!list || n < 0 || static_cast<XMLSize_t>(n) >= list->getLength()) return nullptr;
+  return AsElement(list->item(static_cast<XMLSize_t>(n)));
+}
+
+std::string Attribute(DOMElement* element, const char* name) {
+  std::string value = name;
+  GetAttributeValue(element, value);
+  return value;
+}
+
+void SetAttribute(DOMElement* element, const char* name, const std::string& value) {
+  element->setAttribute(XmlText(name), XmlText(value));
+}
+
+DOMElement* AppendElement(DOMElement* parent, const char* name) {
+  DOMElement* child = parent->getOwnerDocument()->createElement(XmlText(name));
+  parent->appendChild(child);
+  return child;
+}
+
+// A CDATA section cannot hold "]]>", and the writer would drop it, so such a
+// value is stored as adjacent sections split between "]]" and ">".
+DOMElement* AppendCdataElement(DOMElement* parent, const char* name, const std::string& content) {
+  DOMElement* child = AppendElement(parent, name);
+  DOMDocument* document = parent->getOwnerDocument();
+  size_t start = 0;
+  for (size_t end; (end = content.find("]]>", start)) != std::string::npos; start = end + 2)
+    child->appendChild(document->createCDATASection(XmlText(content.substr(start, end + 2 - start))));
+  child->appendChild(document->createCDATASection(XmlText(content.substr(start))));
+  return child;
+}
+
+// Content of the first CDATA child, joined with the sections that follow it
+// directly (see AppendCdataElement).
+int CdataContent(DOMElement* element, std::string& out) {
+  DOMNode* node = element ? element->getFirstChild() : nullptr;
+  while (node && node->getNodeType() != DOMNode::CDATA_SECTION_NODE) node = node->getNextSibling();
+  if (!node) return kKeyNotFound;
+  std::string content;
+  for (; node && node->getNodeType() == DOMNode::CDATA_SECTION_NODE; node = node->getNextSibling())
+    content += NarrowText(static_cast<DOMCDATASection*>(node)->getData());
+  out = std::move(content);
+  return 0;
+}
+
+// The single "Rights" of a signature, or null when there are none or several.
+DOMElement* SingleRights(DOMElement* signature) {
+  return FindSingleElement(signature, "Rights");
+}
+
+DOMElement* FirstUserWithLevel(DOMElement* rights, int level) {
+  const std::string wanted = std::to_string(level);
+  DOMNodeList* users = Named(rights, "User");
+  for (XMLSize_t i = 0; users && i < users->getLength(); ++i) {
+    DOMElement* user = AsElement(users->item(i));
+    if (user && Attribute(user, "level") == wanted) return user;
+  }
+  return nullptr;
+}
+
+bool FileExists(const std::string& path) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  return file != nullptr;
+}
+
+}  // namespace
+
+uint32_t TextToUnsigned(const std::string& text) {
+  const char* p = text.c_str();
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  // A second sign is not a number.
+  if (*p == '+' || *p == '-') return 0;
+  errno = 0;
+  unsigned long long magnitude = std::strtoull(p, nullptr, 0);
+  if (errno == ERANGE || magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+  uint32_t value = static_cast<uint32_t>(magnitude);
+  return negative ? 0u - value : value;
+}
+
+KeyDocument::KeyDocument() {
+  try {
+    implementation_ = CoreImplementation();
+  } catch (...) {
+    implementation_ = nullptr;
+  }
+}
+
+KeyDocument::~KeyDocument() {
+  try {
+    Release();
+  } catch (...) {
+  }
+}
+
+template <typename Body>
+int KeyDocument::Guard(Body&& body) {
+  return GuardXml(std::forward<Body>(body), kKeyOutOfMemory, kKeyXmlException, kKeyDomException,
+                  kKeyOtherException);
+}
+
+int KeyDocument::Release() {
+  current_device_ = nullptr;
+  current_signature_ = nullptr;
+  open_ = false;
+  if (owns_document_ && document_) document_->release();
+  owns_document_ = false;
+  document_ = nullptr;
+  parser_.reset();
+  return 0;
+}
+
+int KeyDocument::Open(const std::string& path, bool decompress) {
+  return Guard([&]() -> int {
+    // Deletes the decompressed copy on every way out.
+    TempFileGuard temp(decompress ? ProcessTempNames().key_file : std::string());
+    if (decompress && compressor_.Decompress(path, temp.path()) != 0) return kKeyDecompressFailed;
+    if (open_) return kKeyAlreadyOpen;
+    if (!implementation_) return kKeyNoImplementation;
+    if (!decompress && !FileExists(path)) {
+      DOMDocument* created = CreateXmlDocument(implementation_, kRoot);
+      if (!created) return kKeyNoImplementation;
+      document_ = created;
+      owns_document_ = true;
+    } else {
+      std::unique_ptr<ConfigParser> parser;
+      DOMDocument* parsed = nullptr;
+      int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed);
+      switch (rc) {
+        case 0:
+          parser_ = std::move(parser);
+          document_ = parsed;
+          break;
+        case kXmlParserNotCreated:
+          return kKeyParserNotCreated;
+        case kXmlOutOfMemory:
+          return kKeyOutOfMemory;
+        case kXmlDomException:
+          return kKeyDomException;
+        default:
+          // Not well-formed or unreadable: opens without content, so nothing
+          // partial can be saved over the file.
+          break;
+      }
+    }
+    path_ = path;
+    open_ = true;
+    return 0;
+  });
+}
+
+int KeyDocument::Close(bool save) {
+  if (!open_) return kKeyNotOpen;
+  return Guard([&]() -> int {
+    if (save) {
+      if (!document_) {
+        // Nothing was read: leave the file as it is.
+        Release();
+        return kKeyNotFound;
+      }
+      if (!implementation_) return kKeyNoImplementation;
+      // Written beside the file and moved over it, so a failed write never
+      // destroys the previous contents.
+      const std::string partial = path_ + ".saving";
+      TempFileGuard cleanup(partial);
+      if (WriteXmlDocument(implementation_, document_, partial) != 0) return kKeyXmlException;
+      if (ReplaceFile(partial, path_) != 0) return kKeyXmlException;
+    }
+    return Release();
+  });
+}
+
+int KeyDocument::Compress(const std::string& input_path, const std::string& output_path) {
+  try {
+    return compressor_.Compress(input_path, output_path) == 0 ? 0 : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+int KeyDocument::Decompress(const std::string& input_path, const std::string& output_path) {
+  try {
+    return compressor_.Decompress(input_path, output_path) == 0 ? 0 : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+// --- Editing -------------------------------------------------------------
+
+int KeyDocument::CheckEditable() const {
+  if (!open_) return kKeyNotOpen;
+  if (!implementation_) return kKeyNoImplementation;
+  return 0;
+}
+
+int KeyDocument::FindDevice(int device, DOMElement*& out) const {
+  DOMElement* root = document_ ? document_->getDocumentElement() : nullptr;
+  out = NthNamed(root, "Device", device);
+  return out ? 0 : kKeyNotFound;
+}
+
+int KeyDocument::FindSignature(int device, int signature, DOMElement*& out) const {
+  DOMElement* device_element = nullptr;
+  if (int rc = FindDevice(device, device_element)) return rc;
+  out = NthNamed(device_element, "Signature", signature);
+  return out ? 0 : kKeyNotFound;
+}
+
+int KeyDocument::AddKeyDevice() {
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* root = document_ ? document_->getDocumentElement() : nullptr;
+    if (!root) return kKeyNotFound;
+    AppendElement(root, "Device");
+    return 0;
+  });
+}
+
+int KeyDocument::SetDeviceKey(int device, const std::string& key) {
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    if (int rc = FindDevice(device, element)) return rc;
+    SetAttribute(element, "Key", key);
+    return 0;
+  });
+}
+
+int KeyDocument::AddKeySignature(int device) {
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    if (int rc = FindDevice(device, element)) return rc;
+    AppendElement(element, "Signature");
+    return 0;
+  });
+}
+
+int KeyDocument::SetKeySignatureAttributes(int device, int signature, const std::string& value,
+                                           const std::string& communication_name) {
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    if (int rc = FindSignature(device, signature, element)) return rc;
+    SetAttribute(element, "CommunicationName", communication_name);
+    SetAttribute(element, "Value", value);
+    return 0;
+  });
+}
+
+int KeyDocument::AddKeyIdentficationRule(int device, int type,
+                                         const std::string& communication_name,
+                                         const std::string& value, int index) {
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    if (int rc = FindDevice(device, element)) return rc;
+    DOMElement* rule = AppendElement(element, "Identification");
+    const char* type_text = TextOf(type, kTypeTexts);
+    if (!type_text) return kKeyBadType;
+    SetAttribute(rule, "index", std::to_string(index));
+    SetAttribute(rule, "TAVISType", type_text);
+    SetAttribute(rule, "CommunicationName", communication_name);
+    SetAttribute(rule, "Value", value);
+    return 0;
+  });
+}
+
+int KeyDocument::SetKeyUserAccess(int device, int signature, int level, int access) {
+  const char* access_text = TextOf(access, kAccessTexts);
+  if (!access_text) return kKeyBadAccess;
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    if (int rc = FindSignature(device, signature, element)) return rc;
+    DOMElement* rights = nullptr;
+    int rights_count = CountNamed(element, "Rights");
+    if (rights_count == 0)
+      rights = AppendElement(element, "Rights");
+    else if (rights_count == 1)
+      rights = SingleRights(element);
+    if (!rights) return kKeyNotFound;
+    DOMElement* user = AppendElement(rights, "User");
+    SetAttribute(user, "level", std::to_string(level));
+    SetAttribute(user, "access", access_text);
+    return 0;
+  });
+}
+
+int KeyDocument::AddKeyUserRule(int device, int signature, int level, int datatype, int op,
+                                const std::string& specified_value,
+                                const std::string& communication_name, int type, int index) {
+  if (int rc = CheckEditable()) return rc;
+  return Guard([&]() -> int {
+    DOMElement* element = nullptr;
+    if (int rc = FindSignature(device, signature, element)) return rc;
+    DOMElement* rights = SingleRights(element);
+    if (!rights) return kKeyNotFound;
+    DOMElement* user = FirstUserWithLevel(rights, level);
+    if (!user) return kKeyNoSuchUser;
+    DOMElement* rule = AppendElement(user, "Rule");
+    const char* datatype_text = DatatypeText(datatype);
+    if (!datatype_text) return kKeyBadDatatype;
+    const char* op_text = TextOf(op, kOperatorTexts);
+    const char* type_text = TextOf(type, kTypeTexts);
+    if (!type_text) return kKeyBadType;
+    if (!op_text) return kKeyBadOperator;
+    SetAttribute(rule, "datatype", datatype_text);
+    SetAttribute(rule, "operator", op_text);
+    AppendCdataElement(rule, "SpecifiedValue", specified_value);
+    DOMElement* name = AppendCdataElement(rule, "CommunicationName", communication_name);
+    SetAttribute(name, "index", std::to_string(index));
+    SetAttribute(name, "TAVISType", type_text);
+    return 0;
+  });
+}
+
+// --- Readers ---------------------------------------------------------------
+
+int KeyDocument::SelectDevice(const std::string& key) {
+  if (!open_) return kKeyNotOpen;
+  return Guard([&]() -> int {
+    DOMElement* root = document_ ? document_->getDocumentElement() : nullptr;
+    if (!root) return kKeyNotFound;
+    DOMNodeList* devices = Named(root, "Device");
+    for (XMLSize_t i = 0; devices && i < devices->getLength(); ++i) {
+      DOMElement* device = AsElement(devices->item(i));
+      if (!device) return kKeyNotFound;
+      if (Attribute(device, "Key") == key) {
+        current_device_ = device;
+        return 0;
+      }
+    }
+    return kKeyNoSuchDevice;
+  });
+}
+
+int KeyDocument::GetIdentificationCount(int& count) {
+  if (!open_) return kKeyNotOpen;
+  if (!current_device_) return kKeyNoCurrentDevice;
+  return Guard([&]() -> int {
+    count = CountNamed(current_device_, "Identification");
+    return 0;
+  });
+}
+
+int KeyDocument::GetSignatureCount(int& count) {
+  if (!open_) return kKeyNotOpen;
+  if (!current_device_) return kKeyNoCurrentDevice;
+  return Guard([&]() -> int {
+    count = CountNamed(current_device_, "Signature");
+    return 0;
+  });
+}
+
+int KeyDocument::GetIdentification(int n, std::string& value, std::string& communication_name,
+                                   int& type, uint32_t& index) {
+  if (!open_) return kKeyNotOpen;
+  if (!current_device_) return kKeyNoCurrentDevice;
+  return Guard([&]() -> int {
+    DOMElement* rule = NthNamed(current_device_, "Identification", n);
+    if (!rule) return kKeyNotFound;
+    int type_code = CodeOf(Attribute(rule, "TAVISType"), kTypeTexts);
+    if (type_code < 0) return kKeyBadType;
+    value = Attribute(rule, "Value");
+    communication_name = Attribute(rule, "CommunicationName");
+    type = type_code;
+    index = TextToUnsigned(Attribute(rule, "index"));
+    return 0;
+  });
+}
+
+int KeyDocument::GetSignature(int n, std::string& value, std::string& communication_name) {
+  if (!open_) return kKeyNotOpen;
+  if (!current_device_) return kKeyNoCurrentDevice;
+  return Guard([&]() -> int {
+    DOMElement* signature = NthNamed(current_device_, "Signature", n);
+    if (!signature) return kKeyNotFound;
+    value = Attribute(signature, "Value");
+    communication_name = Attribute(signature, "CommunicationName");
+    return 0;
+  });
+}
+
+int KeyDocument::SelectSignature(int n) {
+  if (!open_) return kKeyNotOpen;
+  if (!current_device_) return kKeyNoCurrentDevice;
+  return Guard([&]() -> int {
+    current_signature_ = NthNamed(current_device_, "Signature", n);
+    return current_signature_ ? 0 : kKeyNotFound;
+  });
+}
+
+int KeyDocument::FindUser(int level, DOMElement*& out) const {
+  if (!open_) return kKeyNotOpen;
+  if (!current_device_) return kKeyNoCurrentDevice;
+  if (!current_signature_) return kKeyNoCurrentSignature;
+  DOMElement* rights = SingleRights(current_signature_);
+  if (!rights) return kKeyNotFound;
+  out = FirstUserWithLevel(rights, level);
+  return out ? 0 : kKeyNoSuchUser;
+}
+
+int KeyDocument::GetUserAccess(int level, int& access) {
+  return Guard([&]() -> int {
+    DOMElement* user = nullptr;
+    if (int rc = FindUser(level, user)) return rc;
+    int code = CodeOf(Attribute(user, "access"), kAccessTexts);
+    if (code < 0) return kKeyBadAccess;
+    access = code;
+    return 0;
+  });
+}
+
+int KeyDocument::GetRuleCount(int level, int& count) {
+  return Guard([&]() -> int {
+    DOMElement* user = nullptr;
+    if (int rc = FindUser(level, user)) return rc;
+    count = CountNamed(user, "Rule");
+    return 0;
+  });
+}
+
+int KeyDocument::GetRule(int level, int n, std::vector<std::string>& specified_values,
+                         std::string& communication_name, int& type, uint32_t& index,
+                         int& datatype, int& op) {
+  return Guard([&]() -> int {
+    DOMElement* user = nullptr;
+    if (int rc = FindUser(level, user)) return rc;
+    DOMElement* rule = NthNamed(user, "Rule", n);
+    if (!rule) return kKeyNotFound;
+    int datatype_code = DatatypeCode(Attribute(rule, "datatype"));
+    if (datatype_code < 0) return kKeyBadDatatype;
+    int op_code = CodeOf(Attribute(rule, "operator"), kOperatorTexts);
+    if (op_code < 0) return kKeyBadOperator;
+
+    std::vector<std::string> values;
+    DOMNodeList* specified = Named(rule, "SpecifiedValue");
+    XMLSize_t specified_count = specified ? specified->getLength() : 0;
+    if (specified_count == 0) return kKeyNotFound;
+    for (XMLSize_t i = 0; i < specified_count; ++i) {
+      std::string content;
+      if (CdataContent(AsElement(specified->item(i)), content) != 0) return kKeyNotFound;
+      values.push_back(std::move(content));
+    }
+
+    DOMElement* name_element = NthNamed(rule, "CommunicationName", 0);
+    std::string name;
+    if (CdataContent(name_element, name) != 0) return kKeyNotFound;
+    int type_code = CodeOf(Attribute(name_element, "TAVISType"), kTypeTexts);
+    if (type_code < 0) return kKeyBadType;
+
+    specified_values.insert(specified_values.end(), values.begin(), values.end());
+    communication_name = std::move(name);
+    type = type_code;
+    index = TextToUnsigned(Attribute(name_element, "index"));
+    datatype = datatype_code;
+    op = op_code;
+    return 0;
+  });
+}
 
 }  // namespace korvo

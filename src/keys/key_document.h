@@ -1,7 +1,72 @@
-// The key file document (root "download_keys").
+// The key file document (root "download_keys"): which identification rules a
+// device must satisfy, which signatures it may carry, and per signature which
+// user levels may download under which rules.
+//
+// The manager's instance is edited by the KeyFile natives; the download
+// executor opens its own (decompressing) and reads it through the cursor
+// readers. Every operation returns 0 or a code of the band below and never
+// throws. Not thread-safe: one thread at a time per instance, and opens with
+// decompression share one temporary file per process, so they must not
+// overlap.
+//
+// Positions are 0-based in document order among the descendants named, so a
+// "User" nested anywhere under "Rights" counts.
 #pragma once
 
+#include <xercesc/util/XercesDefs.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/splay_compressor.h"
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMDocument;
+class DOMElement;
+class DOMImplementation;
+XERCES_CPP_NAMESPACE_END
+
 namespace korvo {
+
+class ConfigParser;
+
+// Result codes of the key document.
+constexpr int kKeyManagerMissing = -1;  // KeyFile natives only
+constexpr int kKeyNotFound = -111;      // position, "Rights" count, CDATA content
+constexpr int kKeyAlreadyOpen = -112;
+constexpr int kKeyParserNotCreated = -113;
+constexpr int kKeyOutOfMemory = -114;
+constexpr int kKeyXmlException = -115;
+constexpr int kKeyDomException = -116;
+constexpr int kKeyOtherException = -117;
+constexpr int kKeyNotOpen = -118;
+constexpr int kKeyBadAccess = -119;
+constexpr int kKeyNoSuchUser = -120;
+constexpr int kKeyBadDatatype = -121;
+constexpr int kKeyBadOperator = -122;
+constexpr int kKeyBadType = -123;
+constexpr int kKeyNoSuchDevice = -124;
+constexpr int kKeyNoCurrentDevice = -125;
+constexpr int kKeyNoImplementation = -126;
+constexpr int kKeyNoCurrentSignature = -127;
+constexpr int kKeyDecompressFailed = -128;
+
+// "access" of a "User".
+enum AccessCode : int { kAccessGrant = 0, kAccessDeny = 1, kAccessRule = 2 };
+
+// "TAVISType": how a communication name reaches the device.
+enum CommandType : int { kCommandMethod = 0 /* "MN" */, kCommandVariable = 1 /* "RN" */ };
+
+// "datatype" of a "Rule"; 1 and 2 are never written.
+enum RuleDatatype : int { kRuleString = 0, kRuleInt = 3 };
+
+// Reads an unsigned integer with automatic base ("0x"/"0X" hexadecimal,
+// leading "0" octal, else decimal) as a 32-bit C library would: leading
+// blanks and a sign are accepted, a minus negates modulo 2^32, values past
+// 32 bits saturate, no digits gives 0.
+uint32_t TextToUnsigned(const std::string& text);
 
 class KeyDocument final {
  public:
@@ -9,6 +74,78 @@ class KeyDocument final {
   ~KeyDocument();
   KeyDocument(const KeyDocument&) = delete;
   KeyDocument& operator=(const KeyDocument&) = delete;
+
+  // Opens the key file at `path`; with `decompress` the file is first
+  // decompressed into the process's "KEYFILE_TMP" file, which is deleted on
+  // every way out. A path without a file starts a new empty document.
+  // A file that is not well-formed opens without content (0): the readers
+  // and editors then report -111 and Close(true) writes nothing.
+  int Open(const std::string& path, bool decompress);
+
+  // Writes the document as plain pretty-printed XML to the opened path when
+  // `save`, then releases it. A failed write gives -115 and leaves the
+  // document open, the file on disk untouched.
+  int Close(bool save);
+
+  bool IsOpen() const { return open_; }
+  const std::string& path() const { return path_; }
+
+  // File-to-file compression; 0 or -1. No open document needed.
+  int Compress(const std::string& input_path, const std::string& output_path);
+  int Decompress(const std::string& input_path, const std::string& output_path);
+
+  // Editing. Each checks open (-118) and the DOM implementation (-126) first;
+  // SetKeyUserAccess checks its access code (-119) before both. Elements
+  // appended before a later check fails stay in the document.
+  int AddKeyDevice();
+  int SetDeviceKey(int device, const std::string& key);
+  int AddKeySignature(int device);
+  int SetKeySignatureAttributes(int device, int signature, const std::string& value,
+                                const std::string& communication_name);
+  int AddKeyIdentficationRule(int device, int type, const std::string& communication_name,
+                              const std::string& value, int index);
+  int SetKeyUserAccess(int device, int signature, int level, int access);
+  int AddKeyUserRule(int device, int signature, int level, int datatype, int op,
+                     const std::string& specified_value, const std::string& communication_name,
+                     int type, int index);
+
+  // Cursor readers. The cursor (current device, current signature) is set
+  // only by SelectDevice / SelectSignature and cleared when the document is
+  // released, so select a device after every open. Outputs are untouched on
+  // failure.
+  int SelectDevice(const std::string& key);
+  int GetIdentificationCount(int& count);
+  int GetSignatureCount(int& count);
+  int GetIdentification(int n, std::string& value, std::string& communication_name, int& type,
+                        uint32_t& index);
+  int GetSignature(int n, std::string& value, std::string& communication_name);
+  // A position that does not exist clears the current signature and gives -111.
+  int SelectSignature(int n);
+  int GetUserAccess(int level, int& access);
+  int GetRuleCount(int level, int& count);
+  // Appends the rule's specified values to `specified_values`.
+  int GetRule(int level, int n, std::vector<std::string>& specified_values,
+              std::string& communication_name, int& type, uint32_t& index, int& datatype,
+              int& op);
+
+ private:
+  template <typename Body>
+  int Guard(Body&& body);
+  int CheckEditable() const;
+  int Release();
+  int FindDevice(int device, xercesc::DOMElement*& out) const;
+  int FindSignature(int device, int signature, xercesc::DOMElement*& out) const;
+  int FindUser(int level, xercesc::DOMElement*& out) const;
+
+  xercesc::DOMImplementation* implementation_ = nullptr;
+  std::unique_ptr<ConfigParser> parser_;
+  xercesc::DOMDocument* document_ = nullptr;  // owned by parser_, or by us when new
+  bool owns_document_ = false;
+  SplayCompressor compressor_;
+  bool open_ = false;
+  std::string path_;
+  xercesc::DOMElement* current_device_ = nullptr;
+  xercesc::DOMElement* current_signature_ = nullptr;
 };
 
 }  // namespace korvo
