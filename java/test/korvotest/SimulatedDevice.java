@@ -1,0 +1,162 @@
+package korvotest;
+
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.LinkedBlockingQueue;
+import java.util.concurrent.atomic.AtomicInteger;
+
+import quarnel.firmwaredownload.TAVISInterface;
+
+/**
+ * A device behind the library's Java callbacks. Every command is recorded;
+ * the responder decides the answer, which a thread of the device's own
+ * delivers through ReceiveBytes, as a real front end does.
+ */
+public final class SimulatedDevice implements TAVISInterface.DeviceLine {
+
+    /** One command as the library sent it: type "MN", "RN" or "EN", name, parameter bytes. */
+    public static final class Command {
+        public final String type;
+        public final String name;
+        public final byte[] parameters;
+
+        Command(String type, String name, byte[] parameters) {
+            this.type = type;
+            this.name = name;
+            this.parameters = parameters;
+        }
+
+        public String parameterText() {
+            return parameters == null ? null : new String(parameters, StandardCharsets.ISO_8859_1);
+        }
+    }
+
+    /** One answer: kind ("AN", "RA", "EA", "FA"), name and bytes. */
+    public static final class Answer {
+        final String kind;
+        final String name;
+        final byte[] bytes;
+
+        public Answer(String kind, String name, byte[] bytes) {
+            this.kind = kind;
+            this.name = name;
+            this.bytes = bytes;
+        }
+
+        public static Answer of(String kind, String name, String text) {
+            return new Answer(kind, name, text.getBytes(StandardCharsets.ISO_8859_1));
+        }
+    }
+
+    /** Chooses the answer to a command; null leaves the device silent. */
+    public interface Responder {
+        Answer answer(Command command);
+    }
+
+    private final TAVISInterface library;
+    private final LinkedBlockingQueue<Answer> outbox = new LinkedBlockingQueue<>();
+    private final List<Command> commands = new ArrayList<>();
+    private final AtomicInteger cleanUps = new AtomicInteger();
+    private volatile Responder responder = command -> null;
+    private volatile boolean recording = true;
+    private volatile RuntimeException throwAfterSend;
+    private volatile RuntimeException throwOnCleanUp;
+
+    public SimulatedDevice(TAVISInterface library) {
+        this.library = library;
+        Thread thread = new Thread(this::deliverAnswers, "simulated-device");
+        thread.setDaemon(true);
+        thread.start();
+    }
+
+    public void respond(Responder responder) {
+        this.responder = responder;
+    }
+
+    /** The answer `kind name text` to every command named `name`; silence otherwise. */
+    public void answerTo(String name, String kind, String text) {
+        respond(c -> c.name.equals(name) ? Answer.of(kind, name, text) : null);
+    }
+
+    /** Speed runs leave the command list alone. */
+    public void setRecording(boolean recording) {
+        this.recording = recording;
+    }
+
+    /** The next command callback queues its answer and then throws this. */
+    public void throwAfterNextSend(RuntimeException e) {
+        throwAfterSend = e;
+    }
+
+    public void throwOnCleanUp(RuntimeException e) {
+        throwOnCleanUp = e;
+    }
+
+    public synchronized List<Command> commands() {
+        return new ArrayList<>(commands);
+    }
+
+    public synchronized void clearCommands() {
+        commands.clear();
+    }
+
+    public int cleanUps() {
+        return cleanUps.get();
+    }
+
+    private int accept(Command command) {
+        if (recording) {
+            synchronized (this) {
+                commands.add(command);
+            }
+        }
+        Answer answer = responder.answer(command);
+        if (answer != null) outbox.add(answer);
+        RuntimeException e = throwAfterSend;
+        if (e != null) {
+            throwAfterSend = null;
+            throw e;
+        }
+        return 0;
+    }
+
+    private void deliverAnswers() {
+        try {
+            for (;;) {
+                Answer a = outbox.take();
+                library.ReceiveBytes(a.kind, a.name, a.bytes);
+            }
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    @Override
+    public int sendCommandMN(String method, byte[] parameters) {
+        return accept(new Command("MN", method, parameters));
+    }
+
+    @Override
+    public int sendCommandRN(String variable) {
+        return accept(new Command("RN", variable, null));
+    }
+
+    @Override
+    public int sendCommandEN(String event, byte[] parameters) {
+        return accept(new Command("EN", event, parameters));
+    }
+
+    @Override
+    public int updateStatus(String text, int percent) {
+        return 0;
+    }
+
+    @Override
+    public int cleanUpInterface() {
+        cleanUps.incrementAndGet();
+        RuntimeException e = throwOnCleanUp;
+        if (e != null) throw e;
+        return 0;
+    }
+}

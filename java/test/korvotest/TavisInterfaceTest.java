@@ -1,0 +1,152 @@
+package korvotest;
+
+import java.util.List;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.concurrent.atomic.AtomicReference;
+
+import quarnel.firmwaredownload.TAVISInterface;
+
+/** Connect, login and answer delivery through the real library, bound with SetupJNI. */
+public final class TavisInterfaceTest {
+    private static final String NO_PORT = "/nonexistent/korvo-test-port";
+
+    public static void main(String[] args) throws Exception {
+        Checks c = new Checks("TavisInterface");
+        TAVISInterface tavis = new TAVISInterface();
+        SimulatedDevice device = new SimulatedDevice(tavis);
+        TAVISInterface.setDeviceLine(device);
+        tavis.SetupJNI("Keta A", "19200", NO_PORT);
+
+        identification(c, tavis, device);
+        login(c, tavis, device);
+        lateAndEmptyAnswers(c, tavis, device);
+        otherThreadAndExceptions(c, tavis, device);
+        ketaB(c, tavis, device);
+        silentDevice(c, tavis, device);
+        c.finish();
+    }
+
+    static void identification(Checks c, TAVISInterface tavis, SimulatedDevice device) {
+        device.answerTo("DeviceIdent", "RA", " 9 SCANNER42");
+        c.equal("SCANNER42", tavis.ConnectDeviceIF(), "Keta A identification");
+        List<SimulatedDevice.Command> sent = device.commands();
+        c.equal(1, sent.size(), "one command for a connect");
+        c.equal("RN", sent.get(0).type, "identification is a variable read");
+        c.equal("DeviceIdent", sent.get(0).name, "variable name");
+
+        device.answerTo("DeviceIdent", "RA", " 20 SHORT");
+        c.equal("SHORT", tavis.ConnectDeviceIF(), "a count beyond the answer takes what is there");
+
+        device.answerTo("DeviceIdent", "RA", " A No Program");
+        c.equal("No Program", tavis.ConnectDeviceIF(), "a device without application");
+        c.equal(0, device.cleanUps(), "a non-empty answer keeps the Java line");
+    }
+
+    static void login(Checks c, TAVISInterface tavis, SimulatedDevice device) {
+        device.clearCommands();
+        device.answerTo("SetAccessMode", "AN", " 1");
+        c.equal(0, tavis.LoginDeviceIF("3", "secret"), "login granted");
+        List<SimulatedDevice.Command> sent = device.commands();
+        c.equal(1, sent.size(), "one command for a login");
+        c.equal("MN", sent.get(0).type, "login is a method call");
+        c.equal("SetAccessMode", sent.get(0).name, "login method");
+        c.equal(" 3 secret", sent.get(0).parameterText(), "login parameters verbatim");
+
+        device.answerTo("SetAccessMode", "AN", " 01");
+        c.equal(0, tavis.LoginDeviceIF("4", "pw"), "login granted as 01");
+        device.answerTo("SetAccessMode", "AN", " 0");
+        c.equal(-1, tavis.LoginDeviceIF("4", "wrong"), "login denied");
+        device.answerTo("SetAccessMode", "FA", " 1");
+        c.equal(-1, tavis.LoginDeviceIF("4", "pw"), "an error answer denies");
+        device.respond(cmd -> SimulatedDevice.Answer.of("AN", "OtherMethod", " 1"));
+        c.equal(-1, tavis.LoginDeviceIF("4", "pw"), "an answer for another name denies");
+        device.respond(cmd -> SimulatedDevice.Answer.of("RA", "SetAccessMode", " 1"));
+        c.equal(-1, tavis.LoginDeviceIF("4", "pw"), "an answer of another kind denies");
+        device.respond(cmd -> new SimulatedDevice.Answer("AN", "SetAccessMode", new byte[1599]));
+        c.equal(-1, tavis.LoginDeviceIF("4", "pw"), "a 1599-byte answer is refused");
+        byte[] long1598 = new byte[1598];
+        java.util.Arrays.fill(long1598, (byte) 'x');
+        long1598[0] = ' ';
+        long1598[1] = '1';
+        device.respond(cmd -> new SimulatedDevice.Answer("AN", "SetAccessMode", long1598));
+        c.equal(0, tavis.LoginDeviceIF("4", "pw"), "a 1598-byte answer is taken");
+    }
+
+    static void lateAndEmptyAnswers(Checks c, TAVISInterface tavis, SimulatedDevice device)
+            throws InterruptedException {
+        // An answer nobody waits for is taken by the next command, which
+        // fails at once (the device stays silent, so no fresh answer races).
+        tavis.ReceiveBytes("RA", "DeviceIdent", " 3 OLD".getBytes());
+        device.respond(cmd -> null);
+        long start = System.nanoTime();
+        c.equal(-1, tavis.LoginDeviceIF("3", "secret"), "a late answer fails the next command");
+        c.check(System.nanoTime() - start < 10_000_000_000L, "the late answer ends the wait");
+        device.answerTo("SetAccessMode", "AN", " 1");
+
+        // Null strings and arrays are an empty answer; the waiting command
+        // waits on for the real one.
+        tavis.ReceiveBytes(null, null, null);
+        c.equal(0, tavis.LoginDeviceIF("3", "secret"), "an empty answer is waited past");
+        tavis.ReceiveBytes("AN", "SetAccessMode", new byte[0]);
+        c.equal(0, tavis.LoginDeviceIF("3", "secret"), "an empty array is waited past");
+    }
+
+    static void otherThreadAndExceptions(Checks c, TAVISInterface tavis, SimulatedDevice device)
+            throws InterruptedException {
+        device.answerTo("SetAccessMode", "AN", " 1");
+        AtomicInteger fromOtherThread = new AtomicInteger(99);
+        Thread t = new Thread(() -> fromOtherThread.set(tavis.LoginDeviceIF("3", "secret")));
+        t.start();
+        t.join();
+        c.equal(0, fromOtherThread.get(), "a login from another Java thread");
+
+        device.throwAfterNextSend(new IllegalStateException("line broken"));
+        AtomicReference<Throwable> seen = new AtomicReference<>();
+        int result = 99;
+        try {
+            result = tavis.LoginDeviceIF("3", "secret");
+        } catch (Throwable e) {
+            seen.set(e);
+        }
+        c.equal(null, seen.get(), "a callback's exception does not reach the caller");
+        c.equal(0, result, "the answer still counts after a throwing send");
+    }
+
+    static void ketaB(Checks c, TAVISInterface tavis, SimulatedDevice device) {
+        tavis.SetupJNI("Keta B", "19200", NO_PORT);
+        device.answerTo("SetAccessMode", "AN", " 1");
+        c.equal(-1, tavis.LoginDeviceIF("3", "secret"), "login never granted under Keta B");
+        tavis.SetupJNI("keta B", "19200", NO_PORT);
+        c.equal(0, tavis.LoginDeviceIF("3", "secret"), "another letter case selects Keta A");
+
+        // Keta B gives no identification text: the library hands the line
+        // over and finds no COM port either.
+        tavis.SetupJNI("Keta B", "19200", NO_PORT);
+        device.answerTo("DeviceIdent", "RA", " 5 HELLO");
+        device.throwOnCleanUp(new IllegalStateException("clean-up failed"));
+        int before = device.cleanUps();
+        String ident = null;
+        Throwable seen = null;
+        try {
+            ident = tavis.ConnectDeviceIF();
+        } catch (Throwable e) {
+            seen = e;
+        }
+        device.throwOnCleanUp(null);
+        c.equal(null, seen, "a throwing CleanUpInterface is cleared");
+        c.equal("", ident, "no identification under Keta B");
+        c.equal(before + 1, device.cleanUps(), "CleanUpInterface once before the COM port");
+    }
+
+    static void silentDevice(Checks c, TAVISInterface tavis, SimulatedDevice device) {
+        tavis.SetupJNI("Keta A", "19200", NO_PORT);
+        device.respond(cmd -> null);
+        int before = device.cleanUps();
+        long start = System.nanoTime();
+        String ident = tavis.ConnectDeviceIF();
+        long ms = (System.nanoTime() - start) / 1_000_000;
+        c.equal("", ident, "a silent device gives no identification");
+        c.check(ms >= 4900, "the identification waits its time-out (" + ms + " ms)");
+        c.equal(before + 1, device.cleanUps(), "silence hands the line over");
+    }
+}
