@@ -1,8 +1,302 @@
 #include "config/configuration_builder.h"
 
-namespace korvo {
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 
-ConfigurationBuilder::ConfigurationBuilder() = default;
+#include "config/temp_files.h"
+#include "platform/system.h"
+
+using namespace xercesc;
+
+namespace korvo {
+namespace {
+
+constexpr char kRootName[] = "download_configuration";
+constexpr char kHeader[] = "Header";
+constexpr char kSystemSection[] = "System2";
+constexpr char kData[] = "Data";
+constexpr char kDevice[] = "Device";
+
+constexpr char kBrekConversion[] = "SRECToBrekXML";
+constexpr char kBrekBinConversion[] = "SRECToBrekBinXML";
+constexpr char kSrecConversion[] = "SRECXML";
+constexpr char kFileConversion[] = "File";
+
+struct DocumentReleaser {
+  void operator()(DOMDocument* d) const { d->release(); }
+};
+
+// Size of a file, or 0 when it cannot be read.
+uint64_t FileSize(const std::string& path) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return 0;
+  long size = std::ftell(file.get());
+  return size > 0 ? uint64_t(size) : 0;
+}
+
+// Indentation between entries of a parsed project; the writer indents anew.
+bool IsFormattingText(DOMNode* node) {
+  DOMText* text = AsText(node);
+  if (!text) return false;
+  for (const XMLCh* c = text->getData(); c && *c; ++c) {
+    if (*c != ' ' && *c != '\t' && *c != '\r' && *c != '\n') return false;
+  }
+  return true;
+}
+
+// Appends deep copies of `nodes` to `target`. -50 when there is no entry
+// element among them or a node is null.
+int CopyEntries(DOMDocument* document, DOMNodeList* nodes, DOMElement* target) {
+  if (!nodes) return kBuildNoEntries;
+  bool any_entry = false;
+  for (XMLSize_t i = 0; i < nodes->getLength(); ++i) {
+    DOMNode* node = nodes->item(i);
+    if (!node) return kBuildNoEntries;
+    if (IsFormattingText(node)) continue;
+    if (AsElement(node)) any_entry = true;
+    target->appendChild(document->importNode(node, true));
+  }
+  return any_entry ? 0 : kBuildNoEntries;
+}
+
+DOMElement* AppendElement(DOMDocument* document, DOMElement* parent, const char* name) {
+  DOMElement* element = document->createElement(XmlText(name));
+  parent->appendChild(element);
+  return element;
+}
+
+}  // namespace
+
+std::string DirectoryPart(const std::string& path) {
+  size_t last = path.find_last_of("/\\");
+  if (last != std::string::npos) return path.substr(0, last + 1);
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+  return std::string();
+}
+
+bool ParseNumber(const std::string& text, unsigned long& value) {
+  const char* start = text.c_str();
+  const char* p = start;
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  if (*p == '-' || *p == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long parsed = std::strtoull(p, &end, 0);
+  if (end == p || *end != '\0' || errno == ERANGE || parsed > 0xFFFFFFFFull) return false;
+  value = static_cast<unsigned long>(parsed);
+  return true;
+}
+
+ConfigurationBuilder::ConfigurationBuilder() : implementation_(CoreImplementation()) {}
+
 ConfigurationBuilder::~ConfigurationBuilder() = default;
+
+int ConfigurationBuilder::Build(const std::string& project_path) {
+  built_.clear();
+  output_path_.clear();
+  failed_device_ = -1;
+  const std::string& xml_path = ProcessTempNames().config_builder;
+  RemoveFile(xml_path);
+  TempFileGuard xml_guard(xml_path);
+
+  int rc = project_.OpenProjectDocument(project_path);
+  if (rc != 0) return rc;
+  // Whatever happens from here, the project is not left open: the front end
+  // could not open it again, nor could a later build.
+  struct ProjectCloser {
+    ProjectDocument& project;
+    ~ProjectCloser() {
+      if (project.IsOpen()) project.CloseProjectDocument(false);
+    }
+  } closer{project_};
+
+  std::string firmware_name;
+  rc = project_.GetFirmwarePackageFilename(firmware_name);
+  if (rc != 0) return rc;
+  project_directory_ = DirectoryPart(project_path);
+  // Joined as plain text, even when the name is itself absolute.
+  std::string output_path = project_directory_ + firmware_name;
+  if (!implementation_) return kBuildNoImplementation;
+
+  rc = GuardXml(
+      [&]() -> int {
+        std::unique_ptr<DOMDocument, DocumentReleaser> document(
+            CreateXmlDocument(implementation_, kRootName));
+        if (!document) return kBuildOtherException;
+        int result = BuildDocument(document.get());
+        if (result == 0 && WriteXmlDocument(implementation_, document.get(), xml_path) != 0)
+          result = kBuildOtherException;
+        return result;
+      },
+      kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
+  project_.CloseProjectDocument(false);
+  if (rc == 0) rc = CompressInto(xml_path, output_path);
+  if (rc != 0) {
+    built_.clear();
+    return rc;
+  }
+  output_path_ = output_path;
+  return 0;
+}
+
+int ConfigurationBuilder::BuildDocument(DOMDocument* document) {
+  DOMElement* root = document->getDocumentElement();
+  DOMElement* header = AppendElement(document, root, kHeader);
+  AppendElement(document, header, kSystemSection);
+  AppendElement(document, root, kData);
+
+  int rc = CopySystemEntries(document);
+  if (rc != 0) return rc;
+  int count = 0;
+  rc = project_.GetProjectDeviceCount(count);
+  if (rc != 0) return rc;
+  for (int device = 0; device < count; ++device) {
+    rc = BuildDevice(document, device);
+    if (rc != 0) {
+      failed_device_ = device;
+      return rc;
+    }
+  }
+  return 0;
+}
+
+int ConfigurationBuilder::CopySystemEntries(DOMDocument* document) {
+  DOMNodeList* entries = nullptr;
+  if (project_.GetSystemEntries(entries) != 0) return kBuildNoSystemEntries;
+  if (!entries || entries->getLength() == 0) return kBuildNoEntries;
+  DOMElement* system = FindSingleElement(document, kSystemSection);
+  if (!system) return kBuildSectionMissing;
+  return CopyEntries(document, entries, system);
+}
+
+int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
+  DOMElement* header = FindSingleElement(document, kHeader);
+  if (!header) return kBuildSectionMissing;
+  DOMElement* header_device = AppendElement(document, header, kDevice);
+  DOMElement* data = FindSingleElement(document, kData);
+  if (!data) return kBuildSectionMissing;
+  DOMElement* data_device = AppendElement(document, data, kDevice);
+
+  BuiltDevice built;
+  int rc = project_.GetDeviceConversionEntry(device, "ConversionType", built.conversion);
+  if (rc != 0) return rc;
+  unsigned long partial_size = 0;
+  rc = ReadPartialSize(device, partial_size);
+  if (rc != 0) return rc;
+  rc = Convert(document, device, built.conversion, partial_size, header_device, data_device,
+               built);
+  if (rc != 0) return rc;
+
+  DOMNodeList* nodes = nullptr;
+  rc = project_.GetDeviceConfigurationNodes(device, nodes);
+  if (rc != 0) return rc;
+  rc = CopyEntries(document, nodes, header_device);
+  if (rc != 0) return rc;
+  built_.push_back(built);
+  return 0;
+}
+
+int ConfigurationBuilder::ReadPartialSize(int device, unsigned long& partial_size) {
+  partial_size = 0;
+  std::string flag;
+  int rc = project_.GetDeviceConfigurationEntry(device, "PARTIAL_DOWNLOAD", flag);
+  if (rc == kProjectNotFound) {
+    flag.clear();
+  } else if (rc != 0) {
+    return rc;
+  }
+  if (flag != "true") return 0;
+  std::string text;
+  rc = project_.GetDeviceConversionEntry(device, "PartialMemorySize", text);
+  if (rc != 0) return rc;
+  return ParseNumber(text, partial_size) ? 0 : kBuildBadPartialSize;
+}
+
+int ConfigurationBuilder::ReadRangeSelection(int device, bool& selected,
+                                             AddressRangeSelection& selection) {
+  selected = false;
+  DOMElement* element = nullptr;
+  int rc = project_.GetDeviceConversionElement(device, "AddressRangeSelection", element);
+  if (rc == kProjectNotFound) return 0;
+  if (rc != 0) return rc;
+  std::string* targets[] = {&selection.include, &selection.exclude};
+  const char* names[] = {"IncludeAddr", "ExcludeAddr"};
+  for (int i = 0; i < 2; ++i) {
+    std::string value = names[i];
+    GetAttributeValue(element, value);
+    targets[i]->clear();
+    if (value.empty()) continue;
+    unsigned long address = 0;
+    if (!ParseNumber(value, address)) return kBuildBadAddress;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lX", address);
+    *targets[i] = text;
+  }
+  selected = true;
+  return 0;
+}
+
+int ConfigurationBuilder::Convert(DOMDocument* document, int device,
+                                  const std::string& conversion, unsigned long partial_size,
+                                  DOMElement* header_device, DOMElement* data_device,
+                                  BuiltDevice& built) {
+  // Removed at the end of every conversion, whatever wrote it.
+  TempFileGuard brek_guard(ProcessTempNames().brek);
+  const bool brek = conversion == kBrekConversion;
+  const bool brek_bin = conversion == kBrekBinConversion;
+  const bool srec = conversion == kSrecConversion;
+  const bool file = conversion == kFileConversion;
+  if (!brek && !brek_bin && !srec && !file) return kBuildUnknownConversion;
+
+  bool selected = false;
+  AddressRangeSelection selection;
+  if (brek || brek_bin) {
+    int rc = ReadRangeSelection(device, selected, selection);
+    if (rc != 0) return rc;
+  }
+  std::string data_name;
+  int rc = project_.GetDeviceConversionEntry(device, "DataFilename", data_name);
+  if (rc != 0) return rc;
+  const std::string data_path = project_directory_ + data_name;
+
+  if (file) {
+    rc = EmbedRawFile(document, header_device, data_device, data_path);
+    if (rc != 0) return rc;
+    uint64_t size = FileSize(data_path);
+    built.data_type = "FILE";
+    built.payload_bytes = size > 0 ? size + 4 : 0;
+    return 0;
+  }
+  if (srec) {
+    rc = EmbedDataFile(document, header_device, data_device, data_path, "SREC", "",
+                       partial_size);
+    if (rc != 0) return rc;
+    built.data_type = "SREC";
+    built.payload_bytes = FileSize(data_path);
+    return 0;
+  }
+  std::string range_text;
+  rc = ConvertSrecToBrek(converter_, data_path, selected ? &selection : nullptr, range_text,
+                         brek_guard.path());
+  if (rc != 0) return rc;
+  built.data_type = brek ? "BREK" : "BREKBIN";
+  rc = EmbedDataFile(document, header_device, data_device, brek_guard.path(), built.data_type,
+                     range_text, partial_size);
+  if (rc != 0) return rc;
+  built.payload_bytes = FileSize(brek_guard.path());
+  return 0;
+}
+
+int ConfigurationBuilder::CompressInto(const std::string& xml_path,
+                                       const std::string& output_path) {
+  // Compressed beside the output and renamed over it only when complete, so
+  // a failure halfway cannot destroy an existing configuration file.
+  TempFileGuard partial(output_path + ".~TMP");
+  if (compressor_.Compress(xml_path, partial.path()) != 0) return kBuildOutputFailed;
+  if (ReplaceFile(partial.path(), output_path) != 0) return kBuildOutputFailed;
+  return 0;
+}
 
 }  // namespace korvo

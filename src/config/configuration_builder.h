@@ -1,7 +1,46 @@
-// Builds a compressed download configuration file from a project document.
+// Builds a compressed download configuration file from a project document:
+// per device the data file is converted and embedded Base64-encoded with the
+// device's entries, and the XML is compressed next to the project under the
+// name the project gives.
+//
+// The builder owns the one ProjectDocument the Configurator natives edit, so
+// a build fails with -62 while the front end keeps a project open there.
+// Not thread-safe: one build or edit at a time.
 #pragma once
 
+#include <xercesc/dom/DOM.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/project_document.h"
+#include "config/splay_compressor.h"
+#include "config/srec_converter.h"
+
 namespace korvo {
+
+// Result codes of the builder band (the conversions add -41 to -43 and -48;
+// project document and file codes pass through unchanged).
+constexpr int kBuildNoBuilder = -1;
+constexpr int kBuildNoSystemEntries = -41;  // the project's system section cannot be read
+constexpr int kBuildNoImplementation = -44;
+constexpr int kBuildOtherException = -45;  // also: the XML could not be written
+constexpr int kBuildDomException = -46;
+constexpr int kBuildOutOfMemory = -47;
+constexpr int kBuildSectionMissing = -49;  // Header, Data or System2 not exactly once
+constexpr int kBuildNoEntries = -50;       // no system or device configuration entries
+constexpr int kBuildBadPartialSize = -51;
+constexpr int kBuildUnknownConversion = -52;
+constexpr int kBuildBadAddress = -53;
+constexpr int kBuildOutputFailed = -91;
+
+// What the last build put into the configuration for one device.
+struct BuiltDevice {
+  std::string conversion;   // ConversionType
+  std::string data_type;    // DATA_TYPE written
+  uint64_t payload_bytes = 0;  // bytes embedded (before Base64)
+};
 
 class ConfigurationBuilder final {
  public:
@@ -9,6 +48,55 @@ class ConfigurationBuilder final {
   ~ConfigurationBuilder();
   ConfigurationBuilder(const ConfigurationBuilder&) = delete;
   ConfigurationBuilder& operator=(const ConfigurationBuilder&) = delete;
+
+  // Builds the configuration for the project at `project_path` (UTF-8).
+  // 0 or a negative code. On failure no output is written, an existing
+  // output file is left as it was, and no temporary file remains.
+  int Build(const std::string& project_path);
+  // The library's configuration-file creation: the same as Build.
+  int CreateConfigFile(const std::string& file_name) { return Build(file_name); }
+
+  ProjectDocument& Project() { return project_; }
+
+  // Drive and directory of the last project path given to Build, with the
+  // trailing separator ("" for a bare file name).
+  const std::string& ProjectDirectory() const { return project_directory_; }
+  // The output path of the last successful build ("" after a failure).
+  const std::string& OutputPath() const { return output_path_; }
+  // The devices of the last successful build, in project order.
+  const std::vector<BuiltDevice>& BuiltDevices() const { return built_; }
+  // The device (from 0) the last build failed on; -1 when it failed
+  // elsewhere or succeeded.
+  int FailedDevice() const { return failed_device_; }
+
+ private:
+  int BuildDocument(xercesc::DOMDocument* document);
+  int CopySystemEntries(xercesc::DOMDocument* document);
+  int BuildDevice(xercesc::DOMDocument* document, int device);
+  int ReadPartialSize(int device, unsigned long& partial_size);
+  int ReadRangeSelection(int device, bool& selected, AddressRangeSelection& selection);
+  int Convert(xercesc::DOMDocument* document, int device, const std::string& conversion,
+              unsigned long partial_size, xercesc::DOMElement* header_device,
+              xercesc::DOMElement* data_device, BuiltDevice& built);
+  int CompressInto(const std::string& xml_path, const std::string& output_path);
+
+  SrecToBrekConverter converter_;
+  ProjectDocument project_;
+  SplayCompressor compressor_;
+  xercesc::DOMImplementation* implementation_;
+  std::string project_directory_;
+  std::string output_path_;
+  std::vector<BuiltDevice> built_;
+  int failed_device_ = -1;
 };
+
+// Drive and directory part of `path` with its trailing separator; both '/'
+// and '\' separate, and a leading "X:" is a drive.
+std::string DirectoryPart(const std::string& path);
+
+// Reads `text` as an unsigned 32-bit number the way strtoul in base 0 does
+// (decimal, 0x hexadecimal, 0 octal). False when anything but the number is
+// left over, when there is no number, or when it is negative or too large.
+bool ParseNumber(const std::string& text, unsigned long& value);
 
 }  // namespace korvo

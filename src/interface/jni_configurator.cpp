@@ -1,20 +1,109 @@
-// Configurator natives. Not wired to the project document yet: each reports -1.
+// Configurator natives: each converts its arguments, makes one call on the
+// manager's configuration builder or its project document, and returns the
+// result code; -1 when the manager has no builder.
 #include <jni.h>
+
+#include "config/configuration_builder.h"
+#include "interface/download_manager.h"
+#include "interface/jni_util.h"
+
+namespace {
+
+using korvo::ConfigurationBuilder;
+using korvo::ProjectDocument;
+using korvo::ToNarrowString;
+
+// Runs `call` on the project document; an escaping exception counts as
+// the document band's "other exception".
+template <typename Call>
+jint OnProject(Call&& call) {
+  return korvo::Guarded<jint>(korvo::kProjectOtherException, [&]() -> jint {
+    ConfigurationBuilder* builder = korvo::Manager().GetConfigurationBuilder();
+    if (!builder) return korvo::kBuildNoBuilder;
+    return call(builder->Project());
+  });
+}
+
+}  // namespace
 
 extern "C" {
 
-#define KORVO_CONFIGURATOR_STUB(name, ...) \
-  JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_##name(JNIEnv*, jobject, ##__VA_ARGS__) { return -1; }
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_CreateConfigFileIF(
+    JNIEnv* env, jobject, jstring file_name) {
+  return korvo::Guarded<jint>(korvo::kBuildOtherException, [&]() -> jint {
+    ConfigurationBuilder* builder = korvo::Manager().GetConfigurationBuilder();
+    if (!builder) return korvo::kBuildNoBuilder;
+    return builder->CreateConfigFile(ToNarrowString(env, file_name));
+  });
+}
 
-KORVO_CONFIGURATOR_STUB(CreateConfigFileIF, jstring)
-KORVO_CONFIGURATOR_STUB(OpenProjectDocumentIF, jstring)
-KORVO_CONFIGURATOR_STUB(CloseProjectDocumentIF, jboolean)
-KORVO_CONFIGURATOR_STUB(SetProjectConfigFilenameEntryIF, jstring)
-KORVO_CONFIGURATOR_STUB(SetProjectSystemEntryIF, jstring, jstring, jboolean)
-KORVO_CONFIGURATOR_STUB(AddProjectDeviceIF)
-KORVO_CONFIGURATOR_STUB(SetProjectDeviceConfigurationEntryIF, jint, jstring, jstring, jboolean)
-KORVO_CONFIGURATOR_STUB(AddProjectDeviceConfigurationEntryIF, jint, jstring, jstring, jboolean)
-KORVO_CONFIGURATOR_STUB(SetProjectDeviceConversionEntryAttributeIF, jint, jstring, jstring, jstring)
-KORVO_CONFIGURATOR_STUB(SetProjectDeviceConversionEntryIF, jint, jstring, jstring)
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_OpenProjectDocumentIF(
+    JNIEnv* env, jobject, jstring file_name) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.OpenProjectDocument(ToNarrowString(env, file_name));
+  });
+}
+
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_CloseProjectDocumentIF(
+    JNIEnv*, jobject, jboolean save) {
+  return OnProject(
+      [&](ProjectDocument& project) { return project.CloseProjectDocument(save != JNI_FALSE); });
+}
+
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectConfigFilenameEntryIF(
+    JNIEnv* env, jobject, jstring file_name) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.SetProjectConfigFilenameEntry(ToNarrowString(env, file_name));
+  });
+}
+
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectSystemEntryIF(
+    JNIEnv* env, jobject, jstring name, jstring value, jboolean transparent) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.SetProjectSystemEntry(ToNarrowString(env, name), ToNarrowString(env, value),
+                                         transparent != JNI_FALSE);
+  });
+}
+
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_AddProjectDeviceIF(JNIEnv*,
+                                                                                      jobject) {
+  return OnProject([&](ProjectDocument& project) { return project.AddProjectDevice(); });
+}
+
+JNIEXPORT jint JNICALL
+Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConfigurationEntryIF(
+    JNIEnv* env, jobject, jint device, jstring name, jstring value, jboolean transparent) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.SetProjectDeviceConfigurationEntry(
+        device, ToNarrowString(env, name), ToNarrowString(env, value), transparent != JNI_FALSE);
+  });
+}
+
+JNIEXPORT jint JNICALL
+Java_quarnel_firmwaredownload_Configurator_AddProjectDeviceConfigurationEntryIF(
+    JNIEnv* env, jobject, jint device, jstring name, jstring value, jboolean transparent) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.AddProjectDeviceConfigurationEntry(
+        device, ToNarrowString(env, name), ToNarrowString(env, value), transparent != JNI_FALSE);
+  });
+}
+
+JNIEXPORT jint JNICALL
+Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryAttributeIF(
+    JNIEnv* env, jobject, jint device, jstring entry, jstring attribute, jstring value) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.SetProjectDeviceConversionEntryAttribute(
+        device, ToNarrowString(env, entry), ToNarrowString(env, attribute),
+        ToNarrowString(env, value));
+  });
+}
+
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryIF(
+    JNIEnv* env, jobject, jint device, jstring entry, jstring value) {
+  return OnProject([&](ProjectDocument& project) {
+    return project.SetProjectDeviceConversionEntry(device, ToNarrowString(env, entry),
+                                                   ToNarrowString(env, value));
+  });
+}
 
 }  // extern "C"
