@@ -1,12 +1,244 @@
+// korvo inspect [--xml] FILE: a readable summary of a configuration file
+// (or, handed on, of a key file); --xml prints the plain XML instead.
 #include <cstdio>
+#include <memory>
+#include <string>
 
+#include "config/config_document.h"
+#include "config/splay_compressor.h"
+#include "config/temp_files.h"
+#include "config/xml_access.h"
+#include "platform/system.h"
 #include "tools/commands.h"
 
-namespace korvo::tools {
+using namespace xercesc;
 
-int RunInspect(const std::vector<std::string>&) {
-  std::fprintf(stderr, "korvo: not available yet\n");
-  return 2;
+namespace korvo::tools {
+namespace {
+
+constexpr size_t kShownValueMax = 100;
+
+int Fail(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "korvo: %s: %s\n", file.c_str(), reason.c_str());
+  return 1;
+}
+
+// 1 yes, 0 no, -1 cannot read.
+int StartsWithMagic(const std::string& path) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  if (!file) return -1;
+  unsigned char head[4] = {};
+  size_t got = std::fread(head, 1, sizeof head, file.get());
+  uint32_t magic = uint32_t(head[0]) | uint32_t(head[1]) << 8 | uint32_t(head[2]) << 16 |
+                   uint32_t(head[3]) << 24;
+  return got == sizeof head && magic == kCompressedFileMagic ? 1 : 0;
+}
+
+bool CopyToStdout(const std::string& path) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  if (!file) return false;
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+    if (std::fwrite(chunk, 1, got, stdout) != got) return false;
+  return !std::ferror(file.get()) && std::fflush(stdout) == 0;
+}
+
+long FileSize(const std::string& path) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return -1;
+  return std::ftell(file.get());
+}
+
+// One line, bounded: control characters escaped, long texts cut.
+std::string Shown(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (out.size() >= kShownValueMax) {
+      out += "... (" + std::to_string(text.size()) + " characters)";
+      break;
+    }
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (c < 0x20) out += "?";
+    else out.push_back(char(c));
+  }
+  return out;
+}
+
+// How the library reads an entry: its value, or why it cannot.
+std::string Reading(int rc, const std::string& value) {
+  if (rc == 0) return Shown(value);
+  if (rc == kConfigNoText) return "(no text)";
+  if (rc == kConfigMissing) return "(not unique: unreadable)";
+  return "(error " + std::to_string(rc) + ")";
+}
+
+bool IsShownSeparately(const std::string& tag) {
+  return tag == "Log" || tag.rfind("DOWNLOAD_CONSTRAINT", 0) == 0;
+}
+
+void PrintSystemEntries(ConfigDocument& doc) {
+  DOMElement* header = FindSingleElement(doc.Document(), "Header");
+  DOMElement* section = FindSingleElement(header, "System2");
+  const char* section_name = "System2";
+  if (!section) {
+    section = FindSingleElement(header, "System");
+    section_name = "System, legacy";
+  }
+  if (!section) {
+    std::printf("System entries: none (no single System2 or System section)\n");
+    return;
+  }
+  std::printf("System entries (%s):\n", section_name);
+  for (DOMNode* n = section->getFirstChild(); n; n = n->getNextSibling()) {
+    DOMElement* entry = AsElement(n);
+    if (!entry) continue;
+    std::string name, value;
+    GetTagName(entry, name);
+    int rc = doc.GetSystemEntry(name, value);
+    std::printf("  %s = %s\n", name.c_str(), Reading(rc, value).c_str());
+  }
+}
+
+void PrintConstraints(ConfigDocument& doc, int device) {
+  bool any = false;
+  for (int n = kFirstConstraintNumber; n <= kLastConstraintNumber; ++n) {
+    DownloadConstraint c;
+    int rc = doc.GetConstraint(device, n, c);
+    if (!c.present) continue;
+    if (!any) std::printf("  Constraints:\n");
+    any = true;
+    const char* type = c.methodKind == kConstraintMethod     ? "method"
+                       : c.methodKind == kConstraintVariable ? "variable"
+                                                             : "?";
+    const char* datatype = c.datatypeKind == kConstraintString    ? "string"
+                           : c.datatypeKind == kConstraintInteger ? "int"
+                                                                  : "?";
+    std::printf("    %d: %s %s %s \"%s\" (%s, index %d, strlen %d)%s\n", n, type,
+                Shown(c.communicationName).c_str(), Shown(c.operatorText).c_str(),
+                Shown(c.comparison).c_str(), datatype, c.index, c.strlen,
+                rc == kConfigMissing ? " unknown type or datatype word" : "");
+  }
+  if (!any) std::printf("  Constraints: none\n");
+}
+
+void PrintLogTexts(ConfigDocument& doc, int device) {
+  std::string value;
+  int k = 0;
+  for (;; ++k) {
+    int rc = doc.GetLogText(device, k, value);
+    if (rc == kConfigIndexPastEnd || rc == kConfigMissing) break;
+    if (k == 0) std::printf("  Log:\n");
+    std::printf("    %d: %s\n", k, Reading(rc, value).c_str());
+  }
+  if (k == 0) std::printf("  Log: none\n");
+}
+
+void PrintData(ConfigDocument& doc, int device) {
+  std::string type;
+  int rc = doc.GetDeviceEntry(device, "DATA_TYPE", type);
+  std::string shown_type = rc == 0 ? Shown(type) : "unknown";
+  TempFileGuard payload(TempFileName("KORVO_INSPECT_DATA", "TMP"));
+  rc = doc.ExtractData(device, payload.path());
+  if (rc == 0)
+    std::printf("  Data: %s, %ld bytes decoded\n", shown_type.c_str(), FileSize(payload.path()));
+  else if (rc == kConfigMissing)
+    std::printf("  Data: %s, no single valid Base64 text\n", shown_type.c_str());
+  else
+    std::printf("  Data: %s, not readable (error %d)\n", shown_type.c_str(), rc);
+}
+
+void PrintDevice(ConfigDocument& doc, int device) {
+  std::printf("Device %d:\n", device);
+  DOMDocument* xml = doc.Document();
+  DOMNodeList* devices =
+      FindSingleElement(xml, "Header")->getElementsByTagName(XmlText("Device"));
+  DOMElement* element = AsElement(devices->item(XMLSize_t(device)));
+  std::printf("  Entries:\n");
+  for (DOMNode* n = element ? element->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
+    DOMElement* entry = AsElement(n);
+    if (!entry) continue;
+    std::string name, value, transparent = "transparent";
+    GetTagName(entry, name);
+    if (IsShownSeparately(name)) continue;
+    GetAttributeValue(entry, transparent);
+    int rc = doc.GetDeviceEntry(device, name, value);
+    std::printf("    %s = %s%s\n", name.c_str(), Reading(rc, value).c_str(),
+                transparent == "true" ? "  [transparent]" : "");
+  }
+  PrintConstraints(doc, device);
+  PrintLogTexts(doc, device);
+  PrintData(doc, device);
+}
+
+int PrintConfigurationSummary(const std::string& file) {
+  ConfigDocument doc;
+  int rc = doc.Load(file);
+  if (rc != 0) return Fail(file, "cannot load configuration (error " + std::to_string(rc) + ")");
+  int count = 0;
+  rc = doc.GetDeviceCount(count);
+  if (rc != 0) return Fail(file, "no single Header section");
+  std::printf("Configuration file: %s\n", file.c_str());
+  PrintSystemEntries(doc);
+  std::printf("Devices: %d\n", count);
+  for (int d = 0; d < count; ++d) PrintDevice(doc, d);
+  return 0;
+}
+
+int Inspect(bool xml_only, const std::string& file) {
+  int compressed = StartsWithMagic(file);
+  if (compressed < 0) return Fail(file, "cannot open file");
+  TempFileGuard plain(compressed ? TempFileName("KORVO_INSPECT", "TMP") : std::string());
+  const std::string& xml_path = compressed ? plain.path() : file;
+  if (compressed) {
+    SplayCompressor compressor;
+    if (compressor.Decompress(file, xml_path) != 0)
+      return Fail(file, "cannot decompress (damaged or truncated)");
+  }
+  std::string root;
+  {
+    std::unique_ptr<ConfigParser> parser;
+    DOMDocument* document = nullptr;
+    if (LoadXmlDocument(xml_path, parser, document) != 0 || !document->getDocumentElement())
+      return Fail(file, compressed ? "decompressed content is not well-formed XML"
+                                   : "not compressed and not well-formed XML");
+    GetTagName(document->getDocumentElement(), root);
+  }
+  if (root == "download_keys") {
+    if (xml_only) return CopyToStdout(xml_path) ? 0 : Fail(file, "cannot print XML");
+    return PrintKeyFileSummary(xml_path, file);
+  }
+  if (root != "download_configuration")
+    return Fail(file, "not a configuration file (root element '" + root + "')");
+  if (!compressed) return Fail(file, "not compressed (configuration files are stored compressed)");
+  if (xml_only) return CopyToStdout(xml_path) ? 0 : Fail(file, "cannot print XML");
+  return PrintConfigurationSummary(file);
+}
+
+}  // namespace
+
+int RunInspect(const std::vector<std::string>& args) {
+  bool xml_only = false;
+  std::string file;
+  for (const std::string& arg : args) {
+    if (arg == "--xml" && !xml_only) {
+      xml_only = true;
+    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
+      file = arg;
+    } else {
+      std::fprintf(stderr, "usage: korvo inspect [--xml] FILE\n");
+      return 2;
+    }
+  }
+  if (file.empty()) {
+    std::fprintf(stderr, "usage: korvo inspect [--xml] FILE\n");
+    return 2;
+  }
+  // Nothing from the XML library may escape as a crash.
+  int rc = GuardXml([&] { return Inspect(xml_only, file); }, -1, -1, -1, -1);
+  return rc < 0 ? Fail(file, "unexpected error while reading") : rc;
 }
 
 }  // namespace korvo::tools

@@ -1,0 +1,185 @@
+// Runs "korvo inspect" as a user would: summaries, --xml, and the one-line
+// errors for files that are not configurations.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "config/splay_compressor.h"
+#include "platform/system.h"
+
+namespace korvo {
+namespace {
+
+const char kPlain[] = "inspect_tool_test.xml";
+const char kPacked[] = "inspect_tool_test.cfg";
+const char kStdout[] = "inspect_tool_test.out";
+const char kStderr[] = "inspect_tool_test.err";
+
+struct ToolRun {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+  UniqueFile f(OpenFileUtf8(path, "rb"));
+  if (!f) return "<missing>";
+  std::string s;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) s.append(buf, n);
+  return s;
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  UniqueFile f(OpenFileUtf8(path, "wb"));
+  ASSERT_TRUE(f);
+  ASSERT_EQ(text.size(), std::fwrite(text.data(), 1, text.size(), f.get()));
+}
+
+ToolRun Inspect(const std::string& args) {
+  std::string command = std::string("'") + KORVO_TOOL + "' inspect " + args + " >" + kStdout +
+                        " 2>" + kStderr;
+  int status = std::system(command.c_str());
+  ToolRun run{(status & 0x7F) == 0 ? (status >> 8) & 0xFF : -1, ReadAll(kStdout), ReadAll(kStderr)};
+  RemoveFile(kStdout);
+  RemoveFile(kStderr);
+  return run;
+}
+
+// Compressed file holding `xml`.
+void WritePacked(const std::string& xml) {
+  WriteAll(kPlain, xml);
+  SplayCompressor compressor;
+  ASSERT_EQ(0, compressor.Compress(kPlain, kPacked));
+}
+
+bool LeftoverTempFiles() {
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().filename().string().rfind("~KORVO_INSPECT", 0) == 0) return true;
+  return false;
+}
+
+const char kConfiguration[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\n"
+    "<download_configuration>\n"
+    "  <Header>\n"
+    "    <System2><TavisDevice>true</TavisDevice><Key>K-123</Key></System2>\n"
+    "    <Device>\n"
+    "      <PROGRAM_MEMORY_SIZE transparent=\"true\">6</PROGRAM_MEMORY_SIZE>\n"
+    "      <DATA_TYPE transparent=\"true\">BREK</DATA_TYPE>\n"
+    "      <Name>Main unit</Name>\n"
+    "      <Log>written by test</Log>\n"
+    "      <DOWNLOAD_CONSTRAINT2 communicationName=\"FirmwareVersion\" operator=\"&gt;=\"\n"
+    "          type=\"variable\" comparison=\"512\" datatype=\"int\" index=\"1\"/>\n"
+    "    </Device>\n"
+    "    <Device><DATA_TYPE transparent=\"true\">FILE</DATA_TYPE></Device>\n"
+    "  </Header>\n"
+    "  <Data>\n"
+    "    <Device>QUJDREVG</Device>\n"
+    "    <Device>broken!</Device>\n"
+    "  </Data>\n"
+    "</download_configuration>\n";
+
+class InspectToolTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    RemoveFile(kPlain);
+    RemoveFile(kPacked);
+    EXPECT_FALSE(LeftoverTempFiles());
+  }
+
+  // One line on stderr naming the file and the reason, nothing on stdout.
+  void ExpectOneLineError(const ToolRun& run, const std::string& file, const std::string& reason) {
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("korvo: " + file + ": " + reason + "\n", run.err);
+  }
+};
+
+TEST_F(InspectToolTest, SummaryShowsEntriesConstraintsLogsAndPayload) {
+  WritePacked(kConfiguration);
+  ToolRun run = Inspect(kPacked);
+  EXPECT_EQ(0, run.exit_code) << run.err;
+  EXPECT_EQ("", run.err);
+  const std::string& out = run.out;
+  for (const char* expected : {
+           "System entries (System2):\n  TavisDevice = true\n  Key = K-123\n",
+           "Devices: 2\n",
+           "Device 0:\n",
+           "    DATA_TYPE = BREK  [transparent]\n",
+           "    Name = Main unit\n",
+           "    2: variable FirmwareVersion >= \"512\" (int, index 1, strlen 0)\n",
+           "    0: written by test\n",
+           "  Data: BREK, 6 bytes decoded\n",
+           "Device 1:\n",
+           "  Constraints: none\n",
+           "  Data: FILE, no single valid Base64 text\n",
+       }) {
+    EXPECT_NE(std::string::npos, out.find(expected)) << "missing: " << expected << "\n" << out;
+  }
+  // Logs and constraints are not listed again as plain entries.
+  EXPECT_EQ(std::string::npos, out.find("Log = ")) << out;
+  EXPECT_EQ(std::string::npos, out.find("DOWNLOAD_CONSTRAINT2 =")) << out;
+}
+
+TEST_F(InspectToolTest, XmlOptionPrintsTheDecompressedText) {
+  WritePacked(kConfiguration);
+  ToolRun run = Inspect(std::string("--xml ") + kPacked);
+  EXPECT_EQ(0, run.exit_code) << run.err;
+  EXPECT_EQ(kConfiguration, run.out);
+}
+
+TEST_F(InspectToolTest, FilesThatAreNoConfigurationGetOneLineErrors) {
+  WriteAll(kPacked, kConfiguration);
+  ExpectOneLineError(Inspect(kPacked), kPacked,
+                     "not compressed (configuration files are stored compressed)");
+  ExpectOneLineError(Inspect(std::string("--xml ") + kPacked), kPacked,
+                     "not compressed (configuration files are stored compressed)");
+
+  WriteAll(kPacked, "plain words");
+  ExpectOneLineError(Inspect(kPacked), kPacked, "not compressed and not well-formed XML");
+
+  WritePacked("<download_configuration><Header></download_configuration>");
+  ExpectOneLineError(Inspect(kPacked), kPacked, "decompressed content is not well-formed XML");
+
+  WritePacked("<download_project/>");
+  ExpectOneLineError(Inspect(kPacked), kPacked,
+                     "not a configuration file (root element 'download_project')");
+
+  WritePacked(kConfiguration);
+  std::string packed = ReadAll(kPacked);
+  WriteAll(kPacked, packed.substr(0, packed.size() / 2));
+  ExpectOneLineError(Inspect(kPacked), kPacked, "cannot decompress (damaged or truncated)");
+
+  ExpectOneLineError(Inspect("inspect_tool_test.missing"), "inspect_tool_test.missing",
+                     "cannot open file");
+}
+
+TEST_F(InspectToolTest, UsageErrors) {
+  for (const char* args : {"", "--xml", "a b", "--bogus x"}) {
+    ToolRun run = Inspect(args);
+    EXPECT_EQ(2, run.exit_code) << args;
+    EXPECT_NE(std::string::npos, run.err.find("usage")) << args;
+  }
+}
+
+TEST_F(InspectToolTest, KeyFilesPlainOrCompressedAreHandedOn) {
+  const std::string keys = "<download_keys>\n  <Device>x</Device>\n</download_keys>\n";
+  WritePacked(keys);
+  ToolRun run = Inspect(std::string("--xml ") + kPacked);
+  EXPECT_EQ(0, run.exit_code) << run.err;
+  EXPECT_EQ(keys, run.out);
+  run = Inspect(std::string("--xml ") + kPlain);
+  EXPECT_EQ(0, run.exit_code) << run.err;
+  EXPECT_EQ(keys, run.out);
+  // The key summary is not ours to check, only that it is not refused.
+  run = Inspect(kPacked);
+  EXPECT_EQ(std::string::npos, run.err.find("not a configuration")) << run.err;
+  EXPECT_EQ(std::string::npos, run.err.find("not compressed")) << run.err;
+}
+
+}  // namespace
+}  // namespace korvo
