@@ -2,15 +2,30 @@
 // the magic number 0xFF02AA55 (bytes 55 AA 02 FF). The bit layout is a
 // contract shared with every other reader and writer of these files.
 //
-// Not thread-safe: one object serves one operation at a time.
+// Not thread-safe: one object serves one operation at a time. The object
+// carries its tree and file buffers (about 35 KB); the coder allocates
+// nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace korvo {
 
 constexpr uint32_t kCompressedFileMagic = 0xFF02AA55u;
+
+// Why the last Compress or Decompress returned -1.
+enum class SplayFailure {
+  kNone,
+  kOpenInput,     // the input file cannot be opened
+  kCreateOutput,  // the output file cannot be created
+  kBadMagic,      // the input does not start with 55 AA 02 FF
+  kTruncated,     // the input ends before the end symbol
+  kRead,          // reading the input failed
+  kWrite,         // writing or closing the output failed
+};
 
 class SplayCompressor final {
  public:
@@ -21,6 +36,57 @@ class SplayCompressor final {
   // (the output file is then left behind empty), or the input ends before
   // the end symbol.
   int Decompress(const std::string& input_path, const std::string& output_path);
+
+  // The reason for the last -1; kNone after a success.
+  SplayFailure last_failure() const { return failure_; }
+
+ private:
+  static constexpr int kInternalNodes = 256;
+  static constexpr int kNodes = 513;
+  static constexpr int kEndSymbol = 256;
+  // Larger than the format needs; the bytes written do not depend on it.
+  static constexpr size_t kBufferSize = 16384;
+  // Slack so that whole 64-bit words may be stored past the fill count.
+  static constexpr size_t kSlack = 8;
+
+  void ResetTree();
+  template <bool kKeepParents>
+  void Splay(unsigned leaf, const uint16_t* slots, int depth);
+
+  void EncodeSymbol(unsigned symbol);
+  void PutBits(uint64_t bits, int count);
+  void PutLongCode(int depth);
+  bool FlushOutput();
+
+  bool RefillBits();
+  int DecodeSymbol();
+  int Fail(SplayFailure why);
+
+  // The tree: child_[2n] and child_[2n+1] are the left and right children
+  // of internal node n; a node's "slot" is 2 * parent + (1 if right child).
+  // parent_slot_[n] is the slot node n occupies (the encoder's walk up).
+  uint16_t child_[2 * kInternalNodes];
+  uint16_t parent_slot_[kNodes];
+  // Slots of the path of the symbol being coded, leaf end first.
+  uint16_t path_[kInternalNodes];
+
+  std::FILE* in_ = nullptr;
+  std::FILE* out_ = nullptr;
+  SplayFailure failure_ = SplayFailure::kNone;
+
+  // Encoder: pending bits, least significant first, and the output buffer.
+  uint64_t put_bits_ = 0;
+  int put_count_ = 0;
+  size_t out_fill_ = 0;
+  unsigned char out_buf_[kBufferSize + kSlack];
+
+  // Decoder: unread bits of the input, least significant first.
+  uint64_t get_bits_ = 0;
+  int get_count_ = 0;
+  size_t in_pos_ = 0;
+  size_t in_fill_ = 0;
+  bool in_end_ = false;
+  unsigned char in_buf_[kBufferSize + kSlack];
 };
 
 }  // namespace korvo
