@@ -76,6 +76,13 @@ void AppendUtf8(uint32_t cp, std::string& out) {
 bool ReadWholeFile(const std::string& path, std::string& out) {
   UniqueFile file(OpenFileUtf8(path, "rb"));
   if (!file) return false;
+  // Growing the string chunk by chunk costs more than the parse itself for
+  // multi-megabyte documents; the size is only a hint.
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    long size = std::ftell(file.get());
+    if (size > 0) out.reserve(size_t(size));
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+  }
   char chunk[65536];
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) out.append(chunk, got);
