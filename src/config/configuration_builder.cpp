@@ -132,7 +132,7 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
       },
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);
-  if (rc == 0) rc = CompressInto(xml_path, output_path);
+  if (rc == 0) rc = CompressReplacing(compressor_, xml_path, output_path);
   if (rc != 0) {
     built_.clear();
     return rc;
@@ -289,12 +289,10 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   return 0;
 }
 
-int ConfigurationBuilder::CompressInto(const std::string& xml_path,
-                                       const std::string& output_path) {
-  // Compressed beside the output and renamed over it only when complete, so
-  // a failure halfway cannot destroy an existing configuration file.
+int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,
+                      const std::string& output_path) {
   TempFileGuard partial(output_path + ".~TMP");
-  if (compressor_.Compress(xml_path, partial.path()) != 0) return kBuildOutputFailed;
+  if (compressor.Compress(input_path, partial.path()) != 0) return kBuildOutputFailed;
   if (ReplaceFile(partial.path(), output_path) != 0) return kBuildOutputFailed;
   return 0;
 }

@@ -78,7 +78,6 @@ class ConfigurationBuilder final {
   int Convert(xercesc::DOMDocument* document, int device, const std::string& conversion,
               unsigned long partial_size, xercesc::DOMElement* header_device,
               xercesc::DOMElement* data_device, BuiltDevice& built);
-  int CompressInto(const std::string& xml_path, const std::string& output_path);
 
   SrecToBrekConverter converter_;
   ProjectDocument project_;
@@ -89,6 +88,13 @@ class ConfigurationBuilder final {
   std::vector<BuiltDevice> built_;
   int failed_device_ = -1;
 };
+
+// Compresses `input_path` into a temporary file beside `output_path` and
+// renames it over the output only when complete, so that a failure at any
+// point leaves an existing output file as it was. 0, or -91 (the temporary
+// file is then removed).
+int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,
+                      const std::string& output_path);
 
 // Drive and directory part of `path` with its trailing separator; both '/'
 // and '\' separate, and a leading "X:" is a drive.
