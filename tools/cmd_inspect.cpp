@@ -102,6 +102,22 @@ void PrintSystemEntries(ConfigDocument& doc) {
   }
 }
 
+DOMElement* HeaderDevice(ConfigDocument& doc, int device) {
+  DOMElement* header = FindSingleElement(doc.Document(), "Header");
+  if (!header) return nullptr;
+  return AsElement(header->getElementsByTagName(XmlText("Device"))->item(XMLSize_t(device)));
+}
+
+// The kind as read, or the word the library did not accept.
+std::string KindWord(int kind, const char* word0, const char* word1, DOMElement* constraint,
+                     const char* attribute) {
+  if (kind == 0) return word0;
+  if (kind == 1) return word1;
+  std::string raw(attribute);
+  GetAttributeValue(constraint, raw);
+  return "'" + Shown(raw) + "'?";
+}
+
 void PrintConstraints(ConfigDocument& doc, int device) {
   bool any = false;
   for (int n = kFirstConstraintNumber; n <= kLastConstraintNumber; ++n) {
@@ -110,16 +126,13 @@ void PrintConstraints(ConfigDocument& doc, int device) {
     if (!c.present) continue;
     if (!any) std::printf("  Constraints:\n");
     any = true;
-    const char* type = c.methodKind == kConstraintMethod     ? "method"
-                       : c.methodKind == kConstraintVariable ? "variable"
-                                                             : "?";
-    const char* datatype = c.datatypeKind == kConstraintString    ? "string"
-                           : c.datatypeKind == kConstraintInteger ? "int"
-                                                                  : "?";
-    std::printf("    %d: %s %s %s \"%s\" (%s, index %d, strlen %d)%s\n", n, type,
+    DOMElement* element = FindSingleElement(HeaderDevice(doc, device), ConstraintElementName(n));
+    std::string type = KindWord(c.methodKind, "method", "variable", element, "type");
+    std::string datatype = KindWord(c.datatypeKind, "string", "int", element, "datatype");
+    std::printf("    %d: %s %s %s \"%s\" (%s, index %d, strlen %d)%s\n", n, type.c_str(),
                 Shown(c.communicationName).c_str(), Shown(c.operatorText).c_str(),
-                Shown(c.comparison).c_str(), datatype, c.index, c.strlen,
-                rc == kConfigMissing ? " unknown type or datatype word" : "");
+                Shown(c.comparison).c_str(), datatype.c_str(), c.index, c.strlen,
+                rc == kConfigMissing ? "  [unknown type or datatype word]" : "");
   }
   if (!any) std::printf("  Constraints: none\n");
 }
@@ -152,10 +165,7 @@ void PrintData(ConfigDocument& doc, int device) {
 
 void PrintDevice(ConfigDocument& doc, int device) {
   std::printf("Device %d:\n", device);
-  DOMDocument* xml = doc.Document();
-  DOMNodeList* devices =
-      FindSingleElement(xml, "Header")->getElementsByTagName(XmlText("Device"));
-  DOMElement* element = AsElement(devices->item(XMLSize_t(device)));
+  DOMElement* element = HeaderDevice(doc, device);
   std::printf("  Entries:\n");
   for (DOMNode* n = element ? element->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
     DOMElement* entry = AsElement(n);
@@ -193,6 +203,8 @@ int Inspect(bool xml_only, const std::string& file) {
   TempFileGuard plain(compressed ? TempFileName("KORVO_INSPECT", "TMP") : std::string());
   const std::string& xml_path = compressed ? plain.path() : file;
   if (compressed) {
+    if (!UniqueFile(OpenFileUtf8(xml_path, "wb")))
+      return Fail(file, "cannot write a temporary file in the current directory");
     SplayCompressor compressor;
     if (compressor.Decompress(file, xml_path) != 0)
       return Fail(file, "cannot decompress (damaged or truncated)");
