@@ -1,0 +1,410 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/java_device_channel.h"
+#include "device/keta_answer_decoders.h"
+
+namespace korvo {
+namespace {
+
+struct Sent {
+  std::string type;  // "MN", "RN" or "EN"
+  std::string name;
+  std::string parameters;
+};
+
+struct Reply {
+  std::string kind;
+  std::string name;
+  std::string bytes;
+};
+
+// Records every command and answers it at once through ReceiveAnswer, as
+// the Java side would (the event keeps the signal for the waiting call).
+class ScriptedLine final : public CommandSender {
+ public:
+  std::function<std::optional<Reply>(const Sent&)> respond = [](const Sent&) {
+    return std::optional<Reply>();
+  };
+  std::vector<Sent> sent;
+  JavaDeviceChannel* channel = nullptr;
+
+  int SendMethodCall(const std::string& m, const uint8_t* b, size_t n) override {
+    return Take({"MN", m, Bytes(b, n)});
+  }
+  int SendVariableRead(const std::string& v) override { return Take({"RN", v, ""}); }
+  int SendEventRequest(const std::string& e, const uint8_t* b, size_t n) override {
+    return Take({"EN", e, Bytes(b, n)});
+  }
+
+  // Answers every method call with `kind name bytes`.
+  void AnswerAll(const std::string& kind, const std::string& bytes) {
+    respond = [kind, bytes](const Sent& s) { return std::optional<Reply>({kind, s.name, bytes}); };
+  }
+
+ private:
+  static std::string Bytes(const uint8_t* b, size_t n) {
+    return n ? std::string(reinterpret_cast<const char*>(b), n) : std::string();
+  }
+  int Take(Sent s) {
+    sent.push_back(s);
+    if (auto r = respond(s)) Deliver(*channel, r->kind, r->name, r->bytes);
+    return 0;
+  }
+
+ public:
+  static void Deliver(JavaDeviceChannel& ch, const std::string& kind, const std::string& name,
+                      const std::string& bytes) {
+    auto* copy = new uint8_t[bytes.size() + 1];
+    std::memcpy(copy, bytes.data(), bytes.size());
+    ch.ReceiveAnswer(kind, name, copy, static_cast<int>(bytes.size()));
+  }
+};
+
+class JavaChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    JavaDeviceChannel::SetNoProgramFlag(false);
+    line.channel = &channel;
+  }
+  void TearDown() override { JavaDeviceChannel::SetNoProgramFlag(false); }
+
+  void MarkNoProgram() {
+    line.respond = [](const Sent& s) {
+      return std::optional<Reply>({"RA", s.name, " A No Program"});
+    };
+    ASSERT_EQ("No Program", channel.ReadDeviceIdent());
+    ASSERT_FALSE(channel.HasApplication());
+    line.sent.clear();
+  }
+
+  KetaAAnswerDecoder decoder;
+  ScriptedLine line;
+  JavaDeviceChannel channel{&decoder, &line};
+};
+
+struct CommandCase {
+  const char* label;
+  std::function<int(DeviceChannel&, int*)> run;
+  const char* method;
+  std::string parameters;
+  uint32_t timeout_ms;
+};
+
+std::string ProgramBytes() {
+  std::string bytes(1024, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  return bytes;
+}
+
+std::vector<CommandCase> FirmwareCommands() {
+  static const std::string data = ProgramBytes();
+  return {
+      {"StartSecondLoader", [](DeviceChannel& c, int* r) { return c.StartSecondLoader(9, r); },
+       "mFDsrt2ndstgldr", " 1", 30000},
+      {"ProgramConfigData",
+       [](DeviceChannel& c, int* r) {
+         return c.ProgramConfigData(0, 1, "ADDRESS_RANGE", "123456789", r);
+       },
+       "mFDprgcfgdata", " 0 1 D ADDRESS_RANGE 9 123456789", 20000},
+      {"ProgramData",
+       [](DeviceChannel& c, int* r) {
+         return c.ProgramData(0, 1, 1024, reinterpret_cast<const uint8_t*>(data.data()), r);
+       },
+       "mFDprgdata", " 0 1 400 400 " + data, 20000},
+      {"ExecuteDeviceDownload",
+       [](DeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(2, 3, r); }, "mFDexedwnld",
+       " 2 3", 30000},
+      {"GetDownloadStatus", [](DeviceChannel& c, int* r) { return c.GetDownloadStatus(2, 3, r); },
+       "mFDstadwnld", " 2 3", 20000},
+      {"AbortDeviceDownload",
+       [](DeviceChannel& c, int* r) { return c.AbortDeviceDownload(2, 0x1A, r); }, "mFDabrtdwnld",
+       " 2 1A", 20000},
+      {"FinishDeviceDownload",
+       [](DeviceChannel& c, int* r) { return c.FinishDeviceDownload(2, 0, r); }, "mFDfindwnld",
+       " 2 0", 20000},
+      {"WriteDeviceLog",
+       [](DeviceChannel& c, int* r) { return c.WriteDeviceLog(2, "log line", r); }, "mFDlogwrite",
+       " 2 8 log line", 20000},
+      {"EndDeviceLog", [](DeviceChannel& c, int* r) { return c.EndDeviceLog(2, r); }, "mFDlogend",
+       " 2", 20000},
+      {"EraseDeviceLog", [](DeviceChannel& c, int* r) { return c.EraseDeviceLog(2, r); },
+       "mFDlogerase", " 2", 20000},
+      {"GetDeviceLogInfo", [](DeviceChannel& c, int* r) { return c.GetDeviceLogInfo(r); },
+       "mFDloginfo", "", 20000},
+  };
+}
+
+TEST_F(JavaChannelTest, EveryFirmwareCommandSendsItsTextWaitsItsTimeAndTakesTheFirstNumber) {
+  for (const CommandCase& cc : FirmwareCommands()) {
+    SCOPED_TRACE(cc.label);
+    line.sent.clear();
+    // The first result number counts even as the last token of the answer.
+    line.AnswerAll("AN", std::string(cc.method) + " 64");
+    int result = -7;
+    EXPECT_EQ(0, cc.run(channel, &result));
+    EXPECT_EQ(0x64, result);
+    ASSERT_EQ(1u, line.sent.size());
+    EXPECT_EQ("MN", line.sent[0].type);
+    EXPECT_EQ(cc.method, line.sent[0].name);
+    EXPECT_EQ(cc.parameters, line.sent[0].parameters);
+    EXPECT_EQ(cc.timeout_ms, channel.last_timeout_ms());
+  }
+}
+
+TEST_F(JavaChannelTest, EveryFirmwareCommandFailsOnErrorKindOrNameAnswers) {
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"FA", ""}, {"RA", ""}, {"EA", ""}, {"AN", "x"}, {"", ""}};
+  for (const CommandCase& cc : FirmwareCommands()) {
+    for (const auto& [kind, suffix] : bad) {
+      SCOPED_TRACE(std::string(cc.label) + " answered " + kind + suffix);
+      line.respond = [kind = kind, suffix = suffix](const Sent& s) {
+        return std::optional<Reply>({kind, s.name + suffix, " 5 "});
+      };
+      int result = 0;
+      EXPECT_EQ(-1, cc.run(channel, &result));
+      EXPECT_EQ(-1, result);
+    }
+  }
+}
+
+TEST_F(JavaChannelTest, WithoutApplicationOnlyTheAllowedCommandsAreSent) {
+  MarkNoProgram();
+  int result = -7;
+  EXPECT_EQ(0, channel.StartSecondLoader(1, &result));
+  EXPECT_EQ(0, result);
+  result = -7;
+  EXPECT_EQ(0, channel.WriteDeviceLog(0, "x", &result));
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(0, channel.EndDeviceLog(0, &result));
+  EXPECT_EQ(0, channel.EraseDeviceLog(0, &result));
+  EXPECT_EQ(0, channel.GetDeviceLogInfo(&result));
+  result = -7;
+  EXPECT_EQ(0, channel.ProgramConfigData(0, 1, "SERIAL", "1", &result));
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(0, channel.Open());
+  EXPECT_TRUE(line.sent.empty()) << line.sent.size() << " commands sent, first " << line.sent[0].name;
+
+  line.AnswerAll("AN", " 3 ");
+  EXPECT_EQ(0, channel.ProgramConfigData(0, 1, "APP_ADDRESS_RANGE", "1", &result));
+  EXPECT_EQ(3, result);
+  EXPECT_EQ(0, channel.ExecuteDeviceDownload(0, 1, &result));
+  EXPECT_EQ(120000u, channel.last_timeout_ms()) << "boot code takes longer";
+  EXPECT_EQ(2u, line.sent.size());
+
+  // A device with an application clears the flag and gets the trace event.
+  line.respond = [](const Sent& s) {
+    return std::optional<Reply>({s.type == "EN" ? "EA" : "RA", s.name, " 5 HELLO"});
+  };
+  EXPECT_EQ("HELLO", channel.ReadDeviceIdent());
+  EXPECT_TRUE(channel.HasApplication());
+  line.sent.clear();
+  EXPECT_EQ(0, channel.Open());
+  ASSERT_EQ(1u, line.sent.size());
+  EXPECT_EQ("EN", line.sent[0].type);
+  EXPECT_EQ("MStrace", line.sent[0].name);
+  EXPECT_EQ(" 0", line.sent[0].parameters);
+}
+
+TEST_F(JavaChannelTest, OversizedPiecesAreRefusedBeforeSending) {
+  line.AnswerAll("AN", " 0 ");
+  std::vector<uint8_t> data(1025, 1);
+  int result = 5;
+  EXPECT_EQ(-1, channel.ProgramData(0, 1, 1025, data.data(), &result));
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(-1, channel.ProgramData(0, 1, -1, data.data(), &result));
+  EXPECT_EQ(-1, channel.ProgramData(0, 1, 4, nullptr, &result));
+  EXPECT_EQ(-1, channel.ProgramConfigData(0, 1, std::string(64, 'n'), "v", &result));
+  EXPECT_EQ(-1, channel.ProgramConfigData(0, 1, "n", std::string(256, 'v'), &result));
+  EXPECT_TRUE(line.sent.empty());
+  EXPECT_EQ(0, channel.ProgramConfigData(0, 1, std::string(63, 'n'), std::string(255, 'v'),
+                                         &result));
+  EXPECT_EQ(1u, line.sent.size());
+}
+
+TEST_F(JavaChannelTest, SoftResetNeverWaits) {
+  int result = -7;
+  EXPECT_EQ(0, channel.SoftReset(&result));
+  EXPECT_EQ(0, result);
+  ASSERT_EQ(1u, line.sent.size());
+  EXPECT_EQ("mSCsoftreset", line.sent[0].name);
+  EXPECT_EQ(" 0", line.sent[0].parameters);
+}
+
+TEST_F(JavaChannelTest, AnswersOf1599BytesOrMoreAreRefused) {
+  std::string answer(1598, 'x');
+  answer[0] = ' ';
+  answer[1] = '1';
+  answer[2] = ' ';
+  line.AnswerAll("AN", answer);
+  EXPECT_EQ(0, channel.CallMethod("Ping"));
+  uint32_t v = 0;
+  EXPECT_EQ(0, channel.GetResultValue(0, &v));
+  EXPECT_EQ(1u, v);
+  line.AnswerAll("AN", answer + "x");
+  EXPECT_EQ(-1, channel.CallMethod("Ping"));
+  line.AnswerAll("AN", std::string(5000, 'x'));
+  EXPECT_EQ(-1, channel.CallMethod("Ping"));
+  // The refused answer did not replace the stored one.
+  EXPECT_EQ(0, channel.GetResultValue(0, &v));
+  EXPECT_EQ(1u, v);
+}
+
+TEST_F(JavaChannelTest, ALateAnswerFailsTheNextCommandAtOnce) {
+  ScriptedLine::Deliver(channel, "AN", "mFDstadwnld", " 64 ");  // after its time-out
+  auto start = std::chrono::steady_clock::now();
+  int result = 0;
+  EXPECT_EQ(-1, channel.FinishDeviceDownload(0, 0, &result));
+  EXPECT_EQ(-1, result);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST_F(JavaChannelTest, AnEmptyAnswerIsWaitedPastUntilTheRealOne) {
+  std::thread late;
+  line.respond = [&](const Sent& s) {
+    ScriptedLine::Deliver(channel, "AN", s.name, "");
+    late = std::thread([this, name = s.name] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ScriptedLine::Deliver(channel, "AN", name, " 2A ");
+    });
+    return std::optional<Reply>();
+  };
+  int result = 0;
+  EXPECT_EQ(0, channel.GetDownloadStatus(0, 1, &result));
+  late.join();
+  EXPECT_EQ(0x2A, result);
+  EXPECT_EQ(20000u, channel.last_timeout_ms());
+}
+
+TEST_F(JavaChannelTest, ASilentDeviceRunsIntoTheTimeOut) {
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(-1, channel.ReadVariable("Quiet", 100));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
+  ASSERT_EQ(1u, line.sent.size());
+  EXPECT_EQ("RN", line.sent[0].type);
+}
+
+TEST_F(JavaChannelTest, VariableReadsAndMethodCallsCheckKindAndName) {
+  line.respond = [](const Sent& s) { return std::optional<Reply>({"RA", s.name, " 1 "}); };
+  EXPECT_EQ(0, channel.ReadVariable("Speed", 2000));
+  EXPECT_EQ(2000u, channel.last_timeout_ms());
+  EXPECT_EQ(-1, channel.CallMethod("Speed"));
+  line.respond = [](const Sent& s) { return std::optional<Reply>({"AN", s.name, " 1 "}); };
+  EXPECT_EQ(0, channel.CallMethod("Run"));
+  EXPECT_EQ("", line.sent.back().parameters);
+  EXPECT_EQ(20000u, channel.last_timeout_ms());
+  line.respond = [](const Sent&) { return std::optional<Reply>({"RA", "Other", " 1 "}); };
+  EXPECT_EQ(-1, channel.ReadVariable("Speed", 2000));
+}
+
+TEST_F(JavaChannelTest, LoginSendsLevelAndPasswordVerbatim) {
+  line.AnswerAll("AN", " 1");
+  EXPECT_EQ(0, channel.SetAccessMode("3", "pass word"));
+  EXPECT_EQ(" 3 pass word", line.sent.back().parameters);
+  line.AnswerAll("AN", " 0");
+  EXPECT_EQ(-1, channel.SetAccessMode("3", "x"));
+  line.AnswerAll("FA", " 1");
+  EXPECT_EQ(-1, channel.SetAccessMode("3", "x"));
+  size_t before = line.sent.size();
+  EXPECT_EQ(-1, channel.SetAccessMode("3", std::string(1600, 'p')));
+  EXPECT_EQ(before, line.sent.size()) << "a cut password is not sent";
+
+  KetaBAnswerDecoder keta_b;
+  JavaDeviceChannel b(&keta_b, &line);
+  line.channel = &b;
+  line.AnswerAll("AN", " 1");
+  EXPECT_EQ(-1, b.SetAccessMode("3", "x"));
+  line.channel = &channel;
+}
+
+TEST_F(JavaChannelTest, IdentificationSetsAndClearsNoProgram) {
+  line.respond = [](const Sent& s) { return std::optional<Reply>({"RA", s.name, " 3 ABC"}); };
+  EXPECT_EQ("ABC", channel.ReadDeviceIdent());
+  EXPECT_EQ(5000u, channel.last_timeout_ms());
+  EXPECT_TRUE(channel.HasApplication());
+  line.respond = [](const Sent& s) {
+    return std::optional<Reply>({"RA", s.name, " 2 OK No Program"});
+  };
+  EXPECT_EQ("OK", channel.ReadDeviceIdent());
+  EXPECT_FALSE(channel.HasApplication()) << "\"No Program\" anywhere in the answer counts";
+  line.respond = [](const Sent& s) { return std::optional<Reply>({"FA", s.name, " 3 ABC"}); };
+  EXPECT_EQ("", channel.ReadDeviceIdent());
+  EXPECT_TRUE(channel.HasApplication());
+
+  JavaDeviceChannel no_decoder(nullptr, &line);
+  line.channel = &no_decoder;
+  line.respond = [](const Sent& s) { return std::optional<Reply>({"RA", s.name, " 3 ABC"}); };
+  EXPECT_EQ("", no_decoder.ReadDeviceIdent());
+  line.channel = &channel;
+}
+
+class ResultReadTest : public JavaChannelTest {
+ protected:
+  void Answer(const std::string& bytes) { ScriptedLine::Deliver(channel, "AN", "m", bytes); }
+};
+
+TEST_F(ResultReadTest, ValuesFollowTheFirstBlank) {
+  uint32_t v = 0;
+  Answer("name 5");
+  EXPECT_EQ(-1, channel.GetResultValue(0, &v));
+  EXPECT_EQ(5u, v);
+  Answer("name 5 ");
+  EXPECT_EQ(0, channel.GetResultValue(0, &v));
+  EXPECT_EQ(5u, v);
+  Answer(" 5 7 ");
+  EXPECT_EQ(0, channel.GetResultValue(1, &v));
+  EXPECT_EQ(7u, v);
+  Answer(" 5 7");
+  EXPECT_EQ(-1, channel.GetResultValue(1, &v));
+  EXPECT_EQ(7u, v);
+  EXPECT_EQ(-1, channel.GetResultValue(4, &v));
+  Answer("5");
+  EXPECT_EQ(-1, channel.GetResultValue(0, &v));
+  EXPECT_EQ(5u, v);
+  Answer(" ZZ 1 ");
+  EXPECT_EQ(0, channel.GetResultValue(0, &v));
+  EXPECT_EQ(0u, v);
+  Answer("");
+  EXPECT_EQ(-1, channel.GetResultValue(0, &v));
+  EXPECT_EQ(0u, v);
+}
+
+TEST_F(ResultReadTest, StringsAreCountedAndStayInsideTheAnswer) {
+  std::string text = "old";
+  Answer(" 3 abc");
+  EXPECT_EQ(0, channel.GetResultString(0, text, true, 0));
+  EXPECT_EQ("abc", text);
+  Answer(" 3 a b 2 cd");
+  EXPECT_EQ(0, channel.GetResultString(1, text, true, 0));
+  EXPECT_EQ("cd", text) << "blanks inside the first string are skipped with it";
+  EXPECT_EQ(-1, channel.GetResultString(2, text, true, 0));
+  EXPECT_EQ("", text);
+  Answer(" 20 short");
+  EXPECT_EQ(0, channel.GetResultString(0, text, true, 0));
+  EXPECT_EQ("short", text);
+  Answer(" abcdef");
+  EXPECT_EQ(0, channel.GetResultString(0, text, false, 4));
+  EXPECT_EQ("abcd", text);
+  Answer(" 3");
+  EXPECT_EQ(-1, channel.GetResultString(0, text, true, 0));
+  Answer(" 700 x");
+  EXPECT_EQ(-1, channel.GetResultString(0, text, true, 0)) << "would pass the 1600-byte buffer";
+}
+
+TEST_F(JavaChannelTest, DeliveriesWithoutBytesAreEmptyAnswers) {
+  EXPECT_EQ(0, channel.ReceiveAnswer("AN", "m", nullptr, 12));
+  EXPECT_EQ(0, channel.ReceiveAnswer("AN", "m", new uint8_t[1], -3));
+  uint32_t v = 9;
+  EXPECT_EQ(-1, channel.GetResultValue(0, &v));
+  EXPECT_EQ(0u, v);
+}
+
+}  // namespace
+}  // namespace korvo

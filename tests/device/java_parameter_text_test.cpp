@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/keta_answer_decoders.h"
+#include "device/parameter_text.h"
+
+namespace korvo {
+namespace {
+
+TEST(ParameterBuffer, NumbersAreBlankAndUpperCaseHex) {
+  ParameterBuffer p;
+  p.AppendNumber(1);
+  p.AppendNumber(1024);
+  p.AppendNumber(0xabcdef);
+  p.AppendNumber(static_cast<uint32_t>(-1));
+  EXPECT_EQ(" 1 400 ABCDEF FFFFFFFF", p.ToString());
+  p.Reset();
+  EXPECT_EQ(0u, p.size());
+  EXPECT_EQ(0, p.data()[0]);
+}
+
+TEST(ParameterBuffer, CountedStringsKeepEveryByte) {
+  ParameterBuffer p;
+  p.AppendCounted(std::string("AB"));
+  const char raw[] = {'x', 0, ' ', '\xff'};
+  p.AppendCounted(raw, sizeof raw);
+  EXPECT_EQ(std::string(" 2 AB 4 x\0 \xff", 12), p.ToString());
+}
+
+TEST(ParameterBuffer, APieceThatWouldPassTheLimitIsDroppedWhole) {
+  ParameterBuffer p;
+  std::string big(1596, 'z');
+  EXPECT_FALSE(p.AppendCounted(big));  // " 63C " + 1596 bytes = 1601: too long
+  EXPECT_EQ(0u, p.size()) << "1601 bytes must not fit";
+  const std::string filler(1598, 'f');
+  ASSERT_TRUE(p.AppendRaw(filler.data(), filler.size()));
+  EXPECT_TRUE(p.AppendNumber(1));  // exactly 1600
+  EXPECT_EQ(1600u, p.size());
+  EXPECT_FALSE(p.AppendNumber(2));
+  EXPECT_FALSE(p.AppendCounted(std::string()));
+  EXPECT_EQ(1600u, p.size());
+  EXPECT_EQ(0, p.data()[1600]);
+}
+
+TEST(AnswerTokens, HexReadingStopsAtTheEndGiven) {
+  const char text[] = " 1F 7";
+  uint32_t v = 99;
+  const char* after = ScanHex(text, text + 3, &v);
+  EXPECT_EQ(0x1Fu, v);
+  EXPECT_EQ(text + 3, after);
+  after = ScanHex(text, text + 2, &v);  // only " 1" is visible
+  EXPECT_EQ(1u, v);
+  EXPECT_EQ(text, ScanHex(text, text, &v));
+  EXPECT_EQ(0u, v);
+  const char zz[] = "ZZ";
+  EXPECT_EQ(zz, ScanHex(zz, zz + 2, &v));
+  EXPECT_EQ(0u, v);
+  const char huge[] = "123456789ABCDEF";
+  ScanHex(huge, huge + 15, &v);
+  EXPECT_EQ(0xFFFFFFFFu, v);
+  EXPECT_EQ(nullptr, FindBlank(text + 1, text + 3));
+  EXPECT_EQ(text + 3, FindBlank(text + 1, text + 5));
+}
+
+TEST(KetaADecoder, AccessGrantedOnlyForOneOrZeroOne) {
+  KetaAAnswerDecoder d;
+  auto granted = [&](const std::string& a) { return d.IsAccessGranted(a.c_str(), a.size()); };
+  EXPECT_TRUE(granted(" 1"));
+  EXPECT_TRUE(granted(" 1 trailing"));
+  EXPECT_TRUE(granted(" 01"));
+  EXPECT_FALSE(granted(" 0"));
+  EXPECT_FALSE(granted(" 011"));
+  EXPECT_FALSE(granted(" 02"));
+  EXPECT_FALSE(granted("1"));
+  EXPECT_FALSE(granted(""));
+  EXPECT_FALSE(d.IsAccessGranted(nullptr, 5));
+}
+
+TEST(KetaADecoder, IdentificationNeverReadsBeyondTheAnswer) {
+  KetaAAnswerDecoder d;
+  auto ident = [&](const std::string& a) { return d.DecodeIdent(a.data(), a.size()); };
+  EXPECT_EQ("HELLO", ident(" 5 HELLO"));
+  EXPECT_EQ("HEL", ident(" 3 HELLO"));
+  EXPECT_EQ("No Program", ident(" A No Program"));
+  EXPECT_EQ("SHORT", ident(" 20 SHORT"));
+  EXPECT_EQ("", ident(" 5"));
+  EXPECT_EQ("", ident(" 5HELLO"));
+  EXPECT_EQ("", ident(" ZZ HELLO"));
+  EXPECT_EQ("", ident(""));
+  EXPECT_EQ("", ident(" "));
+  // A count written against a buffer cut short: only the given bytes count.
+  const char text[] = " 5 HELLO";
+  EXPECT_EQ("HE", d.DecodeIdent(text, 5));
+}
+
+TEST(KetaDecoders, ChosenByTheExactCommunicationName) {
+  const std::string granted = " 1";
+  EXPECT_FALSE(MakeKetaAnswerDecoder("Keta B")->IsAccessGranted(granted.c_str(), 2));
+  EXPECT_EQ("", MakeKetaAnswerDecoder("Keta B")->DecodeIdent(" 2 AB", 5));
+  for (const char* name : {"Keta A", "", "keta B", "Keta B ", "KETA B"}) {
+    EXPECT_TRUE(MakeKetaAnswerDecoder(name)->IsAccessGranted(granted.c_str(), 2)) << name;
+  }
+}
+
+}  // namespace
+}  // namespace korvo
