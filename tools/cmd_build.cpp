@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/configuration_builder.h"
+#include "platform/system.h"
 #include "tools/commands.h"
 
 namespace korvo::tools {
@@ -47,6 +48,12 @@ int RunBuild(const std::vector<std::string>& args) {
   if (args.size() != 1) {
     std::fprintf(stderr, "usage: korvo build PROJECT.xml\n");
     return 2;
+  }
+  // The library opens a missing project as a new, empty one; a user who
+  // mistyped the name deserves to hear that instead.
+  if (!UniqueFile(OpenFileUtf8(args[0], "rb"))) {
+    std::fprintf(stderr, "korvo build: %s: cannot open the project file\n", args[0].c_str());
+    return 1;
   }
   ConfigurationBuilder builder;
   int rc = builder.Build(args[0]);
