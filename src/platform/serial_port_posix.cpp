@@ -1,0 +1,294 @@
+// Serial ports on POSIX terminals. The descriptor stays non-blocking; the
+// Win32 time-out rules are carried out with poll() against a steady clock,
+// since VMIN/VTIME cannot express a total time-out.
+
+#include "platform/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+
+namespace korvo {
+
+struct SerialPortState {
+  int fd = -1;
+  SerialTimeouts timeouts;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
+
+bool SpeedFor(uint32_t baud, speed_t* out) {
+  static const struct {
+    uint32_t baud;
+    speed_t speed;
+  } kSpeeds[] = {{110, B110},     {300, B300},       {600, B600},       {1200, B1200},
+                 {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+                 {38400, B38400}, {57600, B57600},   {115200, B115200}, {230400, B230400}};
+  for (const auto& entry : kSpeeds) {
+    if (entry.baud == baud) {
+      *out = entry.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Trimmed(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return std::string();
+  size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+bool ParseUnsigned(const std::string& text, uint32_t* out) {
+  if (text.empty() || text.size() > 9) return false;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  *out = value;
+  return true;
+}
+
+// Milliseconds left until `deadline`, for poll(); -1 waits without limit.
+int PollWait(bool limited, Clock::time_point deadline) {
+  if (!limited) return -1;
+  auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  // Round up so that a sub-millisecond rest does not spin.
+  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left) + 1;
+}
+
+// Waits for `events` on the descriptor. 1 ready, 0 time-out, -1 error.
+int WaitFor(int fd, short events, bool limited, Clock::time_point deadline) {
+  for (;;) {
+    int wait = PollWait(limited, deadline);
+    if (limited && wait == 0) return 0;
+    pollfd p{fd, events, 0};
+    int n = poll(&p, 1, wait);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) {
+      if (limited && Clock::now() < deadline) continue;
+      return 0;
+    }
+    if (p.revents & events) return 1;
+    return -1;  // hang-up or error without data
+  }
+}
+
+}  // namespace
+
+SerialHandle OpenSerialPort(const std::string& name) {
+  if (name.empty()) return nullptr;
+  int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // Exclusive like a COM port: flock keeps out every other opener that
+  // plays by the same rule, TIOCEXCL keeps out plain opens by non-root users.
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  ioctl(fd, TIOCEXCL);
+  auto* port = new SerialPortState;
+  port->fd = fd;
+  port->timeouts.read_interval = kSerialNoWait;
+  return port;
+}
+
+bool ParseSerialSettings(const std::string& text, SerialSettings* out) {
+  std::string fields[4];
+  size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    size_t comma = text.find(',', start);
+    if ((i < 3) != (comma != std::string::npos)) return false;
+    fields[i] = Trimmed(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    start = comma + 1;
+  }
+  SerialSettings settings;
+  uint32_t data = 0;
+  uint32_t stop = 0;
+  speed_t speed;
+  if (!ParseUnsigned(fields[0], &settings.baud_rate) || !SpeedFor(settings.baud_rate, &speed))
+    return false;
+  if (fields[1].size() != 1) return false;
+  switch (std::tolower(static_cast<unsigned char>(fields[1][0]))) {
+    case 'n': settings.parity = SerialParity::kNone; break;
+    case 'e': settings.parity = SerialParity::kEven; break;
+    case 'o': settings.parity = SerialParity::kOdd; break;
+    default: return false;
+  }
+  if (!ParseUnsigned(fields[2], &data) || data < 5 || data > 8) return false;
+  if (!ParseUnsigned(fields[3], &stop) || (stop != 1 && stop != 2)) return false;
+  settings.data_bits = static_cast<uint8_t>(data);
+  settings.stop_bits = static_cast<uint8_t>(stop);
+  *out = settings;
+  return true;
+}
+
+bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings) {
+  if (!port) return false;
+  speed_t speed;
+  if (!SpeedFor(settings.baud_rate, &speed)) return false;
+  termios tio{};
+  if (tcgetattr(port->fd, &tio) != 0) return false;
+  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                   IXANY | INPCK);
+  tio.c_oflag &= ~OPOST;
+  tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CLOCAL | CREAD;
+  switch (settings.data_bits) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return false;
+  }
+  if (settings.parity != SerialParity::kNone) {
+    tio.c_cflag |= PARENB;
+    if (settings.parity == SerialParity::kOdd) tio.c_cflag |= PARODD;
+  }
+  if (settings.stop_bits == 2) {
+    tio.c_cflag |= CSTOPB;
+  } else if (settings.stop_bits != 1) {
+    return false;
+  }
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+  return tcsetattr(port->fd, TCSANOW, &tio) == 0;
+}
+
+bool GetSerialTimeouts(SerialHandle port, SerialTimeouts* out) {
+  if (!port || !out) return false;
+  *out = port->timeouts;
+  return true;
+}
+
+bool SetSerialTimeouts(SerialHandle port, const SerialTimeouts& timeouts) {
+  if (!port) return false;
+  port->timeouts = timeouts;
+  return true;
+}
+
+bool PurgeSerialPort(SerialHandle port) {
+  if (!port) return false;
+  return tcflush(port->fd, TCIOFLUSH) == 0;
+}
+
+bool WriteSerialPort(SerialHandle port, const void* data, uint32_t size, uint32_t* written) {
+  uint32_t done = 0;
+  if (written) *written = 0;
+  if (!port || (!data && size > 0)) return false;
+  const SerialTimeouts& t = port->timeouts;
+  bool limited = t.write_total_multiplier != 0 || t.write_total_constant != 0;
+  Clock::time_point deadline =
+      Clock::now() + Millis(static_cast<uint64_t>(t.write_total_multiplier) * size +
+                            t.write_total_constant);
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  bool ok = true;
+  while (done < size) {
+    ssize_t n = write(port->fd, bytes + done, size - done);
+    if (n > 0) {
+      done += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      ok = false;
+      break;
+    }
+    int ready = WaitFor(port->fd, POLLOUT, limited, deadline);
+    if (ready == 0) break;  // time-out: a short count
+    if (ready < 0) {
+      ok = false;
+      break;
+    }
+  }
+  if (written) *written = done;
+  return ok;
+}
+
+bool ReadSerialPort(SerialHandle port, void* data, uint32_t size, uint32_t* got) {
+  uint32_t done = 0;
+  if (got) *got = 0;
+  if (!port || (!data && size > 0)) return false;
+  const SerialTimeouts& t = port->timeouts;
+  auto* bytes = static_cast<unsigned char*>(data);
+  const Clock::time_point start = Clock::now();
+
+  bool interval_on = t.read_interval != 0 && t.read_interval != kSerialNoWait;
+  bool total_on = t.read_total_multiplier != 0 || t.read_total_constant != 0;
+  bool any_byte_ends = false;  // return as soon as something arrived
+  Clock::time_point total_deadline = start;
+  if (t.read_interval == kSerialNoWait) {
+    any_byte_ends = true;
+    if (t.read_total_multiplier == kSerialNoWait && t.read_total_constant != 0 &&
+        t.read_total_constant != kSerialNoWait) {
+      total_deadline = start + Millis(t.read_total_constant);
+    }
+    total_on = true;  // otherwise: no waiting at all
+  } else if (total_on) {
+    total_deadline = start + Millis(static_cast<uint64_t>(t.read_total_multiplier) * size +
+                                    t.read_total_constant);
+  }
+
+  Clock::time_point last_byte = start;
+  bool ok = true;
+  while (done < size) {
+    ssize_t n = read(port->fd, bytes + done, size - done);
+    if (n > 0) {
+      done += static_cast<uint32_t>(n);
+      last_byte = Clock::now();
+      if (any_byte_ends) break;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // A raw terminal with VMIN 0 reports "nothing yet" as 0, not EAGAIN; a
+    // real hang-up shows in poll() below, so neither spins.
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      ok = done > 0;  // device error
+      break;
+    }
+    bool limited = total_on;
+    Clock::time_point deadline = total_deadline;
+    if (interval_on && done > 0) {
+      Clock::time_point gap_end = last_byte + Millis(t.read_interval);
+      if (!limited || gap_end < deadline) deadline = gap_end;
+      limited = true;
+    }
+    int ready = WaitFor(port->fd, POLLIN, limited, deadline);
+    if (ready == 0) break;
+    if (ready < 0) {
+      ok = done > 0;
+      break;
+    }
+  }
+  if (got) *got = done;
+  return ok;
+}
+
+int CloseSerialPort(SerialHandle port) {
+  if (!port) return 0;
+  ioctl(port->fd, TIOCNXCL);
+  int closed = close(port->fd);
+  delete port;
+  return closed == 0 ? 1 : 0;
+}
+
+}  // namespace korvo

@@ -1,0 +1,115 @@
+// Pseudo-terminal pair for serial tests: the code under test opens the slave
+// by its path; the test plays the device on the master side.
+#pragma once
+
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvo {
+namespace testing_pty {
+
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    char name[256] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) slave_path_ = name;
+  }
+  ~PseudoTerminal() {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  bool ok() const { return !slave_path_.empty(); }
+  const std::string& slave_path() const { return slave_path_; }
+  int master() const { return master_; }
+
+  // Bytes from the port until an ETX (kept) or until `timeout_ms` pass.
+  std::string ReadTelegram(int timeout_ms) {
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (got.empty() || got.back() != '\x03') {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0) break;
+      pollfd p{master_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
+      char c;
+      if (read(master_, &c, 1) != 1) break;
+      got.push_back(c);
+    }
+    return got;
+  }
+
+  // Whatever arrives within `timeout_ms`.
+  std::string Drain(int timeout_ms) {
+    std::string got;
+    pollfd p{master_, POLLIN, 0};
+    char buffer[256];
+    while (poll(&p, 1, timeout_ms) > 0) {
+      ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+  }
+
+  bool Write(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;  // held open so the line never hangs up between opens
+  std::string slave_path_;
+};
+
+// A device on the master side: for each reply in turn it reads one telegram
+// and then writes the reply (empty reply: stays silent).
+class SimulatedDevice {
+ public:
+  SimulatedDevice(PseudoTerminal& pty, std::vector<std::string> replies)
+      : pty_(pty), replies_(std::move(replies)) {
+    thread_ = std::thread([this] {
+      for (const std::string& reply : replies_) {
+        telegrams_.push_back(pty_.ReadTelegram(5000));
+        if (!reply.empty()) pty_.Write(reply);
+      }
+    });
+  }
+  ~SimulatedDevice() { Join(); }
+
+  // The telegrams seen; waits for the device to finish first.
+  const std::vector<std::string>& telegrams() {
+    Join();
+    return telegrams_;
+  }
+
+ private:
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  PseudoTerminal& pty_;
+  std::vector<std::string> replies_;
+  std::vector<std::string> telegrams_;
+  std::thread thread_;
+};
+
+}  // namespace testing_pty
+}  // namespace korvo

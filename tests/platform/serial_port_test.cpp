@@ -1,0 +1,204 @@
+#include "platform/serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "device/serial_pty.h"
+
+namespace korvo {
+namespace {
+
+using testing_pty::PseudoTerminal;
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+TEST(SerialSettingsTest, ParsesTheLineText) {
+  SerialSettings s;
+  ASSERT_TRUE(ParseSerialSettings("9600,n,8,1", &s));
+  EXPECT_EQ(9600u, s.baud_rate);
+  EXPECT_EQ(SerialParity::kNone, s.parity);
+  EXPECT_EQ(8, s.data_bits);
+  EXPECT_EQ(1, s.stop_bits);
+  ASSERT_TRUE(ParseSerialSettings(" 115200 , E , 7 , 2 ", &s));
+  EXPECT_EQ(115200u, s.baud_rate);
+  EXPECT_EQ(SerialParity::kEven, s.parity);
+  EXPECT_EQ(7, s.data_bits);
+  EXPECT_EQ(2, s.stop_bits);
+}
+
+TEST(SerialSettingsTest, RefusesMalformedTextAndLeavesOutputAlone) {
+  for (const char* bad : {"", "9600", "9600,n,8", "9600,n,8,1,x", "9601,n,8,1", "9600,x,8,1",
+                          "9600,n,9,1", "9600,n,8,3", "-9600,n,8,1", "9600,,8,1", "96 00,n,8,1"}) {
+    SerialSettings s;
+    s.baud_rate = 7;
+    EXPECT_FALSE(ParseSerialSettings(bad, &s)) << bad;
+    EXPECT_EQ(7u, s.baud_rate) << bad;
+  }
+}
+
+TEST(SerialPortTest, OpenRefusesMissingNonTerminalAndBusyDevices) {
+  EXPECT_EQ(nullptr, OpenSerialPort(""));
+  EXPECT_EQ(nullptr, OpenSerialPort("/dev/korvo-no-such-port"));
+  EXPECT_EQ(nullptr, OpenSerialPort("/dev/null"));
+  PseudoTerminal pty;
+  ASSERT_TRUE(pty.ok());
+  SerialHandle port = OpenSerialPort(pty.slave_path());
+  ASSERT_NE(nullptr, port);
+  EXPECT_EQ(nullptr, OpenSerialPort(pty.slave_path()));
+  EXPECT_NE(0, CloseSerialPort(port));
+  port = OpenSerialPort(pty.slave_path());
+  EXPECT_NE(nullptr, port);
+  EXPECT_NE(0, CloseSerialPort(port));
+}
+
+TEST(SerialPortTest, NullHandleFailsEverywhere) {
+  SerialTimeouts t;
+  char byte = 0;
+  uint32_t count = 5;
+  EXPECT_FALSE(ApplySerialSettings(nullptr, SerialSettings()));
+  EXPECT_FALSE(GetSerialTimeouts(nullptr, &t));
+  EXPECT_FALSE(SetSerialTimeouts(nullptr, t));
+  EXPECT_FALSE(PurgeSerialPort(nullptr));
+  EXPECT_FALSE(WriteSerialPort(nullptr, &byte, 1, &count));
+  EXPECT_EQ(0u, count);
+  count = 5;
+  EXPECT_FALSE(ReadSerialPort(nullptr, &byte, 1, &count));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(0, CloseSerialPort(nullptr));
+}
+
+class SerialOpenPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_.ok());
+    port_ = OpenSerialPort(pty_.slave_path());
+    ASSERT_NE(nullptr, port_);
+    SerialSettings settings;
+    ASSERT_TRUE(ParseSerialSettings("9600,n,8,1", &settings));
+    ASSERT_TRUE(ApplySerialSettings(port_, settings));
+  }
+  void TearDown() override {
+    if (port_) CloseSerialPort(port_);
+  }
+  void SetReadTimeouts(uint32_t interval, uint32_t multiplier, uint32_t constant) {
+    SerialTimeouts t;
+    t.read_interval = interval;
+    t.read_total_multiplier = multiplier;
+    t.read_total_constant = constant;
+    ASSERT_TRUE(SetSerialTimeouts(port_, t));
+  }
+
+  PseudoTerminal pty_;
+  SerialHandle port_ = nullptr;
+};
+
+TEST_F(SerialOpenPortTest, BytesPassUnchangedBothWays) {
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  uint32_t written = 0;
+  ASSERT_TRUE(WriteSerialPort(port_, all.data(), 256, &written));
+  EXPECT_EQ(256u, written);
+  std::string seen;
+  while (seen.size() < all.size()) {
+    std::string more = pty_.Drain(200);
+    if (more.empty()) break;
+    seen += more;
+  }
+  EXPECT_EQ(all, seen);
+
+  ASSERT_TRUE(pty_.Write(all));
+  SetReadTimeouts(100, 0, 2000);
+  char buffer[300];
+  uint32_t got = 0;
+  ASSERT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  EXPECT_EQ(all, std::string(buffer, got));
+}
+
+TEST_F(SerialOpenPortTest, TimeoutsAreKeptAsGiven) {
+  SerialTimeouts fresh;
+  ASSERT_TRUE(GetSerialTimeouts(port_, &fresh));
+  EXPECT_EQ(kSerialNoWait, fresh.read_interval);
+  SerialTimeouts t{1, 2, 3, 4, 5};
+  ASSERT_TRUE(SetSerialTimeouts(port_, t));
+  SerialTimeouts back;
+  ASSERT_TRUE(GetSerialTimeouts(port_, &back));
+  EXPECT_EQ(1u, back.read_interval);
+  EXPECT_EQ(2u, back.read_total_multiplier);
+  EXPECT_EQ(3u, back.read_total_constant);
+  EXPECT_EQ(4u, back.write_total_multiplier);
+  EXPECT_EQ(5u, back.write_total_constant);
+}
+
+TEST_F(SerialOpenPortTest, NoWaitReturnsAtOnceWithWhatIsBuffered) {
+  char buffer[16];
+  uint32_t got = 9;
+  auto start = Clock::now();
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));  // fresh handle: no wait
+  EXPECT_EQ(0u, got);
+  EXPECT_LT(ElapsedMs(start), 500);
+  ASSERT_TRUE(pty_.Write("abc"));
+  pty_.Drain(30);  // let the bytes arrive
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  EXPECT_EQ("abc", std::string(buffer, got));
+}
+
+TEST_F(SerialOpenPortTest, TotalTimeoutBoundsASilentRead) {
+  SetReadTimeouts(0, 10, 100);  // 10 ms per byte asked for, plus 100
+  char buffer[5];
+  uint32_t got = 9;
+  auto start = Clock::now();
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  long elapsed = ElapsedMs(start);
+  EXPECT_EQ(0u, got);
+  EXPECT_GE(elapsed, 140);
+  EXPECT_LT(elapsed, 1000);
+}
+
+TEST_F(SerialOpenPortTest, IntervalEndsAReadAfterTheLastByte) {
+  SetReadTimeouts(80, 0, 5000);
+  ASSERT_TRUE(pty_.Write("xy"));
+  char buffer[64];
+  uint32_t got = 0;
+  auto start = Clock::now();
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  long elapsed = ElapsedMs(start);
+  EXPECT_EQ("xy", std::string(buffer, got));
+  EXPECT_GE(elapsed, 70);
+  EXPECT_LT(elapsed, 2500);
+}
+
+TEST_F(SerialOpenPortTest, ReadEndsWhenTheCountIsReached) {
+  SetReadTimeouts(5000, 0, 10000);
+  ASSERT_TRUE(pty_.Write("0123456789"));
+  char buffer[4];
+  uint32_t got = 0;
+  auto start = Clock::now();
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  EXPECT_EQ("0123", std::string(buffer, got));
+  EXPECT_LT(ElapsedMs(start), 2500);
+  // Purge drops the rest.
+  ASSERT_TRUE(PurgeSerialPort(port_));
+  SetReadTimeouts(kSerialNoWait, 0, 0);
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  EXPECT_EQ(0u, got);
+}
+
+TEST_F(SerialOpenPortTest, AnyByteEndsTheWaitWhenAskedTo) {
+  SetReadTimeouts(kSerialNoWait, kSerialNoWait, 3000);
+  ASSERT_TRUE(pty_.Write("q"));
+  char buffer[8];
+  uint32_t got = 0;
+  auto start = Clock::now();
+  EXPECT_TRUE(ReadSerialPort(port_, buffer, sizeof buffer, &got));
+  EXPECT_EQ("q", std::string(buffer, got));
+  EXPECT_LT(ElapsedMs(start), 2000);
+}
+
+}  // namespace
+}  // namespace korvo
