@@ -4,7 +4,8 @@
 #include "device/keta_answer_decoders.h"
 #include "interface/java_binding.h"
 
-#if __has_include("device/serial_device_channel.h")
+#if __has_include("device/serial_device_channel.h") && __has_include("device/serial_answer_decoder.h")
+#include "device/serial_answer_decoder.h"
 #include "device/serial_device_channel.h"
 #define KORVO_SERIAL_CHANNEL 1
 #endif

@@ -97,6 +97,19 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         return new ArrayList<>(commands);
     }
 
+    public synchronized Command lastCommand() {
+        return commands.isEmpty() ? null : commands.get(commands.size() - 1);
+    }
+
+    public synchronized int commandCount() {
+        return commands.size();
+    }
+
+    /** Every command is answered with `kind`, its own name and `text`. */
+    public void answerEveryCommand(String kind, String text) {
+        respond(c -> Answer.of(kind, c.name, text));
+    }
+
     public synchronized void clearCommands() {
         commands.clear();
     }

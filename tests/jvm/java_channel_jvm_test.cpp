@@ -1,0 +1,188 @@
+// The Java channel against real Java callbacks: a simulated device behind
+// TAVISInterface answers on its own thread through ReceiveBytes.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/java_device_channel.h"
+#include "download/download_executor.h"
+#include "interface/download_manager.h"
+#include "interface/java_binding.h"
+#include "jvm/jvm_support.h"
+
+extern "C" JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(
+    JNIEnv*, jobject, jstring, jstring, jstring);
+
+namespace korvo::jvm_test {
+namespace {
+
+constexpr char kTavis[] = "quarnel/firmwaredownload/TAVISInterface";
+
+class JvmChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env = MainEnv();
+    ASSERT_NE(nullptr, env);
+    ASSERT_EQ(0, env->PushLocalFrame(64));
+    tavis = NewObject(env, kTavis, "()V");
+    device = NewObject(env, "korvotest/SimulatedDevice", "(Lquarnel/firmwaredownload/TAVISInterface;)V",
+                       tavis);
+    ASSERT_NE(nullptr, device);
+    CallStaticVoid(env, kTavis, "setDeviceLine",
+                   "(Lquarnel/firmwaredownload/TAVISInterface$DeviceLine;)V", device);
+    Setup(tavis);
+    SetDownloadMode(DownloadModeValue::kNormal);
+    JavaDeviceChannel::SetNoProgramFlag(false);
+  }
+
+  void TearDown() override {
+    JavaDeviceChannel::SetNoProgramFlag(false);
+    SetDownloadMode(DownloadModeValue::kNormal);
+    if (env) env->PopLocalFrame(nullptr);
+  }
+
+  // SetupJNI on `caller`, then a Java channel in the new executor.
+  void Setup(jobject caller) {
+    Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(env, caller, Text(env, "Keta A"),
+                                                          Text(env, "9600"),
+                                                          Text(env, "/nonexistent/port"));
+    DownloadExecutor* executor = Manager().GetDownloadExecutor();
+    ASSERT_NE(nullptr, executor);
+    auto owned = std::make_unique<JavaDeviceChannel>(executor->answer_decoder());
+    channel = owned.get();
+    executor->ReplaceChannel(std::move(owned));
+  }
+
+  void AnswerEvery(const std::string& kind, const std::string& text) {
+    CallVoid(env, device, "answerEveryCommand", "(Ljava/lang/String;Ljava/lang/String;)V",
+             Text(env, kind), Text(env, text));
+  }
+
+  std::string Last(const char* field, bool bytes) {
+    jobject command =
+        CallObject(env, device, "lastCommand", "()Lkorvotest/SimulatedDevice$Command;");
+    std::string value = ObjectField(env, command, field, bytes);
+    if (command) env->DeleteLocalRef(command);
+    return value;
+  }
+
+  JNIEnv* env = nullptr;
+  jobject tavis = nullptr;
+  jobject device = nullptr;
+  JavaDeviceChannel* channel = nullptr;
+};
+
+struct Case {
+  const char* method;
+  std::function<int(DeviceChannel&, int*)> run;
+  std::string parameters;
+  uint32_t timeout_ms;
+};
+
+TEST_F(JvmChannelTest, FirmwareCommandsReachJavaByteForByte) {
+  std::string data(1024, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(255 - i % 256);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  const std::vector<Case> cases = {
+      {"mFDsrt2ndstgldr", [](DeviceChannel& c, int* r) { return c.StartSecondLoader(0, r); },
+       " 1", 30000},
+      {"mFDprgcfgdata",
+       [](DeviceChannel& c, int* r) { return c.ProgramConfigData(0, 1, "ADDRESS_RANGE", "0-FFFF", r); },
+       " 0 1 D ADDRESS_RANGE 6 0-FFFF", 20000},
+      {"mFDprgdata", [&](DeviceChannel& c, int* r) { return c.ProgramData(0, 1, 1024, bytes, r); },
+       " 0 1 400 400 " + data, 20000},
+      {"mFDexedwnld", [](DeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(4, 2, r); },
+       " 4 2", 30000},
+      {"mFDstadwnld", [](DeviceChannel& c, int* r) { return c.GetDownloadStatus(4, 2, r); },
+       " 4 2", 20000},
+      {"mFDabrtdwnld", [](DeviceChannel& c, int* r) { return c.AbortDeviceDownload(4, 2, r); },
+       " 4 2", 20000},
+      {"mFDfindwnld", [](DeviceChannel& c, int* r) { return c.FinishDeviceDownload(4, 0, r); },
+       " 4 0", 20000},
+      {"mFDlogwrite", [](DeviceChannel& c, int* r) { return c.WriteDeviceLog(4, "user: anna", r); },
+       " 4 A user: anna", 20000},
+      {"mFDlogend", [](DeviceChannel& c, int* r) { return c.EndDeviceLog(4, r); }, " 4", 20000},
+      {"mFDlogerase", [](DeviceChannel& c, int* r) { return c.EraseDeviceLog(4, r); }, " 4", 20000},
+      {"mFDloginfo", [](DeviceChannel& c, int* r) { return c.GetDeviceLogInfo(r); }, "", 20000},
+  };
+  AnswerEvery("AN", " 64 0");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method);
+    int result = -7;
+    EXPECT_EQ(0, c.run(*channel, &result));
+    EXPECT_EQ(0x64, result);
+    EXPECT_EQ(c.method, Last("name", false));
+    EXPECT_EQ(c.parameters, Last("parameters", true));
+    EXPECT_EQ(c.timeout_ms, channel->last_timeout_ms());
+  }
+  int result = -7;
+  EXPECT_EQ(0, channel->SoftReset(&result));
+  EXPECT_EQ(0, result);
+  EXPECT_EQ("mSCsoftreset", Last("name", false));
+  EXPECT_EQ(" 0", Last("parameters", true));
+}
+
+TEST_F(JvmChannelTest, ErrorAnswersFailTheCommand) {
+  AnswerEvery("FA", " 64 ");
+  int result = 0;
+  EXPECT_EQ(-1, channel->GetDownloadStatus(0, 1, &result));
+  EXPECT_EQ(-1, result);
+}
+
+TEST_F(JvmChannelTest, FirstStageModeDeliversNothingToTheExecutorsChannel) {
+  AnswerEvery("RA", " 3 ABC");
+  SetDownloadMode(DownloadModeValue::kFirstStage);
+  EXPECT_EQ(-1, channel->ReadVariable("DeviceIdent", 300));
+  EXPECT_EQ("DeviceIdent", Last("name", false)) << "the command did go out";
+  SetDownloadMode(DownloadModeValue::kNormal);
+  EXPECT_EQ(0, channel->ReadVariable("DeviceIdent", 5000));
+  std::string text;
+  EXPECT_EQ(0, channel->GetResultString(0, text, true, 0));
+  EXPECT_EQ("ABC", text);
+}
+
+TEST_F(JvmChannelTest, AThreadUnknownToTheJvmCanSendCommands) {
+  AnswerEvery("RA", " 3 ABC");
+  int status = -5;
+  std::thread worker([&] { status = channel->ReadVariable("DeviceIdent", 5000); });
+  worker.join();
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("DeviceIdent", Last("name", false));
+}
+
+TEST_F(JvmChannelTest, AThrowingCallbackIsClearedBeforeTheNextJniCall) {
+  AnswerEvery("AN", " 1 ");
+  jobject error = NewObject(env, "java/lang/IllegalStateException", "()V");
+  CallVoid(env, device, "throwAfterNextSend", "(Ljava/lang/RuntimeException;)V", error);
+  EXPECT_EQ(-1, JavaBinding::Instance().SendCommandMN("Ping", nullptr, 0));
+  EXPECT_FALSE(PendingException(env));
+  // The device did get the command, so its answer is still to be taken.
+  EXPECT_EQ(0, channel->CallMethod("Ping"));
+  EXPECT_FALSE(PendingException(env));
+}
+
+TEST_F(JvmChannelTest, TheBindingOutlivesTheLocalReferencesOfSetup) {
+  ASSERT_EQ(0, env->PushLocalFrame(16));
+  jobject caller = NewObject(env, kTavis, "()V");
+  Setup(caller);
+  env->PopLocalFrame(nullptr);  // the caller and its class reference die here
+  AnswerEvery("AN", " 2 ");
+  EXPECT_EQ(0, channel->CallMethod("Ping"));
+}
+
+TEST_F(JvmChannelTest, AClassAsCallerBindsThatClass) {
+  jclass cls = env->FindClass(kTavis);
+  ASSERT_NE(nullptr, cls);
+  Setup(cls);
+  AnswerEvery("AN", " 2 ");
+  EXPECT_EQ(0, channel->CallMethod("Ping"));
+  EXPECT_TRUE(JavaBinding::Instance().CanReportStatus());
+  EXPECT_EQ(0, JavaBinding::Instance().UpdateStatus("Download of x started ...", -1));
+}
+
+}  // namespace
+}  // namespace korvo::jvm_test
