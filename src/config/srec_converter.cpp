@@ -49,8 +49,7 @@ const std::string& OrDefault(const std::string& path, const std::string& fallbac
 
 }  // namespace
 
-SrecToBrekConverter::SrecToBrekConverter()
-    : in_buf_(kInputChunk), out_buf_(kOutputChunk) {}
+SrecToBrekConverter::SrecToBrekConverter() = default;
 
 SrecToBrekConverter::~SrecToBrekConverter() = default;
 
@@ -319,6 +318,18 @@ void SrecToBrekConverter::ReadEndRecord(int address_bytes) {
 }
 
 int SrecToBrekConverter::Convert() {
+  // The buffers live only as long as a conversion: the builder keeps its
+  // converter for the life of the process.
+  in_buf_.resize(kInputChunk);
+  out_buf_.resize(kOutputChunk);
+  int rc = Run();
+  std::vector<char>().swap(in_buf_);
+  std::vector<uint8_t>().swap(out_buf_);
+  in_pos_ = in_end_ = nullptr;
+  return rc;
+}
+
+int SrecToBrekConverter::Run() {
   state_ = kRunning;
   phase_ = kPhaseBeforeData;
   low_address_ = 0xFFFFFFFF;

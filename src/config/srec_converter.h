@@ -67,6 +67,7 @@ class SrecToBrekConverter final {
   virtual void WriteByte(uint8_t byte);
   virtual void WriteU32(uint32_t value);
 
+  int Run();
   int NextChar();
   bool RefillInput();
   uint64_t InputOffset() const;
