@@ -1,0 +1,134 @@
+// Connect and login fall back to the COM port when the Java front end
+// reaches no device: the port named in SetupJNI is a pseudo-terminal with a
+// simulated serial device behind it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/serial_device_channel.h"
+#include "device/serial_pty.h"
+#include "download/download_executor.h"
+#include "interface/download_manager.h"
+#include "jvm/jvm_support.h"
+
+extern "C" {
+JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(JNIEnv*, jobject,
+                                                                             jstring, jstring,
+                                                                             jstring);
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(JNIEnv*,
+                                                                                      jobject);
+JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF(JNIEnv*, jobject,
+                                                                                 jstring, jstring);
+}
+
+namespace korvo::jvm_test {
+namespace {
+
+using testing_pty::PseudoTerminal;
+using testing_pty::SimulatedDevice;
+
+constexpr char kTavis[] = "quarnel/firmwaredownload/TAVISInterface";
+
+// A full answer ends the serial read at once instead of after the line's
+// one-second gap.
+std::string FullAnswer(const std::string& text) {
+  std::string framed = "\x02" + text + "\x03";
+  return framed + std::string(SerialDeviceChannel::kBufferSize - framed.size(), 'x');
+}
+
+class SerialFallbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env = MainEnv();
+    ASSERT_NE(nullptr, env);
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(0, env->PushLocalFrame(64));
+    tavis = NewObject(env, kTavis, "()V");
+    java_device = NewObject(env, "korvotest/SimulatedDevice",
+                            "(Lquarnel/firmwaredownload/TAVISInterface;)V", tavis);
+    ASSERT_NE(nullptr, java_device);
+    CallStaticVoid(env, kTavis, "setDeviceLine",
+                   "(Lquarnel/firmwaredownload/TAVISInterface$DeviceLine;)V", java_device);
+    // The Java line refuses the identification at once.
+    CallVoid(env, java_device, "answerTo", "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)V",
+             Text(env, "DeviceIdent"), Text(env, "FA"), Text(env, " 5"));
+    saved_flag = SerialDeviceChannel::NoProgramFlag();
+    SerialDeviceChannel::SetNoProgramFlag(false);
+  }
+
+  void TearDown() override {
+    SerialDeviceChannel::SetNoProgramFlag(saved_flag);
+    if (env) env->PopLocalFrame(nullptr);
+  }
+
+  void Setup(const std::string& port_name) {
+    Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(env, tavis, Text(env, "Keta A"),
+                                                          Text(env, "9600"), Text(env, port_name));
+  }
+
+  std::string Connect() {
+    auto ident =
+        static_cast<jstring>(Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(env, tavis));
+    if (!ident) return "<null>";
+    const char* chars = env->GetStringUTFChars(ident, nullptr);
+    std::string out = chars;
+    env->ReleaseStringUTFChars(ident, chars);
+    env->DeleteLocalRef(ident);
+    return out;
+  }
+
+  int CleanUps() {
+    jclass cls = env->GetObjectClass(java_device);
+    jmethodID id = env->GetMethodID(cls, "cleanUps", "()I");
+    env->DeleteLocalRef(cls);
+    int count = id ? env->CallIntMethod(java_device, id) : -1;
+    if (PendingException(env)) {
+      env->ExceptionDescribe();
+      return -1;
+    }
+    return count;
+  }
+
+  JNIEnv* env = nullptr;
+  PseudoTerminal pty;
+  jobject tavis = nullptr;
+  jobject java_device = nullptr;
+  bool saved_flag = false;
+};
+
+TEST_F(SerialFallbackTest, ConnectReadsTheIdentificationOverTheComPort) {
+  Setup(pty.slave_path());
+  SimulatedDevice device(pty, {FullAnswer("sRA DeviceIdent 6 LMS511"),
+                               FullAnswer("sAN SetAccessMode 01")});
+  EXPECT_EQ("LMS511", Connect());
+  EXPECT_EQ(1, CleanUps());
+  DownloadExecutor* executor = Manager().GetDownloadExecutor();
+  ASSERT_NE(nullptr, executor);
+  EXPECT_EQ(nullptr, executor->channel()) << "the serial channel is released";
+  EXPECT_EQ(0, executor->use_java_channel());
+
+  // The login then goes over the COM port too.
+  EXPECT_EQ(0, Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF(
+                   env, tavis, Text(env, "3"), Text(env, "F4724744")));
+  ASSERT_EQ(2u, device.telegrams().size());
+  EXPECT_EQ("\x02sRN DeviceIdent\x03", device.telegrams()[0]);
+  EXPECT_EQ("\x02sMN SetAccessMode 3 F4724744\x03", device.telegrams()[1]);
+  EXPECT_FALSE(SerialDeviceChannel::NoProgramFlag());
+}
+
+TEST_F(SerialFallbackTest, ADeviceWithoutProgramIsReportedAsSuch) {
+  Setup(pty.slave_path());
+  SimulatedDevice device(pty, {FullAnswer("sFA FF79")});
+  EXPECT_EQ("No Program", Connect());
+  EXPECT_TRUE(SerialDeviceChannel::NoProgramFlag());
+}
+
+TEST_F(SerialFallbackTest, AMissingComPortGivesNoIdentification) {
+  Setup("/dev/korvo-no-such-port");
+  EXPECT_EQ("", Connect());
+  EXPECT_EQ(1, CleanUps());
+  EXPECT_EQ(nullptr, Manager().GetDownloadExecutor()->channel());
+}
+
+}  // namespace
+}  // namespace korvo::jvm_test
