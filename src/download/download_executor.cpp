@@ -2,23 +2,16 @@
 
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
-#include "interface/java_binding.h"
-
-#if __has_include("device/serial_device_channel.h") && __has_include("device/serial_answer_decoder.h")
 #include "device/serial_answer_decoder.h"
 #include "device/serial_device_channel.h"
-#define KORVO_SERIAL_CHANNEL 1
-#endif
+#include "interface/java_binding.h"
+
 
 namespace korvo {
 namespace {
 
 std::unique_ptr<AnswerDecoder> MakeSerialAnswerDecoder() {
-#ifdef KORVO_SERIAL_CHANNEL
   return std::make_unique<SerialAnswerDecoder>();
-#else
-  return nullptr;
-#endif
 }
 
 }  // namespace
@@ -55,11 +48,7 @@ std::unique_ptr<DeviceChannel> DownloadExecutor::MakeJavaChannel() const {
 }
 
 std::unique_ptr<DeviceChannel> DownloadExecutor::MakeSerialChannel() const {
-#ifdef KORVO_SERIAL_CHANNEL
   return std::make_unique<SerialDeviceChannel>(serial_answer_decoder_.get());
-#else
-  return nullptr;
-#endif
 }
 
 std::string DownloadExecutor::IdentifyOverSerialLine() {

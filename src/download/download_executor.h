@@ -61,7 +61,7 @@ class DownloadExecutor final {
 
  private:
   std::unique_ptr<DeviceChannel> MakeJavaChannel() const;
-  // A new serial channel on SerialPortName, or null when none can be made.
+  // A new serial channel on SerialPortName (not opened).
   std::unique_ptr<DeviceChannel> MakeSerialChannel() const;
   std::string IdentifyOverSerialLine();
 
