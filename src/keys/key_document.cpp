@@ -83,19 +83,6 @@ DOMElement* AppendCdataElement(DOMElement* parent, const char* name, const std::
   return child;
 }
 
-// Content of the first CDATA child, joined with the sections that follow it
-// directly (see AppendCdataElement).
-int CdataContent(DOMElement* element, std::string& out) {
-  DOMNode* node = element ? element->getFirstChild() : nullptr;
-  while (node && node->getNodeType() != DOMNode::CDATA_SECTION_NODE) node = node->getNextSibling();
-  if (!node) return kKeyNotFound;
-  std::string content;
-  for (; node && node->getNodeType() == DOMNode::CDATA_SECTION_NODE; node = node->getNextSibling())
-    content += NarrowText(static_cast<DOMCDATASection*>(node)->getData());
-  out = std::move(content);
-  return 0;
-}
-
 // The single "Rights" of a signature, or null when there are none or several.
 DOMElement* SingleRights(DOMElement* signature) {
   return FindSingleElement(signature, "Rights");
@@ -130,6 +117,17 @@ uint32_t TextToUnsigned(const std::string& text) {
   if (errno == ERANGE || magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
   uint32_t value = static_cast<uint32_t>(magnitude);
   return negative ? 0u - value : value;
+}
+
+int GetCdataContent(DOMElement* element, std::string& out) {
+  DOMNode* node = element ? element->getFirstChild() : nullptr;
+  while (node && node->getNodeType() != DOMNode::CDATA_SECTION_NODE) node = node->getNextSibling();
+  if (!node) return kKeyNotFound;
+  std::string content;
+  for (; node && node->getNodeType() == DOMNode::CDATA_SECTION_NODE; node = node->getNextSibling())
+    content += NarrowText(static_cast<DOMCDATASection*>(node)->getData());
+  out = std::move(content);
+  return 0;
 }
 
 KeyDocument::KeyDocument() {
@@ -495,13 +493,13 @@ int KeyDocument::GetRule(int level, int n, std::vector<std::string>& specified_v
     if (specified_count == 0) return kKeyNotFound;
     for (XMLSize_t i = 0; i < specified_count; ++i) {
       std::string content;
-      if (CdataContent(AsElement(specified->item(i)), content) != 0) return kKeyNotFound;
+      if (GetCdataContent(AsElement(specified->item(i)), content) != 0) return kKeyNotFound;
       values.push_back(std::move(content));
     }
 
     DOMElement* name_element = NthNamed(rule, "CommunicationName", 0);
     std::string name;
-    if (CdataContent(name_element, name) != 0) return kKeyNotFound;
+    if (GetCdataContent(name_element, name) != 0) return kKeyNotFound;
     int type_code = CodeOf(Attribute(name_element, "TAVISType"), kTypeTexts);
     if (type_code < 0) return kKeyBadType;
 

@@ -68,6 +68,11 @@ enum RuleDatatype : int { kRuleString = 0, kRuleInt = 3 };
 // 32 bits saturate, no digits gives 0.
 uint32_t TextToUnsigned(const std::string& text);
 
+// Content of the first CDATA child of `element` (joined with the CDATA
+// sections directly after it, which is how a value holding "]]>" is stored);
+// -111 when there is none. A plain text child does not count.
+int GetCdataContent(xercesc::DOMElement* element, std::string& out);
+
 class KeyDocument final {
  public:
   KeyDocument();
