@@ -226,6 +226,24 @@ TEST_F(SrecConvertTest, MissingFilesGiveFileError) {
                                               (dir_ / "no" / "out").string(), filtered_));
 }
 
+TEST_F(SrecConvertTest, FailedWritesAreReportedNotSwallowed) {
+  WriteText(source_, SrecFile('3', {{0x1000, Bytes(64, 1)}}));
+  UniqueFile input(OpenFileUtf8(source_, "rb"));
+  UniqueFile full(OpenFileUtf8("/dev/full", "w+b"));
+  if (!full) GTEST_SKIP() << "/dev/full not available";
+  converter_.SetStreams(input.get(), full.get());
+  EXPECT_EQ(-1, converter_.Convert());
+  EXPECT_EQ(SrecToBrekConverter::kIoError, converter_.State());
+
+  // A long block must be read back to be corrected: a write-only output fails.
+  WriteText(source_, SrecFile('3', {{0x1000, Bytes(3 << 20, 1)}}, 250));
+  UniqueFile input2(OpenFileUtf8(source_, "rb"));
+  UniqueFile write_only(OpenFileUtf8(brek_, "wb"));
+  converter_.SetStreams(input2.get(), write_only.get());
+  EXPECT_EQ(-1, converter_.Convert());
+  EXPECT_EQ(SrecToBrekConverter::kIoError, converter_.State());
+}
+
 TEST_F(SrecConvertTest, DefaultTemporaryFilesAreUsedAndCleanedUp) {
   const TempNames& names = ProcessTempNames();
   WriteText(source_, SrecFile('3', {{0x1000, Bytes(64, 1)}}));
