@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "download/download_executor.h"
+#include "interface/connection_texts.h"
+#include "interface/download_manager.h"
+#include "interface/exports.h"
+#include "support/scripted_channel.h"
+
+namespace korvo {
+namespace {
+
+using test_support::Reply;
+using test_support::ScriptedChannel;
+
+uint8_t* Bytes(const std::string& text) {
+  auto* b = new uint8_t[text.size() + 1];
+  std::memcpy(b, text.data(), text.size());
+  return b;
+}
+
+bool Grants(const DownloadExecutor& e) { return e.answer_decoder()->IsAccessGranted(" 1", 2); }
+
+TEST(DownloadExecutor, TheCommunicationNameChoosesTheDecoderByteExactly) {
+  EXPECT_FALSE(Grants(DownloadExecutor("Keta B")));
+  for (const char* name : {"Keta A", "", "Keta B ", "keta b"}) {
+    DownloadExecutor e(name);
+    EXPECT_TRUE(Grants(e)) << name;
+    EXPECT_EQ(name, e.communication_name());
+    EXPECT_NE(nullptr, e.serial_answer_decoder());
+    EXPECT_EQ(1, e.use_java_channel());
+    EXPECT_EQ(nullptr, e.channel());
+  }
+}
+
+TEST(DownloadExecutor, ConnectKeepsTheChannelThatIdentified) {
+  DownloadExecutor e("Keta A");
+  auto owned = std::make_unique<ScriptedChannel>();
+  ScriptedChannel* channel = owned.get();
+  channel->ident = "SCANNER";
+  e.ReplaceChannel(std::move(owned));
+  EXPECT_EQ("SCANNER", e.ConnectDevice());
+  EXPECT_EQ(channel, e.channel());
+  EXPECT_EQ(1, channel->CountOf("ReadDeviceIdent"));
+  EXPECT_EQ(0, channel->CountOf("Open")) << "connect does not open the Java line";
+}
+
+TEST(DownloadExecutor, WithoutAFrontEndAnEmptyIdentificationStaysOnTheJavaLine) {
+  DownloadExecutor e("Keta A");
+  auto owned = std::make_unique<ScriptedChannel>();
+  ScriptedChannel* channel = owned.get();
+  e.ReplaceChannel(std::move(owned));
+  EXPECT_EQ("", e.ConnectDevice());
+  EXPECT_EQ(channel, e.channel());
+  EXPECT_EQ(1, e.use_java_channel());
+}
+
+TEST(DownloadExecutor, LoginGoesToTheHeldChannelAndRemembersTheTexts) {
+  DownloadExecutor e("Keta A");
+  auto owned = std::make_unique<ScriptedChannel>();
+  ScriptedChannel* channel = owned.get();
+  channel->Script("SetAccessMode", {Reply(), Reply::Fail()});
+  e.ReplaceChannel(std::move(owned));
+  EXPECT_EQ(0, e.LoginDevice("3", "secret"));
+  EXPECT_EQ(-1, e.LoginDevice("4", "wrong"));
+  ASSERT_EQ(2, channel->CountOf("SetAccessMode"));
+  EXPECT_EQ("4", channel->CallsOf("SetAccessMode")[1].name);
+  EXPECT_EQ("wrong", channel->CallsOf("SetAccessMode")[1].text);
+  EXPECT_EQ("4", e.login_level());
+  EXPECT_EQ("wrong", e.login_password());
+}
+
+TEST(DownloadExecutor, ASerialLoginWithoutAPortFailsButKeepsTheTexts) {
+  std::string saved = SerialPortName();
+  SerialPortName() = "/nonexistent/korvo-port";
+  DownloadExecutor e("Keta A");
+  e.set_use_java_channel(0);
+  EXPECT_EQ(-1, e.LoginDevice("3", "secret"));
+  EXPECT_EQ(nullptr, e.channel()) << "the serial channel is not kept";
+  EXPECT_EQ("3", e.login_level());
+  EXPECT_EQ("secret", e.login_password());
+  SerialPortName() = saved;
+}
+
+TEST(DownloadExecutor, AnswersGoToTheCurrentChannelOrAreDropped) {
+  DownloadExecutor e("Keta A");
+  EXPECT_EQ(-1, e.DeliverAnswer("AN", "m", Bytes(" 1"), 2));
+  auto owned = std::make_unique<ScriptedChannel>();
+  ScriptedChannel* channel = owned.get();
+  e.ReplaceChannel(std::move(owned));
+  EXPECT_EQ(0, e.DeliverAnswer("AN", "m", Bytes(" 1"), 2));
+  ASSERT_EQ(1, channel->CountOf("ReceiveAnswer"));
+  EXPECT_EQ("AN", channel->calls()[0].kind);
+  EXPECT_EQ(" 1", channel->calls()[0].text);
+}
+
+class ManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(nullptr, Manager().GetDownloadExecutor());
+    auto owned = std::make_unique<ScriptedChannel>();
+    channel = owned.get();
+    Manager().GetDownloadExecutor()->ReplaceChannel(std::move(owned));
+  }
+  void TearDown() override {
+    SetDownloadMode(DownloadModeValue::kNormal);
+    if (Manager().GetDownloadExecutor()) Manager().GetDownloadExecutor()->ReplaceChannel(nullptr);
+  }
+  ScriptedChannel* channel = nullptr;
+};
+
+TEST_F(ManagerTest, TheDownloadModeRoutesAnswers) {
+  SetDownloadMode(DownloadModeValue::kNormal);
+  EXPECT_EQ(0, Manager().RouteAnswer("RA", "DeviceIdent", Bytes(" 2 OK"), 5));
+  EXPECT_EQ(1, channel->CountOf("ReceiveAnswer"));
+  EXPECT_EQ(0, Manager().RouteAnswer("AN", "m", nullptr, 0)) << "an empty answer is delivered";
+  SetDownloadMode(DownloadModeValue::kFirstStage);
+  EXPECT_EQ(-1, Manager().RouteAnswer("AN", "m", Bytes("x"), 1));
+  EXPECT_EQ(2, channel->CountOf("ReceiveAnswer")) << "first-stage answers skip the executor";
+}
+
+TEST_F(ManagerTest, ReplacingTheExecutorDropsItsChannel) {
+  Manager().ReplaceExecutor(new DownloadExecutor("Keta B"));
+  EXPECT_EQ(-1, Manager().RouteAnswer("AN", "m", Bytes("x"), 1));
+  EXPECT_FALSE(Grants(*Manager().GetDownloadExecutor()));
+  Manager().ReplaceExecutor(new DownloadExecutor(""));
+}
+
+TEST_F(ManagerTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {
+  EXPECT_EQ(-1, CreateConfigFile(nullptr));
+  int device_error = 77;
+  SetDownloadMode(DownloadModeValue::kNormal);
+  EXPECT_EQ(-1, ExecuteFirstStageDownload("cfg", &device_error));
+  EXPECT_EQ(77, device_error);
+  EXPECT_EQ(DownloadModeValue::kNormal, DownloadMode()) << "no downloader, no routing change";
+
+  SetDownloadMode(DownloadModeValue::kFirstStage);
+  EXPECT_LT(ExecuteDownload(nullptr, nullptr, &device_error, nullptr, nullptr, -1, -1, nullptr),
+            0);
+  EXPECT_EQ(0, device_error);
+  EXPECT_EQ(DownloadModeValue::kNormal, DownloadMode());
+  EXPECT_EQ(-1, ExecuteFirstStageDownload(nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace korvo
