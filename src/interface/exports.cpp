@@ -1,5 +1,6 @@
 #include "interface/exports.h"
 
+#include "config/configuration_builder.h"
 #include "download/download_executor.h"
 #include "interface/download_manager.h"
 #include "interface/jni_util.h"
@@ -14,11 +15,9 @@ extern "C" {
 
 KORVO_EXPORT int CreateConfigFile(const char* file_name) {
   return korvo::Guarded(-1, [&] {
-    if (!korvo::Manager().GetConfigurationBuilder()) return -1;
-    // Wiring point: the builder's CreateConfigFile(std::string) is handed
-    // TextOrEmpty(file_name) here once the builder offers it.
-    (void)file_name;
-    return -1;
+    korvo::ConfigurationBuilder* builder = korvo::Manager().GetConfigurationBuilder();
+    if (!builder) return -1;
+    return builder->CreateConfigFile(TextOrEmpty(file_name));
   });
 }
 
