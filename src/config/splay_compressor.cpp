@@ -1,5 +1,7 @@
 #include "config/splay_compressor.h"
 
+#include <cstring>
+
 #include "platform/system.h"
 
 namespace korvo {
@@ -9,17 +11,33 @@ const unsigned char kMagicBytes[4] = {
     kCompressedFileMagic & 0xFF, (kCompressedFileMagic >> 8) & 0xFF,
     (kCompressedFileMagic >> 16) & 0xFF, kCompressedFileMagic >> 24};
 
-// Byte-wise so the stream stays least significant byte first on any host;
-// compilers merge these into single moves.
+// The stream is least significant byte first on any host.
 inline void StoreLittle64(unsigned char* p, uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+#else
+  std::memcpy(p, &v, 8);
+#endif
 }
 
 inline uint64_t LoadLittle64(const unsigned char* p) {
   uint64_t v = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(p[i]) << (8 * i);
+#else
+  std::memcpy(&v, p, 8);
+#endif
   return v;
 }
+
+// The coding loops are the whole cost; keep them free of calls.
+#if defined(__GNUC__)
+#define KORVO_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define KORVO_ALWAYS_INLINE __forceinline
+#else
+#define KORVO_ALWAYS_INLINE inline
+#endif
 
 // Longest code the encoder hands to PutBits in one piece: with up to 7
 // pending bits the accumulator never overflows.
@@ -34,43 +52,62 @@ bool CloseOutput(UniqueFile& file) {
 
 }  // namespace
 
+// The entry at byte offset `offset` of a node table.
+template <typename T>
+inline T& At(T* table, size_t offset) {
+  return *reinterpret_cast<T*>(reinterpret_cast<char*>(table) + offset);
+}
+
+constexpr uint32_t kLeafRefs = 4 * 256;  // refs at or above this are leaves
+constexpr uint32_t kSideBit = 2;         // set in the link of a right child
+
+// Sets both halves of node `ref`'s entry in the upward table to `link`.
+inline void SetUp(uint16_t* up, size_t ref, size_t link) {
+  const uint16_t halves[2] = {static_cast<uint16_t>(link), static_cast<uint16_t>(link)};
+  std::memcpy(reinterpret_cast<char*>(up) + ref, halves, sizeof halves);
+}
+
 int SplayCompressor::Fail(SplayFailure why) {
   failure_ = why;
   return -1;
 }
 
 void SplayCompressor::ResetTree() {
-  for (unsigned i = 0; i < kInternalNodes; ++i) {
-    child_[2 * i] = static_cast<uint16_t>(2 * i + 1);
-    child_[2 * i + 1] = static_cast<uint16_t>(2 * i + 2);
+  // Internal node i has children 2i+1 and 2i+2, so node n (n >= 1) hangs in
+  // link 2(n-1) of parent (n-1)/2.
+  for (uint32_t i = 0; i < kInternalNodes; ++i) {
+    child_[2 * i] = static_cast<uint16_t>(4 * (2 * i + 1));
+    child_[2 * i + 1] = static_cast<uint16_t>(4 * (2 * i + 2));
   }
-  // Node n starts as child 2i+1 or 2i+2 of i = (n-1)/2, i.e. in slot n-1.
-  parent_slot_[0] = 0;
-  for (unsigned n = 1; n < kNodes; ++n) parent_slot_[n] = static_cast<uint16_t>(n - 1);
+  SetUp(up_, 0, 0);
+  for (uint32_t n = 1; n < kNodes; ++n) SetUp(up_, 4 * n, 2 * (n - 1));
 }
 
-// Semi-splays `leaf` towards the root: each step swaps the current node with
-// the sibling of its parent and moves on to the grandparent. `slots` holds
-// the slots of the leaf and its ancestors (leaf first), `depth` entries, as
-// walked when the symbol was coded; the steps only change nodes already
-// passed, so the rest of the walk stays valid. The decoder never walks
-// upwards and so skips the parent links.
+// One step of the semi-splay that follows every symbol: node a, held by
+// a_link under c, which is held by c_link under d, swaps places with c's
+// sibling b. Then a's walk continues from d. The decoder never walks up and
+// so skips the upward table.
 template <bool kKeepParents>
-void SplayCompressor::Splay(unsigned leaf, const uint16_t* slots, int depth) {
-  unsigned a = leaf;
+KORVO_ALWAYS_INLINE void SplayCompressor::SwapWithUncle(size_t a, size_t a_link, size_t c_link) {
+  const size_t b_link = c_link ^ kSideBit;
+  const size_t b = At(child_, b_link);
+  At(child_, b_link) = static_cast<uint16_t>(a);
+  At(child_, a_link) = static_cast<uint16_t>(b);
+  if (kKeepParents) {
+    SetUp(up_, a, b_link);
+    SetUp(up_, b, a_link);
+  }
+}
+
+// Semi-splays a leaf after decoding: `links` holds the links of the leaf
+// and its ancestors (leaf first), `depth` entries. A step only changes
+// nodes already passed, so the rest of the path stays valid.
+KORVO_ALWAYS_INLINE void SplayCompressor::SplayDecoded(size_t leaf_ref, const uint16_t* links,
+                                                       int depth) {
+  size_t a = leaf_ref;
   for (int i = 0; i + 2 <= depth; i += 2) {
-    unsigned a_slot = slots[i];        // a under c
-    unsigned c_slot = slots[i + 1];    // c under d
-    unsigned d = c_slot >> 1;
-    unsigned b_slot = c_slot ^ 1;      // c's sibling under d
-    unsigned b = child_[b_slot];
-    child_[b_slot] = static_cast<uint16_t>(a);
-    child_[a_slot] = static_cast<uint16_t>(b);
-    if (kKeepParents) {
-      parent_slot_[a] = static_cast<uint16_t>(b_slot);
-      parent_slot_[b] = static_cast<uint16_t>(a_slot);
-    }
-    a = d;
+    SwapWithUncle<false>(a, links[i], links[i + 1]);
+    a = links[i + 1] & ~size_t{3};
   }
 }
 
@@ -102,30 +139,72 @@ void SplayCompressor::PutLongCode(int depth) {
     int n = remaining < kMaxPutBits ? remaining : kMaxPutBits;
     uint64_t bits = 0;
     for (int k = 0; k < n; ++k)
-      bits |= static_cast<uint64_t>(path_[remaining - 1 - k] & 1u) << k;
+      bits |= static_cast<uint64_t>((path_[remaining - 1 - k] & kSideBit) >> 1) << k;
     PutBits(bits, n);
     remaining -= n;
   }
 }
 
-void SplayCompressor::EncodeSymbol(unsigned symbol) {
-  const unsigned leaf = kInternalNodes + symbol;
-  unsigned node = leaf;
-  int depth = 0;
+// Codes one symbol into the pending bits `acc` (`acc_count` of them) and the
+// output buffer filled up to `fill`; kept in registers by the caller.
+KORVO_ALWAYS_INLINE void SplayCompressor::EncodeSymbol(unsigned symbol, uint64_t& acc, int& acc_count,
+                                          size_t& fill) {
+  // Walking up yields the leaf's bit first; doubling leaves the root's bit
+  // at the bottom, which is the order the stream wants. The side bit is
+  // gathered in place (value 2) and shifted down once at the end. Each pair
+  // of levels is splayed as soon as it has been read: the steps change only
+  // nodes already passed, so the code read is that of the tree before.
+  size_t a = 4 * (kInternalNodes + symbol);
+  size_t a_link = At(up_, a);
+  uint16_t* end = path_;  // kept only for codes too long for `code`
   uint64_t code = 0;
-  // Walking up yields the leaf's bit first; shifting left leaves the root's
-  // bit at the bottom, which is the order the stream wants.
-  do {
-    unsigned slot = parent_slot_[node];
-    path_[depth++] = static_cast<uint16_t>(slot);
-    code = (code << 1) | (slot & 1u);
-    node = slot >> 1;
-  } while (node != 0);
-  if (depth <= kMaxPutBits)
-    PutBits(code, depth);
-  else
+  for (;;) {
+    *end++ = static_cast<uint16_t>(a_link);
+    code = 2 * code + (a_link & kSideBit);
+    if (a_link < 4) break;  // a's parent is the root
+    const size_t c_link = At(up_, a_link);
+    *end++ = static_cast<uint16_t>(c_link);
+    code = 2 * code + (c_link & kSideBit);
+    SwapWithUncle<true>(a, a_link, c_link);
+    if (c_link < 4) break;  // c's parent is the root
+    a = c_link & ~size_t{3};
+    a_link = At(up_, c_link);
+  }
+  code >>= 1;
+  const int depth = static_cast<int>(end - path_);
+  if (depth <= kMaxPutBits) {
+    acc |= code << acc_count;
+    acc_count += depth;
+    // Store the whole word; only the complete bytes count as written.
+    StoreLittle64(out_buf_ + fill, acc);
+    fill += static_cast<size_t>(acc_count >> 3);
+    acc >>= (acc_count & ~7);
+    acc_count &= 7;
+    if (fill >= kBufferSize) {
+      out_fill_ = fill;
+      FlushOutput();
+      fill = out_fill_;
+    }
+  } else {
+    put_bits_ = acc;
+    put_count_ = acc_count;
+    out_fill_ = fill;
     PutLongCode(depth);
-  Splay<true>(leaf, path_, depth);
+    acc = put_bits_;
+    acc_count = put_count_;
+    fill = out_fill_;
+  }
+}
+
+void SplayCompressor::EncodeBlock(const unsigned char* data, size_t size, bool last) {
+  uint64_t acc = put_bits_;
+  int acc_count = put_count_;
+  size_t fill = out_fill_;
+  for (size_t i = 0; i < size; ++i) EncodeSymbol(data[i], acc, acc_count, fill);
+  if (last) EncodeSymbol(kEndSymbol, acc, acc_count, fill);
+  put_bits_ = acc;
+  put_count_ = acc_count;
+  out_fill_ = fill;
 }
 
 int SplayCompressor::Compress(const std::string& input_path, const std::string& output_path) {
@@ -145,7 +224,7 @@ int SplayCompressor::Compress(const std::string& input_path, const std::string& 
 
   for (;;) {
     size_t n = std::fread(in_buf_, 1, kBufferSize, in_);
-    for (size_t i = 0; i < n; ++i) EncodeSymbol(in_buf_[i]);
+    EncodeBlock(in_buf_, n, false);
     if (failure_ != SplayFailure::kNone) break;
     if (n < kBufferSize) {
       if (std::ferror(in_)) failure_ = SplayFailure::kRead;
@@ -153,7 +232,7 @@ int SplayCompressor::Compress(const std::string& input_path, const std::string& 
     }
   }
   if (failure_ == SplayFailure::kNone) {
-    EncodeSymbol(kEndSymbol);
+    EncodeBlock(nullptr, 0, true);
     if (put_count_ != 0) out_buf_[out_fill_++] = static_cast<unsigned char>(put_bits_);
     FlushOutput();
   }
@@ -163,8 +242,8 @@ int SplayCompressor::Compress(const std::string& input_path, const std::string& 
   return closed ? 0 : Fail(SplayFailure::kWrite);
 }
 
-// Makes at least one more input bit available; false at the end of the
-// input or on a read error.
+// Loads more input bits (with their end mark) once the current ones are
+// used up; false at the end of the input or on a read error.
 bool SplayCompressor::RefillBits() {
   if (in_fill_ - in_pos_ < 8) {
     if (in_pos_ == in_fill_) {
@@ -179,42 +258,51 @@ bool SplayCompressor::RefillBits() {
       }
     }
     if (in_fill_ - in_pos_ < 8) {
-      get_bits_ = in_buf_[in_pos_++];
-      get_count_ = 8;
+      get_bits_ = in_buf_[in_pos_++] | 0x100u;
       return true;
     }
   }
-  get_bits_ = LoadLittle64(in_buf_ + in_pos_);
-  in_pos_ += 8;
-  get_count_ = 64;
+  // Seven bytes at a time leave room for the end mark.
+  get_bits_ = (LoadLittle64(in_buf_ + in_pos_) & 0x00FFFFFFFFFFFFFFu) | (uint64_t{1} << 56);
+  in_pos_ += 7;
   return true;
 }
 
-// The decoded symbol, or -1 when the input ran out first. Every step down
-// consumes a bit, so garbage input ends at the latest with the file.
-int SplayCompressor::DecodeSymbol() {
+// Decodes up to and including the end symbol; false when the input ends
+// first (every step down consumes a bit, so garbage input ends at the
+// latest with the file) or a read or write fails.
+bool SplayCompressor::DecodeStream() {
   uint16_t* const bottom = path_ + kInternalNodes;
-  uint16_t* top = bottom;
-  uint64_t bits = get_bits_;
-  int count = get_count_;
-  unsigned node = 0;
-  do {
-    if (count == 0) {
-      get_count_ = 0;
-      if (!RefillBits()) return -1;
-      bits = get_bits_;
-      count = get_count_;
+  uint64_t bits = 1;
+  size_t fill = 0;
+  for (;;) {
+    uint16_t* top = bottom;
+    size_t node = 0;
+    do {
+      if (bits == 1) {
+        if (!RefillBits()) {
+          out_fill_ = fill;
+          return false;
+        }
+        bits = get_bits_;
+      }
+      const size_t link = node + kSideBit * static_cast<size_t>(bits & 1u);
+      bits >>= 1;
+      *--top = static_cast<uint16_t>(link);
+      node = At(child_, link);
+    } while (node < kLeafRefs);
+    SplayDecoded(node, top, static_cast<int>(bottom - top));
+    const size_t symbol = node / 4 - kInternalNodes;
+    if (symbol == kEndSymbol) break;
+    out_buf_[fill++] = static_cast<unsigned char>(symbol);
+    if (fill == kBufferSize) {
+      out_fill_ = fill;
+      if (!FlushOutput()) return false;
+      fill = 0;
     }
-    unsigned slot = 2 * node + static_cast<unsigned>(bits & 1u);
-    bits >>= 1;
-    --count;
-    *--top = static_cast<uint16_t>(slot);
-    node = child_[slot];
-  } while (node < kInternalNodes);
-  get_bits_ = bits;
-  get_count_ = count;
-  Splay<false>(node, top, static_cast<int>(bottom - top));
-  return static_cast<int>(node - kInternalNodes);
+  }
+  out_fill_ = fill;
+  return true;
 }
 
 int SplayCompressor::Decompress(const std::string& input_path, const std::string& output_path) {
@@ -233,21 +321,10 @@ int SplayCompressor::Decompress(const std::string& input_path, const std::string
     failure_ = std::ferror(in_) ? SplayFailure::kRead : SplayFailure::kBadMagic;
   } else {
     ResetTree();
-    get_bits_ = 0;
-    get_count_ = 0;
     in_pos_ = in_fill_ = 0;
     in_end_ = false;
     out_fill_ = 0;
-    for (;;) {
-      int symbol = DecodeSymbol();
-      if (symbol < 0) {
-        if (failure_ == SplayFailure::kNone) failure_ = SplayFailure::kTruncated;
-        break;
-      }
-      if (symbol == kEndSymbol) break;
-      out_buf_[out_fill_++] = static_cast<unsigned char>(symbol);
-      if (out_fill_ == kBufferSize && !FlushOutput()) break;
-    }
+    DecodeStream();
     // What was decoded before a failure is kept; callers discard the file.
     if (failure_ != SplayFailure::kWrite) FlushOutput();
   }

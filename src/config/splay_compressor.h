@@ -3,7 +3,7 @@
 // contract shared with every other reader and writer of these files.
 //
 // Not thread-safe: one object serves one operation at a time. The object
-// carries its tree and file buffers (about 35 KB); the coder allocates
+// carries its tree and file buffers (about 38 KB); the coder allocates
 // nothing.
 #pragma once
 
@@ -51,23 +51,30 @@ class SplayCompressor final {
 
   void ResetTree();
   template <bool kKeepParents>
-  void Splay(unsigned leaf, const uint16_t* slots, int depth);
+  void SwapWithUncle(size_t a, size_t a_link, size_t c_link);
+  void SplayDecoded(size_t leaf_ref, const uint16_t* links, int depth);
 
-  void EncodeSymbol(unsigned symbol);
-  void PutBits(uint64_t bits, int count);
+  // Codes the bytes of `data`, then the end symbol when `last`.
+  void EncodeBlock(const unsigned char* data, size_t size, bool last);
+  void EncodeSymbol(unsigned symbol, uint64_t& acc, int& acc_count, size_t& fill);
   void PutLongCode(int depth);
+  void PutBits(uint64_t bits, int count);
   bool FlushOutput();
 
   bool RefillBits();
-  int DecodeSymbol();
+  bool DecodeStream();
   int Fail(SplayFailure why);
 
-  // The tree: child_[2n] and child_[2n+1] are the left and right children
-  // of internal node n; a node's "slot" is 2 * parent + (1 if right child).
-  // parent_slot_[n] is the slot node n occupies (the encoder's walk up).
-  uint16_t child_[2 * kInternalNodes];
-  uint16_t parent_slot_[kNodes];
-  // Slots of the path of the symbol being coded, leaf end first.
+  // Node n is named by its "ref" 4n, the byte offset of its entry in the
+  // tables below, so that walking the tree is a chain of plain loads. The
+  // "link" holding a child is the byte offset of its child_ entry: 4 *
+  // parent, plus 2 for a right child.
+  uint16_t child_[2 * kInternalNodes];  // refs of the left and right children
+  // The link holding each node, stored in both 16-bit halves: a 16-bit load
+  // at offset `link` then yields the parent's own link whichever side the
+  // child is on, so the encoder's walk up needs no arithmetic between loads.
+  uint16_t up_[2 * kNodes];
+  // Links of the path of the symbol being coded, leaf end first.
   uint16_t path_[kInternalNodes];
 
   std::FILE* in_ = nullptr;
@@ -80,9 +87,9 @@ class SplayCompressor final {
   size_t out_fill_ = 0;
   unsigned char out_buf_[kBufferSize + kSlack];
 
-  // Decoder: unread bits of the input, least significant first.
-  uint64_t get_bits_ = 0;
-  int get_count_ = 0;
+  // Decoder: unread bits of the input, least significant first, above them
+  // a single 1 that marks where they end.
+  uint64_t get_bits_ = 1;
   size_t in_pos_ = 0;
   size_t in_fill_ = 0;
   bool in_end_ = false;
