@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/java_device_channel.h"
+#include "device/java_command_table.h"
 #include "device/keta_answer_decoders.h"
 
 namespace korvo {
@@ -90,79 +91,10 @@ class JavaChannelTest : public ::testing::Test {
   JavaDeviceChannel channel{&decoder, &line};
 };
 
-struct CommandCase {
-  const char* label;
-  std::function<int(DeviceChannel&, int*)> run;
-  const char* method;
-  std::string parameters;
-  uint32_t timeout_ms;
-};
-
-std::string ProgramBytes() {
-  std::string bytes(1024, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
-  return bytes;
-}
-
-std::vector<CommandCase> FirmwareCommands() {
-  static const std::string data = ProgramBytes();
-  return {
-      {"StartSecondLoader", [](DeviceChannel& c, int* r) { return c.StartSecondLoader(9, r); },
-       "mFDsrt2ndstgldr", " 1", 30000},
-      {"ProgramConfigData",
-       [](DeviceChannel& c, int* r) {
-         return c.ProgramConfigData(0, 1, "ADDRESS_RANGE", "123456789", r);
-       },
-       "mFDprgcfgdata", " 0 1 D ADDRESS_RANGE 9 123456789", 20000},
-      {"ProgramData",
-       [](DeviceChannel& c, int* r) {
-         return c.ProgramData(0, 1, 1024, reinterpret_cast<const uint8_t*>(data.data()), r);
-       },
-       "mFDprgdata", " 0 1 400 400 " + data, 20000},
-      {"ExecuteDeviceDownload",
-       [](DeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(2, 3, r); }, "mFDexedwnld",
-       " 2 3", 30000},
-      {"GetDownloadStatus", [](DeviceChannel& c, int* r) { return c.GetDownloadStatus(2, 3, r); },
-       "mFDstadwnld", " 2 3", 20000},
-      {"AbortDeviceDownload",
-       [](DeviceChannel& c, int* r) { return c.AbortDeviceDownload(2, 0x1A, r); }, "mFDabrtdwnld",
-       " 2 1A", 20000},
-      {"FinishDeviceDownload",
-       [](DeviceChannel& c, int* r) { return c.FinishDeviceDownload(2, 0, r); }, "mFDfindwnld",
-       " 2 0", 20000},
-      {"WriteDeviceLog",
-       [](DeviceChannel& c, int* r) { return c.WriteDeviceLog(2, "log line", r); }, "mFDlogwrite",
-       " 2 8 log line", 20000},
-      {"EndDeviceLog", [](DeviceChannel& c, int* r) { return c.EndDeviceLog(2, r); }, "mFDlogend",
-       " 2", 20000},
-      {"EraseDeviceLog", [](DeviceChannel& c, int* r) { return c.EraseDeviceLog(2, r); },
-       "mFDlogerase", " 2", 20000},
-      {"GetDeviceLogInfo", [](DeviceChannel& c, int* r) { return c.GetDeviceLogInfo(r); },
-       "mFDloginfo", "", 20000},
-  };
-}
-
-TEST_F(JavaChannelTest, EveryFirmwareCommandSendsItsTextWaitsItsTimeAndTakesTheFirstNumber) {
-  for (const CommandCase& cc : FirmwareCommands()) {
-    SCOPED_TRACE(cc.label);
-    line.sent.clear();
-    // The first result number counts even as the last token of the answer.
-    line.AnswerAll("AN", std::string(cc.method) + " 64");
-    int result = -7;
-    EXPECT_EQ(0, cc.run(channel, &result));
-    EXPECT_EQ(0x64, result);
-    ASSERT_EQ(1u, line.sent.size());
-    EXPECT_EQ("MN", line.sent[0].type);
-    EXPECT_EQ(cc.method, line.sent[0].name);
-    EXPECT_EQ(cc.parameters, line.sent[0].parameters);
-    EXPECT_EQ(cc.timeout_ms, channel.last_timeout_ms());
-  }
-}
-
 TEST_F(JavaChannelTest, EveryFirmwareCommandFailsOnErrorKindOrNameAnswers) {
   const std::vector<std::pair<std::string, std::string>> bad = {
       {"FA", ""}, {"RA", ""}, {"EA", ""}, {"AN", "x"}, {"", ""}};
-  for (const CommandCase& cc : FirmwareCommands()) {
+  for (const testing_commands::CommandCase& cc : testing_commands::FirmwareCommands()) {
     for (const auto& [kind, suffix] : bad) {
       SCOPED_TRACE(std::string(cc.label) + " answered " + kind + suffix);
       line.respond = [kind = kind, suffix = suffix](const Sent& s) {

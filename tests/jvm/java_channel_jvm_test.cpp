@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/java_command_table.h"
 #include "device/java_device_channel.h"
 #include "download/download_executor.h"
 #include "interface/download_manager.h"
@@ -76,42 +77,11 @@ class JvmChannelTest : public ::testing::Test {
   JavaDeviceChannel* channel = nullptr;
 };
 
-struct Case {
-  const char* method;
-  std::function<int(DeviceChannel&, int*)> run;
-  std::string parameters;
-  uint32_t timeout_ms;
-};
-
 TEST_F(JvmChannelTest, FirmwareCommandsReachJavaByteForByte) {
-  std::string data(1024, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(255 - i % 256);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-  const std::vector<Case> cases = {
-      {"mFDsrt2ndstgldr", [](DeviceChannel& c, int* r) { return c.StartSecondLoader(0, r); },
-       " 1", 30000},
-      {"mFDprgcfgdata",
-       [](DeviceChannel& c, int* r) { return c.ProgramConfigData(0, 1, "ADDRESS_RANGE", "0-FFFF", r); },
-       " 0 1 D ADDRESS_RANGE 6 0-FFFF", 20000},
-      {"mFDprgdata", [&](DeviceChannel& c, int* r) { return c.ProgramData(0, 1, 1024, bytes, r); },
-       " 0 1 400 400 " + data, 20000},
-      {"mFDexedwnld", [](DeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(4, 2, r); },
-       " 4 2", 30000},
-      {"mFDstadwnld", [](DeviceChannel& c, int* r) { return c.GetDownloadStatus(4, 2, r); },
-       " 4 2", 20000},
-      {"mFDabrtdwnld", [](DeviceChannel& c, int* r) { return c.AbortDeviceDownload(4, 2, r); },
-       " 4 2", 20000},
-      {"mFDfindwnld", [](DeviceChannel& c, int* r) { return c.FinishDeviceDownload(4, 0, r); },
-       " 4 0", 20000},
-      {"mFDlogwrite", [](DeviceChannel& c, int* r) { return c.WriteDeviceLog(4, "user: anna", r); },
-       " 4 A user: anna", 20000},
-      {"mFDlogend", [](DeviceChannel& c, int* r) { return c.EndDeviceLog(4, r); }, " 4", 20000},
-      {"mFDlogerase", [](DeviceChannel& c, int* r) { return c.EraseDeviceLog(4, r); }, " 4", 20000},
-      {"mFDloginfo", [](DeviceChannel& c, int* r) { return c.GetDeviceLogInfo(r); }, "", 20000},
-  };
-  AnswerEvery("AN", " 64 0");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.method);
+  // The first result number counts even as the last token of the answer.
+  AnswerEvery("AN", " 64");
+  for (const testing_commands::CommandCase& c : testing_commands::FirmwareCommands()) {
+    SCOPED_TRACE(c.label);
     int result = -7;
     EXPECT_EQ(0, c.run(*channel, &result));
     EXPECT_EQ(0x64, result);
