@@ -93,18 +93,6 @@ void JavaBinding::Record(JNIEnv* env, jobject caller) {
   if (old) env->DeleteGlobalRef(old);
 }
 
-void JavaBinding::Forget(JNIEnv* env) {
-  jclass old = nullptr;
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    old = class_;
-    class_ = nullptr;
-    vm_ = nullptr;
-    for (auto& id : ids_) id = nullptr;
-  }
-  if (old && env) env->DeleteGlobalRef(old);
-}
-
 bool JavaBinding::CanReportStatus() const {
   std::lock_guard<std::mutex> hold(mutex_);
   return vm_ && ids_[kUpdateStatus];

@@ -30,10 +30,6 @@ class JavaBinding final {
   // five static method IDs. A method that is not found leaves its ID null.
   void Record(JNIEnv* env, jobject caller);
 
-  // Drops the binding (releasing the class reference); for hosts that
-  // unload the front end.
-  void Forget(JNIEnv* env);
-
   // True when a JVM is recorded and UpdateStatus was found: the condition
   // under which UpdateStatus and CleanUpInterface are called at all.
   bool CanReportStatus() const;
