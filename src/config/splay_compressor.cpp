@@ -4,6 +4,15 @@
 
 #include "platform/system.h"
 
+// The coding loops are the whole cost; keep them free of calls.
+#if defined(__GNUC__)
+#define KORVO_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define KORVO_ALWAYS_INLINE __forceinline
+#else
+#define KORVO_ALWAYS_INLINE inline
+#endif
+
 namespace korvo {
 namespace {
 
@@ -30,15 +39,6 @@ inline uint64_t LoadLittle64(const unsigned char* p) {
   return v;
 }
 
-// The coding loops are the whole cost; keep them free of calls.
-#if defined(__GNUC__)
-#define KORVO_ALWAYS_INLINE inline __attribute__((always_inline))
-#elif defined(_MSC_VER)
-#define KORVO_ALWAYS_INLINE __forceinline
-#else
-#define KORVO_ALWAYS_INLINE inline
-#endif
-
 // Longest code the encoder hands to PutBits in one piece: with up to 7
 // pending bits the accumulator never overflows.
 constexpr int kMaxPutBits = 56;
@@ -49,8 +49,6 @@ bool CloseOutput(UniqueFile& file) {
   bool ok = !std::ferror(f);
   return std::fclose(f) == 0 && ok;
 }
-
-}  // namespace
 
 // The entry at byte offset `offset` of a node table.
 template <typename T>
@@ -66,6 +64,8 @@ inline void SetUp(uint16_t* up, size_t ref, size_t link) {
   const uint16_t halves[2] = {static_cast<uint16_t>(link), static_cast<uint16_t>(link)};
   std::memcpy(reinterpret_cast<char*>(up) + ref, halves, sizeof halves);
 }
+
+}  // namespace
 
 int SplayCompressor::Fail(SplayFailure why) {
   failure_ = why;

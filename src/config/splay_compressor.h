@@ -29,12 +29,14 @@ enum class SplayFailure {
 
 class SplayCompressor final {
  public:
-  // 0, or -1 when either file cannot be opened or written.
+  // 0, or -1 when either file cannot be opened, read or written (a partly
+  // written output is left behind).
   int Compress(const std::string& input_path, const std::string& output_path);
 
-  // 0, or -1 when either file cannot be opened, the magic number is wrong
-  // (the output file is then left behind empty), or the input ends before
-  // the end symbol.
+  // 0, or -1 when either file cannot be opened, read or written, the magic
+  // number is wrong (the output file is then left behind empty), or the
+  // input ends before the end symbol (the output then holds what was
+  // decoded). Bytes after the end symbol are ignored.
   int Decompress(const std::string& input_path, const std::string& output_path);
 
   // The reason for the last -1; kNone after a success.
