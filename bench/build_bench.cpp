@@ -1,8 +1,8 @@
 // Whole configuration build of a project whose S-record file describes an
 // 8 MiB image (goal: 1.0 s or less, peak memory under 8 times the image).
-// The peak resident size of the process is reported as a counter; it is
-// taken after the input files were written in small pieces, so it is the
-// build's own.
+// Peak resident sizes are reported as counters: after the first build, and
+// after all of them. The input files are written in small pieces, so the
+// peaks are the builds' own.
 #include <benchmark/benchmark.h>
 #include <xercesc/util/PlatformUtils.hpp>
 
@@ -99,6 +99,16 @@ void BM_BuildSrecImage8MiB(benchmark::State& state) {
   PrepareProject();
   korvo::ConfigurationBuilder builder;
   const std::string project = (kWork / "project.xml").string();
+  // The first build's peak is what one `korvo build` needs; repeated builds
+  // in one process add what the allocator keeps between them.
+  static double first_peak = 0;
+  if (first_peak == 0) {
+    if (builder.Build(project) != 0) {
+      state.SkipWithError("build failed");
+      return;
+    }
+    first_peak = PeakResidentBytes();
+  }
   for (auto _ : state) {
     int rc = builder.Build(project);
     if (rc != 0) {
@@ -106,9 +116,9 @@ void BM_BuildSrecImage8MiB(benchmark::State& state) {
       break;
     }
   }
-  double peak = PeakResidentBytes();
-  state.counters["peak_rss_MiB"] = peak / (1 << 20);
-  state.counters["peak_per_image"] = peak / kImageSize;
+  state.counters["first_peak_MiB"] = first_peak / (1 << 20);
+  state.counters["first_peak_per_image"] = first_peak / kImageSize;
+  state.counters["repeated_peak_MiB"] = PeakResidentBytes() / (1 << 20);
   state.counters["output_MiB"] = double(fs::file_size(kWork / "image.cfg")) / (1 << 20);
 }
 BENCHMARK(BM_BuildSrecImage8MiB)->Unit(benchmark::kMillisecond)->MinTime(3.0);

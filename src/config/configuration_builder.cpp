@@ -264,9 +264,8 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   if (file) {
     rc = EmbedRawFile(document, header_device, data_device, data_path);
     if (rc != 0) return rc;
-    uint64_t size = FileSize(data_path);
     built.data_type = "FILE";
-    built.payload_bytes = size > 0 ? size + 4 : 0;
+    built.payload_bytes = FileSize(data_path) + 4;  // the CRC-32 in front
     return 0;
   }
   if (srec) {
