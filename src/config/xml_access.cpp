@@ -3,6 +3,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 
 #include <cstdio>
 #include <vector>
@@ -197,6 +198,10 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         p->setDoNamespaces(false);
         p->setDoSchema(false);
         p->setLoadExternalDTD(false);
+        // Nested entity definitions would otherwise let a small file expand
+        // into gigabytes; the default limit is far above any real document.
+        static SecurityManager entity_limit;
+        p->setSecurityManager(&entity_limit);
         // Read through the UTF-8 path ourselves; Xerces would narrow the path
         // through the locale's code page.
         std::string bytes;

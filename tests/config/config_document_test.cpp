@@ -141,6 +141,29 @@ TEST_F(ConfigDocumentTest, FailedLoadsLeaveNothingBehind) {
   EXPECT_TRUE(legacy);
 }
 
+TEST_F(ConfigDocumentTest, NestedEntityExpansionIsRefused) {
+  // Each level multiplies by ten; expanded, the entry would be a megabyte
+  // reached through over a hundred thousand entity references.
+  std::string entities = "<!ENTITY a0 \"xxxxxxxxxx\">";
+  for (int i = 1; i <= 5; ++i) {
+    std::string refs;
+    for (int k = 0; k < 10; ++k) refs += "&a" + std::to_string(i - 1) + ";";
+    entities += "<!ENTITY a" + std::to_string(i) + " \"" + refs + "\">";
+  }
+  WriteConfig("<?xml version=\"1.0\"?><!DOCTYPE download_configuration [" + entities +
+              "]><download_configuration><Header><System2><Key>&a5;</Key></System2>"
+              "</Header><Data/></download_configuration>");
+  EXPECT_EQ(kConfigXmlException, doc.Load(kPacked));
+  EXPECT_FALSE(doc.IsLoaded());
+  EXPECT_FALSE(Exists(ProcessTempNames().config));
+
+  // A plain entity still loads.
+  WriteConfig("<?xml version=\"1.0\"?><!DOCTYPE download_configuration [<!ENTITY v \"2.1\">]>"
+              "<download_configuration><Header><System2><Key>&v;</Key></System2></Header>"
+              "<Data/></download_configuration>");
+  EXPECT_EQ(0, doc.Load(kPacked));
+}
+
 TEST_F(ConfigDocumentTest, SystemEntriesPreferSystem2) {
   LoadXml(Config("<System><Key>old</Key><Only>x</Only></System>"
                  "<System2><Key>new</Key><Empty/></System2>",
