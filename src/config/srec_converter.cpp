@@ -39,9 +39,7 @@ inline bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
 
 // Between records only layout is accepted: a line that lost its leading 'S'
 // must not vanish silently. 0x1A is the end-of-file mark of old DOS editors.
-inline bool IsLayout(int c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A;
-}
+inline bool IsLayout(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A; }
 
 const std::string& OrDefault(const std::string& path, const std::string& fallback) {
   return path.empty() ? fallback : path;
@@ -191,8 +189,8 @@ void SrecToBrekConverter::StartBlock(uint32_t address) {
 void SrecToBrekConverter::FinishBlock() {
   uint8_t length_bytes[4] = {uint8_t(block_length_ >> 24), uint8_t(block_length_ >> 16),
                              uint8_t(block_length_ >> 8), uint8_t(block_length_)};
-  uint8_t correction = uint8_t(length_bytes[0] + length_bytes[1] + length_bytes[2] +
-                               length_bytes[3]);
+  uint8_t correction =
+      uint8_t(length_bytes[0] + length_bytes[1] + length_bytes[2] + length_bytes[3]);
   block_sum_ = uint8_t(block_sum_ + correction);
   // The check bytes inside the block were summed before the length was known.
   if (block_length_pos_ >= out_base_) {

@@ -37,11 +37,11 @@ class SrecToBrekConverter final {
  public:
   // Conversion states.
   static constexpr int kFinished = 0;
-  static constexpr int kFormatError = 1;   // bad record or digit, no end record
+  static constexpr int kFormatError = 1;  // bad record or digit, no end record
   static constexpr int kRunning = 2;
   static constexpr int kChecksumError = 3;
-  static constexpr int kIoError = 4;       // reading the input or writing the output failed
-  static constexpr int kLineTooLong = 5;   // a line of kSrecMaxLineLength characters or more
+  static constexpr int kIoError = 4;      // reading the input or writing the output failed
+  static constexpr int kLineTooLong = 5;  // a line of kSrecMaxLineLength characters or more
 
   SrecToBrekConverter();
   virtual ~SrecToBrekConverter();
@@ -85,11 +85,11 @@ class SrecToBrekConverter final {
   std::FILE* input_ = nullptr;
   std::FILE* output_ = nullptr;
   int state_ = kRunning;
-  int phase_ = 5;                 // 5 before the first data record, 6 with a block open
+  int phase_ = 5;  // 5 before the first data record, 6 with a block open
   uint8_t record_sum_ = 0;
-  int remaining_ = 0;             // bytes of the record still to read, checksum included
+  int remaining_ = 0;  // bytes of the record still to read, checksum included
   uint32_t record_address_ = 0;
-  uint64_t next_address_ = 0;     // 64 bits: a record may end exactly at 4 GiB
+  uint64_t next_address_ = 0;  // 64 bits: a record may end exactly at 4 GiB
   uint32_t low_address_ = 0xFFFFFFFF;
   uint64_t end_address_ = 0;
   uint64_t block_length_pos_ = 0;  // output offset of the open block's length field
@@ -103,14 +103,14 @@ class SrecToBrekConverter final {
   std::vector<char> in_buf_;
   const char* in_pos_ = nullptr;
   const char* in_end_ = nullptr;
-  uint64_t in_consumed_ = 0;      // characters before in_buf_
-  uint64_t line_start_ = 0;       // input offset of the current line's first character
+  uint64_t in_consumed_ = 0;  // characters before in_buf_
+  uint64_t line_start_ = 0;   // input offset of the current line's first character
 
   // Output buffer; out_base_ is the output offset of out_buf_[0].
   std::vector<uint8_t> out_buf_;
   size_t out_used_ = 0;
   uint64_t out_base_ = 0;
-  long out_origin_ = 0;           // file position of output offset 0
+  long out_origin_ = 0;  // file position of output offset 0
 };
 
 // IncludeAddr and ExcludeAddr formatted "%08.8X", or empty.

@@ -76,7 +76,7 @@ class SrecEmbedTest : public ::testing::Test {
   DOMElement* data_device_ = nullptr;
 };
 
-TEST_F(SrecEmbedTest, DataFileWithRangeText) {
+TEST_F(SrecEmbedTest, DataFileEntriesAndPayload) {
   auto bytes = srectest::Bytes(100000, 4);  // many Base64 lines
   std::string path = File("a.brek", bytes);
   ASSERT_EQ(0, EmbedDataFile(doc_, header_device_, data_device_, path, "BREKBIN",
@@ -94,27 +94,23 @@ TEST_F(SrecEmbedTest, PartialSizeReplacesFileSize) {
   EXPECT_EQ((std::vector<uint8_t>{'S', '9'}), Payload());
 }
 
-TEST_F(SrecEmbedTest, MissingFileAddsNothing) {
+TEST_F(SrecEmbedTest, RawFileCarriesItsCrcFirst) {
+  std::string path = File("ten", {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  ASSERT_EQ(0, EmbedRawFile(doc_, header_device_, data_device_, path));
+  EXPECT_EQ((std::vector<std::string>{"PROGRAM_MEMORY_SIZE=14", "DATA_TYPE=FILE"}), Entries());
+  EXPECT_EQ((std::vector<uint8_t>{0xA6, 0x84, 0xC7, 0xC6, '0', '1', '2', '3', '4', '5', '6', '7',
+                                  '8', '9'}),
+            Payload());
+}
+
+TEST_F(SrecEmbedTest, EmptyRawFileStillCarriesItsCrcAndMissingFilesAddNothing) {
   std::string missing = (dir_ / "missing").string();
   EXPECT_EQ(kSrecFileError,
             EmbedDataFile(doc_, header_device_, data_device_, missing, "BREK", "0-1", 0));
   EXPECT_EQ(kSrecFileError, EmbedRawFile(doc_, header_device_, data_device_, missing));
   EXPECT_FALSE(header_device_->hasChildNodes());
   EXPECT_FALSE(data_device_->hasChildNodes());
-}
-
-TEST_F(SrecEmbedTest, RawFileCarriesItsCrcFirst) {
-  std::string path = File("ten", {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
-  ASSERT_EQ(0, EmbedRawFile(doc_, header_device_, data_device_, path));
-  EXPECT_EQ((std::vector<std::string>{"PROGRAM_MEMORY_SIZE=14", "DATA_TYPE=FILE"}), Entries());
-  std::vector<uint8_t> want = {0xA6, 0x84, 0xC7, 0xC6, '0', '1', '2', '3', '4', '5', '6', '7',
-                               '8', '9'};
-  EXPECT_EQ(want, Payload());
-}
-
-TEST_F(SrecEmbedTest, EmptyRawFileStillCarriesItsCrc) {
-  std::string path = File("empty", {});
-  ASSERT_EQ(0, EmbedRawFile(doc_, header_device_, data_device_, path));
+  ASSERT_EQ(0, EmbedRawFile(doc_, header_device_, data_device_, File("empty", {})));
   EXPECT_EQ((std::vector<std::string>{"PROGRAM_MEMORY_SIZE=4", "DATA_TYPE=FILE"}), Entries());
   EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 0}), Payload());
 }

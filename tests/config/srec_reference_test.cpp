@@ -71,8 +71,8 @@ class SrecReferenceTest : public ::testing::Test {
 
     fs::path bin = dir_ / "ref.bin";
     EXPECT_EQ(0, RunShell("srec_cat '" + srec.string() + "' -offset -" + Hex(low) + " -o '" +
-                          bin.string() + "' -binary",
-                      dir_ / "log"));
+                              bin.string() + "' -binary",
+                          dir_ / "log"));
     std::vector<uint8_t> image = srectest::ReadAll(bin);
     EXPECT_EQ(end - low, image.size());
     for (const Block& b : blocks) {
@@ -134,7 +134,8 @@ TEST_F(SrecReferenceTest, FilesWrittenBySrecCat) {
     SCOPED_TRACE(layout);
     fs::path srec = dir_ / "cat.srec";
     ASSERT_EQ(0, RunShell(std::string("srec_cat ") + layout +
-                     " -execution-start-address=0 -disable=data-count -o '" + srec.string() + "'",
+                              " -execution-start-address=0 -disable=data-count -o '" +
+                              srec.string() + "'",
                           dir_ / "log"));
     EXPECT_GT(CompareWithSrecCat(srec), 0u);
   }

@@ -2,9 +2,9 @@
 // and benchmark. Independent of the converter's own code.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
