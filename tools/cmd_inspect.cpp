@@ -55,7 +55,13 @@ std::string Shown(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
     if (out.size() >= kShownValueMax) {
-      out += "... (" + std::to_string(text.size()) + " characters)";
+      // Never leave half a UTF-8 sequence behind.
+      if ((static_cast<unsigned char>(out.back()) & 0x80) != 0) {
+        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
+          out.pop_back();
+        if (!out.empty()) out.pop_back();
+      }
+      out += "... (" + std::to_string(text.size()) + " bytes)";
       break;
     }
     if (c == '\n') out += "\\n";
