@@ -190,7 +190,8 @@ int SerialDeviceChannel::Exchange(const char* kind, const std::string& name, con
   telegram_[0] = kStx;
   std::memcpy(telegram_ + 1, request, static_cast<size_t>(request_length));
   telegram_length_ = 1 + request_length;
-  if (params && param_count > 0 && telegram_length_ + param_count < kBufferSize + 1) {
+  if (params && param_count > 0 &&
+      static_cast<size_t>(param_count) < static_cast<size_t>(kBufferSize + 1 - telegram_length_)) {
     std::memcpy(telegram_ + telegram_length_, params, static_cast<size_t>(param_count));
     telegram_length_ += param_count;
   }

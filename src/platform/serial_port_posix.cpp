@@ -250,15 +250,21 @@ bool ReadSerialPort(SerialHandle port, void* data, uint32_t size, uint32_t* got)
 
   Clock::time_point last_byte = start;
   bool ok = true;
+  bool said_ready = false;  // poll() reported data before this read
   while (done < size) {
     ssize_t n = read(port->fd, bytes + done, size - done);
     if (n > 0) {
       done += static_cast<uint32_t>(n);
       last_byte = Clock::now();
+      said_ready = false;
       if (any_byte_ends) break;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0 && said_ready) {
+      ok = done > 0;  // end of file: the line is gone
+      break;
+    }
     // A raw terminal with VMIN 0 reports "nothing yet" as 0, not EAGAIN; a
     // real hang-up shows in poll() below, so neither spins.
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -278,6 +284,7 @@ bool ReadSerialPort(SerialHandle port, void* data, uint32_t size, uint32_t* got)
       ok = done > 0;
       break;
     }
+    said_ready = true;
   }
   if (got) *got = done;
   return ok;

@@ -200,16 +200,6 @@ TEST_F(SerialChannelTest, ResultStringEdgeCases) {
   EXPECT_EQ(-1, channel_->GetResultString(0, text, true, 0));  // empty count
 }
 
-TEST_F(SerialChannelTest, IdentificationNeverReadsBeyondTheAnswer) {
-  SimulatedDevice device(pty_, {Framed("sRA DeviceIdent 20 short"), Framed("sRA DeviceIdent 5"),
-                                Framed("sRA DeviceIdent"), Framed("sRA DeviceIdent zz AB")});
-  EXPECT_EQ("short\x03", channel_->ReadDeviceIdent());  // what is there
-  EXPECT_EQ("", channel_->ReadDeviceIdent());           // no blank after the count
-  EXPECT_EQ("", channel_->ReadDeviceIdent());           // nothing after the name
-  EXPECT_EQ("", channel_->ReadDeviceIdent());           // count not hexadecimal
-  EXPECT_TRUE(channel_->HasApplication());
-}
-
 TEST_F(SerialChannelTest, FullAnswerEndsTheReadAt1600Bytes) {
   std::string answer = Framed("sAN m 5 ") + std::string(1700, 'z');
   SimulatedDevice device(pty_, {answer});
@@ -262,16 +252,6 @@ TEST_F(SerialChannelTest, SecondChannelCannotOpenABusyPort) {
   EXPECT_EQ(-1, other.Open());
   channel_->Close();
   EXPECT_EQ(0, other.Open());
-}
-
-TEST_F(SerialChannelTest, WithoutDecoderNoIdentificationAndNoLogin) {
-  channel_.reset();
-  SerialDeviceChannel bare(nullptr);
-  bare.SetReadTimeouts(kQuickGapMs, 0);
-  ASSERT_EQ(0, bare.Open());
-  SimulatedDevice device(pty_, {Framed("sRA DeviceIdent 2 AB"), Framed("sAN SetAccessMode 01")});
-  EXPECT_EQ("", bare.ReadDeviceIdent());
-  EXPECT_EQ(-1, bare.SetAccessMode("1", "x"));
 }
 
 TEST(SerialChannelPortTest, OpenOnMissingOrEmptyPortFails) {

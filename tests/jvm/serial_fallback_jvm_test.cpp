@@ -123,12 +123,5 @@ TEST_F(SerialFallbackTest, ADeviceWithoutProgramIsReportedAsSuch) {
   EXPECT_TRUE(SerialDeviceChannel::NoProgramFlag());
 }
 
-TEST_F(SerialFallbackTest, AMissingComPortGivesNoIdentification) {
-  Setup("/dev/korvo-no-such-port");
-  EXPECT_EQ("", Connect());
-  EXPECT_EQ(1, CleanUps());
-  EXPECT_EQ(nullptr, Manager().GetDownloadExecutor()->channel());
-}
-
 }  // namespace
 }  // namespace korvo::jvm_test
