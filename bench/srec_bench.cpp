@@ -9,13 +9,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A 64 MiB-ish firmware image in S3 records of `per_record` data bytes,
+fs::path WorkDir() { return fs::temp_directory_path() / "korvo_srec_bench"; }
+
+// A 32 MiB firmware image (70 to 100 MB of text) in S3 records of `per_record` data bytes,
 // in four regions, CRLF line ends.
 const fs::path& SourceFile(size_t per_record) {
   static std::map<size_t, fs::path> files;
   fs::path& path = files[per_record];
   if (path.empty()) {
-    fs::path dir = fs::temp_directory_path() / "korvo_srec_bench";
+    fs::path dir = WorkDir();
     fs::create_directories(dir);
     path = dir / ("image" + std::to_string(per_record) + ".srec");
     std::vector<korvo::srectest::Region> regions;
@@ -69,4 +71,11 @@ BENCHMARK(BM_Crc32);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  fs::remove_all(WorkDir());  // some hundred megabytes of generated input
+  return 0;
+}
