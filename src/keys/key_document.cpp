@@ -110,8 +110,9 @@ uint32_t TextToUnsigned(const std::string& text) {
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
-  // A second sign is not a number.
-  if (*p == '+' || *p == '-') return 0;
+  // strtoull would accept a second sign or blanks after the sign; the
+  // 32-bit reading does not.
+  if (*p == '+' || *p == '-' || std::isspace(static_cast<unsigned char>(*p))) return 0;
   errno = 0;
   unsigned long long magnitude = std::strtoull(p, nullptr, 0);
   if (errno == ERANGE || magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
