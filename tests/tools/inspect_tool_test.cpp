@@ -107,15 +107,10 @@ TEST_F(InspectToolTest, SummaryShowsEntriesConstraintsLogsAndPayload) {
   const std::string& out = run.out;
   for (const char* expected : {
            "System entries (System2):\n  TavisDevice = true\n  Key = K-123\n",
-           "Devices: 2\n",
-           "Device 0:\n",
-           "    DATA_TYPE = BREK  [transparent]\n",
-           "    Name = Main unit\n",
+           "    DATA_TYPE = BREK  [transparent]\n    Name = Main unit\n",
            "    2: variable FirmwareVersion >= \"512\" (int, index 1, strlen 0)\n",
            "    0: written by test\n",
-           "  Data: BREK, 6 bytes decoded\n",
-           "Device 1:\n",
-           "  Constraints: none\n",
+           "  Data: BREK, 6 bytes decoded\nDevice 1:\n",
            "  Data: FILE, no single valid Base64 text\n",
        }) {
     EXPECT_NE(std::string::npos, out.find(expected)) << "missing: " << expected << "\n" << out;
@@ -136,8 +131,6 @@ TEST_F(InspectToolTest, FilesThatAreNoConfigurationGetOneLineErrors) {
   WriteAll(kPacked, kConfiguration);
   ExpectOneLineError(Inspect(kPacked), kPacked,
                      "not compressed (configuration files are stored compressed)");
-  ExpectOneLineError(Inspect(std::string("--xml ") + kPacked), kPacked,
-                     "not compressed (configuration files are stored compressed)");
 
   WriteAll(kPacked, "plain words");
   ExpectOneLineError(Inspect(kPacked), kPacked, "not compressed and not well-formed XML");
@@ -156,14 +149,10 @@ TEST_F(InspectToolTest, FilesThatAreNoConfigurationGetOneLineErrors) {
 
   ExpectOneLineError(Inspect("inspect_tool_test.missing"), "inspect_tool_test.missing",
                      "cannot open file");
-}
 
-TEST_F(InspectToolTest, UsageErrors) {
-  for (const char* args : {"", "--xml", "a b", "--bogus x"}) {
-    ToolRun run = Inspect(args);
-    EXPECT_EQ(2, run.exit_code) << args;
-    EXPECT_NE(std::string::npos, run.err.find("usage")) << args;
-  }
+  ToolRun usage = Inspect("--xml");
+  EXPECT_EQ(2, usage.exit_code);
+  EXPECT_EQ("usage: korvo inspect [--xml] FILE\n", usage.err);
 }
 
 TEST_F(InspectToolTest, KeyFilesPlainOrCompressedAreHandedOn) {
@@ -172,9 +161,7 @@ TEST_F(InspectToolTest, KeyFilesPlainOrCompressedAreHandedOn) {
   ToolRun run = Inspect(std::string("--xml ") + kPacked);
   EXPECT_EQ(0, run.exit_code) << run.err;
   EXPECT_EQ(keys, run.out);
-  run = Inspect(std::string("--xml ") + kPlain);
-  EXPECT_EQ(0, run.exit_code) << run.err;
-  EXPECT_EQ(keys, run.out);
+  EXPECT_EQ(keys, Inspect(std::string("--xml ") + kPlain).out);
   // The key summary is not ours to check, only that it is not refused.
   run = Inspect(kPacked);
   EXPECT_EQ(std::string::npos, run.err.find("not a configuration")) << run.err;
