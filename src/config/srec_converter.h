@@ -122,7 +122,8 @@ struct AddressRangeSelection {
 // Copies from `source_path` into `output_path` (default: the "SRECTMP"
 // temporary file) the S3 lines from the one whose address text equals
 // `include` up to, not including, the one whose address text equals
-// `exclude`, plus every S0 and S7 line. 0 when a line was written;
+// `exclude`, plus every S0 and S7 line (any line of 12 or more characters
+// between the two marks is kept, whatever its type). 0 when a line was written;
 // kSrecNothingKept, kSrecFileError or kSrecLineTooLong otherwise, and then
 // `output_path` is removed.
 int FilterAddressRange(const std::string& source_path, const std::string& include,
@@ -134,7 +135,8 @@ int FilterAddressRange(const std::string& source_path, const std::string& includ
 // the converter's address range. The filtered file is always removed; the
 // block stream is removed on failure and left for the caller to embed (and
 // remove) on success. Codes: -41, -42, -43 from the filter; kSrecFileError
-// when a file cannot be opened, read or written; kSrecConversionFailed.
+// when a file cannot be opened, read or written; kSrecLineTooLong for an
+// over-long line; kSrecConversionFailed for anything else wrong in the data.
 int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
                       const AddressRangeSelection* selection, std::string& range_text,
                       const std::string& brek_path = "", const std::string& filtered_path = "");
