@@ -223,20 +223,34 @@ int KeyDocument::Close(bool save) {
   });
 }
 
-int KeyDocument::Compress(const std::string& input_path, const std::string& output_path) {
+namespace {
+
+// Runs a file-to-file step into a file beside `output_path` and moves it into
+// place only when the step succeeded, so that a rejected input (say, a plain
+// file handed to Decompress) never empties an existing output file.
+template <typename Step>
+int IntoPlace(const std::string& output_path, Step&& step) {
   try {
-    return compressor_.Compress(input_path, output_path) == 0 ? 0 : -1;
+    TempFileGuard partial(output_path + ".partial");
+    if (step(partial.path()) != 0) return -1;
+    return ReplaceFile(partial.path(), output_path) == 0 ? 0 : -1;
   } catch (...) {
     return -1;
   }
 }
 
+}  // namespace
+
+int KeyDocument::Compress(const std::string& input_path, const std::string& output_path) {
+  return IntoPlace(output_path, [&](const std::string& partial) {
+    return compressor_.Compress(input_path, partial);
+  });
+}
+
 int KeyDocument::Decompress(const std::string& input_path, const std::string& output_path) {
-  try {
-    return compressor_.Decompress(input_path, output_path) == 0 ? 0 : -1;
-  } catch (...) {
-    return -1;
-  }
+  return IntoPlace(output_path, [&](const std::string& partial) {
+    return compressor_.Decompress(input_path, partial);
+  });
 }
 
 // --- Editing -------------------------------------------------------------

@@ -95,7 +95,8 @@ class KeyDocument final {
   bool IsOpen() const { return open_; }
   const std::string& path() const { return path_; }
 
-  // File-to-file compression; 0 or -1. No open document needed.
+  // File-to-file compression; 0 or -1. No open document needed. On failure
+  // an existing output file is left as it was.
   int Compress(const std::string& input_path, const std::string& output_path);
   int Decompress(const std::string& input_path, const std::string& output_path);
 

@@ -212,6 +212,13 @@ TEST_F(KeyDocumentTest, OpenWithDecompressionDeletesTheTemporaryFile) {
   EXPECT_EQ(0, keys_.SelectDevice("K"));
   EXPECT_EQ(kKeyAlreadyOpen, keys_.Open(packed, true));
   EXPECT_EQ(0, keys_.Close(false));
+  // A rejected input leaves an existing output as it was.
+  EXPECT_EQ(-1, keys_.Decompress(path_, packed));
+  EXPECT_EQ(-1, keys_.Compress("no_such_key_file.xml", packed));
+  EXPECT_EQ(0, keys_.Open(packed, true));
+  EXPECT_EQ(0, keys_.SelectDevice("K"));
+  EXPECT_EQ(0, keys_.Close(false));
+  EXPECT_FALSE(Exists(packed + ".partial"));
   std::remove(packed.c_str());
 }
 

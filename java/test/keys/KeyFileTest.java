@@ -5,8 +5,8 @@ import java.io.File;
 import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.Arrays;
 
 import korvotest.Checks;
 import quarnel.firmwaredownload.KeyFile;
@@ -114,7 +114,10 @@ public final class KeyFileTest {
     }
 
     private static void badInput() throws Exception {
+        byte[] before = Files.readAllBytes(Paths.get(UNPACKED));
         checks.equal(-1, keys.DeCompressIF(PLAIN, UNPACKED), "decompress of plain XML");
+        checks.check(Arrays.equals(before, Files.readAllBytes(Paths.get(UNPACKED))),
+                     "rejected decompression leaves the existing output as it was");
         String broken = "<download_keys><Device Key=\"A\">";
         Files.write(Paths.get(BROKEN), broken.getBytes(StandardCharsets.UTF_8));
         checks.equal(0, keys.OpenKeyDocumentIF(BROKEN), "open of a file that is not well-formed");
@@ -146,7 +149,8 @@ public final class KeyFileTest {
 
     private static boolean noTemporaryKeyFiles() {
         File[] left = new File(".").listFiles((dir, name) -> name.startsWith("~KEYFILE_TMP")
-                                                           || name.endsWith(".saving"));
+                                                           || name.endsWith(".saving")
+                                                           || name.endsWith(".partial"));
         return left != null && left.length == 0;
     }
 }
