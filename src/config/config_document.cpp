@@ -3,7 +3,6 @@
 #include <xercesc/util/Base64.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -35,7 +34,6 @@ DOMElement* NthElement(DOMElement* scope, const char* name, int index) {
 
 // Decimal text as atoi reads it, but without its overflow behaviour.
 int ToInt(const std::string& text) {
-  errno = 0;
   long value = std::strtol(text.c_str(), nullptr, 10);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
