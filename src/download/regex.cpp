@@ -69,6 +69,7 @@ struct Regex::ParseFrame {
   Phase phase = kStart;
   Fragment result;
   Fragment atom;
+  bool atom_is_group = false;
   uint8_t c = 0;
   bool escaped = false;
 };
@@ -182,6 +183,7 @@ Fragment Regex::parse() {
       case ParseFrame::kAfterGroup:
         f.phase = ParseFrame::kLoop;
         f.atom = returned;
+        f.atom_is_group = true;
         go_on = LoopGoesOn(f);
         break;
       case ParseFrame::kAfterAlternative:
@@ -244,6 +246,17 @@ void Regex::ActOn(ParseFrame& f) {
         f.c = 0;
         break;
       }
+      if (f.c != '+' && f.atom_is_group) {
+        // A group may end (or begin) at the loop point of an inner
+        // repetition; an edge that skips the group must not lead into that
+        // loop, or '(1a*)*' would match 'aaa'. Fresh boundary states keep
+        // the skip outside.
+        Fragment inner = f.atom;
+        f.atom = NewFragment();
+        AddEmpty(f.atom.start, inner.start);
+        AddEmpty(inner.end, f.atom.end);
+        f.atom_is_group = false;
+      }
       if (f.c == '?') {
         AddEmpty(f.atom.start, f.atom.end);
       } else {
@@ -260,12 +273,14 @@ void Regex::ActOn(ParseFrame& f) {
       }
       break;
     case '.': {
+      f.atom_is_group = false;
       f.atom = NewFragment();
       f.atom.start->AddTransition(std::make_unique<ByteSetTransition>(f.atom.end, ByteSet::All()));
       RegexAlphabet() = ByteSet::All();
       break;
     }
     case '[':
+      f.atom_is_group = false;
       f.atom = parseClass();
       break;
     default: {
@@ -278,6 +293,7 @@ void Regex::ActOn(ParseFrame& f) {
         f.escaped = IsRepetition(f.c);
       }
       const uint8_t literal = nul ? 0 : f.c;
+      f.atom_is_group = false;
       f.atom = NewFragment();
       f.atom.start->AddTransition(std::make_unique<ByteTransition>(f.atom.end, literal));
       RegexAlphabet().Add(literal);

@@ -1,0 +1,105 @@
+// The pattern engine against std::regex (ECMAScript, whole-value match) on
+// random patterns from the syntax both read alike: literals, ".", classes
+// with ranges and leading negation, one "*", "+" or "?" per atom, and
+// groups; no alternation.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+#include <string>
+
+#include "download/regex.h"
+
+namespace korvo {
+namespace {
+
+class PatternMaker {
+ public:
+  explicit PatternMaker(uint32_t seed) : rng_(seed) {}
+
+  std::string Pattern() { return Sequence(0); }
+
+  std::string Value() {
+    static const char kBytes[] = "abcd019.";
+    std::string v;
+    const int length = Pick(7);
+    for (int i = 0; i < length; ++i) v.push_back(kBytes[Pick(sizeof kBytes - 2)]);
+    return v;
+  }
+
+ private:
+  // Uniform in 0..n.
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n)(rng_); }
+
+  std::string Sequence(int depth) {
+    std::string s;
+    const int atoms = 1 + Pick(3);
+    for (int i = 0; i < atoms; ++i) {
+      s += Atom(depth);
+      switch (Pick(5)) {
+        case 0: s += '*'; break;
+        case 1: s += '+'; break;
+        case 2: s += '?'; break;
+        default: break;
+      }
+    }
+    return s;
+  }
+
+  std::string Atom(int depth) {
+    switch (Pick(9)) {
+      case 0: return ".";
+      case 1: return "\\.";
+      case 2:
+      case 3: return Class();
+      case 4:
+      case 5:
+        if (depth < 3) return "(" + Sequence(depth + 1) + ")";
+        return "a";
+      default: return std::string(1, "abcd01"[Pick(5)]);
+    }
+  }
+
+  std::string Class() {
+    std::string s = "[";
+    if (Pick(3) == 0) s += '^';
+    const int items = 1 + Pick(2);
+    for (int i = 0; i < items; ++i) {
+      switch (Pick(3)) {
+        case 0: s += "a-c"; break;
+        case 1: s += "0-5"; break;
+        case 2: s += "b-d"; break;
+        default: s += "ad9"[Pick(2)]; break;
+      }
+    }
+    return s + "]";
+  }
+
+  std::mt19937 rng_;
+};
+
+TEST(RegexDifferentialTest, AgreesWithStdRegex) {
+  PatternMaker maker(20070611u);
+  int compared = 0;
+  int matched = 0;
+  for (int p = 0; p < 3000; ++p) {
+    const std::string pattern = maker.Pattern();
+    Regex ours(pattern.c_str());
+    ASSERT_EQ(kRegexCompiled, ours.status()) << pattern;
+    const std::regex reference(pattern, std::regex::ECMAScript);
+    for (int v = 0; v < 12; ++v) {
+      const std::string value = maker.Value();
+      const bool expected = std::regex_match(value, reference);
+      ASSERT_EQ(expected, ours.match(value.data(), value.size()))
+          << "pattern '" << pattern << "' value '" << value << "'";
+      ++compared;
+      if (expected) ++matched;
+    }
+  }
+  // The comparison means little unless both outcomes occur often.
+  EXPECT_GT(matched, compared / 20);
+  EXPECT_LT(matched, compared - compared / 20);
+}
+
+}  // namespace
+}  // namespace korvo

@@ -1,0 +1,213 @@
+#include "download/regex.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "download/compare.h"
+
+namespace korvo {
+namespace {
+
+bool Matches(const char* pattern, const std::string& value) {
+  Regex r(pattern);
+  return r.match(value.data(), value.size());
+}
+
+struct MatchCase {
+  const char* pattern;
+  std::string value;
+  bool expected;
+};
+
+TEST(RegexTest, MatchesWholeValues) {
+  const std::vector<MatchCase> cases = {
+      {"a*", "", true},          {"a+", "", false},         {"a+", "aaa", true},
+      {"a?", "", true},          {"a?", "a", true},         {"a?", "aa", false},
+      {"abc", "abcd", false},    {"abc", "ab", false},      {"abc", "abc", true},
+      {"1\\.0", "1.0", true},    {"1\\.0", "100", false},   {".", std::string(1, '\0'), true},
+      {".", "", false},          {"[0-9]+", "2007", true},  {"[^0-9]", "x", true},
+      {"[^0-9]", "5", false},    {"[z-a]", "z", true},      {"[z-a]", "a", false},
+      {"[a-]", "a", true},       {"[a-]", "-", false},      {"[-a]", "-", true},
+      {"[-a]", "a", true},       {"\\0", std::string(1, '\0'), true},
+      {"\\0", "0", false},       {"\\*", "*", true},        {"\\**", "", true},
+      {"\\**", "***", true},     {"ab|cd", "ab", true},     {"ab|cd", "cd", true},
+      {"ab|cd", "ad", false},    {"a*|b", "ab", true},      {"a*|b", "ba", true},
+      {"(ab)+c", "ababc", true}, {"(ab)+c", "abac", false}, {"x(a|b)y", "xby", true},
+      {"x(a|b)y", "xy", false},  {"a|b|c", "c", true},      {"[a^b]", "c", true},
+      {"[a^b]", "a", false},     {"[a\\]b]", "]b]", true},    {"\xE9t\xE9", "\xE9t\xE9", true},
+      {"[a\\]b]", "]", false},  // an escaped "]" still ends the class
+      {"[^a]", "\xFF", true},    {"LMS[0-9]+[A-Z]*", "LMS511PRO", true},
+      {"LMS[0-9]+[A-Z]*", "LMS511pro", false},
+  };
+  for (const MatchCase& c : cases)
+    EXPECT_EQ(c.expected, Matches(c.pattern, c.value))
+        << "pattern '" << c.pattern << "' value '" << c.value << "'";
+}
+
+TEST(RegexTest, SkippingAGroupDoesNotEnterItsInnerLoop) {
+  EXPECT_FALSE(Matches("(1a*)*", "aaa"));
+  EXPECT_TRUE(Matches("(1a*)*", "1aa1a"));
+  EXPECT_TRUE(Matches("(1a*)*", ""));
+  EXPECT_FALSE(Matches("(a*b)?", "aa"));
+  EXPECT_TRUE(Matches("(a*b)?", "aab"));
+  EXPECT_FALSE(Matches("x(1a*)?", "xa"));
+  EXPECT_FALSE(Matches("(0(1+d?.*)*)", "09d.cb"));
+  EXPECT_TRUE(Matches("(0(1+d?.*)*)", "01d.cb1"));
+}
+
+TEST(RegexTest, ClassMembership) {
+  Regex r("[a-f0-9]");
+  ASSERT_EQ(kRegexCompiled, r.status());
+  int members = 0;
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    if (r.match(&c, 1)) ++members;
+  }
+  EXPECT_EQ(16, members);
+}
+
+TEST(RegexTest, Statuses) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {"[a-Z]", kRegexBadRange},   {"[0-z]", kRegexBadRange},   {"a**", kRegexRepeatedRepetition},
+      {"a+?", kRegexRepeatedRepetition}, {"a*+", kRegexRepeatedRepetition}, {"*a", kRegexBadStart},
+      {"|a", kRegexBadStart},      {"a|*b", kRegexBadStart},    {"()", kRegexBadStart},
+      {"]a", kRegexBadStart},      {"(a", kRegexUnbalanced},    {"a)", kRegexUnbalanced},
+      {"[ab", kRegexUnbalanced},   {"", kRegexNoAutomaton},     {"a", kRegexCompiled},
+  };
+  for (const auto& c : cases) {
+    Regex r(c.first);
+    EXPECT_EQ(c.second, r.status()) << "pattern '" << c.first << "'";
+    if (c.second != kRegexCompiled) {
+      EXPECT_FALSE(r.match("", 0)) << c.first;
+      EXPECT_FALSE(r.match("a", 1)) << c.first;
+    }
+  }
+  EXPECT_EQ(kRegexNoAutomaton, Regex(nullptr).status());
+}
+
+TEST(RegexTest, ByteSetOperations) {
+  ByteSet a;
+  EXPECT_TRUE(a.Empty());
+  a.Add(0);
+  a.Add(31);
+  a.Add(32);
+  a.Add(255);
+  EXPECT_EQ(4, a.Count());
+  EXPECT_TRUE(a.Contains(255));
+  EXPECT_FALSE(a.Contains(254));
+  ByteSet b;
+  b.Add(32);
+  b.Add(100);
+  ByteSet both = a;
+  both.Intersect(b);
+  EXPECT_EQ(1, both.Count());
+  EXPECT_TRUE(both.Contains(32));
+  ByteSet only_a = a;
+  only_a.Subtract(b);
+  EXPECT_EQ(3, only_a.Count());
+  EXPECT_FALSE(only_a.Contains(32));
+  ByteSet any = a;
+  any.Unite(b);
+  EXPECT_EQ(5, any.Count());
+  any.Complement();
+  EXPECT_EQ(251, any.Count());
+  EXPECT_EQ(ByteSet::All().Count(), 256);
+}
+
+TEST(RegexTest, StateSetKeepsDistinctMembersAndComparesBySet) {
+  NfaState s1, s2, s3;
+  StateSet x;
+  x.Add(&s1);
+  x.Add(&s2);
+  x.Add(&s1);
+  EXPECT_EQ(2u, x.size());
+  EXPECT_EQ(s1.id + s2.id, x.sum());
+  EXPECT_EQ(s1.id ^ s2.id, x.xor_value());
+  StateSet y;
+  y.Add(&s2);
+  y.Add(&s1);
+  EXPECT_TRUE(x.Equals(y));
+  y.Add(&s3);
+  EXPECT_FALSE(x.Equals(y));
+  StateSet empty1, empty2;
+  EXPECT_FALSE(empty1.Equals(empty2));
+}
+
+TEST(RegexTest, TransitionsAndIds) {
+  NfaState a, b;
+  EXPECT_LT(a.id, b.id);
+  ByteTransition bt(&b, 'x');
+  EXPECT_TRUE(bt.matches('x'));
+  bt.add('y', true);
+  EXPECT_FALSE(bt.matches('x'));
+  EXPECT_TRUE(RegexAlphabet().Contains('y'));
+  EXPECT_EQ(Transition::kByte, bt.kind());
+  ByteSetTransition st(&b);
+  st.add(0, false);
+  st.add('c', false);
+  st.add('a', false);
+  EXPECT_EQ("ac", st.text());
+  EXPECT_TRUE(st.matches(0));
+  EmptyTransition et(&a);
+  EXPECT_TRUE(et.matches(200));
+  EXPECT_EQ("", et.text());
+
+  // Ids are never reused, across patterns too.
+  const uint64_t before = NextStateId();
+  Regex r("ab");
+  EXPECT_GT(NextStateId(), before + r.nfa_state_count() + r.dfa_state_count());
+}
+
+TEST(RegexTest, AlikeBytesShareOneSetTransition) {
+  Regex r("[a-z]+");
+  ASSERT_EQ(kRegexCompiled, r.status());
+  for (DfaState* d : r.dfa_states().items()) {
+    EXPECT_TRUE(d->byte_transitions().empty());
+    EXPECT_LE(d->set_transitions().size(), 1u);
+  }
+  EXPECT_EQ(2u, r.dfa_state_count());
+}
+
+std::string Repeat(const std::string& piece, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
+TEST(RegexTest, ExplodingPatternIsRefusedNotBuilt) {
+  // The k-th byte from the end must be 'a': 2^(k+1) deterministic states.
+  const std::string small = "(a|b)*a" + Repeat("[ab]", 8);
+  Regex ok(small.c_str());
+  ASSERT_EQ(kRegexCompiled, ok.status());
+  EXPECT_TRUE(ok.match("bbabbbbbbbb", 11));
+  EXPECT_FALSE(ok.match("bbbabbbbbbb", 11));
+
+  const std::string huge = "(a|b)*a" + Repeat(".", 24);
+  Regex refused(huge.c_str());
+  EXPECT_EQ(kRegexNoAutomaton, refused.status());
+  EXPECT_FALSE(refused.match("a", 1));
+  EXPECT_FALSE(RegexMatches(Repeat("a", 25), huge));
+}
+
+TEST(RegexTest, DeepAndLongPatternsDoNotCrash) {
+  EXPECT_EQ(kRegexUnbalanced, Regex(Repeat("(", 100000).c_str()).status());
+  const std::string nested = Repeat("(", 60000) + "a" + Repeat(")", 60000);
+  Regex deep(nested.c_str());
+  ASSERT_EQ(kRegexCompiled, deep.status());
+  EXPECT_TRUE(deep.match("a", 1));
+  EXPECT_FALSE(deep.match("aa", 2));
+
+  const std::string alternatives = Repeat("ab|", 30000) + "c";
+  EXPECT_TRUE(RegexMatches("c", alternatives));
+  EXPECT_TRUE(RegexMatches("ab", alternatives));
+
+  const std::string literal = Repeat("xy", 2000);
+  EXPECT_TRUE(RegexMatches(literal, literal));
+  // Longer than the deterministic-state bound allows.
+  EXPECT_EQ(kRegexNoAutomaton, Regex(Repeat("z", 20000).c_str()).status());
+}
+
+}  // namespace
+}  // namespace korvo
