@@ -286,6 +286,9 @@ void Regex::ActOn(ParseFrame& f) {
     default: {
       if (f.c == '\\') {
         f.c = next();
+        // An escape that swallows the end of the pattern must not close a
+        // group: "(a" followed by a lone backslash is as unbalanced as "(a".
+        if (f.c == 0 && !f.top) status_ = kRegexUnbalanced;
         if (f.c == '0') {
           nul = true;
           f.c = '\\';

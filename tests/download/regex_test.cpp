@@ -74,7 +74,8 @@ TEST(RegexTest, Statuses) {
       {"a+?", kRegexRepeatedRepetition}, {"a*+", kRegexRepeatedRepetition}, {"*a", kRegexBadStart},
       {"|a", kRegexBadStart},      {"a|*b", kRegexBadStart},    {"()", kRegexBadStart},
       {"]a", kRegexBadStart},      {"(a", kRegexUnbalanced},    {"a)", kRegexUnbalanced},
-      {"[ab", kRegexUnbalanced},   {"", kRegexNoAutomaton},     {"a", kRegexCompiled},
+      {"[ab", kRegexUnbalanced},   {"(a\\", kRegexUnbalanced},  {"[a\\", kRegexUnbalanced},
+      {"", kRegexNoAutomaton},     {"a", kRegexCompiled},
   };
   for (const auto& c : cases) {
     Regex r(c.first);
