@@ -88,35 +88,6 @@ TEST(RegexTest, Statuses) {
   EXPECT_EQ(kRegexNoAutomaton, Regex(nullptr).status());
 }
 
-TEST(RegexTest, ByteSetOperations) {
-  ByteSet a;
-  EXPECT_TRUE(a.Empty());
-  a.Add(0);
-  a.Add(31);
-  a.Add(32);
-  a.Add(255);
-  EXPECT_EQ(4, a.Count());
-  EXPECT_TRUE(a.Contains(255));
-  EXPECT_FALSE(a.Contains(254));
-  ByteSet b;
-  b.Add(32);
-  b.Add(100);
-  ByteSet both = a;
-  both.Intersect(b);
-  EXPECT_EQ(1, both.Count());
-  EXPECT_TRUE(both.Contains(32));
-  ByteSet only_a = a;
-  only_a.Subtract(b);
-  EXPECT_EQ(3, only_a.Count());
-  EXPECT_FALSE(only_a.Contains(32));
-  ByteSet any = a;
-  any.Unite(b);
-  EXPECT_EQ(5, any.Count());
-  any.Complement();
-  EXPECT_EQ(251, any.Count());
-  EXPECT_EQ(ByteSet::All().Count(), 256);
-}
-
 TEST(RegexTest, StateSetKeepsDistinctMembersAndComparesBySet) {
   NfaState s1, s2, s3;
   StateSet x;
