@@ -1,10 +1,34 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+// Each test process works in a directory of its own, so that tests run in
+// parallel never share a relative file name (temporary names included), and
+// anything a test leaves behind is found here.
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  fs::path home = fs::current_path();
+  fs::path work = home / ("korvo-test-" + std::to_string(getpid()));
+  fs::remove_all(work);
+  fs::create_directory(work);
+  fs::current_path(work);
+
   xercesc::XMLPlatformUtils::Initialize();
   int rc = RUN_ALL_TESTS();
   xercesc::XMLPlatformUtils::Terminate();
+
+  fs::current_path(home);
+  for (const auto& left : fs::recursive_directory_iterator(work)) {
+    std::fprintf(stderr, "left behind by the tests: %s\n",
+                 fs::relative(left.path(), work).c_str());
+    rc = 1;
+  }
+  fs::remove_all(work);
   return rc;
 }
