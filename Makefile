@@ -20,7 +20,9 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+	@echo "== device round trips through the JVM"
+	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
 
 demo: build
 	@examples/demo.sh $(BUILD)

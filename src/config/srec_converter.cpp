@@ -514,11 +514,14 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t r
 }
 
 // Appends the Base64 encoding of `data` to `parent` as one text node.
-void AppendBase64(DOMDocument* document, DOMElement* parent, const std::vector<uint8_t>& data) {
+// Takes the data so that it is freed as soon as it is encoded: the widened
+// text and the document's copy of it are the peak of a build's memory.
+void AppendBase64(DOMDocument* document, DOMElement* parent, std::vector<uint8_t> data) {
   MemoryManager* memory = XMLPlatformUtils::fgMemoryManager;
   XMLSize_t length = 0;
   XMLByte* encoded = Base64::encode(data.data(), data.size(), &length, memory);
   if (!encoded) throw std::bad_alloc();
+  std::vector<uint8_t>().swap(data);
   // The encoding is ASCII: widening each byte is its transcoding.
   std::vector<XMLCh> text(length + 1);
   for (XMLSize_t i = 0; i < length; ++i) text[i] = XMLCh(encoded[i]);
@@ -579,7 +582,7 @@ int EmbedDataFile(DOMDocument* document, DOMElement* header_device, DOMElement* 
   AppendEntry(document, header_device, "PROGRAM_MEMORY_SIZE",
               std::to_string(partial_size != 0 ? uint64_t(partial_size) : uint64_t(data.size())));
   AppendEntry(document, header_device, "DATA_TYPE", data_type);
-  if (!data.empty()) AppendBase64(document, data_device, data);
+  if (!data.empty()) AppendBase64(document, data_device, std::move(data));
   return 0;
 }
 
@@ -592,7 +595,7 @@ int EmbedRawFile(DOMDocument* document, DOMElement* header_device, DOMElement* d
   AppendEntry(document, header_device, "PROGRAM_MEMORY_SIZE", std::to_string(payload.size()));
   AppendEntry(document, header_device, "DATA_TYPE", "FILE");
   // Even an empty file carries its CRC, so the payload matches the size given.
-  AppendBase64(document, data_device, payload);
+  AppendBase64(document, data_device, std::move(payload));
   return 0;
 }
 
