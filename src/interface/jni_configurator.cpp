@@ -5,6 +5,7 @@
 
 #include "config/configuration_builder.h"
 #include "interface/download_manager.h"
+#include "interface/jni_natives.h"
 #include "interface/jni_util.h"
 
 namespace {

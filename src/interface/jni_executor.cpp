@@ -2,6 +2,7 @@
 #include <jni.h>
 
 #include "interface/exports.h"
+#include "interface/jni_natives.h"
 #include "interface/jni_util.h"
 
 namespace {

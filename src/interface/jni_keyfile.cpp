@@ -3,6 +3,7 @@
 #include <jni.h>
 
 #include "interface/download_manager.h"
+#include "interface/jni_natives.h"
 #include "interface/jni_util.h"
 #include "keys/key_document.h"
 

@@ -9,6 +9,7 @@
 #include "interface/connection_texts.h"
 #include "interface/download_manager.h"
 #include "interface/java_binding.h"
+#include "interface/jni_natives.h"
 #include "interface/jni_util.h"
 
 namespace {

@@ -13,10 +13,8 @@
 #include "download/download_executor.h"
 #include "interface/download_manager.h"
 #include "interface/java_binding.h"
+#include "interface/jni_natives.h"
 #include "jvm/jvm_support.h"
-
-extern "C" JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(
-    JNIEnv*, jobject, jstring, jstring, jstring);
 
 namespace korvo::jvm_test {
 namespace {

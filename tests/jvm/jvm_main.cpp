@@ -3,20 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "interface/jni_natives.h"
 #include "jvm/jvm_support.h"
-
-extern "C" {
-JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(JNIEnv*, jobject,
-                                                                             jstring, jstring,
-                                                                             jstring);
-JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(JNIEnv*,
-                                                                                      jobject);
-JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF(JNIEnv*, jobject,
-                                                                                 jstring, jstring);
-JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ReceiveBytes(JNIEnv*, jobject,
-                                                                                jstring, jstring,
-                                                                                jbyteArray);
-}
 
 namespace korvo::jvm_test {
 namespace {

@@ -9,17 +9,8 @@
 #include "device/serial_pty.h"
 #include "download/download_executor.h"
 #include "interface/download_manager.h"
+#include "interface/jni_natives.h"
 #include "jvm/jvm_support.h"
-
-extern "C" {
-JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(JNIEnv*, jobject,
-                                                                             jstring, jstring,
-                                                                             jstring);
-JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(JNIEnv*,
-                                                                                      jobject);
-JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF(JNIEnv*, jobject,
-                                                                                 jstring, jstring);
-}
 
 namespace korvo::jvm_test {
 namespace {
