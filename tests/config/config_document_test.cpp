@@ -8,6 +8,7 @@
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
@@ -16,22 +17,8 @@ const char kPlain[] = "config_document_test.xml";
 const char kPacked[] = "config_document_test.cfg";
 const char kOut[] = "config_document_test.out";
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  UniqueFile f(OpenFileUtf8(path, "wb"));
-  ASSERT_TRUE(f);
-  ASSERT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), f.get()));
-}
-
-// The file's bytes, or "<missing>".
-std::string ReadFile(const std::string& path) {
-  UniqueFile f(OpenFileUtf8(path, "rb"));
-  if (!f) return "<missing>";
-  std::string bytes;
-  char chunk[4096];
-  for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0;)
-    bytes.append(chunk, got);
-  return bytes;
-}
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 // A configuration file holding `xml`, compressed the way files are shipped.
 void WriteConfig(const std::string& xml) {

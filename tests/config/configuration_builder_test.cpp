@@ -5,29 +5,20 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "config/config_document.h"
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 std::string Hex(uint64_t value, int digits) {
   static const char kDigits[] = "0123456789ABCDEF";

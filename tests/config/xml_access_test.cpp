@@ -8,15 +8,12 @@
 
 #include "config/temp_files.h"
 #include "platform/system.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) {
-  UniqueFile f(OpenFileUtf8(path, "wb"));
-  ASSERT_TRUE(f);
-  std::fwrite(text.data(), 1, text.size(), f.get());
-}
+using test_support::WriteFile;
 
 struct Loaded {
   std::unique_ptr<ConfigParser> parser;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "config/splay_compressor.h"
 #include "download/compare.h"
 #include "keys/key_document.h"
+#include "support/files.h"
 #include "support/scripted_channel.h"
 
 namespace korvo {
@@ -18,14 +18,11 @@ namespace {
 
 using test_support::Reply;
 using test_support::ScriptedChannel;
+using test_support::WriteFile;
 
 const char kConfigPlain[] = "access_checks_test.xml";
 const char kConfigPacked[] = "access_checks_test.cfg";
 const char kKeyFile[] = "access_checks_test_keys.xml";
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string Cdata(const std::string& text) { return "<![CDATA[" + text + "]]>"; }
 

@@ -4,24 +4,16 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "config/temp_files.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ostringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using test_support::WriteFile;
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 

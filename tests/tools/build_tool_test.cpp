@@ -2,31 +2,21 @@
 // broken one.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/system.h"
+#include "support/files.h"
+#include "support/tool_run.h"
 
 namespace korvo {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exit_code;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test_support::ReadFile;
+using test_support::ToolRun;
+using test_support::WriteFile;
 
 class BuildToolTest : public ::testing::Test {
  protected:
@@ -43,16 +33,7 @@ class BuildToolTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs the tool inside the work directory.
-  ToolRun Run(const std::string& args) {
-    std::string command = "cd '" + dir_.string() + "' && '" + KORVO_TOOL + "' " + args +
-                          " >tool.out 2>tool.err";
-    int status = std::system(command.c_str());
-    ToolRun run{(status & 0x7F) == 0 ? (status >> 8) & 0xFF : -1, ReadAll(dir_ / "tool.out"),
-                ReadAll(dir_ / "tool.err")};
-    fs::remove(dir_ / "tool.out");
-    fs::remove(dir_ / "tool.err");
-    return run;
-  }
+  ToolRun Run(const std::string& args) { return test_support::RunTool(args, dir_.string()); }
 
   // No output or temporary file of the tool may remain beside the project.
   void ExpectOnlyExampleFiles() {
@@ -74,7 +55,7 @@ TEST_F(BuildToolTest, ExampleBuildsAndReportsEveryDevice) {
   // 3 KiB and 1 KiB blocks with their check bytes, and the closing block.
   EXPECT_NE(std::string::npos, r.out.find("device 0: SRECToBrekXML -> BREK, 4128 bytes"));
   EXPECT_NE(std::string::npos, r.out.find("device 1: File -> FILE, 504 bytes"));
-  EXPECT_EQ(std::string("\x55\xAA\x02\xFF"), ReadAll(dir_ / "example.cfg").substr(0, 4));
+  EXPECT_EQ(std::string("\x55\xAA\x02\xFF"), ReadFile(dir_ / "example.cfg").substr(0, 4));
 
   ToolRun inspect = Run("inspect example.cfg");
   EXPECT_EQ(0, inspect.exit_code) << inspect.err;
@@ -84,17 +65,17 @@ TEST_F(BuildToolTest, ExampleBuildsAndReportsEveryDevice) {
 }
 
 TEST_F(BuildToolTest, FailureIsOneLineWithCodeAndKeepsOldOutput) {
-  std::ofstream(dir_ / "example.cfg") << "old";
-  std::string srec = ReadAll(dir_ / "firmware.s19");
+  WriteFile(dir_ / "example.cfg", "old");
+  std::string srec = ReadFile(dir_ / "firmware.s19");
   srec.erase(srec.rfind("S7"));  // no end record
-  std::ofstream(dir_ / "firmware.s19", std::ios::binary) << srec;
+  WriteFile(dir_ / "firmware.s19", srec);
   ToolRun r = Run("build project.xml");
   EXPECT_EQ(1, r.exit_code);
   EXPECT_EQ("", r.out);
   EXPECT_NE(std::string::npos, r.err.find("error -48"));
   EXPECT_NE(std::string::npos, r.err.find("(device 0)"));
   EXPECT_EQ(r.err.size() - 1, r.err.find('\n'));
-  EXPECT_EQ("old", ReadAll(dir_ / "example.cfg"));
+  EXPECT_EQ("old", ReadFile(dir_ / "example.cfg"));
   fs::remove(dir_ / "example.cfg");
   ExpectOnlyExampleFiles();
 }

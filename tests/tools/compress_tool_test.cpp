@@ -2,47 +2,19 @@
 // and the one-line errors.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/system.h"
+#include "support/files.h"
+#include "support/tool_run.h"
 
 namespace korvo {
 namespace {
 
-struct ToolRun {
-  int exit_code;
-  std::string err;
-};
-
-ToolRun RunTool(const std::string& args) {
-  const std::string err_file = "compress_tool_test.err";
-  int status = std::system((std::string("'") + KORVO_TOOL + "' " + args + " 2>" + err_file).c_str());
-  ToolRun run{(status & 0x7F) == 0 ? (status >> 8) & 0xFF : -1, ""};
-  if (UniqueFile f{OpenFileUtf8(err_file, "rb")}) {
-    char buf[1024];
-    size_t n = std::fread(buf, 1, sizeof buf, f.get());
-    run.err.assign(buf, n);
-  }
-  RemoveFile(err_file);
-  return run;
-}
-
-std::string ReadAll(const std::string& path) {
-  UniqueFile f(OpenFileUtf8(path, "rb"));
-  if (!f) return "<missing>";
-  std::string s;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) s.append(buf, n);
-  return s;
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  UniqueFile f(OpenFileUtf8(path, "wb"));
-  ASSERT_TRUE(f);
-  std::fwrite(text.data(), 1, text.size(), f.get());
-}
+using test_support::ReadFile;
+using test_support::RunTool;
+using test_support::ToolRun;
+using test_support::WriteFile;
 
 class CompressToolTest : public ::testing::Test {
  protected:
@@ -56,14 +28,14 @@ class CompressToolTest : public ::testing::Test {
 
 TEST_F(CompressToolTest, RoundTripSucceedsSilently) {
   std::string text = "<download_keys>\n  <Device>x</Device>\n</download_keys>\n";
-  WriteAll(kPlain, text);
+  WriteFile(kPlain, text);
   ToolRun r = RunTool(std::string("compress ") + kPlain + " " + kPacked);
   EXPECT_EQ(0, r.exit_code);
   EXPECT_EQ("", r.err);
-  EXPECT_EQ("\x55\xAA\x02\xFF", ReadAll(kPacked).substr(0, 4));
+  EXPECT_EQ("\x55\xAA\x02\xFF", ReadFile(kPacked).substr(0, 4));
   r = RunTool(std::string("decompress ") + kPacked + " " + kOut);
   EXPECT_EQ(0, r.exit_code);
-  EXPECT_EQ(text, ReadAll(kOut));
+  EXPECT_EQ(text, ReadFile(kOut));
 }
 
 TEST_F(CompressToolTest, WrongArgumentCountShowsUsage) {
@@ -78,19 +50,19 @@ TEST_F(CompressToolTest, ErrorsNameTheFileAndReason) {
   ToolRun r = RunTool(std::string("compress missing_input.xml ") + kPacked);
   EXPECT_EQ(1, r.exit_code);
   EXPECT_NE(std::string::npos, r.err.find("missing_input.xml: cannot open")) << r.err;
-  EXPECT_EQ("<missing>", ReadAll(kPacked));
+  EXPECT_EQ("<missing>", ReadFile(kPacked));
 
-  WriteAll(kPlain, "plain text, not compressed");
+  WriteFile(kPlain, "plain text, not compressed");
   r = RunTool(std::string("compress ") + kPlain + " no_such_dir/out.kvz");
   EXPECT_EQ(1, r.exit_code);
   EXPECT_NE(std::string::npos, r.err.find("no_such_dir/out.kvz: cannot create")) << r.err;
 
   // A plain file given by mistake leaves an existing output alone.
-  WriteAll(kOut, "keep me");
+  WriteFile(kOut, "keep me");
   r = RunTool(std::string("decompress ") + kPlain + " " + kOut);
   EXPECT_EQ(1, r.exit_code);
   EXPECT_NE(std::string::npos, r.err.find(std::string(kPlain) + ": not a compressed file")) << r.err;
-  EXPECT_EQ("keep me", ReadAll(kOut));
+  EXPECT_EQ("keep me", ReadFile(kOut));
 
   // A device that refuses writes is reported and, unlike a partial file, kept.
   if (UniqueFile(OpenFileUtf8("/dev/full", "wb"))) {
@@ -102,18 +74,18 @@ TEST_F(CompressToolTest, ErrorsNameTheFileAndReason) {
 
   r = RunTool(std::string("compress ") + kPlain + " ./" + kPlain);
   EXPECT_EQ(1, r.exit_code);
-  EXPECT_EQ("plain text, not compressed", ReadAll(kPlain));
+  EXPECT_EQ("plain text, not compressed", ReadFile(kPlain));
 }
 
 TEST_F(CompressToolTest, TruncatedInputLeavesNoOutput) {
-  WriteAll(kPlain, std::string(2000, 'k'));
+  WriteFile(kPlain, std::string(2000, 'k'));
   ASSERT_EQ(0, RunTool(std::string("compress ") + kPlain + " " + kPacked).exit_code);
-  std::string packed = ReadAll(kPacked);
-  WriteAll(kPacked, packed.substr(0, packed.size() - 1));
+  std::string packed = ReadFile(kPacked);
+  WriteFile(kPacked, packed.substr(0, packed.size() - 1));
   ToolRun r = RunTool(std::string("decompress ") + kPacked + " " + kOut);
   EXPECT_EQ(1, r.exit_code);
   EXPECT_NE(std::string::npos, r.err.find(std::string(kPacked) + ": truncated")) << r.err;
-  EXPECT_EQ("<missing>", ReadAll(kOut));
+  EXPECT_EQ("<missing>", ReadFile(kOut));
 }
 
 }  // namespace

@@ -2,56 +2,28 @@
 // errors for files that are not configurations.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "config/splay_compressor.h"
 #include "platform/system.h"
+#include "support/files.h"
+#include "support/tool_run.h"
 
 namespace korvo {
 namespace {
 
 const char kPlain[] = "inspect_tool_test.xml";
 const char kPacked[] = "inspect_tool_test.cfg";
-const char kStdout[] = "inspect_tool_test.out";
-const char kStderr[] = "inspect_tool_test.err";
+using test_support::ReadFile;
+using test_support::ToolRun;
+using test_support::WriteFile;
 
-struct ToolRun {
-  int exit_code;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(const std::string& path) {
-  UniqueFile f(OpenFileUtf8(path, "rb"));
-  if (!f) return "<missing>";
-  std::string s;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) s.append(buf, n);
-  return s;
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  UniqueFile f(OpenFileUtf8(path, "wb"));
-  ASSERT_TRUE(f);
-  ASSERT_EQ(text.size(), std::fwrite(text.data(), 1, text.size(), f.get()));
-}
-
-ToolRun Inspect(const std::string& args) {
-  std::string command = std::string("'") + KORVO_TOOL + "' inspect " + args + " >" + kStdout +
-                        " 2>" + kStderr;
-  int status = std::system(command.c_str());
-  ToolRun run{(status & 0x7F) == 0 ? (status >> 8) & 0xFF : -1, ReadAll(kStdout), ReadAll(kStderr)};
-  RemoveFile(kStdout);
-  RemoveFile(kStderr);
-  return run;
-}
+ToolRun Inspect(const std::string& args) { return test_support::RunTool("inspect " + args); }
 
 // Compressed file holding `xml`.
 void WritePacked(const std::string& xml) {
-  WriteAll(kPlain, xml);
+  WriteFile(kPlain, xml);
   SplayCompressor compressor;
   ASSERT_EQ(0, compressor.Compress(kPlain, kPacked));
 }
@@ -128,11 +100,11 @@ TEST_F(InspectToolTest, XmlOptionPrintsTheDecompressedText) {
 }
 
 TEST_F(InspectToolTest, FilesThatAreNoConfigurationGetOneLineErrors) {
-  WriteAll(kPacked, kConfiguration);
+  WriteFile(kPacked, kConfiguration);
   ExpectOneLineError(Inspect(kPacked), kPacked,
                      "not compressed (configuration files are stored compressed)");
 
-  WriteAll(kPacked, "plain words");
+  WriteFile(kPacked, "plain words");
   ExpectOneLineError(Inspect(kPacked), kPacked, "not compressed and not well-formed XML");
 
   WritePacked("<download_configuration><Header></download_configuration>");
@@ -143,8 +115,8 @@ TEST_F(InspectToolTest, FilesThatAreNoConfigurationGetOneLineErrors) {
                      "not a configuration file (root element 'download_project')");
 
   WritePacked(kConfiguration);
-  std::string packed = ReadAll(kPacked);
-  WriteAll(kPacked, packed.substr(0, packed.size() / 2));
+  std::string packed = ReadFile(kPacked);
+  WriteFile(kPacked, packed.substr(0, packed.size() / 2));
   ExpectOneLineError(Inspect(kPacked), kPacked, "cannot decompress (damaged or truncated)");
 
   ExpectOneLineError(Inspect("inspect_tool_test.missing"), "inspect_tool_test.missing",
