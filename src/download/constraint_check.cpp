@@ -30,15 +30,15 @@ bool IntegerHolds(DeviceChannel& channel, const DownloadConstraint& c) {
   uint32_t raw = 0;
   if (channel.GetResultValue(c.index, &raw) < 0) return false;
   const int32_t value = static_cast<int32_t>(raw);
-  const int32_t spec = TextToInt(c.comparison);
+  const int32_t specified = TextToInt(c.comparison);
   const std::string& op = c.operatorText;
   // The device value stands on the left here.
-  if (op == "=") return CompareIntegers(value, spec, kCompareEqual);
-  if (op == "!=") return CompareIntegers(value, spec, kCompareNotEqual);
-  if (op == ">=") return CompareIntegers(value, spec, kCompareGreaterEqual);
-  if (op == "<=") return CompareIntegers(value, spec, kCompareLessEqual);
-  if (op == ">") return CompareIntegers(value, spec, kCompareGreater);
-  if (op == "<") return CompareIntegers(value, spec, kCompareLess);
+  if (op == "=") return CompareIntegers(value, specified, kCompareEqual);
+  if (op == "!=") return CompareIntegers(value, specified, kCompareNotEqual);
+  if (op == ">=") return CompareIntegers(value, specified, kCompareGreaterEqual);
+  if (op == "<=") return CompareIntegers(value, specified, kCompareLessEqual);
+  if (op == ">") return CompareIntegers(value, specified, kCompareGreater);
+  if (op == "<") return CompareIntegers(value, specified, kCompareLess);
   return false;
 }
 
