@@ -103,10 +103,11 @@ int JavaDeviceChannel::ProgramConfigData(int a, int b, const std::string& name,
   int scratch;
   result = OrScratch(result, &scratch);
   *result = -1;
-  if (name.size() > kMaxConfigNameLength || value.size() > kMaxConfigValueLength) return -1;
-  // The boot code only takes the address ranges.
+  // The boot code only takes the address ranges; any other entry is skipped
+  // before its size is looked at.
   if (!HasApplication() && name.find("ADDRESS_RANGE") == std::string::npos)
     return SkipWithoutApplication(result);
+  if (name.size() > kMaxConfigNameLength || value.size() > kMaxConfigValueLength) return -1;
   parameters_.Reset();
   parameters_.AppendNumber(static_cast<uint32_t>(a));
   parameters_.AppendNumber(static_cast<uint32_t>(b));

@@ -121,6 +121,11 @@ TEST_F(JavaChannelTest, WithoutApplicationOnlyTheAllowedCommandsAreSent) {
   result = -7;
   EXPECT_EQ(0, channel.ProgramConfigData(0, 1, "SERIAL", "1", &result));
   EXPECT_EQ(0, result);
+  result = -7;
+  EXPECT_EQ(0, channel.ProgramConfigData(0, 1, std::string(64, 'n'), "1", &result))
+      << "an entry the boot code never gets is skipped, not refused";
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(-1, channel.ProgramConfigData(0, 1, "ADDRESS_RANGE", std::string(256, 'v'), &result));
   EXPECT_EQ(0, channel.Open());
   EXPECT_TRUE(line.sent.empty()) << line.sent.size() << " commands sent, first " << line.sent[0].name;
 
