@@ -67,7 +67,6 @@ void SrecToBrekConverter::SetStreams(std::FILE* input, std::FILE* output) {
 // ---- input ----
 
 bool SrecToBrekConverter::RefillInput() {
-  in_consumed_ += uint64_t(in_end_ - in_buf_.data());
   size_t n = std::fread(in_buf_.data(), 1, in_buf_.size(), input_);
   in_pos_ = in_buf_.data();
   in_end_ = in_buf_.data() + n;
@@ -78,16 +77,6 @@ bool SrecToBrekConverter::RefillInput() {
 inline int SrecToBrekConverter::NextChar() {
   if (in_pos_ == in_end_ && !RefillInput()) return -1;
   return static_cast<unsigned char>(*in_pos_++);
-}
-
-inline uint64_t SrecToBrekConverter::InputOffset() const {
-  return in_consumed_ + uint64_t(in_pos_ - in_buf_.data());
-}
-
-inline bool SrecToBrekConverter::LineTooLong() {
-  if (InputOffset() - line_start_ < kSrecMaxLineLength) return false;
-  state_ = kLineTooLong;
-  return true;
 }
 
 uint8_t SrecToBrekConverter::ReadHexByte() {
@@ -123,26 +112,21 @@ bool SrecToBrekConverter::SkipToRecord() {
       state_ = kFormatError;  // no end record
       return false;
     }
-    if (IsLineEnd(c)) {
-      line_start_ = InputOffset();
-      continue;
-    }
-    if (LineTooLong()) return false;
     if (c == 'S') return true;
-    if (!IsLayout(c)) {
+    if (!IsLineEnd(c) && !IsLayout(c)) {
       state_ = kFormatError;
       return false;
     }
   }
 }
 
+// Up to the next 'S' or line end: a record may follow on the same line.
 void SrecToBrekConverter::SkipHeaderRecord() {
   for (;;) {
     if (in_pos_ == in_end_ && !RefillInput()) return;  // the scan reports the missing end
     const char* stop = in_pos_;
-    while (stop != in_end_ && *stop != '\r' && *stop != '\n') ++stop;
+    while (stop != in_end_ && *stop != 'S' && *stop != '\r' && *stop != '\n') ++stop;
     in_pos_ = stop;
-    if (LineTooLong()) return;
     if (stop != in_end_) return;
   }
 }
@@ -241,11 +225,7 @@ void SrecToBrekConverter::ReadRecordChecksum() {
   uint8_t expected = uint8_t(~record_sum_);
   uint8_t sum = ReadHexByte();
   if (state_ != kRunning) return;
-  if (sum != expected) {
-    state_ = kChecksumError;
-    return;
-  }
-  LineTooLong();
+  if (sum != expected) state_ = kChecksumError;
 }
 
 void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
@@ -303,8 +283,8 @@ void SrecToBrekConverter::ReadEndRecord(int address_bytes) {
     state_ = kFormatError;
     return;
   }
-  // The start address and anything else the count covers only enter the sum.
-  while (remaining_ > 1 && state_ == kRunning) ReadHexByte();
+  // The start address only enters the sum; the byte after it is the checksum.
+  for (int i = 0; i < address_bytes; ++i) ReadHexByte();
   if (state_ != kRunning) return;
   if (phase_ == kPhaseBlockOpen) {
     FinishBlock();
@@ -338,7 +318,6 @@ int SrecToBrekConverter::Run() {
   until_check_ = kInitialUntilCheck;
   read_failed_ = write_failed_ = false;
   in_pos_ = in_end_ = in_buf_.data();
-  in_consumed_ = line_start_ = 0;
   out_used_ = 0;
   out_base_ = 0;
   if (!input_ || !output_) return -1;
@@ -568,7 +547,6 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
   RemoveFile(brek);
   switch (rc == 0 ? SrecToBrekConverter::kIoError : converter.State()) {
     case SrecToBrekConverter::kIoError: return kSrecFileError;
-    case SrecToBrekConverter::kLineTooLong: return kSrecLineTooLong;
     default: return kSrecConversionFailed;
   }
 }

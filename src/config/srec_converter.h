@@ -27,7 +27,8 @@ constexpr int kSrecFileError = -42;         // a file cannot be opened, read or 
 constexpr int kSrecLineTooLong = -43;       // a line of 1024 or more characters
 constexpr int kSrecConversionFailed = -48;  // S-record data malformed or incomplete
 
-// Lines of this many characters or more (terminators not counted) are refused.
+// Lines of this many characters or more (terminators not counted) are refused
+// by the range filter.
 constexpr size_t kSrecMaxLineLength = 1024;
 
 // Streams S-records from `input` into the block stream on `output`.
@@ -41,7 +42,6 @@ class SrecToBrekConverter final {
   static constexpr int kRunning = 2;
   static constexpr int kChecksumError = 3;
   static constexpr int kIoError = 4;      // reading the input or writing the output failed
-  static constexpr int kLineTooLong = 5;  // a line of kSrecMaxLineLength characters or more
 
   SrecToBrekConverter();
   virtual ~SrecToBrekConverter();
@@ -70,8 +70,6 @@ class SrecToBrekConverter final {
   int Run();
   int NextChar();
   bool RefillInput();
-  uint64_t InputOffset() const;
-  bool LineTooLong();
   bool SkipToRecord();
   void SkipHeaderRecord();
   void ReadDataRecord(int address_bytes);
@@ -99,12 +97,10 @@ class SrecToBrekConverter final {
   bool read_failed_ = false;
   bool write_failed_ = false;
 
-  // Input buffer and position of the current line (for the length limit).
+  // Input buffer.
   std::vector<char> in_buf_;
   const char* in_pos_ = nullptr;
   const char* in_end_ = nullptr;
-  uint64_t in_consumed_ = 0;  // characters before in_buf_
-  uint64_t line_start_ = 0;   // input offset of the current line's first character
 
   // Output buffer; out_base_ is the output offset of out_buf_[0].
   std::vector<uint8_t> out_buf_;
@@ -135,8 +131,8 @@ int FilterAddressRange(const std::string& source_path, const std::string& includ
 // the converter's address range. The filtered file is always removed; the
 // block stream is removed on failure and left for the caller to embed (and
 // remove) on success. Codes: -41, -42, -43 from the filter; kSrecFileError
-// when a file cannot be opened, read or written; kSrecLineTooLong for an
-// over-long line; kSrecConversionFailed for anything else wrong in the data.
+// when a file cannot be opened, read or written; kSrecConversionFailed for
+// anything wrong in the data.
 int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
                       const AddressRangeSelection* selection, std::string& range_text,
                       const std::string& brek_path = "", const std::string& filtered_path = "");

@@ -104,6 +104,12 @@ TEST_F(SrecConvertTest, ShortAddressTypesAndEmptyFile) {
   ASSERT_EQ(0, Convert(Record('9', 0, {})));
   EXPECT_EQ(10u, ReadAll(brek_).size());
   EXPECT_EQ("ffffffff-00000000", range_);
+  // Records need no line breaks, even after the header record, and a
+  // long line is no reason to refuse them.
+  ASSERT_EQ(0, Convert(SrecFile('3', {{0x2000, Bytes(1200, 7)}}, 32, "") +
+                       std::string(1100, ' ')));
+  EXPECT_EQ("00002000-000024b0", range_);
+  EXPECT_EQ(Bytes(1200, 7), Blocks().at(0).data);
 }
 
 std::string Good() { return Record('3', 0x1000, Bytes(16, 3)); }
@@ -136,8 +142,8 @@ TEST_F(SrecConvertTest, BadInputFailsWithItsCodeAndLeavesNothing) {
       {"CountShorterThanAddress", "S3030000FC\n" + end, kSrecConversionFailed},
       {"LineWithoutS", Good().substr(1) + "\n" + end, kSrecConversionFailed},
       {"BadEndChecksum", Good() + "\n" + FlipLast(Record('7', 0, {})), kSrecConversionFailed},
-      {"LongLine", Good() + std::string(1100, ' ') + "\n" + end, kSrecLineTooLong},
-      {"LongHeader", "S0" + std::string(1100, '0') + "\n" + end, kSrecLineTooLong},
+      // The byte after the end record's address is its checksum, whatever the count says.
+      {"LongEndRecord", Good() + "\nS904000000FB\n", kSrecConversionFailed},
   };
   for (const auto& bad : cases) {
     SCOPED_TRACE(bad.name);
