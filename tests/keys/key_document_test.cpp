@@ -101,6 +101,9 @@ TEST_F(KeyDocumentTest, BuiltFileReadsBackThroughTheReaders) {
 }
 
 TEST_F(KeyDocumentTest, RejectedCodesLeaveTheirEmptyElementBehind) {
+  // The access code is judged before the open state.
+  EXPECT_EQ(kKeyBadAccess, keys_.SetKeyUserAccess(0, 0, 1, 3));
+  EXPECT_EQ(kKeyNotOpen, keys_.SetKeyUserAccess(0, 0, 1, kAccessGrant));
   ASSERT_EQ(0, keys_.Open(path_, false));
   ASSERT_EQ(0, keys_.AddKeyDevice());
   ASSERT_EQ(0, keys_.SetDeviceKey(0, "DEV"));
@@ -108,6 +111,7 @@ TEST_F(KeyDocumentTest, RejectedCodesLeaveTheirEmptyElementBehind) {
   EXPECT_EQ(kKeyNotFound, keys_.AddKeyUserRule(0, 0, 1, 0, 0, "v", "n", 0, 0));  // no rights
   ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 1, kAccessRule));
   EXPECT_EQ(kKeyBadDatatype, keys_.AddKeyUserRule(0, 0, 1, 1, 0, "v", "n", 0, 0));
+  EXPECT_EQ(kKeyBadDatatype, keys_.AddKeyUserRule(0, 0, 1, 2, 6, "v", "n", 2, 0));  // stops first
   EXPECT_EQ(kKeyBadOperator, keys_.AddKeyUserRule(0, 0, 1, 0, 6, "v", "n", 0, 0));
   EXPECT_EQ(kKeyBadType, keys_.AddKeyUserRule(0, 0, 1, 0, -1, "v", "n", 2, 0));  // type wins
   EXPECT_EQ(kKeyBadType, keys_.AddKeyIdentficationRule(0, 2, "n", "v", 0));
@@ -116,7 +120,7 @@ TEST_F(KeyDocumentTest, RejectedCodesLeaveTheirEmptyElementBehind) {
   ASSERT_EQ(0, keys_.SelectSignature(0));
   int count = 0;
   ASSERT_EQ(0, keys_.GetRuleCount(1, count));
-  EXPECT_EQ(3, count);
+  EXPECT_EQ(4, count);
   RuleRead r;
   EXPECT_EQ(kKeyBadDatatype, GetRule(1, 0, r));
   EXPECT_TRUE(r.values.empty());
