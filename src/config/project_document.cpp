@@ -177,10 +177,10 @@ int ProjectDocument::SetOrCreateEntry(DOMElement* section, const std::string& na
     return 0;
   }
   DOMElement* entry = AsElement(entries->item(0));
+  // The mark follows the call even when the text cannot be set.
   int rc = SetEntryText(entry, value);
-  if (rc != 0) return rc;
   if (with_attribute) SetTransparent(entry, transparent);
-  return 0;
+  return rc;
 }
 
 int ProjectDocument::SetProjectConfigFilenameEntry(const std::string& filename) {

@@ -208,11 +208,11 @@ TEST_F(ProjectDocumentTest, EntryTextRules) {
   OpenText("<download_project><FirmwarePackageFilename><!--c--></FirmwarePackageFilename>"
            "<System2><Two>a<b/></Two><Empty/></System2></download_project>");
   EXPECT_EQ(kProjectEntryNotText, project_.SetProjectConfigFilenameEntry("x"));
-  EXPECT_EQ(kProjectNotFound, project_.SetProjectSystemEntry("Two", "x", false));
+  EXPECT_EQ(kProjectNotFound, project_.SetProjectSystemEntry("Two", "x", true));
   EXPECT_EQ(0, project_.SetProjectSystemEntry("Empty", "now", false));
   std::string saved = SavedText();
   EXPECT_NE(std::string::npos, saved.find("<Empty>now</Empty>"));
-  EXPECT_NE(std::string::npos, saved.find("<Two>a"));  // untouched
+  EXPECT_NE(std::string::npos, saved.find("<Two transparent=\"true\">a"));  // text untouched
   EXPECT_NE(std::string::npos, saved.find("<b/>"));
 
   OpenText("<download_project><FirmwarePackageFilename>a</FirmwarePackageFilename>"
