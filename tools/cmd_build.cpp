@@ -27,7 +27,7 @@ const char* FailureReason(int code) {
     case -51: return "PartialMemorySize is not a number";
     case -52: return "unknown ConversionType";
     case -53: return "IncludeAddr or ExcludeAddr is not a number";
-    case -61: return "the project cannot be parsed, or an entry holds a non-text child";
+    case -61: return "the XML parser could not be created";
     case -62: return "the project document is already open";
     case -63: return "no XML implementation";
     case -64: return "out of memory while reading the project";
