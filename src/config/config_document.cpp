@@ -55,6 +55,16 @@ DOMText* SoleText(DOMElement* device) {
   return AsText(first);
 }
 
+// The code a lookup failure reports: an output that cannot be opened for
+// writing outranks missing data, as it would have been opened first. The
+// probe neither truncates an existing file nor leaves a new one behind.
+int MissingDataResult(const std::string& output_path) {
+  const bool existed = UniqueFile(OpenFileUtf8(output_path, "rb")) != nullptr;
+  if (!UniqueFile(OpenFileUtf8(output_path, "ab"))) return kConfigFileError;
+  if (!existed) RemoveFile(output_path);
+  return kConfigMissing;
+}
+
 struct XmlBytes {
   XMLByte* bytes = nullptr;
   ~XmlBytes() {
@@ -226,7 +236,7 @@ int ConfigDocument::ExtractData(int device, const std::string& output_path) {
   if (!loaded_) return kConfigNotLoaded;
   return Guarded([&]() -> int {
     DOMText* text = SoleText(DataDevice(device));
-    if (!text) return kConfigMissing;
+    if (!text) return MissingDataResult(output_path);
     // Text that does not decode is as good as no data: writing it would
     // hand the device garbage.
     XMLSize_t size = 0;
@@ -234,7 +244,7 @@ int ConfigDocument::ExtractData(int device, const std::string& output_path) {
     decoded.bytes = Base64::decodeToXMLByte(text->getData(), &size,
                                             XMLPlatformUtils::fgMemoryManager,
                                             Base64::Conf_RFC2045);
-    if (!decoded.bytes) return kConfigMissing;
+    if (!decoded.bytes) return MissingDataResult(output_path);
     return WriteOutput(output_path, decoded.bytes, size);
   });
 }
@@ -243,7 +253,7 @@ int ConfigDocument::ExtractText(int device, const std::string& output_path) {
   if (!loaded_) return kConfigNotLoaded;
   return Guarded([&]() -> int {
     DOMText* text = SoleText(DataDevice(device));
-    if (!text) return kConfigMissing;
+    if (!text) return MissingDataResult(output_path);
     std::string narrow = NarrowText(text->getData());
     return WriteOutput(output_path, narrow.data(), narrow.size());
   });

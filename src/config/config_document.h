@@ -111,8 +111,9 @@ class ConfigDocument final {
 
   // Decodes the Base64 text of Data/Device number `device` and writes it to
   // `output_path` (UTF-8). The Device must hold exactly one child node, a
-  // text node, that decodes. On failure no output file is left behind.
-  // 0, -68, -89, -91.
+  // text node, that decodes. On failure no output file is left behind and
+  // an existing one is kept. -91 when the output cannot be opened for
+  // writing, even if the data is missing too. 0, -68, -89, -91.
   int ExtractData(int device, const std::string& output_path);
 
   // As ExtractData, but writes the device's first text child unchanged.

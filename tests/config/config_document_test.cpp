@@ -239,8 +239,11 @@ TEST_F(ConfigDocumentTest, ExtractDataDecodesWrappedBase64) {
   EXPECT_EQ(kConfigMissing, doc.ExtractData(2, kOut));
   EXPECT_EQ(kConfigMissing, doc.ExtractText(-1, kOut));
   EXPECT_EQ("<missing>", ReadFile(kOut));
-  EXPECT_EQ(kConfigFileError, doc.ExtractData(0, "no-such-dir/out.bin"));
-  EXPECT_EQ(kConfigFileError, doc.ExtractText(0, "no-such-dir/out.bin"));
+  // An output that cannot be opened is reported before missing data.
+  for (int device : {0, 2}) {
+    EXPECT_EQ(kConfigFileError, doc.ExtractData(device, "no-such-dir/out.bin")) << device;
+    EXPECT_EQ(kConfigFileError, doc.ExtractText(device, "no-such-dir/out.bin")) << device;
+  }
 }
 
 TEST_F(ConfigDocumentTest, ExtractRefusesAnythingButOneSoundTextNode) {
@@ -253,6 +256,7 @@ TEST_F(ConfigDocumentTest, ExtractRefusesAnythingButOneSoundTextNode) {
     EXPECT_EQ("keep me", ReadFile(kOut)) << device;
   }
   EXPECT_EQ(kConfigMissing, doc.ExtractText(0, kOut));
+  EXPECT_EQ(kConfigFileError, doc.ExtractData(4, "no-such-dir/out.bin"));
   EXPECT_EQ(0, doc.ExtractText(4, kOut));  // copied, not decoded
   EXPECT_EQ("not base64!", ReadFile(kOut));
 
