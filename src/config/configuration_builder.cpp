@@ -1,5 +1,6 @@
 #include "config/configuration_builder.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -77,10 +78,10 @@ std::string DirectoryPart(const std::string& path) {
 }
 
 bool ParseNumber(const std::string& text, unsigned long& value) {
-  const char* start = text.c_str();
-  const char* p = start;
-  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
-  if (*p == '-' || *p == '+') return false;
+  const char* p = text.c_str();
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  // A minus would wrap round to a huge size or address.
+  if (*p == '-') return false;
   char* end = nullptr;
   errno = 0;
   unsigned long long parsed = std::strtoull(p, &end, 0);

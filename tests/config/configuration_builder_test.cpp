@@ -371,7 +371,9 @@ TEST(ConfigurationBuilderPathTest, DirectoryAndNumbers) {
   EXPECT_EQ(8u, value);
   EXPECT_TRUE(ParseNumber("4294967295", value));
   EXPECT_EQ(4294967295u, value);
-  for (const char* bad : {"64k", "", " ", "-1", "4294967296", "0x", "12 "}) {
+  EXPECT_TRUE(ParseNumber(" +0x20", value));
+  EXPECT_EQ(32u, value);
+  for (const char* bad : {"64k", "", " ", "-1", " -0", "+-1", "4294967296", "0x", "12 "}) {
     value = 7;
     EXPECT_FALSE(ParseNumber(bad, value)) << bad;
     EXPECT_EQ(7u, value);
