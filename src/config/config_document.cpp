@@ -4,6 +4,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "config/temp_files.h"
@@ -59,8 +60,15 @@ DOMText* SoleText(DOMElement* device) {
 // writing outranks missing data, as it would have been opened first. The
 // probe neither truncates an existing file nor leaves a new one behind.
 int MissingDataResult(const std::string& output_path) {
-  const bool existed = UniqueFile(OpenFileUtf8(output_path, "rb")) != nullptr;
-  if (!UniqueFile(OpenFileUtf8(output_path, "ab"))) return kConfigFileError;
+  bool existed = UniqueFile(OpenFileUtf8(output_path, "rb")) != nullptr;
+  {
+    UniqueFile probe(OpenFileUtf8(output_path, "ab"));
+    if (!probe) return kConfigFileError;
+    // A file we may write but not read still counts as existing once it
+    // holds something.
+    existed = existed || std::fseek(probe.get(), 0, SEEK_END) != 0 ||
+              std::ftell(probe.get()) != 0;
+  }
   if (!existed) RemoveFile(output_path);
   return kConfigMissing;
 }
