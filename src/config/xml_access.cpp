@@ -114,6 +114,67 @@ class Utf8FileFormatTarget final : public XMLFormatTarget {
 
 }  // namespace
 
+void ConfigParser::FlushText() {
+  if (pending_text_.empty()) return;
+  XercesDOMParser::docCharacters(pending_text_.c_str(), pending_text_.size(), false);
+  std::basic_string<XMLCh>().swap(pending_text_);
+}
+
+void ConfigParser::docCharacters(const XMLCh* const chars, const XMLSize_t length,
+                                 const bool cdata_section) {
+  if (cdata_section) {
+    FlushText();
+    XercesDOMParser::docCharacters(chars, length, cdata_section);
+    return;
+  }
+  pending_text_.append(chars, length);
+}
+
+void ConfigParser::docComment(const XMLCh* const comment) {
+  FlushText();
+  XercesDOMParser::docComment(comment);
+}
+
+void ConfigParser::docPI(const XMLCh* const target, const XMLCh* const data) {
+  FlushText();
+  XercesDOMParser::docPI(target, data);
+}
+
+void ConfigParser::endDocument() {
+  FlushText();
+  XercesDOMParser::endDocument();
+}
+
+void ConfigParser::endElement(const XMLElementDecl& decl, const unsigned int url_id,
+                              const bool is_root, const XMLCh* const prefix) {
+  FlushText();
+  XercesDOMParser::endElement(decl, url_id, is_root, prefix);
+}
+
+void ConfigParser::endEntityReference(const XMLEntityDecl& decl) {
+  FlushText();
+  XercesDOMParser::endEntityReference(decl);
+}
+
+void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
+                                       const bool cdata_section) {
+  FlushText();
+  XercesDOMParser::ignorableWhitespace(chars, length, cdata_section);
+}
+
+void ConfigParser::startElement(const XMLElementDecl& decl, const unsigned int url_id,
+                                const XMLCh* const prefix, const RefVectorOf<XMLAttr>& attrs,
+                                const XMLSize_t attr_count, const bool is_empty,
+                                const bool is_root) {
+  FlushText();
+  XercesDOMParser::startElement(decl, url_id, prefix, attrs, attr_count, is_empty, is_root);
+}
+
+void ConfigParser::startEntityReference(const XMLEntityDecl& decl) {
+  FlushText();
+  XercesDOMParser::startEntityReference(decl);
+}
+
 XmlText::XmlText(const std::string& text) {
   std::u16string wide = Utf8ToUtf16(text);
   text_ = static_cast<XMLCh*>(

@@ -24,9 +24,34 @@ constexpr int kXmlOtherException = -87;
 constexpr int kNoTextChild = -111;
 
 // The parser the loaders create; it owns the document it produced.
+//
+// It gathers each run of character data before handing it to the DOM, so a
+// multi-megabyte text (a configuration's payload) becomes one text node in
+// one piece instead of being regrown and copied chunk by chunk. The document
+// built is the same.
 class ConfigParser final : public xercesc::XercesDOMParser {
  public:
   ConfigParser() : XercesDOMParser(nullptr) {}
+
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length,
+                     const bool cdata_section) override;
+  void docComment(const XMLCh* const comment) override;
+  void docPI(const XMLCh* const target, const XMLCh* const data) override;
+  void endDocument() override;
+  void endElement(const xercesc::XMLElementDecl& decl, const unsigned int url_id,
+                  const bool is_root, const XMLCh* const prefix) override;
+  void endEntityReference(const xercesc::XMLEntityDecl& decl) override;
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
+                           const bool cdata_section) override;
+  void startElement(const xercesc::XMLElementDecl& decl, const unsigned int url_id,
+                    const XMLCh* const prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs,
+                    const XMLSize_t attr_count, const bool is_empty,
+                    const bool is_root) override;
+  void startEntityReference(const xercesc::XMLEntityDecl& decl) override;
+
+ private:
+  void FlushText();
+  std::basic_string<XMLCh> pending_text_;
 };
 
 // A transcoded copy of an 8-bit string for the duration of a DOM call.

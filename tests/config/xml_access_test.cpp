@@ -89,6 +89,35 @@ TEST(XmlAccessTest, NonAsciiPathAndTextRoundTrip) {
   EXPECT_EQ(0, RemoveFile(path));
 }
 
+// Gathered character data must build the same tree as the plain parser.
+std::string Shape(xercesc::DOMNode* node) {
+  std::string out = std::to_string(node->getNodeType()) + "[" + NarrowText(node->getNodeName()) +
+                    "=" + NarrowText(node->getNodeValue()) + "]";
+  for (xercesc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) out += Shape(c);
+  return out + "/";
+}
+
+TEST(XmlAccessTest, GatheredTextBuildsTheSameTreeAsThePlainParser) {
+  std::string big(200000, 'Q');
+  const std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e \"ent\">]><r>a&amp;b" +
+                          big + "<![CDATA[c<d]]>tail<!--x-->more&e;end<?pi data?>" +
+                          "<k> <l/>\n </k>" + big + "</r>";
+  const std::string path = "xml_access_shape.xml";
+  WriteFile(path, xml);
+  std::unique_ptr<ConfigParser> parser;
+  xercesc::DOMDocument* doc = nullptr;
+  ASSERT_EQ(0, LoadXmlDocument(path, parser, doc));
+  xercesc::XercesDOMParser plain;
+  plain.setLoadExternalDTD(false);
+  plain.parse(XmlText(path).get());
+  RemoveFile(path);
+  ASSERT_NE(nullptr, plain.getDocument());
+  EXPECT_EQ(Shape(plain.getDocument()->getDocumentElement()), Shape(doc->getDocumentElement()));
+  std::string text;
+  ASSERT_EQ(0, GetElementText(doc->getDocumentElement(), text));
+  EXPECT_EQ("a&b" + big, text);
+}
+
 TEST(XmlAccessTest, GuardMapsExceptionsToBandCodes) {
   EXPECT_EQ(-1, GuardXml([]() -> int { throw xercesc::OutOfMemoryException(); }, -1, -2, -3, -4));
   EXPECT_EQ(-3, GuardXml([]() -> int { throw xercesc::DOMException(); }, -1, -2, -3, -4));
