@@ -8,6 +8,8 @@
 
 #include "config/config_document.h"
 #include "config/splay_compressor.h"
+#include "config/srec_converter.h"
+#include "config/srec_test_util.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 #include "support/files.h"
@@ -20,47 +22,12 @@ namespace fs = std::filesystem;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-std::string Hex(uint64_t value, int digits) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out(size_t(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) out[size_t(i)] = kDigits[value & 15];
-  return out;
-}
-
 // One S3 record with a correct checksum, upper-case hex, LF-terminated.
 std::string S3(uint32_t address, const std::string& data) {
-  uint8_t count = uint8_t(4 + data.size() + 1);
-  uint8_t sum = count;
-  std::string line = "S3" + Hex(count, 2) + Hex(address, 8);
-  for (int shift = 24; shift >= 0; shift -= 8) sum = uint8_t(sum + (address >> shift));
-  for (unsigned char c : data) {
-    sum = uint8_t(sum + c);
-    line += Hex(c, 2);
-  }
-  return line + Hex(uint8_t(~sum), 2) + "\n";
+  return srectest::Record('3', address, {data.begin(), data.end()}) + "\n";
 }
 
 const char kEnd[] = "S70500000000FA\n";
-
-void PutU32(std::string& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(char(value >> shift));
-}
-
-// The block stream of one block of under 1024 bytes, then the closing block.
-std::string BrekOf(uint32_t address, const std::string& data) {
-  std::string out(1, '\x01');
-  std::string summed;
-  PutU32(summed, uint32_t(data.size()));
-  PutU32(summed, address);
-  summed += data;
-  uint8_t sum = 0;
-  for (unsigned char c : summed) sum = uint8_t(sum + c);
-  out += summed;
-  out.push_back(char(uint8_t(-sum)));
-  out += std::string("\x01\0\0\0\0BREK", 9);
-  out.push_back(char(uint8_t(-('B' + 'R' + 'E' + 'K'))));
-  return out;
-}
 
 const std::string kData16a = "0123456789ABCDEF";
 const std::string kData16b = "fedcba9876543210";
@@ -107,6 +74,17 @@ class ConfigurationBuilderTest : public ::testing::Test {
   }
   std::string Output() const { return (dir_ / "out.cfg").string(); }
 
+  // The block stream the converter itself makes of fw.s19.
+  std::string Converted(const AddressRangeSelection* selection = nullptr) {
+    SrecToBrekConverter converter;
+    std::string range, brek = (dir_ / "ref.brek").string();
+    EXPECT_EQ(0, ConvertSrecToBrek(converter, (dir_ / "fw.s19").string(), selection, range, brek,
+                                   (dir_ / "ref.cut").string()));
+    std::string bytes = ReadFile(brek);
+    RemoveFile(brek);
+    return bytes;
+  }
+
   // Nothing of a build may stay behind: temporary files here or beside the
   // output, nor the project held open.
   void ExpectNothingLeft() {
@@ -132,14 +110,21 @@ TEST_F(ConfigurationBuilderTest, TwoDevicesLoadAndExtractExactly) {
   ASSERT_EQ(2u, builder_.BuiltDevices().size());
   EXPECT_EQ("BREK", builder_.BuiltDevices()[0].data_type);
   EXPECT_EQ(13u, builder_.BuiltDevices()[1].payload_bytes);
+
+  // Indented XML behind the magic number.
+  std::string xml = (dir_ / "plain.xml").string();
+  ASSERT_EQ(0, SplayCompressor().Decompress(Output(), xml));
+  std::string text = ReadFile(xml);
   EXPECT_EQ(std::string("\x55\xAA\x02\xFF"), ReadFile(Output()).substr(0, 4));
+  EXPECT_NE(std::string::npos, text.find("\n  <Header>\n    <System2>"));
+  EXPECT_LT(text.find("<Header>"), text.find("<Data>"));
 
   ConfigDocument config;
   ASSERT_EQ(0, config.Load(Output()));
   int count = 0;
   ASSERT_EQ(0, config.GetDeviceCount(count));
   EXPECT_EQ(2, count);
-  std::string value;
+  std::string name, value;
   bool legacy = true;
   EXPECT_EQ(0, config.GetSystemEntry("Key", value, &legacy));
   EXPECT_EQ("K1", value);
@@ -150,7 +135,6 @@ TEST_F(ConfigurationBuilderTest, TwoDevicesLoadAndExtractExactly) {
                                {"PROGRAM_MEMORY_SIZE", "52"},
                                {"DATA_TYPE", "BREK"},
                                {"Version", "1.2"}};
-  std::string name;
   for (int n = 0; n < 4; ++n) {
     ASSERT_EQ(0, config.GetTransparentEntry(0, n, name, value));
     EXPECT_EQ(expected[n][0], name);
@@ -164,21 +148,9 @@ TEST_F(ConfigurationBuilderTest, TwoDevicesLoadAndExtractExactly) {
 
   std::string extracted = (dir_ / "x.bin").string();
   ASSERT_EQ(0, config.ExtractData(0, extracted));
-  EXPECT_EQ(BrekOf(0x1000, kData16a + kData16b), ReadFile(extracted));
+  EXPECT_EQ(Converted(), ReadFile(extracted));
   ASSERT_EQ(0, config.ExtractData(1, extracted));
-  EXPECT_EQ(std::string("\xCB\xF4\x39\x26") + "123456789", ReadFile(extracted));
-}
-
-TEST_F(ConfigurationBuilderTest, OutputIsIndentedXmlBehindTheMagicNumber) {
-  ASSERT_EQ(0, Build(Project({DeviceSpec()})));
-  SplayCompressor compressor;
-  std::string xml = (dir_ / "plain.xml").string();
-  ASSERT_EQ(0, compressor.Decompress(Output(), xml));
-  std::string text = ReadFile(xml);
-  EXPECT_NE(std::string::npos, text.find("<download_configuration>"));
-  EXPECT_NE(std::string::npos, text.find("\n  <Header>"));
-  EXPECT_NE(std::string::npos, text.find("\n    <System2>"));
-  EXPECT_LT(text.find("<Header>"), text.find("<Data>"));
+  EXPECT_EQ(std::string("\xCB\xF4\x39\x26") + "123456789", ReadFile(extracted));  // CRC-32 first
 }
 
 TEST_F(ConfigurationBuilderTest, SrecKeepsFileAndPartialSizeRules) {
@@ -187,11 +159,9 @@ TEST_F(ConfigurationBuilderTest, SrecKeepsFileAndPartialSizeRules) {
   partial.conversion =
       "<ConversionType>SRECXML</ConversionType><DataFilename>fw.s19</DataFilename>"
       "<PartialMemorySize>0x10000</PartialMemorySize>";
-  DeviceSpec capital = partial;
+  DeviceSpec capital = partial;  // only "true" means partial: the size is not read
   capital.configuration = "<PARTIAL_DOWNLOAD>True</PARTIAL_DOWNLOAD>";
-  capital.conversion =
-      "<ConversionType>SRECXML</ConversionType><DataFilename>fw.s19</DataFilename>"
-      "<PartialMemorySize>64k</PartialMemorySize>";
+  capital.conversion.replace(capital.conversion.find("0x10000"), 7, "64k");
   ASSERT_EQ(0, Build(Project({partial, capital})));
   ConfigDocument config;
   ASSERT_EQ(0, config.Load(Output()));
@@ -222,15 +192,9 @@ TEST_F(ConfigurationBuilderTest, AddressRangeSelectionCutsRecords) {
   EXPECT_EQ("BREKBIN", value);
   std::string extracted = (dir_ / "x.bin").string();
   ASSERT_EQ(0, config.ExtractData(0, extracted));
-  EXPECT_EQ(BrekOf(0x1010, kData16b), ReadFile(extracted));
+  AddressRangeSelection selection{"00001010", ""};
+  EXPECT_EQ(Converted(&selection), ReadFile(extracted));
 }
-
-struct BadCase {
-  const char* what;
-  int code;
-  std::string project;
-  std::string srec;  // replaces fw.s19 when not empty
-};
 
 std::string WithConversion(const std::string& conversion) {
   DeviceSpec d;
@@ -251,33 +215,31 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   std::string lower = S3(0x1000, "\xAB\xCD\xEF\xFA");
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   lower[0] = 'S';
-  DeviceSpec no_configuration;
+  DeviceSpec no_configuration, partial;
   no_configuration.has_configuration = false;
-  const std::string brek_range =
-      "<ConversionType>SRECToBrekXML</ConversionType><DataFilename>fw.s19</DataFilename>"
-      "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=\"\"/>";
-  const BadCase cases[] = {
+  partial.configuration = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
+  partial.conversion += "<PartialMemorySize>64k</PartialMemorySize>";
+  const std::string srec_file = "<DataFilename>fw.s19</DataFilename>";
+  const std::string brek = "<ConversionType>SRECToBrekXML</ConversionType>" + srec_file;
+  const struct {
+    const char* what;
+    int code;
+    std::string project;
+    std::string srec;  // replaces fw.s19 when not empty
+  } cases[] = {
       {"wrong checksum", kSrecConversionFailed, Project({DeviceSpec()}), bad_sum + kEnd},
       {"lower-case hex", kSrecConversionFailed, Project({DeviceSpec()}), lower + kEnd},
       {"S5 record", kSrecConversionFailed, Project({DeviceSpec()}), good + "S5030001FB\n" + kEnd},
       {"no end record", kSrecConversionFailed, Project({DeviceSpec()}), good},
-      {"long line", kSrecLineTooLong, WithConversion(brek_range),
+      {"long line", kSrecLineTooLong,
+       WithConversion(brek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=\"\"/>"),
        good + "S0" + std::string(1022, '0') + "\n" + kEnd},
       {"missing data file", kSrecFileError,
        WithConversion("<ConversionType>File</ConversionType><DataFilename>none</DataFilename>"),
        ""},
-      {"partial size", kBuildBadPartialSize,
-       Project({[] {
-         DeviceSpec d;
-         d.configuration = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
-         d.conversion += "<PartialMemorySize>64k</PartialMemorySize>";
-         return d;
-       }()}),
-       ""},
+      {"partial size", kBuildBadPartialSize, Project({partial}), ""},
       {"address", kBuildBadAddress,
-       WithConversion("<ConversionType>SRECToBrekXML</ConversionType>"
-                      "<DataFilename>fw.s19</DataFilename>"
-                      "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=\"end\"/>"),
+       WithConversion(brek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=\"end\"/>"),
        ""},
       {"conversion type", kBuildUnknownConversion,
        WithConversion("<ConversionType>srectobrekxml</ConversionType>"), ""},
@@ -286,13 +248,12 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
        ""},
       {"empty configuration", kBuildNoEntries, WithConfiguration("<!-- none -->"), ""},
       {"no configuration", kProjectNotFound, Project({no_configuration}), ""},
-      {"no conversion type", kProjectNotFound,
-       WithConversion("<DataFilename>fw.s19</DataFilename>"), ""},
+      {"no conversion type", kProjectNotFound, WithConversion(srec_file), ""},
       {"empty partial flag", kNoTextChild, WithConfiguration("<PARTIAL_DOWNLOAD/>"), ""},
       {"not a project", kProjectXmlException, "<download_project>", ""},
   };
   const std::string original_srec = ReadFile(dir_ / "fw.s19");
-  for (const BadCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFile(dir_ / "fw.s19", c.srec.empty() ? original_srec : c.srec);
     WriteFile(Output(), "previous output");
@@ -304,9 +265,8 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
 }
 
 TEST_F(ConfigurationBuilderTest, SecondDeviceFailureReportsItsIndex) {
-  DeviceSpec bad;
-  bad.conversion = "<ConversionType>Other</ConversionType>";
-  EXPECT_EQ(kBuildUnknownConversion, Build(Project({DeviceSpec(), bad})));
+  EXPECT_EQ(kBuildUnknownConversion,
+            Build(Project({DeviceSpec(), {"<A>1</A>", "<ConversionType>Other</ConversionType>"}})));
   EXPECT_EQ(1, builder_.FailedDevice());
   EXPECT_TRUE(builder_.BuiltDevices().empty());
   EXPECT_FALSE(fs::exists(Output()));
@@ -325,9 +285,7 @@ TEST_F(ConfigurationBuilderTest, UnwritableOutputGivesFileCode) {
   project.replace(project.find("out.cfg"), 7, "missing/out.cfg");
   EXPECT_EQ(kBuildOutputFailed, Build(project));
   ExpectNothingLeft();
-}
 
-TEST_F(ConfigurationBuilderTest, CompressionFailingHalfwayKeepsOutput) {
   // A directory opens for reading but fails at the first read.
   fs::create_directories(dir_ / "unreadable");
   WriteFile(Output(), "previous output");
@@ -336,7 +294,6 @@ TEST_F(ConfigurationBuilderTest, CompressionFailingHalfwayKeepsOutput) {
             CompressReplacing(compressor, (dir_ / "unreadable").string(), Output()));
   EXPECT_EQ("previous output", ReadFile(Output()));
   EXPECT_FALSE(fs::exists(Output() + ".~TMP"));
-
   WriteFile(dir_ / "plain.txt", "new text");
   EXPECT_EQ(0, CompressReplacing(compressor, (dir_ / "plain.txt").string(), Output()));
   EXPECT_EQ(std::string("\x55\xAA\x02\xFF"), ReadFile(Output()).substr(0, 4));
@@ -359,22 +316,19 @@ TEST_F(ConfigurationBuilderTest, ProjectOpenByFrontEndBlocksBuild) {
 
 TEST(ConfigurationBuilderPathTest, DirectoryAndNumbers) {
   EXPECT_EQ("C:\\proj\\", DirectoryPart("C:\\proj\\a.xml"));
-  EXPECT_EQ("C:\\proj\\out.cfg", DirectoryPart("C:\\proj\\a.xml") + "out.cfg");
   EXPECT_EQ("/p/q/", DirectoryPart("/p/q/a.xml"));
   EXPECT_EQ("C:", DirectoryPart("C:a.xml"));
   EXPECT_EQ("", DirectoryPart("a.xml"));
 
-  unsigned long value = 7;
-  EXPECT_TRUE(ParseNumber("0x10000", value));
-  EXPECT_EQ(65536u, value);
-  EXPECT_TRUE(ParseNumber("010", value));
-  EXPECT_EQ(8u, value);
-  EXPECT_TRUE(ParseNumber("4294967295", value));
-  EXPECT_EQ(4294967295u, value);
-  EXPECT_TRUE(ParseNumber(" +0x20", value));
-  EXPECT_EQ(32u, value);
+  const std::pair<const char*, unsigned long> good[] = {
+      {"0x10000", 65536}, {"010", 8}, {"4294967295", 4294967295u}, {" +0x20", 32}};
+  for (const auto& [text, expected] : good) {
+    unsigned long value = 7;
+    EXPECT_TRUE(ParseNumber(text, value)) << text;
+    EXPECT_EQ(expected, value) << text;
+  }
   for (const char* bad : {"64k", "", " ", "-1", " -0", "+-1", "4294967296", "0x", "12 "}) {
-    value = 7;
+    unsigned long value = 7;
     EXPECT_FALSE(ParseNumber(bad, value)) << bad;
     EXPECT_EQ(7u, value);
   }

@@ -70,14 +70,6 @@ TEST_F(ProjectDocumentTest, NewDocumentIsWrittenOnSavingClose) {
   EXPECT_LT(text.find("FirmwarePackageFilename"), text.find("System2"));
 }
 
-TEST_F(ProjectDocumentTest, ClosingWithoutSaveWritesNothing) {
-  ASSERT_EQ(0, project_.OpenProjectDocument(PathOf("p.xml")));
-  EXPECT_EQ(0, project_.SetProjectConfigFilenameEntry("out.cfg"));
-  EXPECT_EQ(0, project_.CloseProjectDocument(false));
-  EXPECT_FALSE(fs::exists(dir_ / "p.xml"));
-  EXPECT_EQ(kProjectNotOpen, project_.CloseProjectDocument(false));
-}
-
 TEST_F(ProjectDocumentTest, OperationsNeedTheOpenState) {
   std::string text;
   xercesc::DOMNodeList* nodes = nullptr;
@@ -100,6 +92,11 @@ TEST_F(ProjectDocumentTest, OperationsNeedTheOpenState) {
   ASSERT_EQ(0, project_.OpenProjectDocument(PathOf("p.xml")));
   EXPECT_EQ(kProjectAlreadyOpen, project_.OpenProjectDocument(PathOf("q.xml")));
   EXPECT_EQ(PathOf("p.xml"), project_.Path());
+  // Closing without saving writes nothing.
+  EXPECT_EQ(0, project_.SetProjectConfigFilenameEntry("out.cfg"));
+  EXPECT_EQ(0, project_.CloseProjectDocument(false));
+  EXPECT_FALSE(fs::exists(dir_ / "p.xml"));
+  EXPECT_EQ(kProjectNotOpen, project_.CloseProjectDocument(false));
 }
 
 TEST_F(ProjectDocumentTest, SystemEntryIsSetNotRepeatedAndTransparencyFollowsLastCall) {
@@ -228,19 +225,18 @@ TEST_F(ProjectDocumentTest, EntryTextRules) {
   EXPECT_EQ("made.cfg", name);
 }
 
-TEST_F(ProjectDocumentTest, InvalidNameIsDomError) {
+TEST_F(ProjectDocumentTest, BadNamesAndUnparsableFilesAreReported) {
   ASSERT_EQ(0, project_.OpenProjectDocument(PathOf("p.xml")));
   EXPECT_EQ(kProjectDomException, project_.SetProjectSystemEntry("bad name", "x", false));
   EXPECT_EQ(kProjectDomException, project_.SetProjectSystemEntry("", "x", false));
   EXPECT_TRUE(project_.IsOpen());
-}
+  project_.CloseProjectDocument(false);
 
-TEST_F(ProjectDocumentTest, UnparsableFileIsReportedAndKept) {
   const std::string broken = "<download_project><System2><A>1</A></download_project>";
   WriteFile(dir_ / "p.xml", broken);
   EXPECT_EQ(kProjectXmlException, project_.OpenProjectDocument(PathOf("p.xml")));
   EXPECT_FALSE(project_.IsOpen());
-  EXPECT_EQ(broken, ReadFile(dir_ / "p.xml"));
+  EXPECT_EQ(broken, ReadFile(dir_ / "p.xml"));  // kept as it was
 }
 
 TEST_F(ProjectDocumentTest, FailedSaveKeepsDocumentOpenAndFileIntact) {
@@ -265,15 +261,13 @@ TEST_F(ProjectDocumentTest, FailedSaveKeepsDocumentOpenAndFileIntact) {
 TEST_F(ProjectDocumentTest, NonAsciiPathAndText) {
   std::string path = PathOf("Projekt \xC3\xA4\xE2\x82\xAC.xml");
   ASSERT_EQ(0, project_.OpenProjectDocument(path));
-  ASSERT_EQ(0, project_.SetProjectSystemEntry("Owner", "J\xC3\xBCrgen", false));
+  ASSERT_EQ(0, project_.SetProjectConfigFilenameEntry("J\xC3\xBCrgen.cfg"));
   ASSERT_EQ(0, project_.CloseProjectDocument(true));
   ASSERT_TRUE(fs::exists(fs::u8path(path)));
   ASSERT_EQ(0, project_.OpenProjectDocument(path));
-  xercesc::DOMNodeList* entries = nullptr;
-  ASSERT_EQ(0, project_.GetSystemEntries(entries));
-  std::string value;
-  for (XMLSize_t i = 0; i < entries->getLength(); ++i) GetElementText(entries->item(i), value);
-  EXPECT_EQ("J\xC3\xBCrgen", value);
+  std::string name;
+  EXPECT_EQ(0, project_.GetFirmwarePackageFilename(name));
+  EXPECT_EQ("J\xC3\xBCrgen.cfg", name);
 }
 
 }  // namespace

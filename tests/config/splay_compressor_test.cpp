@@ -2,39 +2,26 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/system.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-void WriteFile(const std::string& path, const Bytes& data) {
-  UniqueFile f(OpenFileUtf8(path, "wb"));
-  ASSERT_TRUE(f);
-  ASSERT_EQ(data.size(), std::fwrite(data.data(), 1, data.size(), f.get()));
-}
-
-// Null when the file does not exist.
-std::unique_ptr<Bytes> ReadFile(const std::string& path) {
-  UniqueFile f(OpenFileUtf8(path, "rb"));
-  if (!f) return nullptr;
-  auto data = std::make_unique<Bytes>();
-  unsigned char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f.get())) > 0;) data->insert(data->end(), buf, buf + n);
-  return data;
-}
+// Bytes as the shared file helpers read and write them.
+using Bytes = std::string;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 Bytes RandomBytes(size_t size, unsigned seed, unsigned alphabet = 256) {
   std::mt19937 gen(seed);
-  Bytes data(size);
+  Bytes data(size, '\0');
   // A skewed choice now and then builds deep, lopsided trees.
-  for (auto& b : data) b = static_cast<unsigned char>(gen() % 4 ? gen() % alphabet : gen() % 3);
+  for (auto& b : data) b = static_cast<char>(gen() % 4 ? gen() % alphabet : gen() % 3);
   return data;
 }
 
@@ -103,7 +90,7 @@ class SplayCompressorTest : public ::testing::Test {
   Bytes Compress(const Bytes& input) {
     WriteFile(plain_, input);
     EXPECT_EQ(0, compressor_.Compress(plain_, packed_));
-    return *ReadFile(packed_);
+    return ReadFile(packed_);
   }
   // Decompresses `packed` and returns the result code.
   int Decompress(const Bytes& packed) {
@@ -113,7 +100,7 @@ class SplayCompressorTest : public ::testing::Test {
   void ExpectRoundTrip(const Bytes& input) {
     Bytes packed = Compress(input);
     ASSERT_EQ(0, Decompress(packed));
-    EXPECT_TRUE(*ReadFile(unpacked_) == input) << "size " << input.size();
+    EXPECT_TRUE(ReadFile(unpacked_) == input) << "size " << input.size();
   }
 
   std::string plain_ = "splay_test_plain.bin", packed_ = "splay_test_packed.bin",
@@ -121,31 +108,27 @@ class SplayCompressorTest : public ::testing::Test {
   SplayCompressor compressor_;
 };
 
-TEST_F(SplayCompressorTest, EmptyInputIsMagicAndEndCode) {
+TEST_F(SplayCompressorTest, ExactCodesOfEmptyAndOneZeroByte) {
   // End symbol 256 is leaf 512: 512 is the right child of 255, which is the
   // left child of 127, ... of 1, the left child of the root: root-first bits
   // 0,0,0,0,0,0,0,0,1, packed from bit 0 up: 00 01.
-  EXPECT_EQ((Bytes{0x55, 0xAA, 0x02, 0xFF, 0x00, 0x01}), Compress({}));
-  ExpectRoundTrip({});
-}
-
-TEST_F(SplayCompressorTest, FirstZeroByteTakesEightBitsThenTreeIsSplayed) {
+  EXPECT_EQ(Bytes("\x55\xAA\x02\xFF\x00\x01", 6), Compress(""));
   // Byte 0 is leaf 256, right child of 127, left below 63, 31, ..., 1: bits
   // 0000000 1 = 0x80. Splaying moves 256 under 63, 63 under 15, 15 under 3,
   // 3 under the root (all right), so leaf 512 now sits at root-right-right-
   // right-left(127)-left(255)-right: bits 1,1,1,0,0,1 = 0x27.
-  EXPECT_EQ((Bytes{0x55, 0xAA, 0x02, 0xFF, 0x80, 0x27}), Compress({0x00}));
+  EXPECT_EQ(Bytes("\x55\xAA\x02\xFF\x80\x27", 6), Compress(Bytes(1, '\0')));
 }
 
 TEST_F(SplayCompressorTest, RoundTrips) {
-  Bytes all(256);
-  for (int i = 0; i < 256; ++i) all[i] = static_cast<unsigned char>(i);
-  ExpectRoundTrip({0x41});
-  ExpectRoundTrip({0xFF});
-  ExpectRoundTrip(all);
-  ExpectRoundTrip(RandomBytes(100000, 7));
-  ExpectRoundTrip(Bytes(50000, 0x20));
-  ExpectRoundTrip(RandomBytes(3 << 20, 8, 70));
+  Bytes all(256, '\0');
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<char>(i);
+  for (const Bytes& input : {Bytes(), Bytes("A"), Bytes("\xFF"), all, RandomBytes(100000, 7),
+                             Bytes(50000, ' '), RandomBytes(3 << 20, 8, 70)})
+    ExpectRoundTrip(input);
+  plain_ = "splay_test_\xC3\xA4\xE6\xB5\x8B.bin";  // non-ASCII file names
+  packed_ = "splay_test_\xC3\xB6.kvz";
+  ExpectRoundTrip(RandomBytes(5000, 11));
 }
 
 TEST_F(SplayCompressorTest, OutputMatchesReferenceEncoder) {
@@ -159,7 +142,7 @@ TEST_F(SplayCompressorTest, OutputMatchesReferenceEncoder) {
   // bits, longer than the encoder's accumulator takes at once.
   Bytes sweeps;
   for (int pass = 0; pass < 10; ++pass)
-    for (int i = 0; i < 256; ++i) sweeps.push_back(static_cast<unsigned char>(pass % 2 && pass < 8 ? 255 - i : i));
+    for (int i = 0; i < 256; ++i) sweeps.push_back(static_cast<char>(pass % 2 && pass < 8 ? 255 - i : i));
   EXPECT_EQ(ReferenceEncoder().Encode(sweeps), Compress(sweeps));
   ExpectRoundTrip(sweeps);
 }
@@ -168,7 +151,7 @@ TEST_F(SplayCompressorTest, TruncatedInputFailsAtEveryLength) {
   Bytes packed = Compress(RandomBytes(300, 3));
   // The last byte always holds part of the end code.
   for (size_t cut = 0; cut < packed.size(); ++cut) {
-    EXPECT_EQ(-1, Decompress(Bytes(packed.begin(), packed.begin() + cut))) << cut;
+    EXPECT_EQ(-1, Decompress(packed.substr(0, cut))) << cut;
     EXPECT_EQ(cut < 4 ? SplayFailure::kBadMagic : SplayFailure::kTruncated,
               compressor_.last_failure());
   }
@@ -176,38 +159,31 @@ TEST_F(SplayCompressorTest, TruncatedInputFailsAtEveryLength) {
 
 TEST_F(SplayCompressorTest, GarbageAfterMagicStopsAtEndOfInput) {
   // Eight zero bits walk left from the root, but the leftmost leaf is nine deep.
-  EXPECT_EQ(-1, Decompress({0x55, 0xAA, 0x02, 0xFF, 0x00}));
+  EXPECT_EQ(-1, Decompress(Bytes("\x55\xAA\x02\xFF\x00", 5)));
   for (unsigned seed = 1; seed <= 20; ++seed) {
-    Bytes packed = RandomBytes(2000, seed);
-    packed.insert(packed.begin(), {0x55, 0xAA, 0x02, 0xFF});
+    Bytes packed = "\x55\xAA\x02\xFF" + RandomBytes(2000, seed);
     int rc = Decompress(packed);
     EXPECT_TRUE(rc == 0 || compressor_.last_failure() == SplayFailure::kTruncated);
     // Every symbol costs at least one bit.
-    EXPECT_LE(ReadFile(unpacked_)->size(), 8 * packed.size());
+    EXPECT_LE(ReadFile(unpacked_).size(), 8 * packed.size());
   }
-}
-
-TEST_F(SplayCompressorTest, WrongMagicLeavesEmptyOutput) {
-  WriteFile(unpacked_, {1, 2, 3});
-  EXPECT_EQ(-1, Decompress({0x55, 0xAA, 0x02, 0xFE, 0x00, 0x01}));
+  // A wrong magic number leaves an empty output.
+  WriteFile(unpacked_, "123");
+  EXPECT_EQ(-1, Decompress(Bytes("\x55\xAA\x02\xFE\x00\x01", 6)));
   EXPECT_EQ(SplayFailure::kBadMagic, compressor_.last_failure());
-  auto out = ReadFile(unpacked_);
-  ASSERT_TRUE(out);
-  EXPECT_TRUE(out->empty());
+  EXPECT_EQ("", ReadFile(unpacked_));
 }
 
-TEST_F(SplayCompressorTest, UnopenableFilesFail) {
+TEST_F(SplayCompressorTest, FileFailuresAreReported) {
   EXPECT_EQ(-1, compressor_.Compress("splay_test_missing.bin", packed_));
   EXPECT_EQ(SplayFailure::kOpenInput, compressor_.last_failure());
-  EXPECT_FALSE(ReadFile(packed_));
-  WriteFile(plain_, {1});
+  EXPECT_EQ("<missing>", ReadFile(packed_));
+  WriteFile(plain_, "1");
   EXPECT_EQ(-1, compressor_.Compress(plain_, "no_such_dir/out.bin"));
   EXPECT_EQ(SplayFailure::kCreateOutput, compressor_.last_failure());
   EXPECT_EQ(-1, compressor_.Decompress("splay_test_missing.bin", unpacked_));
-  EXPECT_FALSE(ReadFile(unpacked_));
-}
+  EXPECT_EQ("<missing>", ReadFile(unpacked_));
 
-TEST_F(SplayCompressorTest, WriteFailureIsReported) {
   if (!UniqueFile(OpenFileUtf8("/dev/full", "wb"))) GTEST_SKIP() << "no /dev/full";
   WriteFile(plain_, RandomBytes(100000, 5));
   EXPECT_EQ(-1, compressor_.Compress(plain_, "/dev/full"));
@@ -215,12 +191,6 @@ TEST_F(SplayCompressorTest, WriteFailureIsReported) {
   ASSERT_EQ(0, compressor_.Compress(plain_, packed_));
   EXPECT_EQ(-1, compressor_.Decompress(packed_, "/dev/full"));
   EXPECT_EQ(SplayFailure::kWrite, compressor_.last_failure());
-}
-
-TEST_F(SplayCompressorTest, NonAsciiPaths) {
-  plain_ = "splay_test_\xC3\xA4\xE6\xB5\x8B.bin";
-  packed_ = "splay_test_\xC3\xB6.kvz";
-  ExpectRoundTrip(RandomBytes(5000, 11));
 }
 
 }  // namespace
