@@ -12,7 +12,7 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-TEST(TextToIntTest, ReadsLeadingDecimalNumber) {
+TEST(TextToIntTest, ReadsLeadingDecimalNumberAndSaturates) {
   EXPECT_EQ(42, TextToInt("  42abc"));
   EXPECT_EQ(12, TextToInt(" \t\n12 34"));
   EXPECT_EQ(-7, TextToInt("-7"));
@@ -24,9 +24,6 @@ TEST(TextToIntTest, ReadsLeadingDecimalNumber) {
   EXPECT_EQ(0, TextToInt(nullptr, 5));
   EXPECT_EQ(12, TextToInt("123", 2));
   EXPECT_EQ(1, TextToInt(std::string("1\0" "2", 3)));
-}
-
-TEST(TextToIntTest, SaturatesAtTheLimits) {
   EXPECT_EQ(std::numeric_limits<int32_t>::max(), TextToInt("2147483647"));
   EXPECT_EQ(std::numeric_limits<int32_t>::max(), TextToInt("2147483648"));
   EXPECT_EQ(std::numeric_limits<int32_t>::min(), TextToInt("-2147483648"));
@@ -42,39 +39,34 @@ TEST(CompareValuesTest, WritesTraceWithActualFirst) {
   EXPECT_EQ("Comparing  against \n", GetCapturedStdout());
 }
 
-TEST(CompareValuesTest, EqualIsAWholePatternMatch) {
+// "=" is a whole-value pattern match, "!=" compares bytes and lengths, the
+// orderings put the specified value on the left.
+TEST(CompareValuesTest, Operators) {
+  struct Case {
+    std::string specified, actual;
+    int op;
+    bool holds;
+  };
+  const std::string nul_b("a\0b", 3), nul_c("a\0c", 3);
+  const Case cases[] = {
+      {"1\\.[0-9]+", "1.23", kCompareEqual, true}, {"1\\.[0-9]+", "1.x", kCompareEqual, false},
+      {"abc", "abcd", kCompareEqual, false},       {"a.b", nul_b, kCompareEqual, true},
+      {"", "", kCompareEqual, false},  // an empty pattern matches nothing
+      {"(a", "a", kCompareEqual, false},
+      {"abc", "abcd", kCompareNotEqual, true},     {"abc", "abc", kCompareNotEqual, false},
+      {nul_b, nul_c, kCompareNotEqual, true},      {"a.c", "abc", kCompareNotEqual, true},
+      {"a.c", "a.c", kCompareNotEqual, false},  // not a pattern here
+      {"7", "5", kCompareGreaterEqual, true},      {"5", "5", kCompareGreaterEqual, true},
+      {"5", "7", kCompareLessEqual, true},         {"7", "5", kCompareLessEqual, false},
+      {"-1", "-2", kCompareGreater, true},         {"5", "5", kCompareGreater, false},
+      {" 4x", "5", kCompareLess, true},            {"5", "5", 6, false},
+      {"5", "5", -1, false},
+  };
   CaptureStdout();
-  EXPECT_TRUE(CompareValues("1\\.[0-9]+", "1.23", kCompareEqual));
-  EXPECT_FALSE(CompareValues("1\\.[0-9]+", "1.x", kCompareEqual));
-  EXPECT_FALSE(CompareValues("abc", "abcd", kCompareEqual));
-  EXPECT_TRUE(CompareValues("a.b", std::string("a\0b", 3), kCompareEqual));
-  EXPECT_FALSE(CompareValues("", "", kCompareEqual));  // empty pattern matches nothing
-  EXPECT_FALSE(CompareValues("(a", "a", kCompareEqual));
-  GetCapturedStdout();
-}
-
-TEST(CompareValuesTest, NotEqualComparesBytesAndLengths) {
-  CaptureStdout();
-  EXPECT_TRUE(CompareValues("abc", "abcd", kCompareNotEqual));
-  EXPECT_FALSE(CompareValues("abc", "abc", kCompareNotEqual));
-  EXPECT_TRUE(CompareValues(std::string("a\0b", 3), std::string("a\0c", 3), kCompareNotEqual));
-  EXPECT_FALSE(CompareValues("a.c", "a.c", kCompareNotEqual));  // not a pattern here
-  EXPECT_TRUE(CompareValues("a.c", "abc", kCompareNotEqual));
+  for (const Case& c : cases)
+    EXPECT_EQ(c.holds, CompareValues(c.specified, c.actual, c.op))
+        << "'" << c.specified << "' " << c.op << " '" << c.actual << "'";
   EXPECT_FALSE(CompareValues(nullptr, 0, "", 0, kCompareNotEqual));
-  GetCapturedStdout();
-}
-
-TEST(CompareValuesTest, OrderingPutsSpecifiedOnTheLeft) {
-  CaptureStdout();
-  EXPECT_TRUE(CompareValues("7", "5", kCompareGreaterEqual));
-  EXPECT_TRUE(CompareValues("5", "5", kCompareGreaterEqual));
-  EXPECT_TRUE(CompareValues("5", "7", kCompareLessEqual));
-  EXPECT_FALSE(CompareValues("7", "5", kCompareLessEqual));
-  EXPECT_TRUE(CompareValues("-1", "-2", kCompareGreater));
-  EXPECT_FALSE(CompareValues("5", "5", kCompareGreater));
-  EXPECT_TRUE(CompareValues(" 4x", "5", kCompareLess));
-  EXPECT_FALSE(CompareValues("5", "5", 6));
-  EXPECT_FALSE(CompareValues("5", "5", -1));
   GetCapturedStdout();
 }
 

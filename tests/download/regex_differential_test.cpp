@@ -36,12 +36,8 @@ class PatternMaker {
     const int atoms = 1 + Pick(3);
     for (int i = 0; i < atoms; ++i) {
       s += Atom(depth);
-      switch (Pick(5)) {
-        case 0: s += '*'; break;
-        case 1: s += '+'; break;
-        case 2: s += '?'; break;
-        default: break;
-      }
+      const int repeat = Pick(5);
+      if (repeat < 3) s += "*+?"[repeat];
     }
     return s;
   }
@@ -65,12 +61,8 @@ class PatternMaker {
     if (Pick(3) == 0) s += '^';
     const int items = 1 + Pick(2);
     for (int i = 0; i < items; ++i) {
-      switch (Pick(3)) {
-        case 0: s += "a-c"; break;
-        case 1: s += "0-5"; break;
-        case 2: s += "b-d"; break;
-        default: s += "ad9"[Pick(2)]; break;
-      }
+      const int item = Pick(3);
+      s += item < 3 ? std::string(&"a-c0-5b-d"[3 * item], 3) : std::string(1, "ad9"[Pick(2)]);
     }
     return s + "]";
   }

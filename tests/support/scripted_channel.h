@@ -1,18 +1,13 @@
 // A scripted DeviceChannel for tests: answers come from a script, every call
-// is recorded. Header-only.
+// is recorded. Header-only; drive it from one thread.
 //
-// Scripting. Replies are queued per key: for CallMethod and ReadVariable the
-// key is the method or variable name, for every other operation its own name
-// ("ProgramData", "GetDownloadStatus", "SetAccessMode", ...). Each call takes
-// the next reply of its key; the last reply of a queue stays and answers all
-// later calls. A reply's values and strings become the "last answer" read by
-// GetResultValue / GetResultString, until the next scripted call.
-//
-// Unscripted keys: CallMethod and ReadVariable fail with -1 (the device knows
-// no such name) and leave no answer; every other operation answers with
-// `default_reply` (status 0, result 0 unless changed).
-//
-// Not thread-safe: drive it from one thread.
+// Replies are queued per key: the method or variable name for CallMethod and
+// ReadVariable, the operation's own name ("ProgramData", "SetAccessMode", ...)
+// otherwise. Each call takes the next reply of its key; the last one stays and
+// answers all later calls. A reply's values and strings are what
+// GetResultValue / GetResultString read until the next scripted call.
+// Unscripted CallMethod / ReadVariable fail with -1 and leave no answer; every
+// other unscripted operation answers with `default_reply`.
 #pragma once
 
 #include <cstdint>
@@ -29,11 +24,9 @@ namespace korvo::test_support {
 struct Reply {
   int status = 0;  // the operation's return value
   int result = 0;  // the device result number, where the operation has one
-  std::vector<uint32_t> values;      // GetResultValue(index) reads values[index]
-  std::vector<std::string> strings;  // GetResultString(index) reads strings[index]
-  // When negative, GetResultValue / GetResultString return it although
-  // values or strings exist (the answer could not be read).
-  int read_status = 0;
+  std::vector<uint32_t> values;
+  std::vector<std::string> strings;
+  int read_status = 0;  // when negative, what reading values or strings returns
 
   static Reply Fail(int status = -1) {
     Reply r;
@@ -41,19 +34,9 @@ struct Reply {
     r.result = -1;
     return r;
   }
-  static Reply Value(uint32_t v) {
-    Reply r;
-    r.values.push_back(v);
-    return r;
-  }
   static Reply Values(std::vector<uint32_t> vs) {
     Reply r;
     r.values = std::move(vs);
-    return r;
-  }
-  static Reply Text(std::string s) {
-    Reply r;
-    r.strings.push_back(std::move(s));
     return r;
   }
   static Reply Texts(std::vector<std::string> ss) {
@@ -66,15 +49,14 @@ struct Reply {
 struct CallRecord {
   std::string operation;     // "CallMethod", "GetResultString", ...
   std::string name;          // method / variable name or first text argument
-  std::vector<int> numbers;  // numeric arguments in order (index, time-out, a, b, count, length)
-  std::string text;          // second text argument, or the bytes of ProgramData
+  std::vector<int> numbers;  // numeric arguments in order
+  std::string text;          // second text argument, or the bytes passed
   bool flex = false;         // GetResultString's flex flag
   std::string kind;          // ReceiveAnswer's answer kind
 };
 
 class ScriptedChannel : public DeviceChannel {
  public:
-  // Queues a reply for a key (see above). Returns *this for chaining.
   ScriptedChannel& Script(const std::string& key, Reply reply) {
     script_[key].push_back(std::move(reply));
     return *this;
@@ -85,13 +67,10 @@ class ScriptedChannel : public DeviceChannel {
   }
 
   Reply default_reply;
-  std::string ident;             // returned by ReadDeviceIdent
-  bool has_application = true;   // returned by HasApplication
+  std::string ident;            // returned by ReadDeviceIdent
+  bool has_application = true;  // returned by HasApplication
 
   const std::vector<CallRecord>& calls() const { return calls_; }
-  void ClearCalls() { calls_.clear(); }
-
-  // Records of one operation, in call order.
   std::vector<CallRecord> CallsOf(const std::string& operation) const {
     std::vector<CallRecord> out;
     for (const CallRecord& c : calls_)
@@ -101,52 +80,36 @@ class ScriptedChannel : public DeviceChannel {
   int CountOf(const std::string& operation) const {
     return static_cast<int>(CallsOf(operation).size());
   }
-  // Operation names in call order, e.g. {"ReadVariable", "GetResultString"}.
-  std::vector<std::string> Operations() const {
-    std::vector<std::string> out;
-    for (const CallRecord& c : calls_) out.push_back(c.operation);
-    return out;
-  }
 
-  // DeviceChannel.
-  int Open() override { return Simple("Open", {}); }
-  int Close() override { return Simple("Close", {}); }
-  int StartSecondLoader(int number, int* result) override {
-    return WithResult("StartSecondLoader", {number}, result);
+  int Open() override { return Op("Open", {}, nullptr); }
+  int Close() override { return Op("Close", {}, nullptr); }
+  int StartSecondLoader(int n, int* result) override {
+    return Op("StartSecondLoader", {n}, result);
   }
   int ProgramConfigData(int a, int b, const std::string& name, const std::string& value,
                         int* result) override {
-    Record("ProgramConfigData", name, {a, b}, value);
-    return Answer("ProgramConfigData", result, false);
+    return Op("ProgramConfigData", {a, b}, result, name, value);
   }
   int ProgramData(int a, int b, int count, const uint8_t* bytes, int* result) override {
-    std::string data;
-    if (bytes != nullptr && count > 0) data.assign(reinterpret_cast<const char*>(bytes), count);
-    Record("ProgramData", "", {a, b, count}, data);
-    return Answer("ProgramData", result, false);
+    return Op("ProgramData", {a, b, count}, result, "", Bytes(bytes, count));
   }
-  int ExecuteDeviceDownload(int a, int b, int* result) override {
-    return WithResult("ExecuteDeviceDownload", {a, b}, result);
+  int ExecuteDeviceDownload(int a, int b, int* r) override {
+    return Op("ExecuteDeviceDownload", {a, b}, r);
   }
-  int GetDownloadStatus(int a, int b, int* result) override {
-    return WithResult("GetDownloadStatus", {a, b}, result);
+  int GetDownloadStatus(int a, int b, int* r) override { return Op("GetDownloadStatus", {a, b}, r); }
+  int AbortDeviceDownload(int a, int b, int* r) override {
+    return Op("AbortDeviceDownload", {a, b}, r);
   }
-  int AbortDeviceDownload(int a, int b, int* result) override {
-    return WithResult("AbortDeviceDownload", {a, b}, result);
+  int FinishDeviceDownload(int a, int b, int* r) override {
+    return Op("FinishDeviceDownload", {a, b}, r);
   }
-  int FinishDeviceDownload(int a, int b, int* result) override {
-    return WithResult("FinishDeviceDownload", {a, b}, result);
+  int WriteDeviceLog(int a, const std::string& text, int* r) override {
+    return Op("WriteDeviceLog", {a}, r, "", text);
   }
-  int WriteDeviceLog(int a, const std::string& text, int* result) override {
-    Record("WriteDeviceLog", "", {a}, text);
-    return Answer("WriteDeviceLog", result, false);
-  }
-  int SoftReset(int* result) override { return WithResult("SoftReset", {}, result); }
-  int EndDeviceLog(int a, int* result) override { return WithResult("EndDeviceLog", {a}, result); }
-  int EraseDeviceLog(int a, int* result) override {
-    return WithResult("EraseDeviceLog", {a}, result);
-  }
-  int GetDeviceLogInfo(int* result) override { return WithResult("GetDeviceLogInfo", {}, result); }
+  int SoftReset(int* r) override { return Op("SoftReset", {}, r); }
+  int EndDeviceLog(int a, int* r) override { return Op("EndDeviceLog", {a}, r); }
+  int EraseDeviceLog(int a, int* r) override { return Op("EraseDeviceLog", {a}, r); }
+  int GetDeviceLogInfo(int* r) override { return Op("GetDeviceLogInfo", {}, r); }
   int CallMethod(const std::string& method) override {
     Record("CallMethod", method, {});
     return Answer(method, nullptr, true);
@@ -157,11 +120,8 @@ class ScriptedChannel : public DeviceChannel {
   }
   int ReceiveAnswer(const std::string& kind, const std::string& name, uint8_t* bytes,
                     int count) override {
-    std::string data;
-    if (bytes != nullptr && count > 0) data.assign(reinterpret_cast<const char*>(bytes), count);
+    Record("ReceiveAnswer", name, {count}, Bytes(bytes, count)).kind = kind;
     delete[] bytes;
-    Record("ReceiveAnswer", name, {count}, data);
-    calls_.back().kind = kind;
     return 0;
   }
   std::string ReadDeviceIdent() override {
@@ -169,27 +129,21 @@ class ScriptedChannel : public DeviceChannel {
     return ident;
   }
   int SetAccessMode(const std::string& user_level, const std::string& password) override {
-    Record("SetAccessMode", user_level, {}, password);
-    return Answer("SetAccessMode", nullptr, false);
+    return Op("SetAccessMode", {}, nullptr, user_level, password);
   }
   int GetResultValue(int index, uint32_t* value) override {
     Record("GetResultValue", "", {index});
     *value = 0;
-    if (!has_answer_) return -1;
-    if (last_.read_status < 0) return last_.read_status;
-    if (index < 0 || index >= static_cast<int>(last_.values.size())) return -1;
-    *value = last_.values[index];
-    return 0;
+    const int status = Readable(index, last_.values.size());
+    if (status == 0) *value = last_.values[index];
+    return status;
   }
   int GetResultString(int index, std::string& text, bool flex, int fixed_length) override {
-    Record("GetResultString", "", {index, fixed_length});
-    calls_.back().flex = flex;
+    Record("GetResultString", "", {index, fixed_length}).flex = flex;
     text.clear();
-    if (!has_answer_) return -1;
-    if (last_.read_status < 0) return last_.read_status;
-    if (index < 0 || index >= static_cast<int>(last_.strings.size())) return -1;
-    text = last_.strings[index];
-    return 0;
+    const int status = Readable(index, last_.strings.size());
+    if (status == 0) text = last_.strings[index];
+    return status;
   }
   bool HasApplication() override {
     Record("HasApplication", "", {});
@@ -197,40 +151,42 @@ class ScriptedChannel : public DeviceChannel {
   }
 
  private:
-  void Record(const std::string& operation, const std::string& name, std::vector<int> numbers,
-              std::string text = std::string()) {
-    CallRecord c;
-    c.operation = operation;
-    c.name = name;
-    c.numbers = std::move(numbers);
-    c.text = std::move(text);
-    calls_.push_back(std::move(c));
+  static std::string Bytes(const uint8_t* bytes, int count) {
+    if (bytes == nullptr || count <= 0) return std::string();
+    return std::string(reinterpret_cast<const char*>(bytes), count);
   }
 
-  int Simple(const std::string& operation, std::vector<int> numbers) {
-    Record(operation, "", std::move(numbers));
-    return Answer(operation, nullptr, false);
+  CallRecord& Record(const std::string& operation, const std::string& name,
+                     std::vector<int> numbers, std::string text = std::string()) {
+    calls_.push_back(CallRecord{operation, name, std::move(numbers), std::move(text)});
+    return calls_.back();
   }
-  int WithResult(const std::string& operation, std::vector<int> numbers, int* result) {
-    Record(operation, "", std::move(numbers));
+
+  // An operation keyed by its own name.
+  int Op(const std::string& operation, std::vector<int> numbers, int* result,
+         const std::string& name = "", const std::string& text = "") {
+    Record(operation, name, std::move(numbers), text);
     return Answer(operation, result, false);
+  }
+
+  int Readable(int index, size_t size) const {
+    if (!has_answer_) return -1;
+    if (last_.read_status < 0) return last_.read_status;
+    return index >= 0 && index < static_cast<int>(size) ? 0 : -1;
   }
 
   // Takes the next reply of `key`, makes it the last answer and returns its status.
   int Answer(const std::string& key, int* result, bool fail_unscripted) {
     if (result != nullptr) *result = -1;
     auto it = script_.find(key);
-    Reply reply;
-    if (it == script_.end() || it->second.empty()) {
-      if (fail_unscripted) {
-        has_answer_ = false;
-        last_ = Reply();
-        return -1;
-      }
-      reply = default_reply;
-    } else {
+    Reply reply = default_reply;
+    if (it != script_.end() && !it->second.empty()) {
       reply = it->second.front();
       if (it->second.size() > 1) it->second.pop_front();
+    } else if (fail_unscripted) {
+      has_answer_ = false;
+      last_ = Reply();
+      return -1;
     }
     if (result != nullptr) *result = reply.result;
     has_answer_ = reply.status >= 0;
