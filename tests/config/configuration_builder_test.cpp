@@ -32,16 +32,17 @@ const char kEnd[] = "S70500000000FA\n";
 const std::string kData16a = "0123456789ABCDEF";
 const std::string kData16b = "fedcba9876543210";
 
+const char kConfiguration[] =
+    "<Name>Main</Name><DEVICE_TYPE>APP</DEVICE_TYPE><Version transparent=\"true\">1.2</Version>";
+
 struct DeviceSpec {
-  std::string configuration =
-      "<Name>Main</Name><DEVICE_TYPE>APP</DEVICE_TYPE>"
-      "<Version transparent=\"true\">1.2</Version>";
+  std::string configuration = kConfiguration;
   std::string conversion =
       "<ConversionType>SRECToBrekXML</ConversionType><DataFilename>fw.s19</DataFilename>";
   bool has_configuration = true;
 };
 
-std::string Project(const std::vector<DeviceSpec>& devices,
+std::string Project(const std::vector<DeviceSpec>& devices = {DeviceSpec()},
                     const std::string& system =
                         "<System2><TavisDevice>true</TavisDevice><Key>K1</Key></System2>") {
   std::string xml = "<download_project><FirmwarePackageFilename>out.cfg"
@@ -52,6 +53,13 @@ std::string Project(const std::vector<DeviceSpec>& devices,
     xml += "<Conversion>" + d.conversion + "</Conversion></Device>";
   }
   return xml + "</download_project>";
+}
+
+// A project of one device; the conversion defaults to the block stream of fw.s19.
+std::string Project1(const std::string& configuration, const std::string& conversion = "") {
+  DeviceSpec d{configuration};
+  if (!conversion.empty()) d.conversion = conversion;
+  return Project({d});
 }
 
 class ConfigurationBuilderTest : public ::testing::Test {
@@ -196,18 +204,6 @@ TEST_F(ConfigurationBuilderTest, AddressRangeSelectionCutsRecords) {
   EXPECT_EQ(Converted(&selection), ReadFile(extracted));
 }
 
-std::string WithConversion(const std::string& conversion) {
-  DeviceSpec d;
-  d.conversion = conversion;
-  return Project({d});
-}
-
-std::string WithConfiguration(const std::string& configuration) {
-  DeviceSpec d;
-  d.configuration = configuration;
-  return Project({d});
-}
-
 TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   std::string good = S3(0x1000, kData16a);
   std::string bad_sum = good;
@@ -215,41 +211,41 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   std::string lower = S3(0x1000, "\xAB\xCD\xEF\xFA");
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   lower[0] = 'S';
-  DeviceSpec no_configuration, partial;
+  DeviceSpec no_configuration;
   no_configuration.has_configuration = false;
-  partial.configuration = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
-  partial.conversion += "<PartialMemorySize>64k</PartialMemorySize>";
   const std::string srec_file = "<DataFilename>fw.s19</DataFilename>";
   const std::string brek = "<ConversionType>SRECToBrekXML</ConversionType>" + srec_file;
+  const std::string from_1000 = brek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=";
   const struct {
     const char* what;
     int code;
     std::string project;
     std::string srec;  // replaces fw.s19 when not empty
   } cases[] = {
-      {"wrong checksum", kSrecConversionFailed, Project({DeviceSpec()}), bad_sum + kEnd},
-      {"lower-case hex", kSrecConversionFailed, Project({DeviceSpec()}), lower + kEnd},
-      {"S5 record", kSrecConversionFailed, Project({DeviceSpec()}), good + "S5030001FB\n" + kEnd},
-      {"no end record", kSrecConversionFailed, Project({DeviceSpec()}), good},
-      {"long line", kSrecLineTooLong,
-       WithConversion(brek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=\"\"/>"),
+      {"wrong checksum", kSrecConversionFailed, Project(), bad_sum + kEnd},
+      {"lower-case hex", kSrecConversionFailed, Project(), lower + kEnd},
+      {"S5 record", kSrecConversionFailed, Project(), good + "S5030001FB\n" + kEnd},
+      {"no end record", kSrecConversionFailed, Project(), good},
+      {"long line", kSrecLineTooLong, Project1(kConfiguration, from_1000 + "\"\"/>"),
        good + "S0" + std::string(1022, '0') + "\n" + kEnd},
       {"missing data file", kSrecFileError,
-       WithConversion("<ConversionType>File</ConversionType><DataFilename>none</DataFilename>"),
+       Project1(kConfiguration,
+                "<ConversionType>File</ConversionType><DataFilename>none</DataFilename>"),
        ""},
-      {"partial size", kBuildBadPartialSize, Project({partial}), ""},
-      {"address", kBuildBadAddress,
-       WithConversion(brek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=\"end\"/>"),
+      {"partial size", kBuildBadPartialSize,
+       Project1("<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>",
+                brek + "<PartialMemorySize>64k</PartialMemorySize>"),
        ""},
+      {"address", kBuildBadAddress, Project1(kConfiguration, from_1000 + "\"end\"/>"), ""},
       {"conversion type", kBuildUnknownConversion,
-       WithConversion("<ConversionType>srectobrekxml</ConversionType>"), ""},
+       Project1(kConfiguration, "<ConversionType>srectobrekxml</ConversionType>"), ""},
       {"no system section", kBuildNoSystemEntries, Project({DeviceSpec()}, ""), ""},
       {"empty system section", kBuildNoEntries, Project({DeviceSpec()}, "<System2>\n  </System2>"),
        ""},
-      {"empty configuration", kBuildNoEntries, WithConfiguration("<!-- none -->"), ""},
+      {"empty configuration", kBuildNoEntries, Project1("<!-- none -->"), ""},
       {"no configuration", kProjectNotFound, Project({no_configuration}), ""},
-      {"no conversion type", kProjectNotFound, WithConversion(srec_file), ""},
-      {"empty partial flag", kNoTextChild, WithConfiguration("<PARTIAL_DOWNLOAD/>"), ""},
+      {"no conversion type", kProjectNotFound, Project1(kConfiguration, srec_file), ""},
+      {"empty partial flag", kNoTextChild, Project1("<PARTIAL_DOWNLOAD/>"), ""},
       {"not a project", kProjectXmlException, "<download_project>", ""},
   };
   const std::string original_srec = ReadFile(dir_ / "fw.s19");
@@ -276,12 +272,12 @@ TEST_F(ConfigurationBuilderTest, SecondDeviceFailureReportsItsIndex) {
 TEST_F(ConfigurationBuilderTest, UnwritableOutputGivesFileCode) {
   // Output names a directory: nothing can replace it.
   fs::create_directories(dir_ / "out.cfg");
-  EXPECT_EQ(kBuildOutputFailed, Build(Project({DeviceSpec()})));
+  EXPECT_EQ(kBuildOutputFailed, Build(Project()));
   EXPECT_TRUE(fs::is_directory(dir_ / "out.cfg"));
   fs::remove_all(dir_ / "out.cfg");
   ExpectNothingLeft();
 
-  std::string project = Project({DeviceSpec()});
+  std::string project = Project();
   project.replace(project.find("out.cfg"), 7, "missing/out.cfg");
   EXPECT_EQ(kBuildOutputFailed, Build(project));
   ExpectNothingLeft();
@@ -301,7 +297,7 @@ TEST_F(ConfigurationBuilderTest, UnwritableOutputGivesFileCode) {
 }
 
 TEST_F(ConfigurationBuilderTest, ProjectOpenByFrontEndBlocksBuild) {
-  WriteFile(dir_ / "p.xml", Project({DeviceSpec()}));
+  WriteFile(dir_ / "p.xml", Project());
   ASSERT_EQ(0, builder_.Project().OpenProjectDocument((dir_ / "p.xml").string()));
   EXPECT_EQ(kProjectAlreadyOpen, builder_.Build((dir_ / "p.xml").string()));
   EXPECT_TRUE(builder_.Project().IsOpen());

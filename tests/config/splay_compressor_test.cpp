@@ -142,7 +142,8 @@ TEST_F(SplayCompressorTest, OutputMatchesReferenceEncoder) {
   // bits, longer than the encoder's accumulator takes at once.
   Bytes sweeps;
   for (int pass = 0; pass < 10; ++pass)
-    for (int i = 0; i < 256; ++i) sweeps.push_back(static_cast<char>(pass % 2 && pass < 8 ? 255 - i : i));
+    for (int i = 0; i < 256; ++i)
+      sweeps.push_back(static_cast<char>(pass % 2 && pass < 8 ? 255 - i : i));
   EXPECT_EQ(ReferenceEncoder().Encode(sweeps), Compress(sweeps));
   ExpectRoundTrip(sweeps);
 }

@@ -168,7 +168,7 @@ TEST_F(SrecConvertTest, FailedWritesAreReported) {
   }
 }
 
-TEST_F(SrecConvertTest, RangeSelectionCutsTheS3Records) {
+TEST_F(SrecConvertTest, RangeSelectionCutsTheS3RecordsOrFails) {
   std::vector<Region> regions;
   for (uint32_t i = 0; i < 8; ++i) regions.push_back({0x1000 + 0x10 * i, Bytes(16, i)});
   std::string text = SrecFile('3', regions, 16);
@@ -183,26 +183,23 @@ TEST_F(SrecConvertTest, RangeSelectionCutsTheS3Records) {
     EXPECT_EQ(c.range, range_);
     EXPECT_FALSE(fs::exists(filtered_));
   }
-  // The default temporary files: the filtered file goes, the stream stays.
   AddressRangeSelection all{"00001000", ""};
+  // S1 data: only S0 survives, so the end record is missing.
+  EXPECT_EQ(kSrecConversionFailed, Convert(SrecFile('1', {{0x1000, Bytes(64, 1)}}), &all));
+  ExpectNoFiles();
+  EXPECT_EQ(kSrecNothingKept, Convert(Record('1', 0x10, Bytes(8, 1)) + "\nS9030000FC\n", &all));
+  ExpectNoFiles();
+  EXPECT_EQ(kSrecLineTooLong,
+            Convert(SrecFile('3', {{0x1000, Bytes(4, 1)}}) + "S3" + std::string(1022, '0'), &all));
+  ExpectNoFiles();
+  // The default temporary files: the filtered file goes, the stream stays.
+  WriteText(source_, text);
   ASSERT_EQ(0, ConvertSrecToBrek(converter_, source_, &all, range_));
   EXPECT_EQ("00001000-00001080", range_);
   brek_ = ProcessTempNames().brek;
   EXPECT_EQ(8u * 16, Blocks().at(0).data.size());
   EXPECT_FALSE(fs::exists(ProcessTempNames().srec));
   EXPECT_EQ(0, RemoveFile(ProcessTempNames().brek));
-}
-
-TEST_F(SrecConvertTest, RangeSelectionFailures) {
-  AddressRangeSelection sel{"00001000", ""};
-  // S1 data: only S0 survives, so the end record is missing.
-  EXPECT_EQ(kSrecConversionFailed, Convert(SrecFile('1', {{0x1000, Bytes(64, 1)}}), &sel));
-  ExpectNoFiles();
-  EXPECT_EQ(kSrecNothingKept, Convert(Record('1', 0x10, Bytes(8, 1)) + "\nS9030000FC\n", &sel));
-  ExpectNoFiles();
-  EXPECT_EQ(kSrecLineTooLong,
-            Convert(SrecFile('3', {{0x1000, Bytes(4, 1)}}) + "S3" + std::string(1022, '0'), &sel));
-  ExpectNoFiles();
 }
 
 TEST(SrecFilterTest, KeepsTheMarkedLinesWithTheirTerminators) {
