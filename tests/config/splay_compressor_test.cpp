@@ -126,6 +126,7 @@ TEST_F(SplayCompressorTest, RoundTrips) {
   for (const Bytes& input : {Bytes(), Bytes("A"), Bytes("\xFF"), all, RandomBytes(100000, 7),
                              Bytes(50000, ' '), RandomBytes(3 << 20, 8, 70)})
     ExpectRoundTrip(input);
+  TearDown();
   plain_ = "splay_test_\xC3\xA4\xE6\xB5\x8B.bin";  // non-ASCII file names
   packed_ = "splay_test_\xC3\xB6.kvz";
   ExpectRoundTrip(RandomBytes(5000, 11));
