@@ -29,7 +29,8 @@ std::string Rule(const std::string& datatype, const std::string& op,
                  const std::vector<std::string>& values, const std::string& name,
                  const std::string& type = "RN") {
   std::string xml = "<Rule datatype=\"" + datatype + "\" operator=\"" + op + "\">";
-  for (const std::string& v : values) xml += "<SpecifiedValue><![CDATA[" + v + "]]></SpecifiedValue>";
+  for (const std::string& v : values)
+    xml += "<SpecifiedValue><![CDATA[" + v + "]]></SpecifiedValue>";
   return xml + "<CommunicationName index=\"0\" TAVISType=\"" + type + "\"><![CDATA[" + name +
          "]]></CommunicationName></Rule>";
 }
@@ -64,12 +65,15 @@ class KeyAccessChecksTest : public ::testing::Test {
     for (const char* f : {kConfigPlain, kConfigPacked, kKeyFile}) std::remove(f);
   }
 
-  // (Re)opens a key file holding `devices`; by default a "SCANNER" device with `inner`.
-  void Keys(const std::string& inner, const std::string& devices = "") {
+  // (Re)opens a key file holding `devices`.
+  void KeyFile(const std::string& devices) {
     keys_.Close(false);
-    WriteFile(kKeyFile, "<download_keys>" + (devices.empty() ? "<Device Key=\"OTHER\"/><Device Key="
-                            "\"SCANNER\">" + inner + "</Device>" : devices) + "</download_keys>");
+    WriteFile(kKeyFile, "<download_keys>" + devices + "</download_keys>");
     ASSERT_EQ(0, keys_.Open(kKeyFile, false));
+  }
+  // ... whose "SCANNER" device holds `inner`.
+  void Keys(const std::string& inner) {
+    KeyFile("<Device Key=\"OTHER\"/><Device Key=\"SCANNER\">" + inner + "</Device>");
   }
 
   int Run() {
@@ -90,7 +94,7 @@ TEST_F(KeyAccessChecksTest, MissingDeviceEntryOrSignatures) {
   Keys("");
   EXPECT_EQ(kAccessNoSignatures, Run());
   EXPECT_FALSE(granted_);
-  Keys("", "<Device Key=\"scanner\"/>");
+  KeyFile("<Device Key=\"scanner\"/>");
   EXPECT_EQ(kKeyNoSuchDevice, Run());
   EXPECT_FALSE(granted_);
   EXPECT_TRUE(channel_.calls().empty());

@@ -2,12 +2,11 @@
 // is recorded. Header-only; drive it from one thread.
 //
 // Replies are queued per key: the method or variable name for CallMethod and
-// ReadVariable, the operation's own name ("ProgramData", "SetAccessMode", ...)
-// otherwise. Each call takes the next reply of its key; the last one stays and
-// answers all later calls. A reply's values and strings are what
-// GetResultValue / GetResultString read until the next scripted call.
-// Unscripted CallMethod / ReadVariable fail with -1 and leave no answer; every
-// other unscripted operation answers with `default_reply`.
+// ReadVariable, the operation's own name ("ProgramData", ...) otherwise. Each
+// call takes the next reply of its key; the last one stays for later calls.
+// A reply's values and strings are what GetResultValue / GetResultString read
+// until the next scripted call. Unscripted CallMethod / ReadVariable fail with
+// -1 and leave no answer; other unscripted operations give `default_reply`.
 #pragma once
 
 #include <cstdint>
@@ -81,72 +80,66 @@ class ScriptedChannel : public DeviceChannel {
     return static_cast<int>(CallsOf(operation).size());
   }
 
-  int Open() override { return Op("Open", {}, nullptr); }
-  int Close() override { return Op("Close", {}, nullptr); }
-  int StartSecondLoader(int n, int* result) override {
-    return Op("StartSecondLoader", {n}, result);
-  }
+  // Operations keyed by their own name (__func__).
+  int Open() override { return Op(__func__, {}, nullptr); }
+  int Close() override { return Op(__func__, {}, nullptr); }
+  int StartSecondLoader(int n, int* r) override { return Op(__func__, {n}, r); }
   int ProgramConfigData(int a, int b, const std::string& name, const std::string& value,
-                        int* result) override {
-    return Op("ProgramConfigData", {a, b}, result, name, value);
+                        int* r) override {
+    return Op(__func__, {a, b}, r, name, value);
   }
-  int ProgramData(int a, int b, int count, const uint8_t* bytes, int* result) override {
-    return Op("ProgramData", {a, b, count}, result, "", Bytes(bytes, count));
+  int ProgramData(int a, int b, int count, const uint8_t* bytes, int* r) override {
+    return Op(__func__, {a, b, count}, r, "", Bytes(bytes, count));
   }
-  int ExecuteDeviceDownload(int a, int b, int* r) override {
-    return Op("ExecuteDeviceDownload", {a, b}, r);
-  }
-  int GetDownloadStatus(int a, int b, int* r) override { return Op("GetDownloadStatus", {a, b}, r); }
-  int AbortDeviceDownload(int a, int b, int* r) override {
-    return Op("AbortDeviceDownload", {a, b}, r);
-  }
-  int FinishDeviceDownload(int a, int b, int* r) override {
-    return Op("FinishDeviceDownload", {a, b}, r);
-  }
+  int ExecuteDeviceDownload(int a, int b, int* r) override { return Op(__func__, {a, b}, r); }
+  int GetDownloadStatus(int a, int b, int* r) override { return Op(__func__, {a, b}, r); }
+  int AbortDeviceDownload(int a, int b, int* r) override { return Op(__func__, {a, b}, r); }
+  int FinishDeviceDownload(int a, int b, int* r) override { return Op(__func__, {a, b}, r); }
   int WriteDeviceLog(int a, const std::string& text, int* r) override {
-    return Op("WriteDeviceLog", {a}, r, "", text);
+    return Op(__func__, {a}, r, "", text);
   }
-  int SoftReset(int* r) override { return Op("SoftReset", {}, r); }
-  int EndDeviceLog(int a, int* r) override { return Op("EndDeviceLog", {a}, r); }
-  int EraseDeviceLog(int a, int* r) override { return Op("EraseDeviceLog", {a}, r); }
-  int GetDeviceLogInfo(int* r) override { return Op("GetDeviceLogInfo", {}, r); }
+  int SoftReset(int* r) override { return Op(__func__, {}, r); }
+  int EndDeviceLog(int a, int* r) override { return Op(__func__, {a}, r); }
+  int EraseDeviceLog(int a, int* r) override { return Op(__func__, {a}, r); }
+  int GetDeviceLogInfo(int* r) override { return Op(__func__, {}, r); }
+  int SetAccessMode(const std::string& user_level, const std::string& password) override {
+    return Op(__func__, {}, nullptr, user_level, password);
+  }
+  // Keyed by the method or variable name.
   int CallMethod(const std::string& method) override {
-    Record("CallMethod", method, {});
+    Record(__func__, method, {});
     return Answer(method, nullptr, true);
   }
   int ReadVariable(const std::string& variable, int timeout_ms) override {
-    Record("ReadVariable", variable, {timeout_ms});
+    Record(__func__, variable, {timeout_ms});
     return Answer(variable, nullptr, true);
   }
   int ReceiveAnswer(const std::string& kind, const std::string& name, uint8_t* bytes,
                     int count) override {
-    Record("ReceiveAnswer", name, {count}, Bytes(bytes, count)).kind = kind;
+    Record(__func__, name, {count}, Bytes(bytes, count)).kind = kind;
     delete[] bytes;
     return 0;
   }
   std::string ReadDeviceIdent() override {
-    Record("ReadDeviceIdent", "", {});
+    Record(__func__, "", {});
     return ident;
   }
-  int SetAccessMode(const std::string& user_level, const std::string& password) override {
-    return Op("SetAccessMode", {}, nullptr, user_level, password);
-  }
   int GetResultValue(int index, uint32_t* value) override {
-    Record("GetResultValue", "", {index});
+    Record(__func__, "", {index});
     *value = 0;
     const int status = Readable(index, last_.values.size());
     if (status == 0) *value = last_.values[index];
     return status;
   }
   int GetResultString(int index, std::string& text, bool flex, int fixed_length) override {
-    Record("GetResultString", "", {index, fixed_length}).flex = flex;
+    Record(__func__, "", {index, fixed_length}).flex = flex;
     text.clear();
     const int status = Readable(index, last_.strings.size());
     if (status == 0) text = last_.strings[index];
     return status;
   }
   bool HasApplication() override {
-    Record("HasApplication", "", {});
+    Record(__func__, "", {});
     return has_application;
   }
 
@@ -162,7 +155,6 @@ class ScriptedChannel : public DeviceChannel {
     return calls_.back();
   }
 
-  // An operation keyed by its own name.
   int Op(const std::string& operation, std::vector<int> numbers, int* result,
          const std::string& name = "", const std::string& text = "") {
     Record(operation, name, std::move(numbers), text);

@@ -30,19 +30,19 @@ class BuildToolTest : public ::testing::Test {
     for (const char* name : {"project.xml", "firmware.s19", "parameters.bin"})
       fs::copy_file(examples / name, dir_ / name);
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs the tool inside the work directory.
-  ToolRun Run(const std::string& args) { return test_support::RunTool(args, dir_.string()); }
-
   // No output or temporary file of the tool may remain beside the project.
-  void ExpectOnlyExampleFiles() {
+  void TearDown() override {
+    fs::remove(dir_ / "example.cfg");
     for (const auto& entry : fs::directory_iterator(dir_)) {
       std::string name = entry.path().filename().string();
       EXPECT_TRUE(name == "project.xml" || name == "firmware.s19" || name == "parameters.bin")
           << name;
     }
+    fs::remove_all(dir_);
   }
+
+  // Runs the tool inside the work directory.
+  ToolRun Run(const std::string& args) { return test_support::RunTool(args, dir_.string()); }
 
   fs::path dir_;
 };
@@ -60,8 +60,6 @@ TEST_F(BuildToolTest, ExampleBuildsAndReportsEveryDevice) {
   ToolRun inspect = Run("inspect example.cfg");
   EXPECT_EQ(0, inspect.exit_code) << inspect.err;
   EXPECT_NE(std::string::npos, inspect.out.find("00010000-00020400"));
-  fs::remove(dir_ / "example.cfg");
-  ExpectOnlyExampleFiles();
 }
 
 TEST_F(BuildToolTest, FailureIsOneLineWithCodeAndKeepsOldOutput) {
@@ -76,8 +74,6 @@ TEST_F(BuildToolTest, FailureIsOneLineWithCodeAndKeepsOldOutput) {
   EXPECT_NE(std::string::npos, r.err.find("(device 0)"));
   EXPECT_EQ(r.err.size() - 1, r.err.find('\n'));
   EXPECT_EQ("old", ReadFile(dir_ / "example.cfg"));
-  fs::remove(dir_ / "example.cfg");
-  ExpectOnlyExampleFiles();
 }
 
 TEST_F(BuildToolTest, MissingProjectAndUsage) {

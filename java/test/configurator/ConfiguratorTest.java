@@ -2,7 +2,6 @@ package configurator;
 
 import java.io.File;
 import java.io.IOException;
-import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -53,8 +52,6 @@ public final class ConfiguratorTest {
         c.equal(ALREADY_OPEN, conf.OpenProjectDocumentIF(project), "second open");
         c.equal(0, conf.SetProjectConfigFilenameEntryIF("java.cfg"), "output name");
         c.equal(0, conf.SetProjectSystemEntryIF("TavisDevice", "true", false), "TavisDevice");
-        c.equal(0, conf.SetProjectSystemEntryIF("NeededDownloaderVersion", "2.3", false), "version");
-        c.equal(0, conf.SetProjectSystemEntryIF("Logging", "false", false), "Logging");
         c.equal(0, conf.SetProjectSystemEntryIF("Key", "JAVA-KEY-7", true), "Key");
 
         c.equal(0, conf.AddProjectDeviceIF(), "device 0");
@@ -102,10 +99,7 @@ public final class ConfiguratorTest {
         if (tool == null) return;
         Process p = new ProcessBuilder(tool, "inspect", output.toString())
                 .redirectErrorStream(true).start();
-        String text;
-        try (InputStream in = p.getInputStream()) {
-            text = new String(in.readAllBytes(), StandardCharsets.UTF_8);
-        }
+        String text = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         c.equal(0, p.waitFor(), "korvo inspect exit code");
         c.check(text.contains("JAVA-KEY-7"), "system entry in the configuration: " + text);
         c.check(text.contains("00010000-00010c00"), "range of the first region only");
