@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "device/keta_answer_decoders.h"
 #include "device/parameter_text.h"
@@ -65,33 +68,25 @@ TEST(AnswerTokens, HexReadingStopsAtTheEndGiven) {
 
 TEST(KetaADecoder, AccessGrantedOnlyForOneOrZeroOne) {
   KetaAAnswerDecoder d;
-  auto granted = [&](const std::string& a) { return d.IsAccessGranted(a.c_str(), a.size()); };
-  EXPECT_TRUE(granted(" 1"));
-  EXPECT_TRUE(granted(" 1 trailing"));
-  EXPECT_TRUE(granted(" 01"));
-  EXPECT_FALSE(granted(" 0"));
-  EXPECT_FALSE(granted(" 011"));
-  EXPECT_FALSE(granted(" 02"));
-  EXPECT_FALSE(granted("1"));
-  EXPECT_FALSE(granted(""));
+  for (const char* yes : {" 1", " 1 trailing", " 01"}) {
+    EXPECT_TRUE(d.IsAccessGranted(yes, std::strlen(yes))) << yes;
+  }
+  for (const char* no : {" 0", " 011", " 02", "1", ""}) {
+    EXPECT_FALSE(d.IsAccessGranted(no, std::strlen(no))) << no;
+  }
   EXPECT_FALSE(d.IsAccessGranted(nullptr, 5));
 }
 
 TEST(KetaADecoder, IdentificationNeverReadsBeyondTheAnswer) {
   KetaAAnswerDecoder d;
-  auto ident = [&](const std::string& a) { return d.DecodeIdent(a.data(), a.size()); };
-  EXPECT_EQ("HELLO", ident(" 5 HELLO"));
-  EXPECT_EQ("HEL", ident(" 3 HELLO"));
-  EXPECT_EQ("No Program", ident(" A No Program"));
-  EXPECT_EQ("SHORT", ident(" 20 SHORT"));
-  EXPECT_EQ("", ident(" 5"));
-  EXPECT_EQ("", ident(" 5HELLO"));
-  EXPECT_EQ("", ident(" ZZ HELLO"));
-  EXPECT_EQ("", ident(""));
-  EXPECT_EQ("", ident(" "));
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {" 5 HELLO", "HELLO"}, {" 3 HELLO", "HEL"}, {" A No Program", "No Program"},
+      {" 20 SHORT", "SHORT"}, {" 5", ""}, {" 5HELLO", ""}, {" ZZ HELLO", ""}, {"", ""}, {" ", ""}};
+  for (const auto& [answer, ident] : rows) {
+    EXPECT_EQ(ident, d.DecodeIdent(answer.data(), answer.size())) << "'" << answer << "'";
+  }
   // A count written against a buffer cut short: only the given bytes count.
-  const char text[] = " 5 HELLO";
-  EXPECT_EQ("HE", d.DecodeIdent(text, 5));
+  EXPECT_EQ("HE", d.DecodeIdent(" 5 HELLO", 5));
 }
 
 TEST(KetaDecoders, ChosenByTheExactCommunicationName) {

@@ -4,56 +4,45 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "device/even_parity.h"
 
 namespace korvo {
 namespace {
 
-std::string Decode(const std::string& answer) {
-  return SerialAnswerDecoder().DecodeIdent(answer.c_str(), answer.size());
-}
-
 TEST(SerialAnswerDecoderTest, IdentificationIsTheCountedStringAfterTheName) {
-  EXPECT_EQ("LMS511", Decode("\x02sRA DeviceIdent 6 LMS511\x03"));
-  EXPECT_EQ("0123456789", Decode("\x02sRA DeviceIdent A 0123456789ABC\x03"));
-  EXPECT_EQ("x y", Decode("junk\x02sRA DeviceIdent 3 x y\x03"));
-}
-
-TEST(SerialAnswerDecoderTest, IdentificationWithoutCount) {
-  EXPECT_EQ("No Program", Decode("No Program"));
-  EXPECT_EQ("", Decode("No Progra"));
-  EXPECT_EQ("", Decode(""));
-  EXPECT_EQ("", Decode("\x02sRA DeviceIdent"));  // shorter than the header
-  EXPECT_EQ("", Decode("\x02sRA DeviceIdent "));
-  EXPECT_EQ("", Decode("\x02sRA DeviceIdent 0 \x03"));
-  EXPECT_EQ("", Decode("\x02sRA DeviceIdent zz AB\x03"));
-  EXPECT_EQ("", SerialAnswerDecoder().DecodeIdent(nullptr, 10));
-}
-
-TEST(SerialAnswerDecoderTest, IdentificationStaysInsideTheAnswer) {
-  EXPECT_EQ("", Decode("\x02sRA DeviceIdent 5"));  // no blank after the count
-  EXPECT_EQ("AB", Decode("\x02sRA DeviceIdent FFFFFFFFFF AB"));
-  // Only `length` bytes belong to the answer, and nothing after a zero byte.
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"\x02sRA DeviceIdent 6 LMS511\x03", "LMS511"},
+      {"\x02sRA DeviceIdent A 0123456789ABC\x03", "0123456789"},
+      {"junk\x02sRA DeviceIdent 3 x y\x03", "x y"},
+      {"No Program", "No Program"}, {"No Progra", ""}, {"", ""},
+      {"\x02sRA DeviceIdent", ""}, {"\x02sRA DeviceIdent ", ""},  // no count
+      {"\x02sRA DeviceIdent 0 \x03", ""}, {"\x02sRA DeviceIdent zz AB\x03", ""},
+      {"\x02sRA DeviceIdent 5", ""},  // no blank after the count
+      {"\x02sRA DeviceIdent FFFFFFFFFF AB", "AB"},
+      {std::string("\x02sRA DeviceIdent 5 AB\0CDE", 25), "AB"},  // nothing after a zero byte
+  };
+  SerialAnswerDecoder decoder;
+  for (const auto& [answer, ident] : rows) {
+    EXPECT_EQ(ident, decoder.DecodeIdent(answer.c_str(), answer.size())) << answer;
+  }
+  // Only `length` bytes belong to the answer.
   std::string answer = "\x02sRA DeviceIdent 5 ABCDE";
-  EXPECT_EQ("AB", SerialAnswerDecoder().DecodeIdent(answer.c_str(), answer.size() - 3));
-  EXPECT_EQ("", SerialAnswerDecoder().DecodeIdent(answer.c_str(), 17));
-  const char with_zero[] = "\x02sRA DeviceIdent 5 AB\0CDE";
-  EXPECT_EQ("AB", SerialAnswerDecoder().DecodeIdent(with_zero, sizeof with_zero - 1));
+  EXPECT_EQ("AB", decoder.DecodeIdent(answer.c_str(), answer.size() - 3));
+  EXPECT_EQ("", decoder.DecodeIdent(answer.c_str(), 17));
+  EXPECT_EQ("", decoder.DecodeIdent(nullptr, 10));
 }
 
 TEST(SerialAnswerDecoderTest, AccessIsGrantedForZeroOneAndNoProgram) {
   SerialAnswerDecoder decoder;
-  auto granted = [&](const std::string& text) {
-    return decoder.IsAccessGranted(text.c_str(), text.size());
-  };
-  EXPECT_TRUE(granted("01"));
-  EXPECT_TRUE(granted("01 \x03"));
-  EXPECT_TRUE(granted("No Program"));
-  EXPECT_FALSE(granted("1"));
-  EXPECT_FALSE(granted("00"));
-  EXPECT_FALSE(granted(" 01"));
-  EXPECT_FALSE(granted(""));
+  for (const char* yes : {"01", "01 \x03", "No Program"}) {
+    EXPECT_TRUE(decoder.IsAccessGranted(yes, std::strlen(yes))) << yes;
+  }
+  for (const char* no : {"1", "00", " 01", ""}) {
+    EXPECT_FALSE(decoder.IsAccessGranted(no, std::strlen(no))) << no;
+  }
   EXPECT_FALSE(decoder.IsAccessGranted("01", 1));
   EXPECT_FALSE(decoder.IsAccessGranted(nullptr, 2));
 }

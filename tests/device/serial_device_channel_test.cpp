@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "device/even_parity.h"
 #include "device/serial_pty.h"
@@ -15,8 +17,6 @@ namespace {
 
 using testing_pty::PseudoTerminal;
 using testing_pty::SimulatedDevice;
-
-constexpr uint32_t kQuickGapMs = 60;
 
 std::string Framed(const std::string& text) { return "\x02" + text + "\x03"; }
 
@@ -30,13 +30,19 @@ class SerialChannelTest : public ::testing::Test {
     SerialPortName() = pty_.slave_path();
     channel_ = std::make_unique<SerialDeviceChannel>(&decoder_);
     // Answers come in one piece here; no need to wait a second after each.
-    channel_->SetReadTimeouts(kQuickGapMs, 0);
+    channel_->SetReadTimeouts(60, 0);
     ASSERT_EQ(0, channel_->Open());
   }
   void TearDown() override {
     channel_.reset();
     SerialPortName() = saved_port_name_;
     SerialDeviceChannel::SetNoProgramFlag(saved_flag_);
+  }
+
+  // Sends method "m" (or reads variable "Name") to a device answering `reply`.
+  int Ask(const std::string& reply, bool variable = false) {
+    SimulatedDevice device(pty_, {reply});
+    return variable ? channel_->ReadVariable("Name", 0) : channel_->CallMethod("m");
   }
 
   PseudoTerminal pty_;
@@ -46,51 +52,33 @@ class SerialChannelTest : public ::testing::Test {
   bool saved_flag_ = false;
 };
 
-TEST_F(SerialChannelTest, MethodCallTelegramAndResultValues) {
-  SimulatedDevice device(pty_, {Framed("sAN mSCsoftreset 5 7 ")});
+TEST_F(SerialChannelTest, TelegramsAreFramedAndCallsReturnTheAnswerLength) {
   std::string answer = Framed("sAN mSCsoftreset 5 7 ");
+  SimulatedDevice device(pty_, {answer, Framed("sRA DeviceIdent 9 LMS511 V1")});
   EXPECT_EQ(static_cast<int>(answer.size()), channel_->CallMethod("mSCsoftreset"));
-  ASSERT_EQ(1u, device.telegrams().size());
-  EXPECT_EQ("\x02sMN mSCsoftreset\x03", device.telegrams()[0]);
-
-  uint32_t value = 99;
-  EXPECT_EQ(0, channel_->GetResultValue(0, &value));
-  EXPECT_EQ(5u, value);
-  EXPECT_EQ(0, channel_->GetResultValue(1, &value));
-  EXPECT_EQ(7u, value);
-  // Only two values are there.
-  EXPECT_EQ(-1, channel_->GetResultValue(2, &value));
-}
-
-TEST_F(SerialChannelTest, VariableReadTelegramAndIdentification) {
-  SimulatedDevice device(pty_, {Framed("sRA DeviceIdent 9 LMS511 V1")});
   EXPECT_EQ("LMS511 V1", channel_->ReadDeviceIdent());
-  ASSERT_EQ(1u, device.telegrams().size());
-  EXPECT_EQ("\x02sRN DeviceIdent\x03", device.telegrams()[0]);
+  ASSERT_EQ(2u, device.telegrams().size());
+  EXPECT_EQ("\x02sMN mSCsoftreset\x03", device.telegrams()[0]);
+  EXPECT_EQ("\x02sRN DeviceIdent\x03", device.telegrams()[1]);
   EXPECT_FALSE(SerialDeviceChannel::NoProgramFlag());
   EXPECT_TRUE(channel_->HasApplication());
 }
 
-TEST_F(SerialChannelTest, SetAccessModeSendsLevelAndPasswordVerbatim) {
-  SimulatedDevice device(pty_, {Framed("sAN SetAccessMode 01"), Framed("sAN SetAccessMode 00")});
-  EXPECT_EQ(0, channel_->SetAccessMode("3", "F4724744"));
-  EXPECT_EQ(-1, channel_->SetAccessMode("4", "pass word"));
-  ASSERT_EQ(2u, device.telegrams().size());
-  EXPECT_EQ("\x02sMN SetAccessMode 3 F4724744\x03", device.telegrams()[0]);
-  EXPECT_EQ("\x02sMN SetAccessMode 4 pass word\x03", device.telegrams()[1]);
-}
-
-TEST_F(SerialChannelTest, ParametersThatWouldOverfillTheTelegramAreLeftOut) {
+TEST_F(SerialChannelTest, LoginSendsLevelAndPasswordVerbatimAndLeavesOutWhatWouldOverfill) {
   // STX + "sMN SetAccessMode" is 18 bytes; " 1 " + password may take it to 1600.
   std::string fits(1600 - 18 - 3, 'p');
-  std::string too_long(fits + "p");
-  SimulatedDevice device(pty_, {Framed("sAN SetAccessMode 01"), Framed("sAN SetAccessMode 01")});
+  SimulatedDevice device(pty_, {Framed("sAN SetAccessMode 01"), Framed("sAN SetAccessMode 00"),
+                                Framed("sAN SetAccessMode 01"), Framed("sAN SetAccessMode 01")});
+  EXPECT_EQ(0, channel_->SetAccessMode("3", "F4724744"));
+  EXPECT_EQ(-1, channel_->SetAccessMode("4", "pass word"));
   EXPECT_EQ(0, channel_->SetAccessMode("1", fits));
-  EXPECT_EQ(0, channel_->SetAccessMode("1", too_long));
-  ASSERT_EQ(2u, device.telegrams().size());
-  EXPECT_EQ(1601u, device.telegrams()[0].size());
-  EXPECT_EQ("\x02sMN SetAccessMode 1 " + fits + "\x03", device.telegrams()[0]);
-  EXPECT_EQ("\x02sMN SetAccessMode\x03", device.telegrams()[1]);
+  EXPECT_EQ(0, channel_->SetAccessMode("1", fits + "p"));
+  ASSERT_EQ(4u, device.telegrams().size());
+  EXPECT_EQ("\x02sMN SetAccessMode 3 F4724744\x03", device.telegrams()[0]);
+  EXPECT_EQ("\x02sMN SetAccessMode 4 pass word\x03", device.telegrams()[1]);
+  EXPECT_EQ(1601u, device.telegrams()[2].size());
+  EXPECT_EQ("\x02sMN SetAccessMode 1 " + fits + "\x03", device.telegrams()[2]);
+  EXPECT_EQ("\x02sMN SetAccessMode\x03", device.telegrams()[3]);
 }
 
 TEST_F(SerialChannelTest, NoProgramErrorAnswerBecomesResultText) {
@@ -109,9 +97,7 @@ TEST_F(SerialChannelTest, NoProgramErrorAnswerBecomesResultText) {
 }
 
 TEST_F(SerialChannelTest, NoProgramErrorAtTheEndOfAFullAnswerStaysInTheBuffer) {
-  std::string answer = std::string(1590, 'x') + "\x02sFA FF79\x03";  // 1600 bytes
-  SimulatedDevice device(pty_, {answer});
-  EXPECT_EQ(1600, channel_->CallMethod("m"));
+  EXPECT_EQ(1600, Ask(std::string(1590, 'x') + "\x02sFA FF79\x03"));  // 1600 bytes
   std::string text;
   EXPECT_EQ(0, channel_->GetResultString(0, text, true, 0));
   EXPECT_EQ("No Program", text);
@@ -129,18 +115,13 @@ TEST_F(SerialChannelTest, NoProgramWithoutStxInBothForms) {
   EXPECT_EQ(-1, channel_->CallMethod("m"));
 }
 
-TEST_F(SerialChannelTest, MismatchedAnswersFail) {
-  SimulatedDevice device(pty_, {Framed("sFA 0005"), Framed("sAN other 1 "),
-                                Framed("sAN mFDloginfoX 1 "), Framed("sRA mFDloginfo 1 "),
-                                Framed("junk sRA DeviceIdent 1 A"), Framed("sAN DeviceIdent 1 A"),
-                                "sAN mFDloginfo 1 \x03"});
-  EXPECT_EQ(-1, channel_->CallMethod("mFDloginfo"));      // other error code
-  EXPECT_EQ(-1, channel_->CallMethod("mFDloginfo"));      // other name
-  EXPECT_EQ(-1, channel_->CallMethod("mFDloginfo"));      // longer name
-  EXPECT_EQ(-1, channel_->CallMethod("mFDloginfo"));      // wrong kind
-  EXPECT_EQ(-1, channel_->ReadVariable("DeviceIdent", 0));  // text before sRA
-  EXPECT_EQ(-1, channel_->ReadVariable("DeviceIdent", 0));  // wrong kind
-  EXPECT_EQ(-1, channel_->CallMethod("mFDloginfo"));      // no STX
+TEST_F(SerialChannelTest, MismatchedAnswersFailAndLeaveNoResults) {
+  const std::vector<std::pair<std::string, bool>> rows = {
+      {Framed("sFA 0005"), false},       {Framed("sAN other 1 "), false},
+      {Framed("sAN mX 1 "), false},      {Framed("sRA m 1 "), false},
+      {Framed("junk sRA Name 1 A"), true}, {Framed("sAN Name 1 A"), true},
+      {"sAN m 1 \x03", false}};  // no STX
+  for (const auto& [reply, variable] : rows) EXPECT_EQ(-1, Ask(reply, variable)) << reply;
   uint32_t value = 1;
   EXPECT_EQ(-1, channel_->GetResultValue(0, &value));
   EXPECT_EQ(0u, value);
@@ -149,61 +130,57 @@ TEST_F(SerialChannelTest, MismatchedAnswersFail) {
   EXPECT_EQ("", text);
 }
 
-TEST_F(SerialChannelTest, MethodAnswerMayCarryTextBeforeItsKind) {
-  SimulatedDevice device(pty_, {Framed("12 sAN mFDloginfo 2A ")});
-  EXPECT_GT(channel_->CallMethod("mFDloginfo"), 0);
-  uint32_t value = 0;
-  EXPECT_EQ(0, channel_->GetResultValue(0, &value));
-  EXPECT_EQ(0x2Au, value);
-}
-
-TEST_F(SerialChannelTest, ResultValueEdgeCases) {
-  SimulatedDevice device(pty_, {Framed("sAN m 5 7"), Framed("sAN m 0 "), Framed("sAN m zz "),
-                                Framed("sAN m"), Framed("sAN m 3")});
-  uint32_t value = 0;
-  ASSERT_GT(channel_->CallMethod("m"), 0);
-  EXPECT_EQ(-1, channel_->GetResultValue(1, &value));  // 7 ends the text
-  EXPECT_EQ(7u, value);
-  ASSERT_GT(channel_->CallMethod("m"), 0);
-  EXPECT_EQ(-1, channel_->GetResultValue(0, &value));  // 0 reads as nothing
-  EXPECT_EQ(0u, value);
-  ASSERT_GT(channel_->CallMethod("m"), 0);
-  EXPECT_EQ(-1, channel_->GetResultValue(0, &value));  // not hexadecimal
-  ASSERT_GT(channel_->CallMethod("m"), 0);
-  EXPECT_EQ(-1, channel_->GetResultValue(0, &value));  // no values at all
-  ASSERT_GT(channel_->CallMethod("m"), 0);
-  EXPECT_EQ(-1, channel_->GetResultValue(0, &value));  // no blank after it
-  EXPECT_EQ(3u, value);
+TEST_F(SerialChannelTest, ResultValues) {
+  struct Row {
+    const char* answer;
+    int index, status;
+    std::optional<uint32_t> value;
+  };
+  for (const Row& row : std::vector<Row>{
+           {"sAN m 5 7 ", 0, 0, 5}, {"sAN m 5 7 ", 1, 0, 7}, {"sAN m 5 7 ", 2, -1, std::nullopt},
+           {"12 sAN m 2A ", 0, 0, 0x2A},  // text before the kind
+           {"sAN m 5 7", 1, -1, 7},       // 7 ends the text
+           {"sAN m 0 ", 0, -1, 0},        // 0 reads as nothing
+           {"sAN m zz ", 0, -1, std::nullopt}, {"sAN m", 0, -1, std::nullopt},
+           {"sAN m 3", 0, -1, 3}}) {  // no blank after it
+    SCOPED_TRACE(std::string(row.answer) + " #" + std::to_string(row.index));
+    ASSERT_GT(Ask(Framed(row.answer)), 0);
+    uint32_t value = 99;
+    EXPECT_EQ(row.status, channel_->GetResultValue(row.index, &value));
+    if (row.value) {
+      EXPECT_EQ(*row.value, value);
+    }
+  }
   EXPECT_EQ(-1, channel_->GetResultValue(0, nullptr));
 }
 
-TEST_F(SerialChannelTest, ResultStringEdgeCases) {
-  SimulatedDevice device(pty_, {Framed("sRA Name 3 abc"), Framed("sRA Name 3 a c 2 xy"),
-                                Framed("sRA Name 9 abc"), Framed("sRA Name 0 ")});
-  std::string text;
-  ASSERT_GT(channel_->ReadVariable("Name", 0), 0);
-  EXPECT_EQ(0, channel_->GetResultString(0, text, true, 0));
-  EXPECT_EQ("abc", text);
-  EXPECT_EQ(-1, channel_->GetResultString(0, text, false, 3));
-  EXPECT_EQ("", text);
-  EXPECT_EQ(-1, channel_->GetResultString(1, text, true, 0));
-
-  ASSERT_GT(channel_->ReadVariable("Name", 0), 0);
-  EXPECT_EQ(0, channel_->GetResultString(1, text, true, 0));  // first string holds a blank
-  EXPECT_EQ("xy", text);
-  EXPECT_EQ(0, channel_->GetResultString(0, text, true, 0));
-  EXPECT_EQ("a c", text);
-
-  ASSERT_GT(channel_->ReadVariable("Name", 0), 0);
-  EXPECT_EQ(-1, channel_->GetResultString(0, text, true, 0));  // longer than the answer
-  ASSERT_GT(channel_->ReadVariable("Name", 0), 0);
-  EXPECT_EQ(-1, channel_->GetResultString(0, text, true, 0));  // empty count
+TEST_F(SerialChannelTest, ResultStrings) {
+  struct Row {
+    const char* answer;
+    int index;
+    bool flex;
+    int fixed, status;
+    const char* text;  // null: not looked at
+  };
+  for (const Row& row : std::vector<Row>{
+           {"sRA Name 3 abc", 0, true, 0, 0, "abc"}, {"sRA Name 3 abc", 0, false, 3, -1, ""},
+           {"sRA Name 3 abc", 1, true, 0, -1, nullptr},
+           {"sRA Name 3 a c 2 xy", 1, true, 0, 0, "xy"},  // first string holds a blank
+           {"sRA Name 3 a c 2 xy", 0, true, 0, 0, "a c"},
+           {"sRA Name 9 abc", 0, true, 0, -1, nullptr},  // longer than the answer
+           {"sRA Name 0 ", 0, true, 0, -1, nullptr}}) {
+    SCOPED_TRACE(std::string(row.answer) + " #" + std::to_string(row.index));
+    ASSERT_GT(Ask(Framed(row.answer), true), 0);
+    std::string text = "old";
+    EXPECT_EQ(row.status, channel_->GetResultString(row.index, text, row.flex, row.fixed));
+    if (row.text) {
+      EXPECT_EQ(row.text, text);
+    }
+  }
 }
 
 TEST_F(SerialChannelTest, FullAnswerEndsTheReadAt1600Bytes) {
-  std::string answer = Framed("sAN m 5 ") + std::string(1700, 'z');
-  SimulatedDevice device(pty_, {answer});
-  EXPECT_EQ(1600, channel_->CallMethod("m"));
+  EXPECT_EQ(1600, Ask(Framed("sAN m 5 ") + std::string(1700, 'z')));
   uint32_t value = 0;
   EXPECT_EQ(0, channel_->GetResultValue(0, &value));
   EXPECT_EQ(5u, value);
@@ -232,8 +209,10 @@ TEST_F(SerialChannelTest, ByteThenSilenceEndsAfterTheIntervalAndSilenceAfterTheT
   EXPECT_LT(silent, milliseconds(3500));
 }
 
-TEST_F(SerialChannelTest, CloseForgetsThePortAndAllowsReopening) {
+TEST_F(SerialChannelTest, ABusyPortIsRefusedAndCloseAllowsReopening) {
   EXPECT_EQ(-1, channel_->Open());  // open already
+  SerialDeviceChannel other(&decoder_);
+  EXPECT_EQ(-1, other.Open());
   EXPECT_NE(0, channel_->Close());
   EXPECT_FALSE(channel_->is_open());
   EXPECT_EQ(0, channel_->Close());
@@ -242,44 +221,34 @@ TEST_F(SerialChannelTest, CloseForgetsThePortAndAllowsReopening) {
   EXPECT_EQ(-1, channel_->SetAccessMode("1", "x"));
   EXPECT_EQ("", channel_->ReadDeviceIdent());
   EXPECT_EQ("", pty_.Drain(20));
-  ASSERT_EQ(0, channel_->Open());
-  SimulatedDevice device(pty_, {Framed("sAN m 1 ")});
-  EXPECT_GT(channel_->CallMethod("m"), 0);
-}
-
-TEST_F(SerialChannelTest, SecondChannelCannotOpenABusyPort) {
-  SerialDeviceChannel other(&decoder_);
-  EXPECT_EQ(-1, other.Open());
-  channel_->Close();
   EXPECT_EQ(0, other.Open());
+  other.Close();
+  ASSERT_EQ(0, channel_->Open());
+  EXPECT_GT(Ask(Framed("sAN m 1 ")), 0);
 }
 
 TEST(SerialChannelPortTest, OpenOnMissingOrEmptyPortFails) {
   std::string saved = SerialPortName();
-  SerialPortName() = "/dev/korvo-no-such-port";
-  SerialDeviceChannel missing(nullptr);
-  EXPECT_EQ("/dev/korvo-no-such-port", missing.port_name());
-  EXPECT_EQ(-1, missing.Open());
-  EXPECT_EQ(-1, missing.CallMethod("m"));
-  EXPECT_EQ(0, missing.Close());
-  SerialPortName() = "";
-  SerialDeviceChannel empty(nullptr);
-  EXPECT_EQ(-1, empty.Open());
+  for (const char* name : {"/dev/korvo-no-such-port", ""}) {
+    SerialPortName() = name;
+    SerialDeviceChannel missing(nullptr);
+    EXPECT_EQ(name, missing.port_name());
+    EXPECT_EQ(-1, missing.Open()) << name;
+    EXPECT_EQ(-1, missing.CallMethod("m"));
+    EXPECT_EQ(0, missing.Close());
+  }
   SerialPortName() = saved;
 }
 
 TEST(SerialChannelStubTest, DownloadOperationsReportSuccessWithoutAPort) {
   SerialDeviceChannel channel(nullptr);
   int result = -1;
-  EXPECT_EQ(0, channel.StartSecondLoader(1, &result));
-  EXPECT_EQ(0, result);
-  result = -1;
   EXPECT_EQ(0, channel.ProgramConfigData(1, 2, "NAME", "VALUE", &result));
-  EXPECT_EQ(-1, result);  // left untouched
   const uint8_t bytes[2] = {1, 2};
   EXPECT_EQ(0, channel.ProgramData(1, 2, 2, bytes, &result));
-  EXPECT_EQ(-1, result);
-  for (auto call : {+[](SerialDeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(1, 2, r); },
+  EXPECT_EQ(-1, result) << "left untouched";
+  for (auto call : {+[](SerialDeviceChannel& c, int* r) { return c.StartSecondLoader(1, r); },
+                    +[](SerialDeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(1, 2, r); },
                     +[](SerialDeviceChannel& c, int* r) { return c.GetDownloadStatus(1, 2, r); },
                     +[](SerialDeviceChannel& c, int* r) { return c.AbortDeviceDownload(1, 2, r); },
                     +[](SerialDeviceChannel& c, int* r) { return c.FinishDeviceDownload(1, 2, r); },

@@ -4,7 +4,6 @@
 
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,22 +29,16 @@ class PseudoTerminal {
 
   bool ok() const { return !slave_path_.empty(); }
   const std::string& slave_path() const { return slave_path_; }
-  int master() const { return master_; }
 
   // Bytes from the port until an ETX (kept) or until `timeout_ms` pass.
   std::string ReadTelegram(int timeout_ms) {
+    using namespace std::chrono;
     std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (got.empty() || got.back() != '\x03') {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      deadline - std::chrono::steady_clock::now())
-                      .count();
-      if (left <= 0) break;
+    auto deadline = steady_clock::now() + milliseconds(timeout_ms);
+    for (char c; got.empty() || got.back() != '\x03'; got.push_back(c)) {
+      auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
       pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left)) <= 0) break;
-      char c;
-      if (read(master_, &c, 1) != 1) break;
-      got.push_back(c);
+      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0 || read(master_, &c, 1) != 1) break;
     }
     return got;
   }

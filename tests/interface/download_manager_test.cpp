@@ -24,6 +24,13 @@ uint8_t* Bytes(const std::string& text) {
 
 bool Grants(const DownloadExecutor& e) { return e.answer_decoder()->IsAccessGranted(" 1", 2); }
 
+ScriptedChannel* Install(DownloadExecutor& e) {
+  auto owned = std::make_unique<ScriptedChannel>();
+  ScriptedChannel* channel = owned.get();
+  e.ReplaceChannel(std::move(owned));
+  return channel;
+}
+
 TEST(DownloadExecutor, TheCommunicationNameChoosesTheDecoderByteExactly) {
   EXPECT_FALSE(Grants(DownloadExecutor("Keta B")));
   for (const char* name : {"Keta A", "", "Keta B ", "keta b"}) {
@@ -36,34 +43,24 @@ TEST(DownloadExecutor, TheCommunicationNameChoosesTheDecoderByteExactly) {
   }
 }
 
-TEST(DownloadExecutor, ConnectKeepsTheChannelThatIdentified) {
-  DownloadExecutor e("Keta A");
-  auto owned = std::make_unique<ScriptedChannel>();
-  ScriptedChannel* channel = owned.get();
-  channel->ident = "SCANNER";
-  e.ReplaceChannel(std::move(owned));
-  EXPECT_EQ("SCANNER", e.ConnectDevice());
-  EXPECT_EQ(channel, e.channel());
-  EXPECT_EQ(1, channel->CountOf("ReadDeviceIdent"));
-  EXPECT_EQ(0, channel->CountOf("Open")) << "connect does not open the Java line";
-}
-
-TEST(DownloadExecutor, WithoutAFrontEndAnEmptyIdentificationStaysOnTheJavaLine) {
-  DownloadExecutor e("Keta A");
-  auto owned = std::make_unique<ScriptedChannel>();
-  ScriptedChannel* channel = owned.get();
-  e.ReplaceChannel(std::move(owned));
-  EXPECT_EQ("", e.ConnectDevice());
-  EXPECT_EQ(channel, e.channel());
-  EXPECT_EQ(1, e.use_java_channel());
+TEST(DownloadExecutor, ConnectKeepsTheJavaChannelWithOrWithoutAnIdentification) {
+  for (const char* ident : {"SCANNER", ""}) {
+    SCOPED_TRACE(ident);
+    DownloadExecutor e("Keta A");
+    ScriptedChannel* channel = Install(e);
+    channel->ident = ident;
+    EXPECT_EQ(ident, e.ConnectDevice());
+    EXPECT_EQ(channel, e.channel());
+    EXPECT_EQ(1, e.use_java_channel());
+    EXPECT_EQ(1, channel->CountOf("ReadDeviceIdent"));
+    EXPECT_EQ(0, channel->CountOf("Open")) << "connect does not open the Java line";
+  }
 }
 
 TEST(DownloadExecutor, LoginGoesToTheHeldChannelAndRemembersTheTexts) {
   DownloadExecutor e("Keta A");
-  auto owned = std::make_unique<ScriptedChannel>();
-  ScriptedChannel* channel = owned.get();
+  ScriptedChannel* channel = Install(e);
   channel->Script("SetAccessMode", {Reply(), Reply::Fail()});
-  e.ReplaceChannel(std::move(owned));
   EXPECT_EQ(0, e.LoginDevice("3", "secret"));
   EXPECT_EQ(-1, e.LoginDevice("4", "wrong"));
   ASSERT_EQ(2, channel->CountOf("SetAccessMode"));
@@ -88,9 +85,7 @@ TEST(DownloadExecutor, ASerialLoginWithoutAPortFailsButKeepsTheTexts) {
 TEST(DownloadExecutor, AnswersGoToTheCurrentChannelOrAreDropped) {
   DownloadExecutor e("Keta A");
   EXPECT_EQ(-1, e.DeliverAnswer("AN", "m", Bytes(" 1"), 2));
-  auto owned = std::make_unique<ScriptedChannel>();
-  ScriptedChannel* channel = owned.get();
-  e.ReplaceChannel(std::move(owned));
+  ScriptedChannel* channel = Install(e);
   EXPECT_EQ(0, e.DeliverAnswer("AN", "m", Bytes(" 1"), 2));
   ASSERT_EQ(1, channel->CountOf("ReceiveAnswer"));
   EXPECT_EQ("AN", channel->calls()[0].kind);
@@ -101,9 +96,7 @@ class ManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(nullptr, Manager().GetDownloadExecutor());
-    auto owned = std::make_unique<ScriptedChannel>();
-    channel = owned.get();
-    Manager().GetDownloadExecutor()->ReplaceChannel(std::move(owned));
+    channel = Install(*Manager().GetDownloadExecutor());
   }
   void TearDown() override {
     SetDownloadMode(DownloadModeValue::kNormal);

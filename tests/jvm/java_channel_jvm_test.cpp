@@ -87,14 +87,6 @@ TEST_F(JvmChannelTest, FirmwareCommandsReachJavaByteForByte) {
     EXPECT_EQ(c.parameters, Last("parameters", true));
     EXPECT_EQ(c.timeout_ms, channel->last_timeout_ms());
   }
-  int result = -7;
-  EXPECT_EQ(0, channel->SoftReset(&result));
-  EXPECT_EQ(0, result);
-  EXPECT_EQ("mSCsoftreset", Last("name", false));
-  EXPECT_EQ(" 0", Last("parameters", true));
-}
-
-TEST_F(JvmChannelTest, ErrorAnswersFailTheCommand) {
   AnswerEvery("FA", " 64 ");
   int result = 0;
   EXPECT_EQ(-1, channel->GetDownloadStatus(0, 1, &result));
@@ -133,20 +125,16 @@ TEST_F(JvmChannelTest, AThrowingCallbackIsClearedBeforeTheNextJniCall) {
   EXPECT_FALSE(PendingException(env));
 }
 
-TEST_F(JvmChannelTest, TheBindingOutlivesTheLocalReferencesOfSetup) {
+TEST_F(JvmChannelTest, TheBindingOutlivesSetupsLocalReferencesAndTakesAClassAsCaller) {
   ASSERT_EQ(0, env->PushLocalFrame(16));
-  jobject caller = NewObject(env, kTavis, "()V");
-  Setup(caller);
+  Setup(NewObject(env, kTavis, "()V"));
   env->PopLocalFrame(nullptr);  // the caller and its class reference die here
   AnswerEvery("AN", " 2 ");
   EXPECT_EQ(0, channel->CallMethod("Ping"));
-}
 
-TEST_F(JvmChannelTest, AClassAsCallerBindsThatClass) {
   jclass cls = env->FindClass(kTavis);
   ASSERT_NE(nullptr, cls);
   Setup(cls);
-  AnswerEvery("AN", " 2 ");
   EXPECT_EQ(0, channel->CallMethod("Ping"));
   EXPECT_TRUE(JavaBinding::Instance().CanReportStatus());
   EXPECT_EQ(0, JavaBinding::Instance().UpdateStatus("Download of x started ...", -1));

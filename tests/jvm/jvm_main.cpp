@@ -9,7 +9,6 @@
 namespace korvo::jvm_test {
 namespace {
 
-JavaVM* vm = nullptr;
 JNIEnv* main_env = nullptr;
 
 bool StartJvm() {
@@ -19,34 +18,24 @@ bool StartJvm() {
       {const_cast<char*>("-Dquarnel.firmwaredownload.nativesRegistered=true"), nullptr},
       {const_cast<char*>("-Xcheck:jni"), nullptr},
   };
-  JavaVMInitArgs args{};
-  args.version = JNI_VERSION_1_8;
-  args.nOptions = sizeof options / sizeof options[0];
-  args.options = options;
-  args.ignoreUnrecognized = JNI_FALSE;
+  JavaVMInitArgs args{JNI_VERSION_1_8, sizeof options / sizeof options[0], options, JNI_FALSE};
+  JavaVM* vm = nullptr;
   if (JNI_CreateJavaVM(&vm, reinterpret_cast<void**>(&main_env), &args) != JNI_OK) {
     std::printf("JVM could not be started\n");
     return false;
   }
-  jclass cls = main_env->FindClass("quarnel/firmwaredownload/TAVISInterface");
-  if (!cls) {
-    main_env->ExceptionDescribe();
-    return false;
-  }
+#define KORVO_NATIVE(name, signature)                       \
+  {const_cast<char*>(#name), const_cast<char*>(signature), \
+   reinterpret_cast<void*>(&Java_quarnel_firmwaredownload_TAVISInterface_##name)}
   JNINativeMethod natives[] = {
-      {const_cast<char*>("SetupJNI"),
-       const_cast<char*>("(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)V"),
-       reinterpret_cast<void*>(&Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI)},
-      {const_cast<char*>("ConnectDeviceIF"), const_cast<char*>("()Ljava/lang/String;"),
-       reinterpret_cast<void*>(&Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF)},
-      {const_cast<char*>("LoginDeviceIF"),
-       const_cast<char*>("(Ljava/lang/String;Ljava/lang/String;)I"),
-       reinterpret_cast<void*>(&Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF)},
-      {const_cast<char*>("ReceiveBytes"),
-       const_cast<char*>("(Ljava/lang/String;Ljava/lang/String;[B)V"),
-       reinterpret_cast<void*>(&Java_quarnel_firmwaredownload_TAVISInterface_ReceiveBytes)},
+      KORVO_NATIVE(SetupJNI, "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)V"),
+      KORVO_NATIVE(ConnectDeviceIF, "()Ljava/lang/String;"),
+      KORVO_NATIVE(LoginDeviceIF, "(Ljava/lang/String;Ljava/lang/String;)I"),
+      KORVO_NATIVE(ReceiveBytes, "(Ljava/lang/String;Ljava/lang/String;[B)V"),
   };
-  if (main_env->RegisterNatives(cls, natives, 4) != 0) {
+#undef KORVO_NATIVE
+  jclass cls = main_env->FindClass("quarnel/firmwaredownload/TAVISInterface");
+  if (!cls || main_env->RegisterNatives(cls, natives, 4) != 0) {
     main_env->ExceptionDescribe();
     return false;
   }
@@ -63,6 +52,13 @@ jclass Class(JNIEnv* env, const char* name) {
   return cls;
 }
 
+jmethodID MethodOf(JNIEnv* env, jobject obj, const char* method, const char* signature) {
+  jclass cls = env->GetObjectClass(obj);
+  jmethodID id = env->GetMethodID(cls, method, signature);
+  env->DeleteLocalRef(cls);
+  return id;
+}
+
 void CheckException(JNIEnv* env, const char* what) {
   if (env->ExceptionCheck()) {
     env->ExceptionDescribe();
@@ -73,7 +69,6 @@ void CheckException(JNIEnv* env, const char* what) {
 }  // namespace
 
 JNIEnv* MainEnv() { return main_env; }
-JavaVM* Vm() { return vm; }
 
 bool PendingException(JNIEnv* env) { return env->ExceptionCheck(); }
 
@@ -90,26 +85,32 @@ jobject NewObject(JNIEnv* env, const char* name, const char* signature, ...) {
 }
 
 jobject CallObject(JNIEnv* env, jobject obj, const char* method, const char* signature, ...) {
-  jclass cls = env->GetObjectClass(obj);
-  jmethodID id = env->GetMethodID(cls, method, signature);
+  jmethodID id = MethodOf(env, obj, method, signature);
   va_list args;
   va_start(args, signature);
   jobject result = id ? env->CallObjectMethodV(obj, id, args) : nullptr;
   va_end(args);
   CheckException(env, method);
-  env->DeleteLocalRef(cls);
+  return result;
+}
+
+int CallInt(JNIEnv* env, jobject obj, const char* method, const char* signature, ...) {
+  jmethodID id = MethodOf(env, obj, method, signature);
+  va_list args;
+  va_start(args, signature);
+  int result = id ? env->CallIntMethodV(obj, id, args) : -1;
+  va_end(args);
+  CheckException(env, method);
   return result;
 }
 
 void CallVoid(JNIEnv* env, jobject obj, const char* method, const char* signature, ...) {
-  jclass cls = env->GetObjectClass(obj);
-  jmethodID id = env->GetMethodID(cls, method, signature);
+  jmethodID id = MethodOf(env, obj, method, signature);
   va_list args;
   va_start(args, signature);
   if (id) env->CallVoidMethodV(obj, id, args);
   va_end(args);
   CheckException(env, method);
-  env->DeleteLocalRef(cls);
 }
 
 void CallStaticVoid(JNIEnv* env, const char* name, const char* method, const char* signature, ...) {
@@ -125,6 +126,14 @@ void CallStaticVoid(JNIEnv* env, const char* name, const char* method, const cha
 }
 
 jstring Text(JNIEnv* env, const std::string& s) { return env->NewStringUTF(s.c_str()); }
+
+std::string ToString(JNIEnv* env, jstring text) {
+  if (!text) return "<null>";
+  const char* chars = env->GetStringUTFChars(text, nullptr);
+  std::string out = chars;
+  env->ReleaseStringUTFChars(text, chars);
+  return out;
+}
 
 std::string ObjectField(JNIEnv* env, jobject obj, const char* field, bool bytes) {
   if (!obj) return "<null object>";
@@ -142,9 +151,7 @@ std::string ObjectField(JNIEnv* env, jobject obj, const char* field, bool bytes)
     out.resize(static_cast<size_t>(n));
     if (n) env->GetByteArrayRegion(array, 0, n, reinterpret_cast<jbyte*>(&out[0]));
   } else {
-    const char* chars = env->GetStringUTFChars(static_cast<jstring>(value), nullptr);
-    out = chars;
-    env->ReleaseStringUTFChars(static_cast<jstring>(value), chars);
+    out = ToString(env, static_cast<jstring>(value));
   }
   env->DeleteLocalRef(value);
   return out;

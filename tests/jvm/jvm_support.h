@@ -12,14 +12,15 @@ namespace korvo::jvm_test {
 // The JVM's environment for the main thread; null when the JVM could not
 // be started (the reason is printed).
 JNIEnv* MainEnv();
-JavaVM* Vm();
 
 // Small helpers; each fails the current test on a Java exception.
 jobject NewObject(JNIEnv* env, const char* cls, const char* signature, ...);
 jobject CallObject(JNIEnv* env, jobject obj, const char* method, const char* signature, ...);
+int CallInt(JNIEnv* env, jobject obj, const char* method, const char* signature, ...);
 void CallVoid(JNIEnv* env, jobject obj, const char* method, const char* signature, ...);
 void CallStaticVoid(JNIEnv* env, const char* cls, const char* method, const char* signature, ...);
 jstring Text(JNIEnv* env, const std::string& s);
+std::string ToString(JNIEnv* env, jstring text);  // "<null>" for null
 std::string ObjectField(JNIEnv* env, jobject obj, const char* field, bool bytes);
 bool PendingException(JNIEnv* env);
 

@@ -58,27 +58,14 @@ class SerialFallbackTest : public ::testing::Test {
   }
 
   std::string Connect() {
-    auto ident =
-        static_cast<jstring>(Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(env, tavis));
-    if (!ident) return "<null>";
-    const char* chars = env->GetStringUTFChars(ident, nullptr);
-    std::string out = chars;
-    env->ReleaseStringUTFChars(ident, chars);
-    env->DeleteLocalRef(ident);
+    auto ident = static_cast<jstring>(
+        Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(env, tavis));
+    std::string out = ToString(env, ident);
+    if (ident) env->DeleteLocalRef(ident);
     return out;
   }
 
-  int CleanUps() {
-    jclass cls = env->GetObjectClass(java_device);
-    jmethodID id = env->GetMethodID(cls, "cleanUps", "()I");
-    env->DeleteLocalRef(cls);
-    int count = id ? env->CallIntMethod(java_device, id) : -1;
-    if (PendingException(env)) {
-      env->ExceptionDescribe();
-      return -1;
-    }
-    return count;
-  }
+  int CleanUps() { return CallInt(env, java_device, "cleanUps", "()I"); }
 
   JNIEnv* env = nullptr;
   PseudoTerminal pty;

@@ -5,6 +5,7 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.LinkedBlockingQueue;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.Function;
 
 import quarnel.firmwaredownload.TAVISInterface;
 
@@ -16,49 +17,24 @@ import quarnel.firmwaredownload.TAVISInterface;
 public final class SimulatedDevice implements TAVISInterface.DeviceLine {
 
     /** One command as the library sent it: type "MN", "RN" or "EN", name, parameter bytes. */
-    public static final class Command {
-        public final String type;
-        public final String name;
-        public final byte[] parameters;
-
-        Command(String type, String name, byte[] parameters) {
-            this.type = type;
-            this.name = name;
-            this.parameters = parameters;
-        }
-
+    public record Command(String type, String name, byte[] parameters) {
         public String parameterText() {
             return parameters == null ? null : new String(parameters, StandardCharsets.ISO_8859_1);
         }
     }
 
     /** One answer: kind ("AN", "RA", "EA", "FA"), name and bytes. */
-    public static final class Answer {
-        final String kind;
-        final String name;
-        final byte[] bytes;
-
-        public Answer(String kind, String name, byte[] bytes) {
-            this.kind = kind;
-            this.name = name;
-            this.bytes = bytes;
-        }
-
+    public record Answer(String kind, String name, byte[] bytes) {
         public static Answer of(String kind, String name, String text) {
             return new Answer(kind, name, text.getBytes(StandardCharsets.ISO_8859_1));
         }
-    }
-
-    /** Chooses the answer to a command; null leaves the device silent. */
-    public interface Responder {
-        Answer answer(Command command);
     }
 
     private final TAVISInterface library;
     private final LinkedBlockingQueue<Answer> outbox = new LinkedBlockingQueue<>();
     private final List<Command> commands = new ArrayList<>();
     private final AtomicInteger cleanUps = new AtomicInteger();
-    private volatile Responder responder = command -> null;
+    private volatile Function<Command, Answer> responder = command -> null;
     private volatile boolean recording = true;
     private volatile RuntimeException throwAfterSend;
     private volatile RuntimeException throwOnCleanUp;
@@ -70,13 +46,19 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         thread.start();
     }
 
-    public void respond(Responder responder) {
+    /** Chooses the answer to each command; null leaves the device silent. */
+    public void respond(Function<Command, Answer> responder) {
         this.responder = responder;
     }
 
     /** The answer `kind name text` to every command named `name`; silence otherwise. */
     public void answerTo(String name, String kind, String text) {
-        respond(c -> c.name.equals(name) ? Answer.of(kind, name, text) : null);
+        respond(c -> c.name().equals(name) ? Answer.of(kind, name, text) : null);
+    }
+
+    /** Every command is answered with `kind`, its own name and `text`. */
+    public void answerEveryCommand(String kind, String text) {
+        respond(c -> Answer.of(kind, c.name(), text));
     }
 
     /** Speed runs leave the command list alone. */
@@ -101,15 +83,6 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         return commands.isEmpty() ? null : commands.get(commands.size() - 1);
     }
 
-    public synchronized int commandCount() {
-        return commands.size();
-    }
-
-    /** Every command is answered with `kind`, its own name and `text`. */
-    public void answerEveryCommand(String kind, String text) {
-        respond(c -> Answer.of(kind, c.name, text));
-    }
-
     public synchronized void clearCommands() {
         commands.clear();
     }
@@ -124,7 +97,7 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
                 commands.add(command);
             }
         }
-        Answer answer = responder.answer(command);
+        Answer answer = responder.apply(command);
         if (answer != null) outbox.add(answer);
         RuntimeException e = throwAfterSend;
         if (e != null) {
@@ -138,7 +111,7 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         try {
             for (;;) {
                 Answer a = outbox.take();
-                library.ReceiveBytes(a.kind, a.name, a.bytes);
+                library.ReceiveBytes(a.kind(), a.name(), a.bytes());
             }
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
