@@ -58,7 +58,6 @@ public final class ConfiguratorTest {
         c.equal(NOT_FOUND, conf.AddProjectDeviceConfigurationEntryIF(0, "Log", "x", false),
                 "adding needs a Configuration section");
         c.equal(0, conf.SetProjectDeviceConfigurationEntryIF(0, "Name", "Application", false), "Name");
-        c.equal(0, conf.SetProjectDeviceConfigurationEntryIF(0, "DEVICE_TYPE", "APP", false), "type");
         c.equal(0, conf.AddProjectDeviceConfigurationEntryIF(0, "Log", "from Java", false), "Log");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(0, "ConversionType", "SRECToBrekXML"), "type");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(0, "DataFilename", "firmware.s19"), "data");
