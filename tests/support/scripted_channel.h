@@ -27,22 +27,9 @@ struct Reply {
   std::vector<std::string> strings;
   int read_status = 0;  // when negative, what reading values or strings returns
 
-  static Reply Fail(int status = -1) {
-    Reply r;
-    r.status = status;
-    r.result = -1;
-    return r;
-  }
-  static Reply Values(std::vector<uint32_t> vs) {
-    Reply r;
-    r.values = std::move(vs);
-    return r;
-  }
-  static Reply Texts(std::vector<std::string> ss) {
-    Reply r;
-    r.strings = std::move(ss);
-    return r;
-  }
+  static Reply Fail(int status = -1) { return Reply{status, -1, {}, {}, 0}; }
+  static Reply Values(std::vector<uint32_t> vs) { return Reply{0, 0, std::move(vs), {}, 0}; }
+  static Reply Texts(std::vector<std::string> ss) { return Reply{0, 0, {}, std::move(ss), 0}; }
 };
 
 struct CallRecord {
@@ -151,7 +138,7 @@ class ScriptedChannel : public DeviceChannel {
 
   CallRecord& Record(const std::string& operation, const std::string& name,
                      std::vector<int> numbers, std::string text = std::string()) {
-    calls_.push_back(CallRecord{operation, name, std::move(numbers), std::move(text)});
+    calls_.push_back(CallRecord{operation, name, std::move(numbers), std::move(text), false, ""});
     return calls_.back();
   }
 
