@@ -207,7 +207,8 @@ void SplayCompressor::EncodeBlock(const unsigned char* data, size_t size, bool l
   out_fill_ = fill;
 }
 
-int SplayCompressor::Compress(const std::string& input_path, const std::string& output_path) {
+int SplayCompressor::RunOnFiles(const std::string& input_path, const std::string& output_path,
+                                void (SplayCompressor::*code)()) {
   failure_ = SplayFailure::kNone;
   UniqueFile in(OpenFileUtf8(input_path, "rb"));
   if (!in) return Fail(SplayFailure::kOpenInput);
@@ -215,7 +216,22 @@ int SplayCompressor::Compress(const std::string& input_path, const std::string& 
   if (!out) return Fail(SplayFailure::kCreateOutput);
   in_ = in.get();
   out_ = out.get();
+  (this->*code)();
+  in_ = out_ = nullptr;
+  bool closed = CloseOutput(out);
+  if (failure_ != SplayFailure::kNone) return -1;
+  return closed ? 0 : Fail(SplayFailure::kWrite);
+}
 
+int SplayCompressor::Compress(const std::string& input_path, const std::string& output_path) {
+  return RunOnFiles(input_path, output_path, &SplayCompressor::CompressFiles);
+}
+
+int SplayCompressor::Decompress(const std::string& input_path, const std::string& output_path) {
+  return RunOnFiles(input_path, output_path, &SplayCompressor::DecompressFiles);
+}
+
+void SplayCompressor::CompressFiles() {
   ResetTree();
   put_bits_ = 0;
   put_count_ = 0;
@@ -236,10 +252,6 @@ int SplayCompressor::Compress(const std::string& input_path, const std::string& 
     if (put_count_ != 0) out_buf_[out_fill_++] = static_cast<unsigned char>(put_bits_);
     FlushOutput();
   }
-  in_ = out_ = nullptr;
-  bool closed = CloseOutput(out);
-  if (failure_ != SplayFailure::kNone) return -1;
-  return closed ? 0 : Fail(SplayFailure::kWrite);
 }
 
 // Loads more input bits (with their end mark) once the current ones are
@@ -305,15 +317,7 @@ bool SplayCompressor::DecodeStream() {
   return true;
 }
 
-int SplayCompressor::Decompress(const std::string& input_path, const std::string& output_path) {
-  failure_ = SplayFailure::kNone;
-  UniqueFile in(OpenFileUtf8(input_path, "rb"));
-  if (!in) return Fail(SplayFailure::kOpenInput);
-  UniqueFile out(OpenFileUtf8(output_path, "wb"));
-  if (!out) return Fail(SplayFailure::kCreateOutput);
-  in_ = in.get();
-  out_ = out.get();
-
+void SplayCompressor::DecompressFiles() {
   unsigned char magic[4];
   size_t got = std::fread(magic, 1, 4, in_);
   if (got != 4 || magic[0] != kMagicBytes[0] || magic[1] != kMagicBytes[1] ||
@@ -328,10 +332,6 @@ int SplayCompressor::Decompress(const std::string& input_path, const std::string
     // What was decoded before a failure is kept; callers discard the file.
     if (failure_ != SplayFailure::kWrite) FlushOutput();
   }
-  in_ = out_ = nullptr;
-  bool closed = CloseOutput(out);
-  if (failure_ != SplayFailure::kNone) return -1;
-  return closed ? 0 : Fail(SplayFailure::kWrite);
 }
 
 }  // namespace korvo

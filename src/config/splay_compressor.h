@@ -57,6 +57,11 @@ class SplayCompressor final {
   void SplayDecoded(size_t leaf_ref, const uint16_t* links, int depth);
 
   // Codes the bytes of `data`, then the end symbol when `last`.
+  // Opens both files, runs `code` on them, closes them; 0 or -1.
+  int RunOnFiles(const std::string& input_path, const std::string& output_path,
+                 void (SplayCompressor::*code)());
+  void CompressFiles();
+  void DecompressFiles();
   void EncodeBlock(const unsigned char* data, size_t size, bool last);
   void EncodeSymbol(unsigned symbol, uint64_t& acc, int& acc_count, size_t& fill);
   void PutLongCode(int depth);

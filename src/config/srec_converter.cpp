@@ -228,19 +228,25 @@ void SrecToBrekConverter::ReadRecordChecksum() {
   if (sum != expected) state_ = kChecksumError;
 }
 
-void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
+// Reads a record's count and address; false (state set) when they are not
+// there or the count does not cover the address and the checksum.
+bool SrecToBrekConverter::ReadRecordHead(int address_bytes, uint32_t& address) {
   record_sum_ = 0;
   remaining_ = 1;
   remaining_ = ReadHexByte();
-  if (state_ != kRunning) return;
-  // The count must cover the address and the checksum.
+  if (state_ != kRunning) return false;
   if (remaining_ < address_bytes + 1 || remaining_ < 3) {
     state_ = kFormatError;
-    return;
+    return false;
   }
-  uint32_t address = 0;
+  address = 0;
   for (int i = 0; i < address_bytes; ++i) address = (address << 8) | ReadHexByte();
-  if (state_ != kRunning) return;
+  return state_ == kRunning;
+}
+
+void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
+  uint32_t address = 0;
+  if (!ReadRecordHead(address_bytes, address)) return;
   record_address_ = address;
   const uint32_t length = uint32_t(remaining_ - 1);
   const uint64_t end = uint64_t(address) + length;
@@ -275,17 +281,9 @@ void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
 }
 
 void SrecToBrekConverter::ReadEndRecord(int address_bytes) {
-  record_sum_ = 0;
-  remaining_ = 1;
-  remaining_ = ReadHexByte();
-  if (state_ != kRunning) return;
-  if (remaining_ < address_bytes + 1 || remaining_ < 3) {
-    state_ = kFormatError;
-    return;
-  }
   // The start address only enters the sum; the byte after it is the checksum.
-  for (int i = 0; i < address_bytes; ++i) ReadHexByte();
-  if (state_ != kRunning) return;
+  uint32_t start_address = 0;
+  if (!ReadRecordHead(address_bytes, start_address)) return;
   if (phase_ == kPhaseBlockOpen) {
     FinishBlock();
     phase_ = kPhaseBeforeData;

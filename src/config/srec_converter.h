@@ -72,6 +72,7 @@ class SrecToBrekConverter final {
   bool RefillInput();
   bool SkipToRecord();
   void SkipHeaderRecord();
+  bool ReadRecordHead(int address_bytes, uint32_t& address);
   void ReadDataRecord(int address_bytes);
   void ReadEndRecord(int address_bytes);
   void ReadRecordChecksum();
