@@ -279,4 +279,26 @@ int ConfigDocument::WriteOutput(const std::string& output_path, const void* data
   return kConfigFileError;
 }
 
+const char* ConfigResultText(int code) {
+  switch (code) {
+    case kConfigNotLoaded: return "the configuration is not loaded";
+    case kConfigBadConstraintNumber: return "a constraint number outside 1 to 9";
+    case kConfigAlreadyLoaded: return "a configuration is already loaded";
+    case kConfigOutOfMemory: return "out of memory while reading the configuration";
+    case kConfigXmlException: return "the configuration is not well-formed XML";
+    case kConfigDomException: return "XML DOM error in the configuration";
+    case kConfigOtherException: return "unexpected error in the configuration";
+    case kConfigUnloadNotLoaded: return "the configuration is not loaded";
+    case kConfigMissing:
+      return "a configuration section, device or entry is missing or repeated, or its data is not "
+             "valid Base64";
+    case kConfigParserNotCreated: return "the XML parser could not be created";
+    case kConfigFileError:
+      return "the configuration cannot be decompressed, or an output file cannot be written";
+    case kConfigIndexPastEnd: return "no further log or transparent entry";
+    case kConfigNoText: return "a configuration entry is empty";
+    default: return "";
+  }
+}
+
 }  // namespace korvo

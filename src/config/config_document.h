@@ -38,6 +38,9 @@ constexpr int kConfigFileError = -91;             // cannot decompress, or outpu
 constexpr int kConfigIndexPastEnd = -95;          // past the last Log or transparent entry
 constexpr int kConfigNoText = -111;               // the element found has no text child
 
+// What a configuration document code means; "" for a code outside the band.
+const char* ConfigResultText(int code);
+
 constexpr int kFirstConstraintNumber = 1;
 constexpr int kLastConstraintNumber = 9;
 

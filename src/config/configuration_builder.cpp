@@ -297,4 +297,24 @@ int CompressReplacing(SplayCompressor& compressor, const std::string& input_path
   return 0;
 }
 
+const char* BuildResultText(int code) {
+  switch (code) {
+    case kBuildNoBuilder: return "no configuration builder";
+    case kBuildNoImplementation: return "no XML implementation";
+    case kBuildOtherException: return "the configuration XML could not be built or written";
+    case kBuildDomException: return "XML DOM error while building";
+    case kBuildOutOfMemory: return "out of memory while building";
+    case kBuildSectionMissing: return "a section of the configuration is not unique";
+    case kBuildNoEntries: return "no system entries, or a device without configuration entries";
+    case kBuildBadPartialSize: return "PartialMemorySize is not a number";
+    case kBuildUnknownConversion: return "unknown ConversionType";
+    case kBuildBadAddress: return "IncludeAddr or ExcludeAddr is not a number";
+    case kBuildOutputFailed: return "the output file could not be written";
+    case kNoTextChild: return "a required project entry is empty";
+  }
+  if (*SrecResultText(code)) return SrecResultText(code);
+  if (*ProjectResultText(code)) return ProjectResultText(code);
+  return "build failed";
+}
+
 }  // namespace korvo

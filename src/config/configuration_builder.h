@@ -35,6 +35,10 @@ constexpr int kBuildUnknownConversion = -52;
 constexpr int kBuildBadAddress = -53;
 constexpr int kBuildOutputFailed = -91;
 
+// What a code of a build means, the conversion and project codes that pass
+// through included; a generic text for an unknown code.
+const char* BuildResultText(int code);
+
 // What the last build put into the configuration for one device.
 struct BuiltDevice {
   std::string conversion;   // ConversionType

@@ -85,8 +85,12 @@ void ProjectDocument::Release() {
 int ProjectDocument::OpenProjectDocument(const std::string& path) {
   if (open_) return kProjectAlreadyOpen;
   if (!implementation_) return kProjectNoImplementation;
-  bool exists = UniqueFile(OpenFileUtf8(path, "rb")) != nullptr;
-  if (!exists) {
+  FileError error = FileError::kNone;
+  bool readable = UniqueFile(OpenFileUtf8(path, "rb", &error)) != nullptr;
+  // Only a file that is not there starts a new project: one that is there
+  // but cannot be read would be replaced by the next save.
+  if (!readable && error != FileError::kNotFound) return kProjectXmlException;
+  if (!readable) {
     return GuardXml(
         [&]() -> int {
           DOMDocument* doc = CreateXmlDocument(implementation_, kRootName);
@@ -348,6 +352,23 @@ int ProjectDocument::GetDeviceConversionElement(int device, const std::string& n
                                                 DOMElement*& element) {
   element = nullptr;
   return Guard([&]() -> int { return FindEntry(device, kConversionSection, name, element); });
+}
+
+const char* ProjectResultText(int code) {
+  switch (code) {
+    case kProjectParserNotCreated:
+      return "the XML parser could not be created, or a project entry holds more than text";
+    case kProjectAlreadyOpen: return "the project document is already open";
+    case kProjectNoImplementation: return "no XML implementation";
+    case kProjectOutOfMemory: return "out of memory while reading the project";
+    case kProjectXmlException:
+      return "the project file cannot be read or is not well-formed XML, or it could not be saved";
+    case kProjectDomException: return "XML DOM error in the project";
+    case kProjectOtherException: return "unexpected error in the project";
+    case kProjectNotOpen: return "the project document is not open";
+    case kProjectNotFound: return "a required project entry is missing or repeated";
+    default: return "";
+  }
 }
 
 }  // namespace korvo

@@ -23,11 +23,14 @@ constexpr int kProjectEntryNotText = -61;
 constexpr int kProjectAlreadyOpen = -62;
 constexpr int kProjectNoImplementation = -63;
 constexpr int kProjectOutOfMemory = -64;
-constexpr int kProjectXmlException = -65;  // also: an existing file that does not parse, a failed save
+constexpr int kProjectXmlException = -65;  // also: an existing file that does not parse or cannot be read, a failed save
 constexpr int kProjectDomException = -66;
 constexpr int kProjectOtherException = -67;
 constexpr int kProjectNotOpen = -68;
 constexpr int kProjectNotFound = -69;  // missing or repeated section, entry or device
+
+// What a project document code means; "" for a code outside the band.
+const char* ProjectResultText(int code);
 
 class ProjectDocument final {
  public:
@@ -36,11 +39,12 @@ class ProjectDocument final {
   ProjectDocument(const ProjectDocument&) = delete;
   ProjectDocument& operator=(const ProjectDocument&) = delete;
 
-  // Opens the file at `path` (UTF-8). When no file can be opened there, a new
+  // Opens the file at `path` (UTF-8). When there is no file there, a new
   // document with an empty FirmwarePackageFilename and an empty System2 is
   // created instead; it is written to `path` only by a saving close.
-  // A file that exists but does not parse gives -65 and stays closed, so
-  // that a later save cannot overwrite it with less than it held.
+  // A file that exists but cannot be read or does not parse gives -65 and
+  // stays closed, so that a later save cannot overwrite it with less than it
+  // held.
   int OpenProjectDocument(const std::string& path);
 
   // Writes the document to the opened path when `save` is set, then releases

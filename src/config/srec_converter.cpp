@@ -575,4 +575,16 @@ int EmbedRawFile(DOMDocument* document, DOMElement* header_device, DOMElement* d
   return 0;
 }
 
+const char* SrecResultText(int code) {
+  switch (code) {
+    case kSrecNothingKept:
+      return "no system entries could be read, or the address range selection kept no line";
+    case kSrecFileError: return "a data file cannot be opened, read or written";
+    case kSrecLineTooLong: return "an S-record line has 1024 or more characters";
+    case kSrecConversionFailed:
+      return "the S-record data is malformed (bad record or digit, checksum error, or no end record)";
+    default: return "";
+  }
+}
+
 }  // namespace korvo

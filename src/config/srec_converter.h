@@ -27,6 +27,9 @@ constexpr int kSrecFileError = -42;         // a file cannot be opened, read or 
 constexpr int kSrecLineTooLong = -43;       // a line of 1024 or more characters
 constexpr int kSrecConversionFailed = -48;  // S-record data malformed or incomplete
 
+// What a conversion code means; "" for a code outside the conversions.
+const char* SrecResultText(int code);
+
 // Lines of this many characters or more (terminators not counted) are refused
 // by the range filter.
 constexpr size_t kSrecMaxLineLength = 1024;

@@ -9,70 +9,12 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 using namespace xercesc;
 
 namespace korvo {
 namespace {
-
-// 8-bit text is UTF-8. A byte that does not start a valid sequence stands
-// for itself (Latin-1), so no input is refused or lost.
-std::u16string Utf8ToUtf16(const std::string& in) {
-  std::u16string out;
-  out.reserve(in.size());
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(in.data());
-  size_t n = in.size(), i = 0;
-  while (i < n) {
-    unsigned c = p[i];
-    if (c < 0x80) {
-      out.push_back(char16_t(c));
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
-    if (c >= 0xF5) extra = -1;
-    uint32_t cp = extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
-    bool ok = extra > 0;
-    for (int k = 1; ok && k <= extra; ++k) {
-      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if (ok && ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF))))
-      ok = false;
-    if (!ok) {
-      out.push_back(char16_t(c));
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-    i += size_t(extra) + 1;
-  }
-  return out;
-}
-
-void AppendUtf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(char(cp));
-  } else if (cp < 0x800) {
-    out.push_back(char(0xC0 | (cp >> 6)));
-    out.push_back(char(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(char(0xE0 | (cp >> 12)));
-    out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(char(0xF0 | (cp >> 18)));
-    out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(char(0x80 | (cp & 0x3F)));
-  }
-}
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   UniqueFile file(OpenFileUtf8(path, "rb"));
@@ -185,20 +127,11 @@ XmlText::XmlText(const std::string& text) {
 
 XmlText::~XmlText() { XMLString::release(&text_); }
 
+static_assert(sizeof(XMLCh) == sizeof(char16_t), "Xerces text is UTF-16");
+
 std::string NarrowText(const XMLCh* text) {
-  std::string out;
-  if (!text) return out;
-  XMLSize_t n = XMLString::stringLen(text);
-  out.reserve(n);
-  for (XMLSize_t i = 0; i < n; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(c, out);
-  }
-  return out;
+  if (!text) return std::string();
+  return Utf16ToUtf8(reinterpret_cast<const char16_t*>(text), XMLString::stringLen(text));
 }
 
 DOMElement* AsElement(DOMNode* node) {

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <memory>
 
-#include "interface/java_binding.h"
 
 namespace korvo {
 namespace {
@@ -18,7 +17,7 @@ int* OrScratch(int* result, int* scratch) { return result ? result : scratch; }
 std::atomic<bool> JavaDeviceChannel::no_program_flag_{false};
 
 JavaDeviceChannel::JavaDeviceChannel(const AnswerDecoder* decoder, CommandSender* sender)
-    : sender_(sender ? sender : &JavaCallbackSender()), decoder_(decoder) {}
+    : sender_(sender), decoder_(decoder) {}
 
 // The lock and the event are members and go with the channel; the owner
 // makes sure no delivery is running (DownloadExecutor::ReplaceChannel).
@@ -64,7 +63,7 @@ bool JavaDeviceChannel::CheckAnswer(AnswerKind kind, const std::string& name) {
 }
 
 int JavaDeviceChannel::RunCommand(const char* method, uint32_t timeout_ms, int* result) {
-  sender_->SendMethodCall(method, parameters_.data(), parameters_.size());
+  if (sender_) sender_->SendMethodCall(method, parameters_.data(), parameters_.size());
   if (WaitForAnswer(timeout_ms) < 0 || !CheckAnswer(AnswerKind::kMethod, method)) return -1;
   // The status is not looked at: the first number counts even when it ends
   // the answer.
@@ -83,7 +82,7 @@ int JavaDeviceChannel::Open() {
   if (!HasApplication()) return 0;
   parameters_.Reset();
   parameters_.AppendNumber(0);
-  sender_->SendEventRequest("MStrace", parameters_.data(), parameters_.size());
+  if (sender_) sender_->SendEventRequest("MStrace", parameters_.data(), parameters_.size());
   if (WaitForAnswer(kCommandTimeoutMs) == 0) CheckAnswer(AnswerKind::kEvent, "MStrace");
   return 0;  // tracing is optional for the device
 }
@@ -174,7 +173,7 @@ int JavaDeviceChannel::SoftReset(int* result) {
   parameters_.Reset();
   parameters_.AppendNumber(0);
   // The device resets at once and never answers.
-  sender_->SendMethodCall("mSCsoftreset", parameters_.data(), parameters_.size());
+  if (sender_) sender_->SendMethodCall("mSCsoftreset", parameters_.data(), parameters_.size());
   return 0;
 }
 
@@ -208,13 +207,13 @@ int JavaDeviceChannel::GetDeviceLogInfo(int* result) {
 }
 
 int JavaDeviceChannel::CallMethod(const std::string& method) {
-  sender_->SendMethodCall(method, nullptr, 0);
+  if (sender_) sender_->SendMethodCall(method, nullptr, 0);
   if (WaitForAnswer(kCommandTimeoutMs) < 0 || !CheckAnswer(AnswerKind::kMethod, method)) return -1;
   return 0;
 }
 
 int JavaDeviceChannel::ReadVariable(const std::string& variable, int timeout_ms) {
-  sender_->SendVariableRead(variable);
+  if (sender_) sender_->SendVariableRead(variable);
   uint32_t timeout = timeout_ms < 0 ? 0u : static_cast<uint32_t>(timeout_ms);
   if (WaitForAnswer(timeout) < 0 || !CheckAnswer(AnswerKind::kVariable, variable)) return -1;
   return 0;
@@ -234,7 +233,7 @@ int JavaDeviceChannel::SetAccessMode(const std::string& user_level, const std::s
   std::string text = " " + user_level + " " + password;
   parameters_.Reset();
   if (!parameters_.AppendRaw(text.data(), text.size())) return -1;  // would be cut
-  sender_->SendMethodCall("SetAccessMode", parameters_.data(), parameters_.size());
+  if (sender_) sender_->SendMethodCall("SetAccessMode", parameters_.data(), parameters_.size());
   if (WaitForAnswer(kCommandTimeoutMs) < 0 || !CheckAnswer(AnswerKind::kMethod, "SetAccessMode"))
     return -1;
   std::lock_guard<std::mutex> hold(lock_.native());

@@ -15,21 +15,11 @@
 
 #include "device/answer_decoder.h"
 #include "device/device_channel.h"
+#include "device/host_interfaces.h"
 #include "device/parameter_text.h"
 #include "platform/sync.h"
 
 namespace korvo {
-
-// Where the channel's commands go. Each call returns what the far end
-// reported, or -1 when the command could not be sent; the channel ignores the
-// value (an unsent command simply runs into its time-out).
-class CommandSender {
- public:
-  virtual ~CommandSender() = default;
-  virtual int SendMethodCall(const std::string& method, const uint8_t* bytes, size_t count) = 0;
-  virtual int SendVariableRead(const std::string& variable) = 0;
-  virtual int SendEventRequest(const std::string& event, const uint8_t* bytes, size_t count) = 0;
-};
 
 class JavaDeviceChannel final : public DeviceChannel {
  public:
@@ -44,8 +34,9 @@ class JavaDeviceChannel final : public DeviceChannel {
   static constexpr size_t kMaxConfigValueLength = 255;
 
   // `decoder` is borrowed and may be null (no identification, no login).
-  // `sender` is borrowed; null sends through the Java binding of SetupJNI.
-  explicit JavaDeviceChannel(const AnswerDecoder* decoder, CommandSender* sender = nullptr);
+  // `sender` is borrowed and may be null: then nothing is sent and every
+  // command runs into its time-out.
+  JavaDeviceChannel(const AnswerDecoder* decoder, CommandSender* sender);
   ~JavaDeviceChannel() override;
   JavaDeviceChannel(const JavaDeviceChannel&) = delete;
   JavaDeviceChannel& operator=(const JavaDeviceChannel&) = delete;

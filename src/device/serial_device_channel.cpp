@@ -5,7 +5,7 @@
 
 #include "device/even_parity.h"
 #include "device/parameter_text.h"
-#include "interface/connection_texts.h"
+#include "platform/debug_output.h"
 
 namespace korvo {
 
@@ -36,8 +36,9 @@ const std::string& NoProgramWithParity() {
 
 }  // namespace
 
-SerialDeviceChannel::SerialDeviceChannel(const AnswerDecoder* decoder)
-    : decoder_(decoder), port_name_(SerialPortName()) {}
+SerialDeviceChannel::SerialDeviceChannel(const AnswerDecoder* decoder,
+                                         const std::string& port_name)
+    : decoder_(decoder), port_name_(port_name) {}
 
 SerialDeviceChannel::~SerialDeviceChannel() {
   if (port_) Close();
@@ -289,7 +290,7 @@ int SerialDeviceChannel::GetResultValue(int index, uint32_t* value) {
 int SerialDeviceChannel::GetResultString(int index, std::string& text, bool flex, int) {
   text.clear();
   if (!flex) {
-    std::printf("VRT non-flex-string not implemented yet!\n");
+    DebugPrint("VRT non-flex-string not implemented yet!\n");
     return -1;
   }
   if (!result_) return -1;

@@ -37,9 +37,9 @@ class SerialDeviceChannel final : public DeviceChannel {
   static constexpr uint32_t kWritePerByteMs = 10;
   static constexpr uint32_t kWriteConstantMs = 100;
 
-  // Takes the port name from SerialPortName() now; `decoder` may be null
-  // (then identification is "" and login fails).
-  explicit SerialDeviceChannel(const AnswerDecoder* decoder);
+  // `port_name` names the COM port; `decoder` may be null (then
+  // identification is "" and login fails).
+  SerialDeviceChannel(const AnswerDecoder* decoder, const std::string& port_name);
   ~SerialDeviceChannel() override;
   SerialDeviceChannel(const SerialDeviceChannel&) = delete;
   SerialDeviceChannel& operator=(const SerialDeviceChannel&) = delete;

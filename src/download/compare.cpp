@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "download/regex.h"
+#include "platform/debug_output.h"
 
 namespace korvo {
 
@@ -59,7 +60,7 @@ bool RegexMatches(const std::string& text, const std::string& pattern) {
 
 bool CompareValues(const char* specified, size_t specified_length, const char* actual,
                    size_t actual_length, int op) {
-  std::printf("Comparing %.*s against %.*s\n", PrintLength(actual, actual_length),
+  DebugPrint("Comparing %.*s against %.*s\n", PrintLength(actual, actual_length),
               actual != nullptr ? actual : "", PrintLength(specified, specified_length),
               specified != nullptr ? specified : "");
   if (specified == nullptr) specified_length = 0;

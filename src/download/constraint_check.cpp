@@ -8,6 +8,7 @@
 #include "config/config_document.h"
 #include "device/device_channel.h"
 #include "download/compare.h"
+#include "platform/debug_output.h"
 
 namespace korvo {
 
@@ -69,7 +70,7 @@ bool CheckDownloadConstraints(ConfigDocument& config, DeviceChannel& channel, in
   int present = 0;
   int matched = 0;
   for (int n = kFirstConstraintNumber; n <= kLastConstraintNumber; ++n) {
-    std::printf("Checking constraint nr %d for device nr %d...", n, device);
+    DebugPrint("Checking constraint nr %d for device nr %d...", n, device);
     DownloadConstraint constraint;
     config.GetConstraint(device, n, constraint);  // the present flag tells enough
     if (!constraint.present) continue;
@@ -77,14 +78,14 @@ bool CheckDownloadConstraints(ConfigDocument& config, DeviceChannel& channel, in
     if (ConstraintHolds(channel, constraint)) ++matched;
   }
   if (present == 0) {
-    std::printf("No constraints");
+    DebugPrint("No constraints");
     return true;
   }
   if (matched == present) {
-    std::printf("All constraints matched");
+    DebugPrint("All constraints matched");
     return true;
   }
-  std::printf("Not all constraints matched");
+  DebugPrint("Not all constraints matched");
   return false;
 }
 

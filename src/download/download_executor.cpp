@@ -4,8 +4,6 @@
 #include "device/keta_answer_decoders.h"
 #include "device/serial_answer_decoder.h"
 #include "device/serial_device_channel.h"
-#include "interface/java_binding.h"
-
 
 namespace korvo {
 namespace {
@@ -16,8 +14,11 @@ std::unique_ptr<AnswerDecoder> MakeSerialAnswerDecoder() {
 
 }  // namespace
 
-DownloadExecutor::DownloadExecutor(const std::string& communication_name)
+DownloadExecutor::DownloadExecutor(const std::string& communication_name, HostServices* host,
+                                   const ConnectionSettings& settings)
     : communication_name_(communication_name),
+      host_(host),
+      settings_(settings),
       answer_decoder_(MakeKetaAnswerDecoder(communication_name)),
       serial_answer_decoder_(MakeSerialAnswerDecoder()) {}
 
@@ -44,11 +45,12 @@ int DownloadExecutor::DeliverAnswer(const std::string& kind, const std::string& 
 }
 
 std::unique_ptr<DeviceChannel> DownloadExecutor::MakeJavaChannel() const {
-  return std::make_unique<JavaDeviceChannel>(answer_decoder_.get());
+  return std::make_unique<JavaDeviceChannel>(answer_decoder_.get(), host_);
 }
 
 std::unique_ptr<DeviceChannel> DownloadExecutor::MakeSerialChannel() const {
-  return std::make_unique<SerialDeviceChannel>(serial_answer_decoder_.get());
+  return std::make_unique<SerialDeviceChannel>(serial_answer_decoder_.get(),
+                                               settings_.serial_port_name);
 }
 
 std::string DownloadExecutor::IdentifyOverSerialLine() {
@@ -65,11 +67,11 @@ std::string DownloadExecutor::ConnectDevice() {
     ReplaceChannel(MakeJavaChannel());
   }
   std::string ident = channel_->ReadDeviceIdent();
-  if (!ident.empty() || !JavaBinding::Instance().CanReportStatus()) return ident;
+  if (!ident.empty() || !host_ || !host_->CanReportStatus()) return ident;
 
   // The front end reached no device: let it free the line, then try the
   // COM port ourselves. Either way no channel stays.
-  JavaBinding::Instance().CleanUpInterface();
+  host_->CleanUpInterface();
   ReplaceChannel(nullptr);
   use_java_channel_ = 0;
   return IdentifyOverSerialLine();

@@ -12,7 +12,9 @@
 #include <string>
 
 #include "device/answer_decoder.h"
+#include "device/connection_settings.h"
 #include "device/device_channel.h"
+#include "download/host_services.h"
 
 namespace korvo {
 
@@ -20,7 +22,10 @@ class DownloadExecutor final {
  public:
   // `communication_name` selects the answer decoder of the Java channel:
   // exactly "Keta B" the Keta B decoder, anything else the Keta A one.
-  explicit DownloadExecutor(const std::string& communication_name);
+  // `host` (borrowed, may be null: then nothing reaches a front end) carries
+  // commands and status; `settings` name the COM port and its speed.
+  DownloadExecutor(const std::string& communication_name, HostServices* host,
+                   const ConnectionSettings& settings);
   ~DownloadExecutor();
   DownloadExecutor(const DownloadExecutor&) = delete;
   DownloadExecutor& operator=(const DownloadExecutor&) = delete;
@@ -49,6 +54,7 @@ class DownloadExecutor final {
   void ReplaceChannel(std::unique_ptr<DeviceChannel> channel);
 
   const std::string& communication_name() const { return communication_name_; }
+  const ConnectionSettings& settings() const { return settings_; }
   AnswerDecoder* answer_decoder() const { return answer_decoder_.get(); }
   AnswerDecoder* serial_answer_decoder() const { return serial_answer_decoder_.get(); }
 
@@ -61,11 +67,13 @@ class DownloadExecutor final {
 
  private:
   std::unique_ptr<DeviceChannel> MakeJavaChannel() const;
-  // A new serial channel on SerialPortName (not opened).
+  // A new serial channel on the settings' port (not opened).
   std::unique_ptr<DeviceChannel> MakeSerialChannel() const;
   std::string IdentifyOverSerialLine();
 
   std::string communication_name_;
+  HostServices* host_;
+  ConnectionSettings settings_;
   std::unique_ptr<AnswerDecoder> answer_decoder_;
   std::unique_ptr<AnswerDecoder> serial_answer_decoder_;
 

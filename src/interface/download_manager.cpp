@@ -7,7 +7,7 @@
 
 #include "config/configuration_builder.h"
 #include "download/download_executor.h"
-#include "interface/connection_texts.h"
+#include "interface/java_binding.h"
 #include "keys/key_document.h"
 
 namespace korvo {
@@ -27,12 +27,9 @@ std::atomic<uint8_t> download_mode{static_cast<uint8_t>(DownloadModeValue::kNorm
 }  // namespace
 
 DownloadManager::DownloadManager() {
-  // The connection texts are built first, so they outlive the manager.
-  DownloadBaudRate();
-  SerialPortName();
   xercesc::XMLPlatformUtils::Initialize();
   builder_ = CreateOrNull<ConfigurationBuilder>();
-  executor_ = CreateOrNull<DownloadExecutor>(std::string());
+  executor_ = NewExecutor(std::string());
   // The first-stage downloader is not part of this build yet.
   key_document_ = CreateOrNull<KeyDocument>();
 }
@@ -45,6 +42,17 @@ DownloadManager::~DownloadManager() {
   delete key_document_;
   key_document_ = nullptr;
   xercesc::XMLPlatformUtils::Terminate();
+}
+
+DownloadExecutor* DownloadManager::NewExecutor(const std::string& communication_name) const {
+  return CreateOrNull<DownloadExecutor>(communication_name, &JavaBinding::Instance(), settings_);
+}
+
+void DownloadManager::Setup(const std::string& communication_name,
+                            const ConnectionSettings& settings) {
+  ReplaceExecutor(nullptr);
+  settings_ = settings;
+  ReplaceExecutor(NewExecutor(communication_name));
 }
 
 void DownloadManager::ReplaceExecutor(DownloadExecutor* executor) {

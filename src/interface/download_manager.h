@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "device/connection_settings.h"
+
 namespace korvo {
 
 class ConfigurationBuilder;
@@ -31,9 +33,14 @@ class DownloadManager final {
   FirstStageDownloader* GetFirstStageDownloader() const { return first_stage_; }
   KeyDocument* GetKeyDocument() const { return key_document_; }
 
-  // Destroys the current executor and takes `executor` (may be null). Safe
-  // against a concurrent RouteAnswer.
-  void ReplaceExecutor(DownloadExecutor* executor);
+  // SetupJNI: keeps the connection settings and replaces the executor by a
+  // new one for `communication_name`, wired to the Java binding. The old
+  // executor is destroyed first; the new one may be null when it could not
+  // be made. Safe against a concurrent RouteAnswer.
+  void Setup(const std::string& communication_name, const ConnectionSettings& settings);
+
+  // The settings SetupJNI gave (empty before).
+  const ConnectionSettings& connection_settings() const { return settings_; }
 
   // ReceiveBytes: hands one device answer (kind, name, bytes from new[],
   // ownership passes) to the receiver that DownloadMode selects. Returns -1,
@@ -45,6 +52,9 @@ class DownloadManager final {
   DownloadExecutor* executor_ = nullptr;
   FirstStageDownloader* first_stage_ = nullptr;
   KeyDocument* key_document_ = nullptr;
+  ConnectionSettings settings_;
+  void ReplaceExecutor(DownloadExecutor* executor);
+  DownloadExecutor* NewExecutor(const std::string& communication_name) const;
   std::mutex route_mutex_;  // held while the executor is swapped or delivered to
 };
 

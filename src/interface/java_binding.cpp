@@ -1,6 +1,7 @@
 #include "interface/java_binding.h"
 
-#include <cstdio>
+#include "interface/jni_util.h"
+#include "platform/debug_output.h"
 
 namespace korvo {
 namespace {
@@ -31,19 +32,6 @@ bool ClearedException(JNIEnv* env) {
   env->ExceptionClear();
   return true;
 }
-
-class CallbackSender final : public CommandSender {
- public:
-  int SendMethodCall(const std::string& method, const uint8_t* bytes, size_t count) override {
-    return JavaBinding::Instance().SendCommandMN(method, bytes, count);
-  }
-  int SendVariableRead(const std::string& variable) override {
-    return JavaBinding::Instance().SendCommandRN(variable);
-  }
-  int SendEventRequest(const std::string& event, const uint8_t* bytes, size_t count) override {
-    return JavaBinding::Instance().SendCommandEN(event, bytes, count);
-  }
-};
 
 }  // namespace
 
@@ -117,10 +105,10 @@ int JavaBinding::CallWithBytes(Method method, const std::string& name, const uin
   if (!Resolve(method, &t)) return -1;
   JNIEnv* env = t.env;
   if (ClearedException(env)) {
-    std::printf("Java exception pending before a device command; cleared\n");
+    DebugPrint("Java exception pending before a device command; cleared\n");
   }
   if (count > 0x7FFFFFFF || !bytes) count = 0;
-  jstring jname = env->NewStringUTF(name.c_str());
+  jstring jname = ToJavaString(env, name);
   jbyteArray array = jname ? env->NewByteArray(static_cast<jsize>(count)) : nullptr;
   int result = -1;
   if (array) {
@@ -136,20 +124,20 @@ int JavaBinding::CallWithBytes(Method method, const std::string& name, const uin
   return result;
 }
 
-int JavaBinding::SendCommandMN(const std::string& method, const uint8_t* bytes, size_t count) {
+int JavaBinding::SendMethodCall(const std::string& method, const uint8_t* bytes, size_t count) {
   return CallWithBytes(kSendMN, method, bytes, count);
 }
 
-int JavaBinding::SendCommandEN(const std::string& event, const uint8_t* bytes, size_t count) {
+int JavaBinding::SendEventRequest(const std::string& event, const uint8_t* bytes, size_t count) {
   return CallWithBytes(kSendEN, event, bytes, count);
 }
 
-int JavaBinding::SendCommandRN(const std::string& variable) {
+int JavaBinding::SendVariableRead(const std::string& variable) {
   Target t;
   if (!Resolve(kSendRN, &t)) return -1;
   JNIEnv* env = t.env;
   ClearedException(env);
-  jstring jname = env->NewStringUTF(variable.c_str());
+  jstring jname = ToJavaString(env, variable);
   int result = -1;
   if (jname) result = env->CallStaticIntMethod(t.cls, t.id, jname);
   if (ClearedException(env)) result = -1;
@@ -162,7 +150,7 @@ int JavaBinding::UpdateStatus(const std::string& text, int percent) {
   if (!Resolve(kUpdateStatus, &t)) return -1;
   JNIEnv* env = t.env;
   ClearedException(env);
-  jstring jtext = env->NewStringUTF(text.c_str());
+  jstring jtext = ToJavaString(env, text);
   int result = -1;
   if (jtext) result = env->CallStaticIntMethod(t.cls, t.id, jtext, static_cast<jint>(percent));
   if (ClearedException(env)) result = -1;
@@ -180,14 +168,8 @@ int JavaBinding::CleanUpInterface() {
   return result;
 }
 
-CommandSender& JavaCallbackSender() {
-  static CallbackSender sender;
-  return sender;
-}
-
-void ReportStatus(const std::string& text, int percent) {
-  JavaBinding& binding = JavaBinding::Instance();
-  if (binding.CanReportStatus()) binding.UpdateStatus(text, percent);
+void JavaBinding::ReportStatus(const std::string& text, int percent) {
+  if (CanReportStatus()) UpdateStatus(text, percent);
 }
 
 }  // namespace korvo

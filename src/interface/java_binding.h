@@ -17,11 +17,11 @@
 #include <mutex>
 #include <string>
 
-#include "device/java_device_channel.h"
+#include "download/host_services.h"
 
 namespace korvo {
 
-class JavaBinding final {
+class JavaBinding final : public HostServices {
  public:
   static JavaBinding& Instance();
 
@@ -32,15 +32,19 @@ class JavaBinding final {
 
   // True when a JVM is recorded and UpdateStatus was found: the condition
   // under which UpdateStatus and CleanUpInterface are called at all.
-  bool CanReportStatus() const;
+  bool CanReportStatus() const override;
 
   // Each returns the callback's int, or -1 when it could not be called
   // (not bound, no environment, out of memory, or the callback threw).
-  int SendCommandMN(const std::string& method, const uint8_t* bytes, size_t count);
-  int SendCommandRN(const std::string& variable);
-  int SendCommandEN(const std::string& event, const uint8_t* bytes, size_t count);
+  // SendCommandMN, SendCommandRN, SendCommandEN:
+  int SendMethodCall(const std::string& method, const uint8_t* bytes, size_t count) override;
+  int SendVariableRead(const std::string& variable) override;
+  int SendEventRequest(const std::string& event, const uint8_t* bytes, size_t count) override;
   int UpdateStatus(const std::string& text, int percent);
-  int CleanUpInterface();
+  int CleanUpInterface() override;
+
+  // UpdateStatus when CanReportStatus(); otherwise nothing.
+  void ReportStatus(const std::string& text, int percent) override;
 
  private:
   enum Method { kSendMN, kSendRN, kSendEN, kUpdateStatus, kCleanUp, kMethodCount };
@@ -59,11 +63,5 @@ class JavaBinding final {
   jclass class_ = nullptr;  // global reference
   jmethodID ids_[kMethodCount] = {};
 };
-
-// The command sender of JavaDeviceChannel: the three SendCommand callbacks.
-CommandSender& JavaCallbackSender();
-
-// UpdateStatus when the binding allows status reports; otherwise nothing.
-void ReportStatus(const std::string& text, int percent);
 
 }  // namespace korvo

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "download/download_executor.h"
-#include "interface/connection_texts.h"
 #include "interface/download_manager.h"
 #include "interface/java_binding.h"
 #include "interface/jni_natives.h"
@@ -41,12 +40,10 @@ JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(
     jstring port_name) {
   korvo::GuardedVoid([&] {
     korvo::JavaBinding::Instance().Record(env, self);
-    korvo::DownloadBaudRate() = korvo::ToNarrowString(env, baud_rate);
-    korvo::SerialPortName() = korvo::ToNarrowString(env, port_name);
-    std::string name = korvo::ToNarrowString(env, communication_name);
-    korvo::Manager().ReplaceExecutor(nullptr);
-    korvo::DownloadExecutor* executor = new (std::nothrow) korvo::DownloadExecutor(name);
-    korvo::Manager().ReplaceExecutor(executor);
+    korvo::ConnectionSettings settings;
+    settings.download_baud_rate = korvo::ToNarrowString(env, baud_rate);
+    settings.serial_port_name = korvo::ToNarrowString(env, port_name);
+    korvo::Manager().Setup(korvo::ToNarrowString(env, communication_name), settings);
   });
 }
 

@@ -9,10 +9,11 @@
 
 namespace korvo {
 
-// Modified-UTF-8 bytes of a Java string; a null string counts as "".
+// The UTF-8 text of a Java string; a null string counts as "".
 std::string ToNarrowString(JNIEnv* env, jstring text);
 
-// A new Java string from 8-bit text; null when the JVM cannot make one.
+// A new Java string from UTF-8 text (a byte that is not UTF-8 stands for
+// itself); null when the JVM cannot make one.
 jstring ToJavaString(JNIEnv* env, const std::string& text);
 
 // Runs `body`; any escaping C++ exception gives `failure` instead.

@@ -98,9 +98,10 @@ DOMElement* FirstUserWithLevel(DOMElement* rights, int level) {
   return nullptr;
 }
 
-bool FileExists(const std::string& path) {
-  UniqueFile file(OpenFileUtf8(path, "rb"));
-  return file != nullptr;
+FileError ProbeFile(const std::string& path) {
+  FileError error = FileError::kNone;
+  UniqueFile file(OpenFileUtf8(path, "rb", &error));
+  return error;
 }
 
 }  // namespace
@@ -170,7 +171,11 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
     if (decompress && compressor_.Decompress(path, temp.path()) != 0) return kKeyDecompressFailed;
     if (open_) return kKeyAlreadyOpen;
     if (!implementation_) return kKeyNoImplementation;
-    if (!decompress && !FileExists(path)) {
+    FileError probe = decompress ? FileError::kNone : ProbeFile(path);
+    // A file that is there but cannot be read must not open as a new, empty
+    // document that a save would then write over it.
+    if (probe == FileError::kIoError) return kKeyXmlException;
+    if (probe == FileError::kNotFound) {
       DOMDocument* created = CreateXmlDocument(implementation_, kRoot);
       if (!created) return kKeyNoImplementation;
       document_ = created;

@@ -38,7 +38,7 @@ constexpr int kKeyNotFound = -111;      // position, "Rights" count, CDATA conte
 constexpr int kKeyAlreadyOpen = -112;
 constexpr int kKeyParserNotCreated = -113;
 constexpr int kKeyOutOfMemory = -114;
-constexpr int kKeyXmlException = -115;
+constexpr int kKeyXmlException = -115;  // also: an existing file that cannot be read, a failed save
 constexpr int kKeyDomException = -116;
 constexpr int kKeyOtherException = -117;
 constexpr int kKeyNotOpen = -118;
@@ -82,7 +82,8 @@ class KeyDocument final {
 
   // Opens the key file at `path`; with `decompress` the file is first
   // decompressed into the process's "KEYFILE_TMP" file, which is deleted on
-  // every way out. A path without a file starts a new empty document.
+  // every way out. A path without a file starts a new empty document; a
+  // file that is there but cannot be read gives -115 and stays closed.
   // A file that is not well-formed opens without content (0): the readers
   // and editors then report -111 and Close(true) writes nothing.
   int Open(const std::string& path, bool decompress);

@@ -24,9 +24,17 @@ bool UserName(std::string* out);
 // The calling thread's operating-system id.
 uint32_t CurrentThreadId();
 
+// Why a file could not be opened: a file that is not there is a different
+// answer from one that is there but cannot be opened (no permission, a
+// folder, a device error), and callers that create missing files must not
+// treat the second as the first.
+enum class FileError { kNone, kNotFound, kIoError };
+
 // Opens a file whose path and mode are UTF-8 text ("rb", "wb", "w+b").
-// Null when the file cannot be opened. The caller closes it.
-std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode);
+// Null when the file cannot be opened; then `*error` (may be null) says why.
+// The caller closes it.
+std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode,
+                        FileError* error = nullptr);
 
 // Removes a file; 0 on success, -1 when it could not be removed.
 int RemoveFile(const std::string& path);

@@ -44,9 +44,15 @@ bool UserName(std::string* out) {
 
 uint32_t CurrentThreadId() { return uint32_t(syscall(SYS_gettid)); }
 
-std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode) {
+std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode, FileError* error) {
   // POSIX paths are bytes already; UTF-8 passes through unchanged.
-  return std::fopen(path.c_str(), mode.c_str());
+  std::FILE* file = std::fopen(path.c_str(), mode.c_str());
+  if (error) {
+    *error = file ? FileError::kNone
+                  : errno == ENOENT || errno == ENOTDIR ? FileError::kNotFound
+                                                        : FileError::kIoError;
+  }
+  return file;
 }
 
 int RemoveFile(const std::string& path) {

@@ -10,7 +10,6 @@
 
 #include "device/even_parity.h"
 #include "device/serial_pty.h"
-#include "interface/connection_texts.h"
 
 namespace korvo {
 namespace {
@@ -24,18 +23,15 @@ class SerialChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty_.ok());
-    saved_port_name_ = SerialPortName();
     saved_flag_ = SerialDeviceChannel::NoProgramFlag();
     SerialDeviceChannel::SetNoProgramFlag(false);
-    SerialPortName() = pty_.slave_path();
-    channel_ = std::make_unique<SerialDeviceChannel>(&decoder_);
+    channel_ = std::make_unique<SerialDeviceChannel>(&decoder_, pty_.slave_path());
     // Answers come in one piece here; no need to wait a second after each.
     channel_->SetReadTimeouts(60, 0);
     ASSERT_EQ(0, channel_->Open());
   }
   void TearDown() override {
     channel_.reset();
-    SerialPortName() = saved_port_name_;
     SerialDeviceChannel::SetNoProgramFlag(saved_flag_);
   }
 
@@ -48,7 +44,6 @@ class SerialChannelTest : public ::testing::Test {
   PseudoTerminal pty_;
   SerialAnswerDecoder decoder_;
   std::unique_ptr<SerialDeviceChannel> channel_;
-  std::string saved_port_name_;
   bool saved_flag_ = false;
 };
 
@@ -193,7 +188,7 @@ TEST_F(SerialChannelTest, OverlongNameIsRefusedWithoutSending) {
 
 TEST_F(SerialChannelTest, ByteThenSilenceEndsAfterTheIntervalAndSilenceAfterTheTotal) {
   channel_.reset();
-  channel_ = std::make_unique<SerialDeviceChannel>(&decoder_);  // the line's own time-outs
+  channel_ = std::make_unique<SerialDeviceChannel>(&decoder_, pty_.slave_path());  // the line's own time-outs
   ASSERT_EQ(0, channel_->Open());
   SimulatedDevice device(pty_, {"s", ""});
   auto start = std::chrono::steady_clock::now();
@@ -211,7 +206,7 @@ TEST_F(SerialChannelTest, ByteThenSilenceEndsAfterTheIntervalAndSilenceAfterTheT
 
 TEST_F(SerialChannelTest, ABusyPortIsRefusedAndCloseAllowsReopening) {
   EXPECT_EQ(-1, channel_->Open());  // open already
-  SerialDeviceChannel other(&decoder_);
+  SerialDeviceChannel other(&decoder_, pty_.slave_path());
   EXPECT_EQ(-1, other.Open());
   EXPECT_NE(0, channel_->Close());
   EXPECT_FALSE(channel_->is_open());
@@ -228,20 +223,17 @@ TEST_F(SerialChannelTest, ABusyPortIsRefusedAndCloseAllowsReopening) {
 }
 
 TEST(SerialChannelPortTest, OpenOnMissingOrEmptyPortFails) {
-  std::string saved = SerialPortName();
   for (const char* name : {"/dev/korvo-no-such-port", ""}) {
-    SerialPortName() = name;
-    SerialDeviceChannel missing(nullptr);
+    SerialDeviceChannel missing(nullptr, name);
     EXPECT_EQ(name, missing.port_name());
     EXPECT_EQ(-1, missing.Open()) << name;
     EXPECT_EQ(-1, missing.CallMethod("m"));
     EXPECT_EQ(0, missing.Close());
   }
-  SerialPortName() = saved;
 }
 
 TEST(SerialChannelStubTest, DownloadOperationsReportSuccessWithoutAPort) {
-  SerialDeviceChannel channel(nullptr);
+  SerialDeviceChannel channel(nullptr, "");
   int result = -1;
   EXPECT_EQ(0, channel.ProgramConfigData(1, 2, "NAME", "VALUE", &result));
   const uint8_t bytes[2] = {1, 2};

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "download/download_executor.h"
-#include "interface/connection_texts.h"
 #include "interface/download_manager.h"
 #include "interface/exports.h"
 #include "support/scripted_channel.h"
@@ -22,6 +21,11 @@ uint8_t* Bytes(const std::string& text) {
   return b;
 }
 
+// An executor with no front end behind it.
+DownloadExecutor Executor(const std::string& name, const std::string& port = "") {
+  return DownloadExecutor(name, nullptr, ConnectionSettings{port, ""});
+}
+
 bool Grants(const DownloadExecutor& e) { return e.answer_decoder()->IsAccessGranted(" 1", 2); }
 
 ScriptedChannel* Install(DownloadExecutor& e) {
@@ -32,8 +36,8 @@ ScriptedChannel* Install(DownloadExecutor& e) {
 }
 
 TEST(DownloadExecutor, TheCommunicationNameChoosesTheDecoder) {
-  EXPECT_FALSE(Grants(DownloadExecutor("Keta B")));
-  DownloadExecutor e("keta b");
+  EXPECT_FALSE(Grants(Executor("Keta B")));
+  DownloadExecutor e = Executor("keta b");
   EXPECT_TRUE(Grants(e));
   EXPECT_EQ("keta b", e.communication_name());
   EXPECT_NE(nullptr, e.serial_answer_decoder());
@@ -44,7 +48,7 @@ TEST(DownloadExecutor, TheCommunicationNameChoosesTheDecoder) {
 TEST(DownloadExecutor, ConnectKeepsTheJavaChannelWithOrWithoutAnIdentification) {
   for (const char* ident : {"SCANNER", ""}) {
     SCOPED_TRACE(ident);
-    DownloadExecutor e("Keta A");
+    DownloadExecutor e = Executor("Keta A");
     ScriptedChannel* channel = Install(e);
     channel->ident = ident;
     EXPECT_EQ(ident, e.ConnectDevice());
@@ -56,7 +60,7 @@ TEST(DownloadExecutor, ConnectKeepsTheJavaChannelWithOrWithoutAnIdentification) 
 }
 
 TEST(DownloadExecutor, LoginGoesToTheHeldChannelAndRemembersTheTexts) {
-  DownloadExecutor e("Keta A");
+  DownloadExecutor e = Executor("Keta A");
   ScriptedChannel* channel = Install(e);
   channel->Script("SetAccessMode", {Reply(), Reply::Fail()});
   EXPECT_EQ(0, e.LoginDevice("3", "secret"));
@@ -69,19 +73,16 @@ TEST(DownloadExecutor, LoginGoesToTheHeldChannelAndRemembersTheTexts) {
 }
 
 TEST(DownloadExecutor, ASerialLoginWithoutAPortFailsButKeepsTheTexts) {
-  std::string saved = SerialPortName();
-  SerialPortName() = "/nonexistent/korvo-port";
-  DownloadExecutor e("Keta A");
+  DownloadExecutor e = Executor("Keta A", "/nonexistent/korvo-port");
   e.set_use_java_channel(0);
   EXPECT_EQ(-1, e.LoginDevice("3", "secret"));
   EXPECT_EQ(nullptr, e.channel()) << "the serial channel is not kept";
   EXPECT_EQ("3", e.login_level());
   EXPECT_EQ("secret", e.login_password());
-  SerialPortName() = saved;
 }
 
 TEST(DownloadExecutor, AnswersGoToTheCurrentChannelOrAreDropped) {
-  DownloadExecutor e("Keta A");
+  DownloadExecutor e = Executor("Keta A");
   EXPECT_EQ(-1, e.DeliverAnswer("AN", "m", Bytes(" 1"), 2));
   ScriptedChannel* channel = Install(e);
   EXPECT_EQ(0, e.DeliverAnswer("AN", "m", Bytes(" 1"), 2));
@@ -114,10 +115,10 @@ TEST_F(ManagerTest, TheDownloadModeRoutesAnswers) {
 }
 
 TEST_F(ManagerTest, ReplacingTheExecutorDropsItsChannel) {
-  Manager().ReplaceExecutor(new DownloadExecutor("Keta B"));
+  Manager().Setup("Keta B", {});
   EXPECT_EQ(-1, Manager().RouteAnswer("AN", "m", Bytes("x"), 1));
   EXPECT_FALSE(Grants(*Manager().GetDownloadExecutor()));
-  Manager().ReplaceExecutor(new DownloadExecutor(""));
+  Manager().Setup("", {});
 }
 
 TEST_F(ManagerTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {

@@ -51,7 +51,7 @@ class JvmChannelTest : public ::testing::Test {
                                                           Text(env, "/nonexistent/port"));
     DownloadExecutor* executor = Manager().GetDownloadExecutor();
     ASSERT_NE(nullptr, executor);
-    auto owned = std::make_unique<JavaDeviceChannel>(executor->answer_decoder());
+    auto owned = std::make_unique<JavaDeviceChannel>(executor->answer_decoder(), &JavaBinding::Instance());
     channel = owned.get();
     executor->ReplaceChannel(std::move(owned));
   }
@@ -118,7 +118,7 @@ TEST_F(JvmChannelTest, AThrowingCallbackIsClearedBeforeTheNextJniCall) {
   AnswerEvery("AN", " 1 ");
   jobject error = NewObject(env, "java/lang/IllegalStateException", "()V");
   CallVoid(env, device, "throwAfterNextSend", "(Ljava/lang/RuntimeException;)V", error);
-  EXPECT_EQ(-1, JavaBinding::Instance().SendCommandMN("Ping", nullptr, 0));
+  EXPECT_EQ(-1, JavaBinding::Instance().SendMethodCall("Ping", nullptr, 0));
   EXPECT_FALSE(PendingException(env));
   // The device did get the command, so its answer is still to be taken.
   EXPECT_EQ(0, channel->CallMethod("Ping"));

@@ -41,9 +41,22 @@ public final class ConfiguratorTest {
         editProject(c, conf, project);
         build(c, conf, project, output);
         failingBuildKeepsOutput(c, conf, project, output);
+        pathOutsideTheBasicPlane(c, conf, work);
 
         deleteTree(work);
         c.finish();
+    }
+
+    /** Java strings reach the library as UTF-8, not as modified UTF-8. */
+    static void pathOutsideTheBasicPlane(Checks c, Configurator conf, Path work) throws IOException {
+        String rocket = new String(Character.toChars(0x1F680));
+        Path project = work.resolve(rocket + " project.xml");
+        c.equal(0, conf.OpenProjectDocumentIF(project.toString()), "open a new project at a non-BMP path");
+        c.equal(0, conf.SetProjectConfigFilenameEntryIF(rocket + ".cfg"), "non-BMP entry text");
+        c.equal(0, conf.CloseProjectDocumentIF(true), "save at a non-BMP path");
+        c.check(Files.exists(project), "the project is where Java said");
+        String saved = Files.exists(project) ? Files.readString(project, StandardCharsets.UTF_8) : "";
+        c.check(saved.contains(rocket + ".cfg"), "the entry holds the character as UTF-8: " + saved);
     }
 
     static void editProject(Checks c, Configurator conf, String project) {
