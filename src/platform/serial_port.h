@@ -64,6 +64,10 @@ bool ParseSerialSettings(const std::string& text, SerialSettings* out);
 // refuses them.
 bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings);
 
+// Lowers DTR and RTS (no hardware handshake uses them). False when the
+// device has no modem lines, as a pseudo-terminal; the line works anyway.
+bool DropSerialControlLines(SerialHandle port);
+
 bool GetSerialTimeouts(SerialHandle port, SerialTimeouts* out);
 bool SetSerialTimeouts(SerialHandle port, const SerialTimeouts& timeouts);
 

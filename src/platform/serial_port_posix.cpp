@@ -174,6 +174,12 @@ bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings) {
   return tcsetattr(port->fd, TCSANOW, &tio) == 0;
 }
 
+bool DropSerialControlLines(SerialHandle port) {
+  if (!port) return false;
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  return ioctl(port->fd, TIOCMBIC, &lines) == 0;
+}
+
 bool GetSerialTimeouts(SerialHandle port, SerialTimeouts* out) {
   if (!port || !out) return false;
   *out = port->timeouts;
