@@ -224,7 +224,7 @@ bool CBrekDownload::IsInBootMode() {
   if (s.driver_mode) s.driver_mode(kDriverBootMode);
   s.line_baud = kBootModeBaud;
   Frame answer;
-  s.in_boot_mode = s.Exchange(Frame{brek::kPing, 0, {}}, &answer, 2) && State::IsAck(answer);
+  s.in_boot_mode = s.Exchange(Frame{brek::kPing, 0, {}}, &answer, 1) && State::IsAck(answer);
   return s.in_boot_mode;
 }
 

@@ -98,7 +98,7 @@ class BREK_API CBrekDownload {
 
   // "9600,8,N,1": the line a device in boot mode listens on.
   const char* GetBootModePara();
-  // Asks the device with PING; true once it answered.
+  // Asks the device once with PING; true when it answered.
   bool IsInBootMode();
   // Decimal text; the download line rate.
   void SetDownloadBaudrate(const char* baud_rate);

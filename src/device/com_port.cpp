@@ -99,11 +99,15 @@ bool SerialPort::Open() {
     return false;
   }
   DropSerialControlLines(handle_);  // a pseudo-terminal has no modem lines
-  PurgeSerialPort(handle_);
+  // Close drained what this object sent; purging the transmit side too
+  // would, on a pseudo-terminal, take back bytes the device has not read.
+  PurgeSerialPort(handle_, kSerialPurgeReceive);
   return true;
 }
 
 bool SerialPort::Close() {
+  // A reopen must not cut off a request still on its way out.
+  if (handle_) DrainSerialPort(handle_);
   if (handle_) CloseSerialPort(handle_);
   handle_ = nullptr;
   return true;
