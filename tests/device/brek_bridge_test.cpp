@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "config/temp_files.h"
+#include "device/serial_device_channel.h"
+#include "interface/connection_texts.h"
 #include "platform/system.h"
 #include "sim/boot_device.h"
 #include "support/files.h"
@@ -39,14 +41,18 @@ class BrekBridgeTest : public ::testing::Test {
     EXPECT_EQ("<missing>", ReadFile(TempFileName("PRGTMP", "TMP")));
   }
 
+  void StartDevice(sim::BootDeviceOptions options) {
+    line_ = sim::OpenPseudoTerminal();
+    ASSERT_TRUE(line_);
+    device_ = std::make_unique<sim::BootDevice>(*line_, std::move(options));
+    device_->Start();
+  }
+
   // Runs the bridge against a simulated device; returns {code, result code}.
   std::pair<int, int> Download(const std::string& image, sim::BootDeviceOptions options,
                                const std::string& baud = "115200") {
     WriteFile(kData, image);
-    line_ = sim::OpenPseudoTerminal();
-    EXPECT_TRUE(line_);
-    device_ = std::make_unique<sim::BootDevice>(*line_, std::move(options));
-    device_->Start();
+    if (!device_) StartDevice(std::move(options));
     BrekDownloadRequest request{kData, line_->peer_path(), baud, "LMS5xx", "0-3FFFF"};
     int result_code = -99;
     int code = RunBrekDownload(request, &result_code, &status_);
@@ -78,6 +84,23 @@ TEST_F(BrekBridgeTest, DownloadReachesTheDeviceThroughLostAndDamagedFrames) {
   ASSERT_FALSE(status_.percents.empty());
   EXPECT_EQ(0, status_.percents.front());
   EXPECT_EQ(100, status_.percents.back());
+}
+
+TEST_F(BrekBridgeTest, DeviceIdentifiedOverTheSerialChannelThenTakesTheImage) {
+  sim::BootDeviceOptions options;
+  options.variables["DeviceIdent"] = sim::FlexText("LMS511 V2");
+  StartDevice(options);
+  std::string saved = SerialPortName();
+  SerialPortName() = line_->peer_path();
+  SerialAnswerDecoder decoder;
+  SerialDeviceChannel channel(&decoder);
+  SerialPortName() = saved;
+  ASSERT_EQ(0, channel.Open());
+  EXPECT_EQ("LMS511 V2", channel.ReadDeviceIdent());
+  EXPECT_NE(0, channel.Close());
+  const std::string image = Image(3000);
+  EXPECT_EQ(std::make_pair(0, 0), Download(image, {}));
+  EXPECT_EQ(image, StoredImage());
 }
 
 TEST_F(BrekBridgeTest, EmptyBaudRateTextDownloadsAt9600) {
