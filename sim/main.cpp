@@ -2,15 +2,19 @@
 // that answers identification telegrams and takes a boot-loader download.
 //
 //   korvo-sim [--line PATH] [--image FILE] [--baud N] [--ident TEXT]
+//             [--var NAME=VALUE] [--method NAME=RESULT]
 //             [--never-boot] [--drop-frame N] [--corrupt-frame N]
 //             [--stop-at-frame N] [--exit-after-download]
 //
+// --var and --method give the answer text after the name ("sRA NAME VALUE",
+// "sAN NAME RESULT"); --ident TEXT is --var DeviceIdent with TEXT counted.
 // Without --line it creates a pseudo-terminal and prints the path the host
 // opens on the first line of standard output.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <chrono>
 #include <thread>
@@ -26,9 +30,18 @@ void OnSignal(int) { g_stop = 1; }
 int Usage() {
   std::fprintf(stderr,
                "usage: korvo-sim [--line PATH] [--image FILE] [--baud N] [--ident TEXT]\n"
+               "                 [--var NAME=VALUE] [--method NAME=RESULT]\n"
                "                 [--never-boot] [--drop-frame N] [--corrupt-frame N]\n"
                "                 [--stop-at-frame N] [--exit-after-download]\n");
   return 2;
+}
+
+// "NAME=TEXT" into the table; false without '='.
+bool AddEntry(const std::string& entry, std::map<std::string, std::string>* table) {
+  size_t eq = entry.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  (*table)[entry.substr(0, eq)] = entry.substr(eq + 1);
+  return true;
 }
 
 }  // namespace
@@ -54,6 +67,10 @@ int main(int argc, char** argv) {
       options.line_baud = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--ident") {
       options.variables["DeviceIdent"] = korvo::sim::FlexText(argv[++i]);
+    } else if (arg == "--var") {
+      if (!AddEntry(argv[++i], &options.variables)) return Usage();
+    } else if (arg == "--method") {
+      if (!AddEntry(argv[++i], &options.methods)) return Usage();
     } else if (arg == "--drop-frame") {
       options.drop_data_frame = std::atoi(argv[++i]);
     } else if (arg == "--corrupt-frame") {
