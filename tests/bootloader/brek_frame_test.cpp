@@ -40,6 +40,14 @@ TEST(BrekStuffingTest, RoundTripsWithoutZeroOrFrameEndAndSmallOverhead) {
   }
 }
 
+TEST(BrekStuffingTest, RefusesWhatTheEncoderNeverWrites) {
+  const std::vector<std::vector<uint8_t>> cases = {
+      {}, {0x00}, {0xFF}, {0xFE}, {0x03, 'a'}, {0x81, 'a'}, {0x7F, 'a'}, {0x02, 0x00},
+  };
+  std::vector<uint8_t> raw;
+  for (const auto& bytes : cases) EXPECT_FALSE(Unstuff(bytes.data(), bytes.size(), &raw));
+}
+
 TEST(BrekFrameTest, DecodesWhatItEncodedAndRefusesEveryDamagedByte) {
   Frame frame{kData, 7, Random(300)};
   std::vector<uint8_t> line = EncodeFrame(frame);
