@@ -2,8 +2,9 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo clean
+.PHONY: all deps configure build test bench demo install clean
 
 all: build
 
@@ -23,6 +24,9 @@ bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 	@echo "== device round trips through the JVM"
 	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	@examples/demo.sh $(BUILD)
