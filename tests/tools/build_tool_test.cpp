@@ -65,6 +65,9 @@ TEST_F(BuildToolTest, ExampleBuildsAndReportsEveryDevice) {
   ToolRun inspect = Run("inspect example.cfg");
   EXPECT_EQ(0, inspect.exit_code) << inspect.err;
   EXPECT_NE(std::string::npos, inspect.out.find("00010000-00020400"));
+  EXPECT_NE(std::string::npos, inspect.out.find("    block 00010000-00010C00       3072 bytes\n"
+                                                "    gap   00010C00-00020000      62464 bytes\n"))
+      << inspect.out;
 }
 
 TEST_F(BuildToolTest, FailureIsOneLineWithCodeAndKeepsOldOutput) {
