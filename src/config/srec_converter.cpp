@@ -798,7 +798,7 @@ std::string SrecReport::Text(int at_line, const std::string& what) const {
 const char* SrecResultText(int code) {
   switch (code) {
     case kSrecNothingKept:
-      return "no system entries could be read, or the address range selection kept no line";
+      return "no system entries could be read, or the address range selection kept no data record";
     case kSrecFileError: return "a data file cannot be opened, read or written";
     case kSrecLineTooLong: return "an S-record line has 1024 or more characters";
     case kSrecConversionFailed:

@@ -23,7 +23,7 @@
 namespace korvo {
 
 // Result codes (configuration builder band).
-constexpr int kSrecNothingKept = -41;       // range filter kept no line
+constexpr int kSrecNothingKept = -41;       // range filter kept no data record
 constexpr int kSrecFileError = -42;         // a file cannot be opened, read or written
 constexpr int kSrecLineTooLong = -43;       // a line of 1024 or more characters
 constexpr int kSrecConversionFailed = -48;  // S-record data malformed or incomplete
@@ -165,8 +165,9 @@ struct AddressRangeSelection {
 // temporary file) the S3 lines from the one whose address text equals
 // `include` up to, not including, the one whose address text equals
 // `exclude`, plus every S0 and S7 line (any line of 12 or more characters
-// between the two marks is kept, whatever its type). 0 when a line was written;
-// kSrecNothingKept (also when no data record is kept), kSrecFileError or
+// between the two marks is kept, whatever its type). 0 when a data record
+// was kept; kSrecNothingKept when none was (S0 and S7 lines alone would
+// convert to a payload without firmware), kSrecFileError or
 // kSrecLineTooLong otherwise, and then `output_path` is removed and
 // `report` (may be null) says why.
 int FilterAddressRange(const std::string& source_path, const std::string& include,
