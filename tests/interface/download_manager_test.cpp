@@ -134,7 +134,7 @@ TEST_F(ManagerTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {
   SetDownloadMode(DownloadModeValue::kFirstStage);
   EXPECT_LT(ExecuteDownload(nullptr, nullptr, &device_error, nullptr, nullptr, -1, -1, nullptr),
             0);
-  EXPECT_EQ(0, device_error);
+  EXPECT_EQ(-1, device_error) << "no device was handled";
   EXPECT_EQ(DownloadModeValue::kNormal, DownloadMode());
   EXPECT_EQ(-1, ExecuteFirstStageDownload(nullptr, nullptr));
 }

@@ -80,7 +80,7 @@ public final class TavisUnboundTest {
         ExeResponse r = new Executor().ExecuteDownloadIF("/nonexistent/cfg", "/nonexistent/key",
                                                          -1, -1);
         c.check(r.iManagerError < 0, "a failed download reports an error");
-        c.equal(0, r.iDeviceError, "no device error");
+        c.equal(-1, r.iDeviceError, "no device was handled");
         c.equal(null, r.sAdditionalInfo, "no additional information");
         c.equal(false, r.bOnlyAppDownloaded, "not only the application");
         c.equal(0, r.iDeviceWhichWasUploaded, "uploaded device keeps its default");
