@@ -297,16 +297,17 @@ TEST_F(ConfigurationBuilderTest, AbsoluteNamesStandAsTheyAre) {
 }
 
 TEST_F(ConfigurationBuilderTest, DoubtfulDataIsBuiltWithWarnings) {
-  WriteFile(dir_ / "fw.s19", S3(0x1010, kData16a) + S3(0x1000, kData16b) + S3(0x1000, kData16b) +
-                                 S3(0x1018, kData16a) + kEnd);
+  const std::string repeated = S3(0x1000, kData16b);
+  WriteFile(dir_ / "fw.s19",
+            S3(0x1010, kData16a) + repeated + repeated + repeated + S3(0x1018, kData16a) + kEnd);
   DeviceSpec srec_of_binary;
   srec_of_binary.conversion =
       "<ConversionType>SRECXML</ConversionType><DataFilename>raw.bin</DataFilename>";
   ASSERT_EQ(0, Build(Project({DeviceSpec(), srec_of_binary})));
   const std::string fw = (dir_ / "fw.s19").string(), raw = (dir_ / "raw.bin").string();
   EXPECT_EQ((std::vector<std::string>{
-                fw + ": line 3: record at 00001000 repeats data given before",
-                fw + ": line 4: record at 00001018 overlaps data given before",
+                fw + ": line 3: record at 00001000 repeats data given before (2 such records)",
+                fw + ": line 5: record at 00001018 overlaps data given before",
                 fw + ": line 2: record at 00001000 goes down from the address before it (a new "
                      "block starts)",
                 raw + ": does not look like S-record text, yet is embedded as SRECXML"}),

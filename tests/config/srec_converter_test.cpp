@@ -137,7 +137,7 @@ TEST_F(SrecConvertTest, BadInputFailsWithItsCodeAndLeavesNothing) {
   } cases[] = {
       {"WrongChecksum", head + Good() + "\n" + FlipLast(Good()) + "\n" + end, 3,
        "checksum mismatch (found A0, expected AC)"},
-      {"LowerCase", head + "\n" + lower + "\n" + end, 3, "lower-case hex digit '"},
+      {"LowerCase", head + "\r" + lower + "\n" + end, 3, "lower-case hex digit '"},
       {"LowerCaseBalanced", balanced + "\n" + end, 1, "lower-case hex digit 'a'"},
       {"CountRecord", Good() + "\n" + Record('5', 1, {}) + "\n" + end, 2,
        "S5 count records are not supported; write the file without them (srec_cat: "
