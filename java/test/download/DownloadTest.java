@@ -20,6 +20,7 @@ import korvotest.SimulatedDevice.Command;
 import quarnel.firmwaredownload.Configurator;
 import quarnel.firmwaredownload.ExeResponse;
 import quarnel.firmwaredownload.Executor;
+import quarnel.firmwaredownload.FirstStageExecutor;
 import quarnel.firmwaredownload.KeyFile;
 import quarnel.firmwaredownload.TAVISInterface;
 
@@ -57,6 +58,7 @@ public final class DownloadTest {
         deviceFailures();
         partTransfers();
         applicationMode();
+        firstStage();  // last: answers go to the first stage until the next download
         c.check(Files.list(Paths.get(".")).noneMatch(p -> p.getFileName().toString().startsWith("~")),
                 "no temporary file left behind");
         c.finish();
@@ -219,6 +221,41 @@ public final class DownloadTest {
         c.equal(0, run(cfg, 0, -1).iManagerError, "second call for the rest");
     }
 
+    static void firstStage() throws Exception {
+        String app = config("two", SYSTEM, APP, PARAM);
+        String[][] cases = {  // configuration, device answer to the address range, result, out result
+            {app, "AN 0", "0", "0"},
+            {config("p", SYSTEM, PARAM), "AN 0", "-140", "-1"},
+            {app, "AN 5", "-143", "5"},
+            {config("f", SYSTEM, device("F", "APP", "false", "File", "abc.bin",  // no byte 1, nor in its CRC
+                                        "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12", "-1"},
+            {work.resolve("missing.cfg").toString(), "AN 0", "-91", "-1"},
+        };
+        for (String[] t : cases) {
+            answers.put("mFDprgcfgdata", t[1]);
+            device.clearCommands();
+            ExeResponse r = FirstStageExecutor.ExecuteFirstStageDownloadIF(t[0]);
+            String what = "first stage " + t[0].substring(t[0].lastIndexOf('/') + 1) + " " + t[1];
+            c.equal(Integer.parseInt(t[2]), r.iManagerError, what);
+            c.equal(Integer.parseInt(t[3]), r.iDeviceError, what + ": out result");
+            c.equal(!t[2].equals("-91"), names(device.commands()).endsWith("mFDabrtdwnld"),
+                    what + ": aborted after every open");
+        }
+        answers.clear();
+        device.clearCommands();
+        FirstStageExecutor.ExecuteFirstStageDownloadIF(app);
+        List<Command> sent = device.commands();
+        c.equal("MStrace mFDprgcfgdata mFDprgdata*2 mFDexedwnld mFDprgdata mFDexedwnld mFDprgdata"
+                + " mFDexedwnld mFDprgdata mFDexedwnld mFDfindwnld mFDabrtdwnld", names(sent),
+                "first-stage command sequence");
+        List<Integer> pieces = new ArrayList<>();
+        for (Command cmd : sent) if (cmd.name().equals("mFDprgdata")) pieces.add(payload(cmd).length);
+        c.equal("[1024, 10, 977, 110, 10]", pieces.toString(), "a 2000-byte block in pieces");
+        c.equal(" 0 1 D ADDRESS_RANGE 11 00001000-00008064| 0 1| 0 0",
+                texts(sent, "mFDprgcfgdata") + "|" + texts(sent, "mFDfindwnld") + "|"
+                + texts(sent, "mFDabrtdwnld"), "a = 0, b = 1; abort with 0 0");
+    }
+
     // --- helpers ---
 
     static ExeResponse run(String cfg, int skip, int only) {
@@ -276,6 +313,7 @@ public final class DownloadTest {
         byte[] param = new byte[3000];
         for (int i = 0; i < param.length; i++) param[i] = (byte) (i * 7);
         Files.write(work.resolve("param.bin"), param);
+        Files.writeString(work.resolve("abc.bin"), "ABC");
     }
 
     static String record(char type, int address, int addressBytes, byte[] data) {

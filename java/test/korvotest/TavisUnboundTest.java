@@ -85,7 +85,7 @@ public final class TavisUnboundTest {
         c.equal(false, r.bOnlyAppDownloaded, "not only the application");
         c.equal(0, r.iDeviceWhichWasUploaded, "uploaded device keeps its default");
         ExeResponse f = FirstStageExecutor.ExecuteFirstStageDownloadIF("/nonexistent/cfg");
-        c.equal(-1, f.iManagerError, "no first-stage downloader");
-        c.equal(0, f.iDeviceError, "first stage: no device error");
+        c.equal(-91, f.iManagerError, "first stage: no configuration");
+        c.equal(-1, f.iDeviceError, "first stage: no device was handled");
     }
 }
