@@ -2,8 +2,9 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo clean
+.PHONY: all deps configure build test bench demo install clean
 
 all: build
 
@@ -25,6 +26,9 @@ bench: build
 	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
 	@echo "== 8 MiB downloads through the JVM"
 	@cd $(BUILD) && java -Djava.library.path=. -cp java-classes download.DownloadBench >/dev/null
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	@examples/demo.sh $(BUILD)
