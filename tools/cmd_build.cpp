@@ -26,6 +26,7 @@ int RunBuild(const std::vector<std::string>& args) {
   if (rc != 0) {
     std::string where;
     if (builder.FailedDevice() >= 0) where = " (device " + std::to_string(builder.FailedDevice()) + ")";
+    if (!builder.FailureDetail().empty()) where += ": " + builder.FailureDetail();
     std::fprintf(stderr, "korvo build: %s: error %d: %s%s\n", args[0].c_str(), rc,
                  BuildResultText(rc), where.c_str());
     return 1;

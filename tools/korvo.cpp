@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "config/temp_files.h"
+#include "platform/system.h"
 #include "tools/commands.h"
 
 namespace {
@@ -33,6 +35,8 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An interrupted run takes its temporary files with it.
+  korvo::RunOnTerminationSignals(korvo::RemoveGuardedFilesInSignalHandler);
   if (argc < 2) return Usage();
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) != 0) continue;

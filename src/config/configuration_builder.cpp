@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "config/data_file.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 
@@ -98,6 +99,7 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   built_.clear();
   output_path_.clear();
   failed_device_ = -1;
+  failure_detail_.clear();
   const std::string& xml_path = ProcessTempNames().config_builder;
   RemoveFile(xml_path);
   TempFileGuard xml_guard(xml_path);
@@ -119,6 +121,13 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   project_directory_ = DirectoryPart(project_path);
   // Joined as plain text, even when the name is itself absolute.
   std::string output_path = project_directory_ + firmware_name;
+  // The output replaces its file: never the project's own (nor, below, a
+  // device's data file).
+  if (SameFile(output_path, project_path)) {
+    failure_detail_ = "the FirmwarePackageFilename " + output_path + " is the project file";
+    return kBuildOutputFailed;
+  }
+  pending_output_ = output_path;
   if (!implementation_) return kBuildNoImplementation;
 
   rc = GuardXml(
@@ -261,6 +270,15 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   int rc = project_.GetDeviceConversionEntry(device, "DataFilename", data_name);
   if (rc != 0) return rc;
   const std::string data_path = project_directory_ + data_name;
+  std::string why;
+  if (!UniqueFile(OpenDataFile(data_path, &why))) {
+    failure_detail_ = "DataFilename " + data_path + ": " + why;
+    return kSrecFileError;
+  }
+  if (SameFile(data_path, pending_output_)) {
+    failure_detail_ = "the FirmwarePackageFilename " + pending_output_ + " is the DataFilename";
+    return kBuildOutputFailed;
+  }
 
   if (file) {
     rc = EmbedRawFile(document, header_device, data_device, data_path);
@@ -291,10 +309,9 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
 
 int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,
                       const std::string& output_path) {
-  TempFileGuard partial(output_path + ".~TMP");
-  if (compressor.Compress(input_path, partial.path()) != 0) return kBuildOutputFailed;
-  if (ReplaceFile(partial.path(), output_path) != 0) return kBuildOutputFailed;
-  return 0;
+  ReplacingOutput output(output_path);
+  if (!output.ok() || compressor.Compress(input_path, output.path()) != 0) return kBuildOutputFailed;
+  return output.Commit() == 0 ? 0 : kBuildOutputFailed;
 }
 
 const char* BuildResultText(int code) {

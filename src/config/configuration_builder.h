@@ -72,6 +72,9 @@ class ConfigurationBuilder final {
   // The device (from 0) the last build failed on; -1 when it failed
   // elsewhere or succeeded.
   int FailedDevice() const { return failed_device_; }
+  // What the last failure was about when the code alone does not say
+  // (which file, and why); "" otherwise.
+  const std::string& FailureDetail() const { return failure_detail_; }
 
  private:
   int BuildDocument(xercesc::DOMDocument* document);
@@ -91,12 +94,14 @@ class ConfigurationBuilder final {
   std::string output_path_;
   std::vector<BuiltDevice> built_;
   int failed_device_ = -1;
+  std::string failure_detail_;
+  std::string pending_output_;  // the output of the build under way
 };
 
 // Compresses `input_path` into a temporary file beside `output_path` and
-// renames it over the output only when complete, so that a failure at any
-// point leaves an existing output file as it was. 0, or -91 (the temporary
-// file is then removed).
+// renames it over the output only when complete (see ReplacingOutput), so
+// that a failure at any point leaves an existing output file as it was. 0,
+// or -91 (the temporary file is then removed).
 int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,
                       const std::string& output_path);
 

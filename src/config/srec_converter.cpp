@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 
+#include "config/data_file.h"
 #include "config/temp_files.h"
 #include "config/xml_access.h"
 #include "platform/system.h"
@@ -249,6 +250,12 @@ void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
   if (!ReadRecordHead(address_bytes, address)) return;
   record_address_ = address;
   const uint32_t length = uint32_t(remaining_ - 1);
+  // A record without data adds no block (an empty one would read as the
+  // closing block) and does not widen the range.
+  if (length == 0) {
+    ReadRecordChecksum();
+    return;
+  }
   const uint64_t end = uint64_t(address) + length;
   // Data past the top of the address space would wrap onto address 0.
   if (end > kAddressSpaceEnd) {
@@ -444,7 +451,7 @@ class RangeFilter {
 
 int RunFilter(const std::string& source_path, const std::string& include,
               const std::string& exclude, const std::string& output_path) {
-  UniqueFile source(OpenFileUtf8(source_path, "rb"));
+  UniqueFile source(OpenDataFile(source_path));
   if (!source) return kSrecFileError;
   UniqueFile output(OpenFileUtf8(output_path, "w+b"));
   if (!output) return kSrecFileError;
@@ -471,9 +478,10 @@ void AppendEntry(DOMDocument* document, DOMElement* parent, const std::string& n
   parent->appendChild(element);
 }
 
-// The whole file, or false when it cannot be opened or read.
+// The whole data file, or false when it cannot be opened or read or is not
+// a regular file of at most kMaxDataFileBytes (also while it is read).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t reserve_front) {
-  UniqueFile file(OpenFileUtf8(path, "rb"));
+  UniqueFile file(OpenDataFile(path));
   if (!file) return false;
   data.assign(reserve_front, 0);
   if (std::fseek(file.get(), 0, SEEK_END) == 0) {
@@ -485,6 +493,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t r
   for (;;) {
     size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
     if (n == 0) break;
+    if (data.size() - reserve_front + n > kMaxDataFileBytes) return false;
     data.insert(data.end(), chunk.begin(), chunk.begin() + long(n));
   }
   return !std::ferror(file.get());
@@ -529,7 +538,7 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
     if (rc != 0) return rc;
     input_path = filtered;
   }
-  UniqueFile input(OpenFileUtf8(input_path, "rb"));
+  UniqueFile input(selection ? OpenFileUtf8(input_path, "rb") : OpenDataFile(input_path));
   if (!input) return kSrecFileError;
   UniqueFile output(OpenFileUtf8(brek, "w+b"));
   if (!output) return kSrecFileError;
