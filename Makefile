@@ -1,10 +1,21 @@
-# Everything starts here: `make demo`, `make test`, `make bench`.
+# Everything starts here: `make demo`, `make test`, `make bench`, and
+# `make check` (sanitizers) and `make fuzz` (libFuzzer targets).
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo install clean
+.PHONY: all deps configure build test bench demo install clean check check-asan check-tsan fuzz
+
+# Sanitizer and fuzzer builds: clang, each in a build folder of its own.
+CLANGXX ?= clang++-14
+SAN_CMAKE = -DCMAKE_CXX_COMPILER=$(CLANGXX) -DCMAKE_BUILD_TYPE=Debug \
+	-DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1"
+# Any report fails the run; the tool's child processes inherit these.
+SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -33,5 +44,29 @@ install: build
 demo: build
 	@examples/demo.sh $(BUILD)
 
+# The C++ suite with AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the threaded tests with ThreadSanitizer.
+check: check-asan check-tsan
+
+check-asan: deps
+	@cmake -S . -B build-asan $(SAN_CMAKE) -DKORVO_SANITIZE=address,undefined >/dev/null
+	@cmake --build build-asan -j $(JOBS) --target korvo_tests
+	@echo "== korvo_tests with ASan+UBSan"
+	@cd build-asan && $(SAN_ENV) ./korvo_tests --gtest_brief=1
+
+check-tsan: deps
+	@cmake -S . -B build-tsan $(SAN_CMAKE) -DKORVO_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target korvo_thread_tests
+	@echo "== threaded tests with TSan"
+	@cd build-tsan && $(SAN_ENV) ./korvo_thread_tests --gtest_brief=1
+
+# Every fuzz/*_fuzz.cpp for FUZZ_SECONDS each, seeded from fuzz/seeds
+# (tests and examples); the corpus grows in build-fuzz/corpus, findings land
+# in build-fuzz/findings.
+fuzz: deps
+	@cmake -S . -B build-fuzz $(SAN_CMAKE) -DKORVO_SANITIZE=address,undefined -DKORVO_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "config/splay_compressor.h"
+#include "config/temp_files.h"
 #include "platform/system.h"
 #include "tools/commands.h"
 
@@ -22,15 +23,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), ec);
 }
 
-// Only a plain file the run wrote is taken away again: never a device such
-// as /dev/full, nor whatever a symbolic link such as /dev/stdout points at.
-void RemovePartialOutput(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::symlink_status(std::filesystem::u8path(path), ec).type() ==
-      std::filesystem::file_type::regular)
-    RemoveFile(path);
-}
-
 enum class Magic { kPresent, kAbsent, kUnreadable };
 
 // Checked before the output is touched, so a plain file given by mistake
@@ -44,8 +36,7 @@ Magic CheckMagic(const std::string& path) {
   return value == kCompressedFileMagic ? Magic::kPresent : Magic::kAbsent;
 }
 
-// Reports a failed run; a partly written output is removed, never left
-// looking like a result.
+// Reports a failed run; the output was not touched (see Run).
 int ReportFailure(const char* command, SplayFailure why, const std::string& in,
                   const std::string& out) {
   switch (why) {
@@ -53,11 +44,6 @@ int ReportFailure(const char* command, SplayFailure why, const std::string& in,
       return Error(command, in, "cannot open input file");
     case SplayFailure::kCreateOutput:
       return Error(command, out, "cannot create output file");
-    default:
-      break;
-  }
-  RemovePartialOutput(out);
-  switch (why) {
     case SplayFailure::kBadMagic:
       return Error(command, in, "not a compressed file (wrong magic number)");
     case SplayFailure::kTruncated:
@@ -67,6 +53,19 @@ int ReportFailure(const char* command, SplayFailure why, const std::string& in,
     default:
       return Error(command, out, "write error");
   }
+}
+
+// Runs one direction into a file beside the output that replaces it only on
+// success: a failure leaves an existing output (or a link's target) as it was.
+int Run(const char* command, int (SplayCompressor::*step)(const std::string&, const std::string&),
+        const std::string& in, const std::string& out) {
+  ReplacingOutput output(out);
+  if (!output.ok()) return ReportFailure(command, SplayFailure::kCreateOutput, in, out);
+  SplayCompressor compressor;
+  if ((compressor.*step)(in, output.path()) != 0)
+    return ReportFailure(command, compressor.last_failure(), in, out);
+  if (output.Commit() != 0) return Error(command, out, "cannot replace the output file");
+  return 0;
 }
 
 bool CheckArgs(const char* command, const std::vector<std::string>& args) {
@@ -83,9 +82,7 @@ int RunCompress(const std::vector<std::string>& args) {
   const std::string& in = args[0];
   const std::string& out = args[1];
   if (SameFile(in, out)) return Error(command, out, "output is the input file");
-  SplayCompressor compressor;
-  if (compressor.Compress(in, out) == 0) return 0;
-  return ReportFailure(command, compressor.last_failure(), in, out);
+  return Run(command, &SplayCompressor::Compress, in, out);
 }
 
 int RunDecompress(const std::vector<std::string>& args) {
@@ -102,9 +99,7 @@ int RunDecompress(const std::vector<std::string>& args) {
       break;
   }
   if (SameFile(in, out)) return Error(command, out, "output is the input file");
-  SplayCompressor compressor;
-  if (compressor.Decompress(in, out) == 0) return 0;
-  return ReportFailure(command, compressor.last_failure(), in, out);
+  return Run(command, &SplayCompressor::Decompress, in, out);
 }
 
 }  // namespace korvo::tools

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "config/temp_files.h"
+#include "platform/system.h"
 #include "tools/commands.h"
 #include "tools/std_streams.h"
 
@@ -164,6 +166,8 @@ int Run(const Command& c, std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // An interrupted run takes its temporary files with it.
+  korvo::RunOnTerminationSignals(korvo::RemoveGuardedFilesInSignalHandler);
   if (argc < 2) {
     PrintOverview(stderr);
     return 2;

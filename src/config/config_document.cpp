@@ -267,16 +267,17 @@ int ConfigDocument::ExtractText(int device, const std::string& output_path) {
   });
 }
 
-// The output is only created once there is something sound to write, and a
-// file that could not be written completely is removed again.
+// The output is only written once there is something sound to write, into
+// a file that replaces it only when complete: a failed write leaves an
+// existing output as it was.
 int ConfigDocument::WriteOutput(const std::string& output_path, const void* data, size_t size) {
-  std::FILE* file = OpenFileUtf8(output_path, "wb");
+  ReplacingOutput output(output_path);
+  if (!output.ok()) return kConfigFileError;
+  std::FILE* file = OpenFileUtf8(output.path(), "wb");
   if (!file) return kConfigFileError;
   bool written = std::fwrite(data, 1, size, file) == size;
   bool closed = std::fclose(file) == 0;
-  if (written && closed) return 0;
-  RemoveFile(output_path);
-  return kConfigFileError;
+  return written && closed && output.Commit() == 0 ? 0 : kConfigFileError;
 }
 
 const char* ConfigResultText(int code) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "config/data_file.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 
@@ -136,6 +137,13 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   if (rc != 0) return rc;
   project_directory_ = DirectoryPart(project_path);
   std::string output_path = ProjectPath(project_directory_, firmware_name);
+  // The output replaces its file: never the project's own (nor, below, a
+  // device's data file).
+  if (SameFile(output_path, project_path)) {
+    detail_ = "the FirmwarePackageFilename " + output_path + " is the project file";
+    return kBuildOutputFailed;
+  }
+  pending_output_ = output_path;
   if (!implementation_) return kBuildNoImplementation;
 
   rc = GuardXml(
@@ -283,6 +291,15 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   int rc = ReadEntry(device, "DataFilename", data_name);
   if (rc != 0) return rc;
   const std::string data_path = ProjectPath(project_directory_, data_name);
+  std::string why;
+  if (!UniqueFile(OpenDataFile(data_path, &why))) {
+    detail_ = data_path + ": " + why;
+    return kSrecFileError;
+  }
+  if (SameFile(data_path, pending_output_)) {
+    detail_ = "the FirmwarePackageFilename " + pending_output_ + " is the DataFilename";
+    return kBuildOutputFailed;
+  }
 
   if (file) {
     rc = Note(EmbedRawFile(document, header_device, data_device, data_path),
@@ -330,10 +347,9 @@ int ConfigurationBuilder::Note(int rc, std::string detail) {
 
 int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,
                       const std::string& output_path) {
-  TempFileGuard partial(output_path + ".~TMP");
-  if (compressor.Compress(input_path, partial.path()) != 0) return kBuildOutputFailed;
-  if (ReplaceFile(partial.path(), output_path) != 0) return kBuildOutputFailed;
-  return 0;
+  ReplacingOutput output(output_path);
+  if (!output.ok() || compressor.Compress(input_path, output.path()) != 0) return kBuildOutputFailed;
+  return output.Commit() == 0 ? 0 : kBuildOutputFailed;
 }
 
 const char* BuildResultText(int code) {

@@ -102,12 +102,13 @@ class ConfigurationBuilder final {
   int failed_device_ = -1;
   std::string detail_;
   std::vector<std::string> warnings_;
+  std::string pending_output_;  // the output of the build under way
 };
 
 // Compresses `input_path` into a temporary file beside `output_path` and
-// renames it over the output only when complete, so that a failure at any
-// point leaves an existing output file as it was. 0, or -91 (the temporary
-// file is then removed).
+// renames it over the output only when complete (see ReplacingOutput), so
+// that a failure at any point leaves an existing output file as it was. 0,
+// or -91 (the temporary file is then removed).
 int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,
                       const std::string& output_path);
 

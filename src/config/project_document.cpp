@@ -123,10 +123,10 @@ int ProjectDocument::CloseProjectDocument(bool save) {
     if (!save) return 0;
     // Written beside the project and renamed over it, so a failed save
     // cannot leave a half-written project behind.
-    std::string temp = path_ + ".~TMP";
-    TempFileGuard guard(temp);
-    if (WriteXmlDocument(implementation_, document_, temp) != 0) return kProjectXmlException;
-    if (ReplaceFile(temp, path_) != 0) return kProjectXmlException;
+    ReplacingOutput output(path_);
+    if (!output.ok() || WriteXmlDocument(implementation_, document_, output.path()) != 0 ||
+        output.Commit() != 0)
+      return kProjectXmlException;
     return 0;
   });
   if (rc != 0) return rc;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "config/data_file.h"
 #include "config/temp_files.h"
 #include "config/xml_access.h"
 #include "platform/system.h"
@@ -366,6 +367,12 @@ void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
   if (!ReadRecordHead(address_bytes, address)) return;
   record_address_ = address;
   const uint32_t length = uint32_t(remaining_ - 1);
+  // A record without data adds no block (an empty one would read as the
+  // closing block) and does not widen the range.
+  if (length == 0) {
+    ReadRecordChecksum();
+    return;
+  }
   const uint64_t end = uint64_t(address) + length;
   // Data past the top of the address space would wrap onto address 0.
   if (end > kAddressSpaceEnd) {
@@ -625,8 +632,9 @@ int RunFilter(const std::string& source_path, const std::string& include,
               const std::string& exclude, const std::string& output_path, SrecReport& report,
               std::vector<int>* source_lines) {
   report.file = source_path;
-  UniqueFile source(OpenFileUtf8(source_path, "rb"));
-  if (!source) return report.Fail("cannot open the data file"), kSrecFileError;
+  std::string why;
+  UniqueFile source(OpenDataFile(source_path, &why));
+  if (!source) return report.Fail(why), kSrecFileError;
   UniqueFile output(OpenFileUtf8(output_path, "w+b"));
   if (!output) return TempFileFailure(report, output_path), kSrecFileError;
   BufferedWriter writer(output.get());
@@ -661,9 +669,10 @@ void AppendEntry(DOMDocument* document, DOMElement* parent, const std::string& n
   parent->appendChild(element);
 }
 
-// The whole file, or false when it cannot be opened or read.
+// The whole data file, or false when it cannot be opened or read or is not
+// a regular file of at most kMaxDataFileBytes (also while it is read).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t reserve_front) {
-  UniqueFile file(OpenFileUtf8(path, "rb"));
+  UniqueFile file(OpenDataFile(path));
   if (!file) return false;
   data.assign(reserve_front, 0);
   if (std::fseek(file.get(), 0, SEEK_END) == 0) {
@@ -675,6 +684,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t r
   for (;;) {
     size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
     if (n == 0) break;
+    if (data.size() - reserve_front + n > kMaxDataFileBytes) return false;
     data.insert(data.end(), chunk.begin(), chunk.begin() + long(n));
   }
   return !std::ferror(file.get());
@@ -728,8 +738,9 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
     if (rc != 0) return rc;
     input_path = filtered;
   }
-  UniqueFile input(OpenFileUtf8(input_path, "rb"));
-  if (!input) return out.Fail("cannot open the data file"), kSrecFileError;
+  std::string why = "cannot open the data file";
+  UniqueFile input(selection ? OpenFileUtf8(input_path, "rb") : OpenDataFile(input_path, &why));
+  if (!input) return out.Fail(why), kSrecFileError;
   UniqueFile output(OpenFileUtf8(brek, "w+b"));
   if (!output) return TempFileFailure(out, brek), kSrecFileError;
 

@@ -1,5 +1,8 @@
 #include "config/temp_files.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "platform/system.h"
@@ -52,8 +55,75 @@ namespace {
 const TempNames& kBuiltAtLoad = ProcessTempNames();
 }  // namespace
 
+namespace {
+
+// The guarded paths as C strings, for a signal handler to read without
+// locking or allocating. A run of the tool holds a handful at a time.
+constexpr int kGuardSlots = 64;
+std::atomic<char*> g_guarded[kGuardSlots];
+
+int AddGuarded(const std::string& path) {
+  char* copy = static_cast<char*>(std::malloc(path.size() + 1));
+  if (!copy) return -1;
+  std::memcpy(copy, path.c_str(), path.size() + 1);
+  for (int i = 0; i < kGuardSlots; ++i) {
+    char* expected = nullptr;
+    if (g_guarded[i].compare_exchange_strong(expected, copy)) return i;
+  }
+  std::free(copy);
+  return -1;
+}
+
+void DropGuarded(int slot) {
+  if (slot >= 0) std::free(g_guarded[slot].exchange(nullptr));
+}
+
+// With a large part of the output's name, so that the file is recognised.
+std::string PartialPrefix(const std::string& target) { return target + "."; }
+
+}  // namespace
+
+TempFileGuard::TempFileGuard(std::string path) : path_(std::move(path)) {
+  if (!path_.empty()) slot_ = AddGuarded(path_);
+}
+
 TempFileGuard::~TempFileGuard() {
   if (!path_.empty()) RemoveFile(path_);
+  DropGuarded(slot_);
+}
+
+void RemoveGuardedFilesInSignalHandler() {
+  for (auto& slot : g_guarded) {
+    if (const char* path = slot.load()) RemoveFileInSignalHandler(path);
+  }
+}
+
+namespace {
+
+std::string ReplacementTarget(const std::string& output_path) {
+  return ResolveLinks(output_path);
+}
+
+std::string NewPartialFile(const std::string& target) {
+  std::string path;
+  return CreateUniqueFile(PartialPrefix(target), &path) ? path : std::string();
+}
+
+}  // namespace
+
+ReplacingOutput::ReplacingOutput(const std::string& output_path)
+    : target_(ReplacementTarget(output_path)),
+      kind_(KindOfFile(target_)),
+      direct_(kind_ == FileKind::kOther),
+      // A folder cannot be replaced: no file, so the caller reports it.
+      temp_(kind_ == FileKind::kMissing || kind_ == FileKind::kRegular ? NewPartialFile(target_)
+                                                                        : std::string()) {}
+
+int ReplacingOutput::Commit() {
+  if (direct_) return 0;
+  if (temp_.path().empty()) return -1;
+  if (kind_ == FileKind::kRegular) CopyPermissions(target_, temp_.path());
+  return ReplaceFile(temp_.path(), target_) == 0 ? 0 : -1;
 }
 
 }  // namespace korvo

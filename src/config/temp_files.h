@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/system.h"
+
 namespace korvo {
 
 // "~" key computer user thread-id "." extension, with no separators.
@@ -24,10 +26,11 @@ struct TempNames {
 
 const TempNames& ProcessTempNames();
 
-// Deletes a file when it goes out of scope, on every path.
+// Deletes a file when it goes out of scope, on every path. While it lives,
+// the file is also removed by RemoveGuardedFilesInSignalHandler.
 class TempFileGuard final {
  public:
-  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+  explicit TempFileGuard(std::string path);
   ~TempFileGuard();
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
@@ -35,6 +38,41 @@ class TempFileGuard final {
 
  private:
   std::string path_;
+  int slot_ = -1;  // in the signal handler's list; -1 when not in it
+};
+
+// Removes the files of every live TempFileGuard; async-signal-safe. The
+// korvo tool runs it on SIGINT and SIGTERM (RunOnTerminationSignals).
+void RemoveGuardedFilesInSignalHandler();
+
+// A file written in place of `output_path` that takes its place only when
+// complete, so that a failed run never removes, truncates or half-writes
+// what was there. The file is a new one beside the output; when the output
+// is a symbolic link, beside the link's target, which is what gets replaced
+// (the link stays). An existing output that is not a regular file (a
+// device such as /dev/null or /dev/full, a pipe) has nothing to lose and
+// is written directly.
+class ReplacingOutput final {
+ public:
+  explicit ReplacingOutput(const std::string& output_path);
+  ~ReplacingOutput() = default;
+  ReplacingOutput(const ReplacingOutput&) = delete;
+  ReplacingOutput& operator=(const ReplacingOutput&) = delete;
+
+  // False when no file could be created beside the output.
+  bool ok() const { return direct_ || !temp_.path().empty(); }
+  // Where to write.
+  const std::string& path() const { return direct_ ? target_ : temp_.path(); }
+  // Puts what was written in place of the output (keeping an existing
+  // output's permissions); 0, or -1 with the output untouched. The
+  // temporary file is removed on every way out.
+  int Commit();
+
+ private:
+  std::string target_;
+  FileKind kind_;
+  bool direct_;
+  TempFileGuard temp_;
 };
 
 }  // namespace korvo

@@ -16,8 +16,11 @@ using namespace xercesc;
 namespace korvo {
 namespace {
 
+// Thrown out of the scanner when the document declares an entity.
+struct EntityDeclarationRefused {};
+
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  UniqueFile file(OpenFileUtf8(path, "rb"));
+  UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
   if (!file) return false;
   // Growing the string chunk by chunk costs more than the parse itself for
   // multi-megabyte documents; the size is only a hint.
@@ -28,7 +31,10 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   }
   char chunk[65536];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) out.append(chunk, got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+    if (out.size() + got > kMaxXmlDocumentBytes) return false;
+    out.append(chunk, got);
+  }
   return !std::ferror(file.get());
 }
 
@@ -96,6 +102,10 @@ void ConfigParser::endElement(const XMLElementDecl& decl, const unsigned int url
 void ConfigParser::endEntityReference(const XMLEntityDecl& decl) {
   FlushText();
   XercesDOMParser::endEntityReference(decl);
+}
+
+void ConfigParser::entityDecl(const DTDEntityDecl&, const bool, const bool) {
+  throw EntityDeclarationRefused();
 }
 
 void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
@@ -202,7 +212,11 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         if (!ReadWholeFile(path, bytes)) return kXmlException;
         MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
                                  XmlText(path).get());
-        p->parse(source);
+        try {
+          p->parse(source);
+        } catch (const EntityDeclarationRefused&) {
+          return kXmlException;
+        }
         DOMDocument* doc = p->getDocument();
         if (!doc || p->getErrorCount() != 0) return kXmlException;
         parser = std::move(p);
@@ -246,6 +260,10 @@ int WriteXmlDocument(DOMImplementation* impl, DOMNode* document, const std::stri
     ~OutputReleaser() { o->release(); }
   } output_releaser{output};
   output->setByteStream(&target);
+  // Always UTF-8, whatever the document declared when read: in a narrower
+  // encoding the writer splits a CDATA section around each character it
+  // cannot hold, and the value no longer reads back as it was written.
+  output->setEncoding(XmlText("UTF-8"));
   bool written = writer->write(document, output);
   bool closed = target.Close();
   return written && closed ? 0 : -1;

@@ -10,10 +10,15 @@
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace korvo {
+
+// The largest XML file loaded: room for a configuration that embeds several
+// data files of the largest size a build takes.
+constexpr uint64_t kMaxXmlDocumentBytes = uint64_t(512) << 20;
 
 // Codes of the loading step; every document band reuses them (config band).
 constexpr int kXmlParserNotCreated = -90;
@@ -41,6 +46,9 @@ class ConfigParser final : public xercesc::XercesDOMParser {
   void endElement(const xercesc::XMLElementDecl& decl, const unsigned int url_id,
                   const bool is_root, const XMLCh* const prefix) override;
   void endEntityReference(const xercesc::XMLEntityDecl& decl) override;
+  // Refuses every entity declaration (see LoadXmlDocument).
+  void entityDecl(const xercesc::DTDEntityDecl& decl, const bool is_parameter_entity,
+                  const bool is_ignored) override;
   void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
                            const bool cdata_section) override;
   void startElement(const xercesc::XMLElementDecl& decl, const unsigned int url_id,
@@ -88,6 +96,12 @@ xercesc::DOMElement* FindSingleElement(xercesc::DOMElement* scope, const std::st
 // Parses the file at `path` with the fixed settings. On success (0) `parser`
 // owns the document and `document` points to it. Failure codes: -90, -84 to
 // -87; then parser and document are null.
+//
+// No configuration, key or project file needs entities, and a few nested
+// declarations expand into gigabytes: a document type declaration that
+// declares any entity is refused (-85); the predefined entities and
+// character references are read as always. The file must be a regular
+// file of at most kMaxXmlDocumentBytes (-85 otherwise).
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
                     xercesc::DOMDocument*& document);
 

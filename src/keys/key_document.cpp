@@ -219,10 +219,10 @@ int KeyDocument::Close(bool save) {
       if (!implementation_) return kKeyNoImplementation;
       // Written beside the file and moved over it, so a failed write never
       // destroys the previous contents.
-      const std::string partial = path_ + ".saving";
-      TempFileGuard cleanup(partial);
-      if (WriteXmlDocument(implementation_, document_, partial) != 0) return kKeyXmlException;
-      if (ReplaceFile(partial, path_) != 0) return kKeyXmlException;
+      ReplacingOutput output(path_);
+      if (!output.ok() || WriteXmlDocument(implementation_, document_, output.path()) != 0 ||
+          output.Commit() != 0)
+        return kKeyXmlException;
     }
     return Release();
   });
@@ -236,9 +236,9 @@ namespace {
 template <typename Step>
 int IntoPlace(const std::string& output_path, Step&& step) {
   try {
-    TempFileGuard partial(output_path + ".partial");
-    if (step(partial.path()) != 0) return -1;
-    return ReplaceFile(partial.path(), output_path) == 0 ? 0 : -1;
+    ReplacingOutput output(output_path);
+    if (!output.ok() || step(output.path()) != 0) return -1;
+    return output.Commit();
   } catch (...) {
     return -1;
   }

@@ -40,11 +40,53 @@ enum class FileError { kNone, kNotFound, kIoError };
 std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode,
                         FileError* error = nullptr);
 
+// Why OpenInputFile refused a file.
+enum class InputFileError {
+  kNone,
+  kNotFound,    // there is no such file
+  kIoError,     // it is there but cannot be opened or examined
+  kNotRegular,  // a folder, a device, a pipe or a socket
+  kTooLarge,    // larger than the bound the caller gave
+};
+
+// Opens an existing regular file for reading ("rb") whose size is at most
+// `max_bytes`; never blocks on a pipe or a device. Null otherwise, and then
+// `*error` (may be null) says why; `*size` (may be null) receives the size
+// found. A file that grows after the check is the reader's to bound.
+std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileError* error,
+                         uint64_t* size = nullptr);
+
+// Creates a new, empty file whose name is `prefix` followed by characters
+// that make it unique, with the permissions of a newly created file. Its
+// name goes to `*path`. False when no such file could be created.
+bool CreateUniqueFile(const std::string& prefix, std::string* path);
+
+// Where a symbolic link leads, as a path: `path` itself when it is no link
+// or its target cannot be found.
+std::string ResolveLinks(const std::string& path);
+
+// What `path` names, following links.
+enum class FileKind { kMissing, kRegular, kDirectory, kOther };
+FileKind KindOfFile(const std::string& path);
+
+// Whether the two paths name one existing file (after links).
+bool SameFile(const std::string& a, const std::string& b);
+
+// Gives `path` the permission bits of `model`; false when either fails.
+bool CopyPermissions(const std::string& model, const std::string& path);
+
 // Removes a file; 0 on success, -1 when it could not be removed.
 int RemoveFile(const std::string& path);
 
 // Renames a file over another, replacing it; 0 on success, -1 on failure.
 int ReplaceFile(const std::string& from, const std::string& to);
+
+// Removes a file from inside a signal handler (async-signal-safe).
+void RemoveFileInSignalHandler(const char* path);
+
+// On SIGINT, SIGTERM or SIGHUP runs `cleanup` (which must be
+// async-signal-safe), then ends the process as the signal would have.
+void RunOnTerminationSignals(void (*cleanup)());
 
 struct FileCloser {
   void operator()(std::FILE* f) const {

@@ -1,12 +1,18 @@
 #include "platform/system.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
+#include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -57,12 +63,126 @@ std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode, FileEr
   return file;
 }
 
+std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileError* error,
+                         uint64_t* size) {
+  InputFileError ignored;
+  InputFileError& why = error ? *error : ignored;
+  // Non-blocking, so that opening a FIFO with no writer returns at once.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    why = errno == ENOENT || errno == ENOTDIR ? InputFileError::kNotFound
+                                              : InputFileError::kIoError;
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    why = InputFileError::kIoError;
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    why = InputFileError::kNotRegular;
+    return nullptr;
+  }
+  if (size) *size = uint64_t(st.st_size);
+  if (uint64_t(st.st_size) > max_bytes) {
+    close(fd);
+    why = InputFileError::kTooLarge;
+    return nullptr;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  std::FILE* file = flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0
+                        ? nullptr
+                        : fdopen(fd, "rb");
+  if (!file) {
+    close(fd);
+    why = InputFileError::kIoError;
+    return nullptr;
+  }
+  why = InputFileError::kNone;
+  return file;
+}
+
+bool CreateUniqueFile(const std::string& prefix, std::string* path) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + "~" + std::to_string(getpid()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + ".TMP";
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      *path = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+std::string ResolveLinks(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string out = resolved;
+  std::free(resolved);
+  return out;
+}
+
+FileKind KindOfFile(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return FileKind::kMissing;
+  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
+  return S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kOther;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+bool CopyPermissions(const std::string& model, const std::string& path) {
+  struct stat st {};
+  return stat(model.c_str(), &st) == 0 && chmod(path.c_str(), st.st_mode & 07777) == 0;
+}
+
 int RemoveFile(const std::string& path) {
   return std::remove(path.c_str()) == 0 ? 0 : -1;
 }
 
 int ReplaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : -1;
+}
+
+void RemoveFileInSignalHandler(const char* path) { unlink(path); }
+
+namespace {
+void (*g_termination_cleanup)() = nullptr;
+
+void OnTerminationSignal(int signal_number) {
+  if (g_termination_cleanup) g_termination_cleanup();
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal_number, &fallback, nullptr);
+  raise(signal_number);
+}
+}  // namespace
+
+void RunOnTerminationSignals(void (*cleanup)()) {
+  g_termination_cleanup = cleanup;
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal the caller's parent set to be ignored stays ignored.
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(s, &action, nullptr);
+  }
 }
 
 }  // namespace korvo

@@ -104,9 +104,14 @@ TEST_F(ConfigDocumentTest, NestedEntityExpansionIsRefused) {
               "]><download_configuration><Header><System2><Key>&a5;</Key></System2>"
               "</Header><Data/></download_configuration>");
   EXPECT_EQ(kConfigXmlException, doc.Load(kPacked));
-  // A plain entity still loads.
+  // No entity is declared in a configuration: even a plain one is refused,
+  // while a document type without entities and the predefined ones load.
   WriteConfig("<!DOCTYPE download_configuration [<!ENTITY v \"2.1\">]>"
               "<download_configuration><Header><System2><Key>&v;</Key></System2></Header>"
+              "<Data/></download_configuration>");
+  EXPECT_EQ(kConfigXmlException, doc.Load(kPacked));
+  WriteConfig("<!DOCTYPE download_configuration [<!ELEMENT Key ANY>]>"
+              "<download_configuration><Header><System2><Key>&lt;&#x32;</Key></System2></Header>"
               "<Data/></download_configuration>");
   EXPECT_EQ(0, doc.Load(kPacked));
 }

@@ -237,7 +237,7 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
       {"missing data file", kSrecFileError,
        Project1(kConfiguration,
                 "<ConversionType>File</ConversionType><DataFilename>none</DataFilename>"),
-       "", "none: cannot open or read the data file"},
+       "", "none: no such file"},
       {"partial size", kBuildBadPartialSize,
        Project1("<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>",
                 brek + "<PartialMemorySize>64k</PartialMemorySize>"),

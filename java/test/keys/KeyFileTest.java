@@ -142,8 +142,7 @@ public final class KeyFileTest {
 
     private static boolean noTemporaryKeyFiles() {
         File[] left = new File(".").listFiles((dir, name) -> name.startsWith("~KEYFILE_TMP")
-                                                           || name.endsWith(".saving")
-                                                           || name.endsWith(".partial"));
+                                                           || name.endsWith(".TMP"));
         return left != null && left.length == 0;
     }
 }

@@ -1,0 +1,67 @@
+// The S-record converter, with or without the address-range filter first.
+// The first byte chooses the filter; the rest is the file. On success the
+// block stream decodes, has no empty block before the closing one, and its
+// range is that of the blocks; on failure nothing is left. The converter is
+// one object for all inputs, as the builder keeps it.
+#include <algorithm>
+
+#include "config/srec_converter.h"
+#include "config/srec_test_util.h"
+#include "fuzz_support.h"
+
+using namespace korvo;
+using namespace korvo::fuzz;
+
+namespace {
+
+// The address text of the first (or last) S3 line, as a selection names it.
+std::string S3Address(const std::string& text, bool last) {
+  size_t at = last ? text.rfind("S3") : text.find("S3");
+  if (at == std::string::npos || at + 12 > text.size()) return "00000000";
+  return text.substr(at + 4, 8);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  EnterWorkFolder("srec");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const uint8_t mode = data[0];
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  WriteText("in.s19", text);
+  static SrecToBrekConverter converter;
+  AddressRangeSelection selection{S3Address(text, false),
+                                  (mode & 2) ? S3Address(text, true) : std::string()};
+  std::string range = "unset";
+  int rc = ConvertSrecToBrek(converter, "in.s19", (mode & 1) ? &selection : nullptr, range,
+                             "out.brek", "cut.s19");
+  if (rc == 0) {
+    std::string bytes = ReadBytes("out.brek");
+    std::string error;
+    std::vector<srectest::Block> blocks =
+        srectest::ReadBlocks(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
+    Check(error.empty(), "block stream does not decode: " + error);
+    uint64_t low = 0xFFFFFFFF, end = 0;
+    for (const srectest::Block& b : blocks) {
+      Check(!b.data.empty(), "empty block before the closing one");
+      low = std::min<uint64_t>(low, b.address);
+      end = std::max<uint64_t>(end, b.address + b.data.size());
+    }
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "%08llx-%08llx", (unsigned long long)low,
+                  (unsigned long long)end);
+    Check(range == expected, "range " + range + " is not the blocks' " + expected);
+    CheckOnly({"in.s19", "out.brek"});
+  } else {
+    Check(rc == kSrecNothingKept || rc == kSrecFileError || rc == kSrecLineTooLong ||
+              rc == kSrecConversionFailed,
+          "unknown code " + std::to_string(rc));
+    CheckOnly({"in.s19"});
+  }
+  ClearWorkFolder();
+  return 0;
+}
