@@ -1,9 +1,10 @@
-# Everything starts here: `make demo`, `make test`, `make bench`.
+# Everything starts here: `make demo`, `make test`, `make bench`, `make windows`.
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build test bench demo clean
+.PHONY: all deps configure build test bench demo windows clean
 
 all: build
 
@@ -27,5 +28,10 @@ bench: build
 demo: build
 	@examples/demo.sh $(BUILD)
 
+# Korvo.dll, korvo.exe and the tests for 32-bit Windows, tested under wine.
+windows:
+	@windows/build $(WINDOWS_BUILD)
+	@windows/test $(WINDOWS_BUILD)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WINDOWS_BUILD)

@@ -1,0 +1,24 @@
+# The 32-bit Windows products: included by the top-level CMakeLists.txt in
+# the cross build, after the library's objects and the tool are defined.
+enable_language(RC)
+
+# Only Windows system DLLs may be needed at run time: the C++ runtime, the
+# thread library and Xerces-C are linked in.
+set_target_properties(Korvo PROPERTIES PREFIX "" OUTPUT_NAME Korvo)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version.rc.in ${CMAKE_BINARY_DIR}/Korvo.rc @ONLY)
+target_sources(Korvo PRIVATE ${CMAKE_BINARY_DIR}/Korvo.rc)
+# A 32-bit JVM looks natives up by their plain names; __stdcall would add @n.
+target_link_options(Korvo PRIVATE -static -Wl,--kill-at)
+target_link_options(korvo PRIVATE -static)
+
+# The unit tests, less what is POSIX by nature: file permissions switched
+# per user, and the tool run through a POSIX shell. The pseudo-terminal
+# helper is replaced by one that plays the device on a wine COM port.
+file(GLOB_RECURSE KORVO_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/tests/(jvm|tools)/")
+list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/unreadable_document_test\\.cpp$")
+add_executable(korvo_tests ${KORVO_TEST_SOURCES})
+target_include_directories(korvo_tests BEFORE PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests)
+target_include_directories(korvo_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(korvo_tests PRIVATE korvo_static GTest::gtest GTest::gmock)
+target_link_options(korvo_tests PRIVATE -static)
