@@ -24,6 +24,8 @@ bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 	@echo "== device round trips through the JVM"
 	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
+	@echo "== 8 MiB downloads through the JVM"
+	@cd $(BUILD) && java -Djava.library.path=. -cp java-classes download.DownloadBench >/dev/null
 
 demo: build
 	@examples/demo.sh $(BUILD)

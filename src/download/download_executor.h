@@ -1,22 +1,52 @@
 // Runs firmware downloads, and holds the device channel used for connect and
 // login (ConnectDevice, LoginDevice behind the TAVISInterface natives).
 //
-// Owns its two answer decoders and its current channel. Thread safety: one
-// issuing thread (the front end's); DeliverAnswer may come from any thread
-// and is safe against the channel being replaced meanwhile.
+// A download: load the configuration and the key file, choose and open the
+// channel ("TavisDevice"), check the downloader version, the user's rights
+// and every device's constraints, start the second loader, write the log,
+// update the devices, finish (or abort), reboot the device and clean up.
+//
+// Owns its two answer decoders, its current channel and the documents of the
+// running download. Thread safety: one issuing thread (the front end's);
+// DeliverAnswer may come from any thread and is safe against the channel
+// being replaced meanwhile.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "config/config_document.h"
 #include "device/answer_decoder.h"
 #include "device/connection_settings.h"
+#include "device/channel_slot.h"
 #include "device/device_channel.h"
+#include "download/device_update.h"
 #include "download/host_services.h"
+#include "download/status_line.h"
+#include "keys/key_document.h"
 
 namespace korvo {
+
+// Result codes of a download of its own (the documents', the access checks'
+// and the update's codes pass through).
+constexpr int kExecuteFailed = -1;          // application mode: no usable "APP" device
+constexpr int kExecuteNoChannel = -2;       // no channel, or it did not open
+constexpr int kExecuteAccessRefused = -4;   // rights not granted
+constexpr int kExecuteNoSecondLoader = -5;  // StartSecondLoader failed
+constexpr int kExecuteFinishFailed = -13;   // FinishDeviceDownload failed
+constexpr int kExecuteLogFailed = -19;      // writing a device log line failed
+constexpr int kExecuteBadVersion = -81;     // "NeededDownloaderVersion" without a "."
+constexpr int kExecuteTooNew = -98;         // "NeededDownloaderVersion" above ours
+
+// This downloader's version, major * 1000 + minor (2.3).
+constexpr int kDownloaderVersion = 2003;
+
+// What a result of a download means, for the codes the download itself
+// gives and those of its update; "" for others.
+const char* ExecuteResultText(int code);
 
 class DownloadExecutor final {
  public:
@@ -39,8 +69,15 @@ class DownloadExecutor final {
   // texts in every case.
   int LoginDevice(const std::string& user_level, const std::string& password);
 
-  // Runs a firmware download; the download itself is not part of this build
-  // yet and reports -1 with the outputs untouched.
+  // Runs one firmware download and returns its result code (0 = success).
+  // `device_error` (not null) is -1 until a device was handled, 0 after
+  // success, else the device's error. `device_to_skip` / `only_device`: a
+  // device index, or negative for none / all. `only_app_downloaded` and
+  // `device_which_was_uploaded` are written only when a device without
+  // application got its application part and the rest must follow after a
+  // reconnect. `additional_info` receives the access checks' message. On
+  // every way out the documents are released and the temporary data file is
+  // gone; the channel stays with the executor, closed.
   int Execute(const std::string& config_file, const std::string& key_file, int* device_error,
               int device_to_skip, int only_device, bool* only_app_downloaded,
               int* device_which_was_uploaded, std::string* additional_info);
@@ -65,11 +102,28 @@ class DownloadExecutor final {
   const std::string& login_level() const { return login_level_; }
   const std::string& login_password() const { return login_password_; }
 
+  // For tests and tools: how long the whole-file transfer waits for storing.
+  void set_storing_policy(const StoringPolicy& policy) { storing_ = policy; }
+
  private:
   std::unique_ptr<DeviceChannel> MakeJavaChannel() const;
   // A new serial channel on the settings' port (not opened).
   std::unique_ptr<DeviceChannel> MakeSerialChannel() const;
   std::string IdentifyOverSerialLine();
+
+  int OpenDocumentsAndChannel(const std::string& config_file, const std::string& key_file,
+                              bool& serial);
+  int CheckDownloaderVersion();
+  int StartSecondLoader(DownloadState& state);
+  int WriteStartLog(const std::string& config_file, DownloadState& state);
+  int RunApplicationMode(int device_to_skip, int only_device,
+                         const std::vector<bool>& constraints, DownloadState& state,
+                         bool* only_app_downloaded, int* device_which_was_uploaded);
+  bool UpdateDevices(int device_to_skip, int only_device, const std::vector<bool>& constraints,
+                     DownloadState& state);
+  int FinishDownload(DownloadState& state);
+  void AbortDownload(DownloadState& state);
+  void ReleaseDocuments();
 
   std::string communication_name_;
   HostServices* host_;
@@ -77,10 +131,13 @@ class DownloadExecutor final {
   std::unique_ptr<AnswerDecoder> answer_decoder_;
   std::unique_ptr<AnswerDecoder> serial_answer_decoder_;
 
-  // Written only by the issuing thread, always under delivery_mutex_, so
-  // that a delivery never meets a channel being destroyed.
-  std::unique_ptr<DeviceChannel> channel_;
-  std::mutex delivery_mutex_;
+  ChannelSlot channel_;
+
+  ConfigDocument config_;
+  KeyDocument keys_;
+  StatusLine status_;
+  StoringPolicy storing_;
+  int32_t user_level_ = 0;
 
   // The Java channel is the usual one until a connect falls back.
   int use_java_channel_ = 1;

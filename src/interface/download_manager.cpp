@@ -6,6 +6,9 @@
 #include <new>
 
 #include "config/configuration_builder.h"
+#include "device/first_stage_downloader.h"
+#include "device/java_device_channel.h"
+#include "device/keta_answer_decoders.h"
 #include "download/download_executor.h"
 #include "interface/java_binding.h"
 #include "keys/key_document.h"
@@ -30,12 +33,13 @@ DownloadManager::DownloadManager() {
   xercesc::XMLPlatformUtils::Initialize();
   builder_ = CreateOrNull<ConfigurationBuilder>();
   executor_ = NewExecutor(std::string());
-  // The first-stage downloader is not part of this build yet.
+  first_stage_ = CreateOrNull<FirstStageDownloader>();
   key_document_ = CreateOrNull<KeyDocument>();
 }
 
 DownloadManager::~DownloadManager() {
   ReplaceExecutor(nullptr);
+  delete first_stage_;
   first_stage_ = nullptr;
   delete builder_;
   builder_ = nullptr;
@@ -52,7 +56,18 @@ void DownloadManager::Setup(const std::string& communication_name,
                             const ConnectionSettings& settings) {
   ReplaceExecutor(nullptr);
   settings_ = settings;
+  communication_name_ = communication_name;
   ReplaceExecutor(NewExecutor(communication_name));
+}
+
+bool DownloadManager::PrepareFirstStage() {
+  if (!first_stage_) return false;
+  // The old channel goes before the decoder it borrows.
+  first_stage_->ReplaceChannel(nullptr);
+  first_stage_decoder_ = MakeKetaAnswerDecoder(communication_name_);
+  first_stage_->ReplaceChannel(
+      std::make_unique<JavaDeviceChannel>(first_stage_decoder_.get(), &JavaBinding::Instance()));
+  return true;
 }
 
 void DownloadManager::ReplaceExecutor(DownloadExecutor* executor) {
@@ -69,8 +84,7 @@ int DownloadManager::RouteAnswer(const std::string& kind, const std::string& nam
                                  uint8_t* bytes, int count) {
   std::lock_guard<std::mutex> hold(route_mutex_);
   if (DownloadMode() == DownloadModeValue::kFirstStage) {
-    // Receiver: the first-stage downloader's current channel. Not part of
-    // this build yet, so nothing is delivered.
+    if (first_stage_) return first_stage_->DeliverAnswer(kind, name, bytes, count);
     delete[] bytes;
     return -1;
   }

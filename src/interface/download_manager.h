@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -16,6 +17,7 @@
 
 namespace korvo {
 
+class AnswerDecoder;
 class ConfigurationBuilder;
 class DownloadExecutor;
 class FirstStageDownloader;
@@ -39,6 +41,11 @@ class DownloadManager final {
   // be made. Safe against a concurrent RouteAnswer.
   void Setup(const std::string& communication_name, const ConnectionSettings& settings);
 
+  // Gives the first-stage downloader a fresh Java channel with the answer
+  // decoder of the current communication name, so that a front end's answers
+  // reach it through ReceiveBytes in first-stage mode. False without one.
+  bool PrepareFirstStage();
+
   // The settings SetupJNI gave (empty before).
   const ConnectionSettings& connection_settings() const { return settings_; }
 
@@ -53,6 +60,8 @@ class DownloadManager final {
   FirstStageDownloader* first_stage_ = nullptr;
   KeyDocument* key_document_ = nullptr;
   ConnectionSettings settings_;
+  std::string communication_name_;
+  std::unique_ptr<AnswerDecoder> first_stage_decoder_;
   void ReplaceExecutor(DownloadExecutor* executor);
   DownloadExecutor* NewExecutor(const std::string& communication_name) const;
   std::mutex route_mutex_;  // held while the executor is swapped or delivered to

@@ -1,6 +1,7 @@
 #include "interface/exports.h"
 
 #include "config/configuration_builder.h"
+#include "device/first_stage_downloader.h"
 #include "download/download_executor.h"
 #include "interface/download_manager.h"
 #include "interface/jni_util.h"
@@ -45,13 +46,11 @@ KORVO_EXPORT int ExecuteDownload(const char* config_file, const char* key_file,
 
 KORVO_EXPORT int ExecuteFirstStageDownload(const char* config_file, int* device_error) {
   return korvo::Guarded(-1, [&] {
-    if (!korvo::Manager().GetFirstStageDownloader()) return -1;
+    korvo::FirstStageDownloader* downloader = korvo::Manager().GetFirstStageDownloader();
+    if (!downloader || !korvo::Manager().PrepareFirstStage()) return -1;
     korvo::SetDownloadMode(korvo::DownloadModeValue::kFirstStage);
     int local_error = 0;
-    // Wiring point: the first-stage download runs here with
-    // TextOrEmpty(config_file) and &local_error once it is built.
-    (void)config_file;
-    int result = -1;
+    int result = downloader->ExecuteFirstStage(TextOrEmpty(config_file), &local_error);
     if (device_error) *device_error = local_error;
     return result;
   });

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,9 @@ bool ComputerName(std::string* out);
 
 // The effective user's name. False (out untouched) when it cannot be had.
 bool UserName(std::string* out);
+
+// Breaks `when` down in the local time zone. False when it cannot.
+bool LocalTime(std::time_t when, std::tm* out);
 
 // The calling thread's operating-system id.
 uint32_t CurrentThreadId();

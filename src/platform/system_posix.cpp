@@ -42,6 +42,8 @@ bool UserName(std::string* out) {
   return true;
 }
 
+bool LocalTime(std::time_t when, std::tm* out) { return localtime_r(&when, out) != nullptr; }
+
 uint32_t CurrentThreadId() { return uint32_t(syscall(SYS_gettid)); }
 
 std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode, FileError* error) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "config/config_document.h"
 #include "download/download_executor.h"
 #include "interface/download_manager.h"
 #include "interface/exports.h"
@@ -127,16 +128,14 @@ TEST_F(ManagerTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {
   EXPECT_LT(CreateConfigFile("/nonexistent/korvo/project.xml"), 0);
   int device_error = 77;
   SetDownloadMode(DownloadModeValue::kNormal);
-  EXPECT_EQ(-1, ExecuteFirstStageDownload("cfg", &device_error));
-  EXPECT_EQ(77, device_error);
-  EXPECT_EQ(DownloadModeValue::kNormal, DownloadMode()) << "no downloader, no routing change";
+  EXPECT_EQ(kConfigFileError, ExecuteFirstStageDownload("cfg", &device_error));
+  EXPECT_EQ(-1, device_error);
+  EXPECT_EQ(DownloadModeValue::kFirstStage, DownloadMode());
 
-  SetDownloadMode(DownloadModeValue::kFirstStage);
   EXPECT_LT(ExecuteDownload(nullptr, nullptr, &device_error, nullptr, nullptr, -1, -1, nullptr),
             0);
-  EXPECT_EQ(0, device_error);
+  EXPECT_EQ(-1, device_error) << "no device was handled";
   EXPECT_EQ(DownloadModeValue::kNormal, DownloadMode());
-  EXPECT_EQ(-1, ExecuteFirstStageDownload(nullptr, nullptr));
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
     private final LinkedBlockingQueue<Answer> outbox = new LinkedBlockingQueue<>();
     private final List<Command> commands = new ArrayList<>();
     private final AtomicInteger cleanUps = new AtomicInteger();
+    private final List<String> statuses = new ArrayList<>();
     private volatile Function<Command, Answer> responder = command -> null;
     private volatile boolean recording = true;
     private volatile RuntimeException throwAfterSend;
@@ -85,6 +86,12 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
 
     public synchronized void clearCommands() {
         commands.clear();
+        statuses.clear();
+    }
+
+    /** Every UpdateStatus since the last clearCommands, as "text|percent". */
+    public synchronized List<String> statuses() {
+        return new ArrayList<>(statuses);
     }
 
     public int cleanUps() {
@@ -135,6 +142,11 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
 
     @Override
     public int updateStatus(String text, int percent) {
+        if (recording) {
+            synchronized (this) {
+                statuses.add(text + "|" + percent);
+            }
+        }
         return 0;
     }
 

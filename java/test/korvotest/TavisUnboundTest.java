@@ -80,12 +80,12 @@ public final class TavisUnboundTest {
         ExeResponse r = new Executor().ExecuteDownloadIF("/nonexistent/cfg", "/nonexistent/key",
                                                          -1, -1);
         c.check(r.iManagerError < 0, "a failed download reports an error");
-        c.equal(0, r.iDeviceError, "no device error");
+        c.equal(-1, r.iDeviceError, "no device was handled");
         c.equal(null, r.sAdditionalInfo, "no additional information");
         c.equal(false, r.bOnlyAppDownloaded, "not only the application");
         c.equal(0, r.iDeviceWhichWasUploaded, "uploaded device keeps its default");
         ExeResponse f = FirstStageExecutor.ExecuteFirstStageDownloadIF("/nonexistent/cfg");
-        c.equal(-1, f.iManagerError, "no first-stage downloader");
-        c.equal(0, f.iDeviceError, "first stage: no device error");
+        c.equal(-91, f.iManagerError, "first stage: no configuration");
+        c.equal(-1, f.iDeviceError, "first stage: no device was handled");
     }
 }

@@ -1,0 +1,416 @@
+package download;
+
+import java.io.ByteArrayOutputStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Base64;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.zip.CRC32;
+
+import korvotest.Checks;
+import korvotest.SimulatedDevice;
+import korvotest.SimulatedDevice.Answer;
+import korvotest.SimulatedDevice.Command;
+import quarnel.firmwaredownload.Configurator;
+import quarnel.firmwaredownload.ExeResponse;
+import quarnel.firmwaredownload.Executor;
+import quarnel.firmwaredownload.FirstStageExecutor;
+import quarnel.firmwaredownload.KeyFile;
+import quarnel.firmwaredownload.TAVISInterface;
+
+/**
+ * Whole downloads through Executor.ExecuteDownloadIF of the real library: a
+ * simulated device answers every firmware command on its own thread, as a
+ * front end delivers answers through ReceiveBytes.
+ */
+public final class DownloadTest {
+    static final Checks c = new Checks("Download");
+    static final TAVISInterface tavis = new TAVISInterface();
+    static final SimulatedDevice device = new SimulatedDevice(tavis);
+    static final Map<String, String> answers = new HashMap<>();
+    static Path work;
+    static String key;
+
+    static final String SYSTEM = "<TavisDevice>true</TavisDevice><NeededDownloaderVersion>2.3"
+        + "</NeededDownloaderVersion><Logging>true</Logging><Key>K</Key>";
+    static final String APP = device("App", "APP", "true", "SRECToBrekXML", "fw.s19",
+        "<FirmwareVersion transparent=\"true\">1.0</FirmwareVersion><Log>app log</Log>");
+    static final String PARAM = device("Param", "PARAM", "false", "File", "param.bin", "");
+
+    public static void main(String[] args) throws Exception {
+        work = Paths.get("download-test-work").toAbsolutePath();
+        Files.createDirectories(work);
+        writeData();
+        key = keyFile();
+        TAVISInterface.setDeviceLine(device);
+        tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
+        device.respond(DownloadTest::answer);
+
+        twoDevices();
+        selections();
+        refusals();
+        deviceFailures();
+        partTransfers();
+        applicationMode();
+        firstStage();  // last: answers go to the first stage until the next download
+        c.check(Files.list(Paths.get(".")).noneMatch(p -> p.getFileName().toString().startsWith("~")),
+                "no temporary file left behind");
+        c.finish();
+    }
+
+    // The device: every command answered "AN 0" unless `answers` says otherwise
+    // (a null entry keeps the device silent).
+    static Answer answer(Command cmd) {
+        String spec = answers.containsKey(cmd.name()) ? answers.get(cmd.name()) : defaults(cmd.name());
+        return spec == null ? null : Answer.of(spec.substring(0, 2), cmd.name(), spec.substring(2));
+    }
+
+    static String defaults(String name) {
+        switch (name) {
+            case "DeviceIdent": return "RA 9 SCANNER42";
+            case "MStrace": return "EA 0";
+            case "GetAccessMode": return "AN 3";
+            case "mFDsrt2ndstgldr": return "AN 7";
+            case "mFDstadwnld": return "AN 64";
+            case "mSCsoftreset": return null;  // a rebooting device does not answer
+            default: return "AN 0";
+        }
+    }
+
+    static void twoDevices() throws Exception {
+        String cfg = config("two", SYSTEM, APP, PARAM);
+        ExeResponse r = run(cfg, -1, -1);
+        c.equal(0, r.iManagerError, "two devices downloaded");
+        c.equal(0, r.iDeviceError, "no device error");
+        List<Command> sent = device.commands();
+        c.equal("MStrace GetAccessMode mFDsrt2ndstgldr mFDlogwrite*5 mFDprgcfgdata*4"
+                + " mFDprgdata*2 mFDexedwnld mFDstadwnld mFDprgdata*2 mFDexedwnld mFDstadwnld"
+                + " mFDprgdata mFDexedwnld mFDstadwnld mFDprgdata mFDexedwnld mFDstadwnld mFDfindwnld"
+                + " mFDlogwrite mFDprgcfgdata*2 mFDprgdata*4 mFDexedwnld mFDstadwnld mFDfindwnld"
+                + " mFDlogwrite mFDfindwnld mSCsoftreset", names(sent), "command sequence");
+        c.equal(" 1", text(find(sent, "mFDsrt2ndstgldr", 0)), "second loader parameter");
+        c.check(text(find(sent, "mFDlogwrite", 0)).matches(
+                    " 7 2E Download started at :\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n"),
+                "first log line: " + text(find(sent, "mFDlogwrite", 0)));
+        c.equal(" 7 15 Current user level :3", text(find(sent, "mFDlogwrite", 1)), "user level line");
+        c.equal(" 7 15 Updating device : App", text(find(sent, "mFDlogwrite", 4)), "device line");
+        c.equal(" 7 1 D ADDRESS_RANGE 11 00001000-00008064| 7 1 13 PROGRAM_MEMORY_SIZE 5 65536|"
+                + " 7 1 9 DATA_TYPE 4 BREK| 7 1 F FirmwareVersion 3 1.0| 7 2 13 PROGRAM_MEMORY_SIZE 4 3004|"
+                + " 7 2 9 DATA_TYPE 4 FILE", texts(sent, "mFDprgcfgdata"), "transparent entries");
+        c.equal(" 7 2", text(find(sent, "mFDfindwnld", 1)), "device 2 finished");
+        c.equal(" 7 0", text(find(sent, "mFDfindwnld", 2)), "download finished");
+        c.equal(" 0", text(find(sent, "mSCsoftreset", 0)), "reboot");
+
+        // Device 1 holds the block stream part by part; device 2 the Base64 text whole.
+        List<byte[]> parts = partsOf(sent, 1);
+        c.equal("[1034, 977, 110, 10]", sizes(parts), "BREK parts of a 2000-byte and a 100-byte block");
+        c.equal("01 00 00 07 d0 00 00 10 00", hex(parts.get(0), 9), "first block header");
+        byte[] file = Base64.getMimeDecoder().decode(payloads(sent, 2, 0, sent.size()));
+        byte[] param = Files.readAllBytes(work.resolve("param.bin"));
+        CRC32 crc = new CRC32();
+        crc.update(param);
+        c.equal(String.format("%08x", crc.getValue()), hex(file, 4).replace(" ", ""), "FILE CRC-32");
+        c.check(Arrays.equals(param, Arrays.copyOfRange(file, 4, file.length)), "FILE data arrived whole");
+
+        List<String> statuses = device.statuses();
+        c.equal("Download of " + cfg + " started ...|0", statuses.get(0), "first status");
+        c.equal("[Checking rights ...|-1, Executing download ...|-1, Erasing flash ...|-1,"
+                + " Downloading and storing package 1 of 2|-1, Downloading package 2 of 2|0,"
+                + " Downloading package 2 of 2|25, Downloading package 2 of 2|50,"
+                + " Downloading package 2 of 2|75, Storing package 2 of 2|100, Download finished ...|100]",
+                distinct(statuses.subList(1, statuses.size())).toString(), "status texts and values");
+    }
+
+    static void selections() throws Exception {
+        String cfg = config("two", SYSTEM, APP, PARAM);
+        run(cfg, 0, -1);
+        c.equal(0, devicesUpdated(device.commands(), 1), "skip device 0");
+        c.check(devicesUpdated(device.commands(), 2) > 0, "device 1 still loaded");
+        run(cfg, 0, 0);
+        c.check(devicesUpdated(device.commands(), 1) > 0, "only device wins over skip");
+        c.equal(0, devicesUpdated(device.commands(), 2), "only device 0");
+
+        String match = constraint("SCANNER.*"), other = constraint("OTHER.*");
+        ExeResponse r = run(config("c1", SYSTEM, APP.replace("<Log>", match + "<Log>"),
+                                   PARAM.replace("<Name>", other + "<Name>")), -1, -1);
+        c.equal(0, r.iManagerError, "a device excluded by its constraint");
+        c.equal(0, devicesUpdated(device.commands(), 2), "excluded device not loaded");
+        r = run(config("c2", SYSTEM, APP.replace("<Log>", other + "<Log>"),
+                       PARAM.replace("<Name>", other + "<Name>")), -1, -1);
+        c.equal(0, r.iManagerError, "all devices excluded still succeeds");
+        c.equal("MStrace GetAccessMode DeviceIdent*2 mFDsrt2ndstgldr mFDlogwrite*4 mFDfindwnld"
+                + " mSCsoftreset", names(device.commands()), "nothing loaded, finished and rebooted");
+    }
+
+    static void refusals() throws Exception {
+        answers.put("GetAccessMode", "AN 4");
+        String other = constraint("OTHER.*");
+        ExeResponse r = run(config("c2", SYSTEM, APP.replace("<Log>", other + "<Log>"),
+                                   PARAM.replace("<Name>", other + "<Name>")), -1, -1);
+        c.equal(-4, r.iManagerError, "access denied");
+        c.equal("MStrace GetAccessMode DeviceIdent*2", names(device.commands()),
+                "constraints read, no second loader, no reboot");
+        answers.clear();
+
+        String[][] versions = {{"2.4", "-98"}, {"23", "-81"}, {"3.0", "-98"}, {"2.03", "0"}};
+        for (String[] v : versions) {
+            String system = SYSTEM.replace("2.3", v[0]);
+            c.equal(Integer.parseInt(v[1]), run(config("v", system, PARAM), -1, -1).iManagerError,
+                    "needed version " + v[0]);
+        }
+        String[][] channels = {{"", "0"}, {"true", "0"}, {"FALSE", "0"}, {"false", "-2"}};
+        for (String[] t : channels) {
+            String system = SYSTEM.replace("<TavisDevice>true</TavisDevice>",
+                                           t[0].isEmpty() ? "" : "<TavisDevice>" + t[0] + "</TavisDevice>");
+            int before = device.cleanUps();
+            c.equal(Integer.parseInt(t[1]), run(config("t", system, PARAM), -1, -1).iManagerError,
+                    "TavisDevice \"" + t[0] + "\"");
+            c.equal(t[0].equals("false") ? 1 : 0, device.cleanUps() - before, "line handed over for " + t[0]);
+        }
+    }
+
+    static void deviceFailures() throws Exception {
+        answers.put("mFDprgdata", "FA 1");
+        ExeResponse r = run(config("p", SYSTEM, PARAM), -1, -1);
+        c.equal(-12, r.iManagerError, "FA during program data");
+        c.equal(-1, r.iDeviceError, "the failed call's result");
+        c.check(names(device.commands()).endsWith("mFDprgdata mFDlogwrite mFDabrtdwnld mSCsoftreset"),
+                "error logged, aborted and rebooted: " + names(device.commands()));
+        answers.clear();
+
+        answers.put("mFDprgcfgdata", null);
+        r = run(config("a", SYSTEM, APP), -1, -1);
+        c.equal(-10, r.iManagerError, "silent device on a configuration entry");
+        c.check(names(device.commands()).endsWith("mFDprgcfgdata mFDlogwrite mFDabrtdwnld mSCsoftreset"),
+                "aborted and rebooted after the time-out");
+        answers.clear();
+    }
+
+    static void partTransfers() throws Exception {
+        String srec = device("S", "X", "true", "SRECXML", "fw.s19", "");
+        ExeResponse r = run(config("s", SYSTEM, srec), -1, -1);
+        c.equal(0, r.iManagerError, "S-record lines part by part");
+        List<byte[]> lines = partsOf(device.commands(), 1);
+        c.equal(54, lines.size(), "one part per line");
+        c.check(new String(lines.get(53), StandardCharsets.ISO_8859_1).startsWith("S7"), "S7 line last");
+        r = run(config("s9", SYSTEM, device("S", "X", "true", "SRECXML", "fw9.s19", "")), -1, -1);
+        c.equal(-12, r.iManagerError, "S-records without an S7 line");
+    }
+
+    static void applicationMode() throws Exception {
+        answers.put("DeviceIdent", "RA A No Program");
+        c.equal("No Program", tavis.ConnectDeviceIF(), "a device without application");
+        String cfg = config("two", SYSTEM, APP, PARAM);
+        ExeResponse r = run(cfg, -1, -1);
+        c.equal(0, r.iManagerError, "application part downloaded");
+        c.equal(true, r.bOnlyAppDownloaded, "the rest must follow");
+        c.equal(0, r.iDeviceWhichWasUploaded, "the APP device");
+        c.equal("GetAccessMode mFDprgcfgdata mFDprgdata*2 mFDexedwnld mFDstadwnld mFDprgdata*2 mFDexedwnld mFDstadwnld"
+                + " mFDprgdata mFDexedwnld mFDstadwnld mFDprgdata mFDexedwnld mFDstadwnld mFDfindwnld*2"
+                + " mSCsoftreset", names(device.commands()),
+                "no trace, loader, log or entries but the address range without application");
+        c.equal(-1, run(cfg, 0, -1).iManagerError, "the APP device skipped");
+        answers.clear();
+        c.equal("SCANNER42", tavis.ConnectDeviceIF(), "reconnected");
+        c.equal(0, run(cfg, 0, -1).iManagerError, "second call for the rest");
+    }
+
+    static void firstStage() throws Exception {
+        String app = config("two", SYSTEM, APP, PARAM);
+        String[][] cases = {  // configuration, device answer to the address range, result, out result
+            {app, "AN 0", "0", "0"},
+            {config("p", SYSTEM, PARAM), "AN 0", "-140", "-1"},
+            {app, "AN 5", "-143", "5"},
+            {config("f", SYSTEM, device("F", "APP", "false", "File", "abc.bin",  // no byte 1, nor in its CRC
+                                        "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12", "-1"},
+            {work.resolve("missing.cfg").toString(), "AN 0", "-91", "-1"},
+        };
+        for (String[] t : cases) {
+            answers.put("mFDprgcfgdata", t[1]);
+            device.clearCommands();
+            ExeResponse r = FirstStageExecutor.ExecuteFirstStageDownloadIF(t[0]);
+            String what = "first stage " + t[0].substring(t[0].lastIndexOf('/') + 1) + " " + t[1];
+            c.equal(Integer.parseInt(t[2]), r.iManagerError, what);
+            c.equal(Integer.parseInt(t[3]), r.iDeviceError, what + ": out result");
+            c.equal(!t[2].equals("-91"), names(device.commands()).endsWith("mFDabrtdwnld"),
+                    what + ": aborted after every open");
+        }
+        answers.clear();
+        device.clearCommands();
+        FirstStageExecutor.ExecuteFirstStageDownloadIF(app);
+        List<Command> sent = device.commands();
+        c.equal("MStrace mFDprgcfgdata mFDprgdata*2 mFDexedwnld mFDprgdata mFDexedwnld mFDprgdata"
+                + " mFDexedwnld mFDprgdata mFDexedwnld mFDfindwnld mFDabrtdwnld", names(sent),
+                "first-stage command sequence");
+        List<Integer> pieces = new ArrayList<>();
+        for (Command cmd : sent) if (cmd.name().equals("mFDprgdata")) pieces.add(payload(cmd).length);
+        c.equal("[1024, 10, 977, 110, 10]", pieces.toString(), "a 2000-byte block in pieces");
+        c.equal(" 0 1 D ADDRESS_RANGE 11 00001000-00008064| 0 1| 0 0",
+                texts(sent, "mFDprgcfgdata") + "|" + texts(sent, "mFDfindwnld") + "|"
+                + texts(sent, "mFDabrtdwnld"), "a = 0, b = 1; abort with 0 0");
+    }
+
+    // --- helpers ---
+
+    static ExeResponse run(String cfg, int skip, int only) {
+        device.clearCommands();
+        return new Executor().ExecuteDownloadIF(cfg, key, skip, only);
+    }
+
+    static String device(String name, String type, String partial, String conversion, String data,
+                         String extra) {
+        return "<Device><Configuration><Name>" + name + "</Name><DEVICE_TYPE>" + type + "</DEVICE_TYPE>"
+            + "<PARTIAL_DOWNLOAD>" + partial + "</PARTIAL_DOWNLOAD>" + extra + "</Configuration>"
+            + "<Conversion><ConversionType>" + conversion + "</ConversionType><DataFilename>" + data
+            + "</DataFilename><PartialMemorySize>65536</PartialMemorySize></Conversion></Device>";
+    }
+
+    static String constraint(String pattern) {
+        return "<DOWNLOAD_CONSTRAINT communicationName=\"DeviceIdent\" type=\"variable\""
+            + " datatype=\"string\" operator=\"=\" comparison=\"" + pattern + "\" index=\"0\" strlen=\"0\"/>";
+    }
+
+    static String config(String name, String system, String... devices) throws Exception {
+        Path project = work.resolve(name + ".xml");
+        Files.writeString(project, "<download_project><FirmwarePackageFilename>" + name
+            + ".cfg</FirmwarePackageFilename><System2>" + system + "</System2>"
+            + String.join("", devices) + "</download_project>");
+        c.equal(0, new Configurator().CreateConfigFileIF(project.toString()), "build " + name);
+        return work.resolve(name + ".cfg").toString();
+    }
+
+    static String keyFile() {
+        KeyFile keys = new KeyFile();
+        String plain = work.resolve("keys.xml").toString(), packed = work.resolve("keys.key").toString();
+        c.equal(0, keys.OpenKeyDocumentIF(plain)
+                   | keys.AddKeyDeviceIF() | keys.SetDeviceKeyIF(0, "K") | keys.AddKeySignatureIF(0)
+                   | keys.SetKeySignatureAttributesIF(0, 0, ".*", "")
+                   | keys.SetKeyUserAccessIF(0, 0, 3, 0) | keys.SetKeyUserAccessIF(0, 0, 4, 1)
+                   | keys.CloseKeyDocumentIF(true) | keys.CompressIF(plain, packed), "key file");
+        return packed;
+    }
+
+    // fw.s19: 2000 bytes at 0x1000 and 100 at 0x8000 in S3 records, S7 end;
+    // fw9.s19: the same data in S1 records with an S9 end.
+    static void writeData() throws Exception {
+        StringBuilder s3 = new StringBuilder(), s1 = new StringBuilder();
+        for (int[] block : new int[][] {{0x1000, 2000}, {0x8000, 100}}) {
+            for (int at = 0; at < block[1]; at += 40) {
+                byte[] data = new byte[Math.min(40, block[1] - at)];
+                for (int i = 0; i < data.length; i++) data[i] = (byte) (at + i);
+                s3.append(record('3', block[0] + at, 4, data));
+                s1.append(record('1', block[0] + at, 2, data));
+            }
+        }
+        Files.writeString(work.resolve("fw.s19"), s3 + record('7', 0, 4, new byte[0]));
+        Files.writeString(work.resolve("fw9.s19"), s1 + record('9', 0, 2, new byte[0]));
+        byte[] param = new byte[3000];
+        for (int i = 0; i < param.length; i++) param[i] = (byte) (i * 7);
+        Files.write(work.resolve("param.bin"), param);
+        Files.writeString(work.resolve("abc.bin"), "ABC");
+    }
+
+    static String record(char type, int address, int addressBytes, byte[] data) {
+        ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+        bytes.write(addressBytes + data.length + 1);
+        for (int i = addressBytes - 1; i >= 0; i--) bytes.write(address >>> (8 * i));
+        bytes.writeBytes(data);
+        int sum = 0;
+        for (byte b : bytes.toByteArray()) sum += b & 0xFF;
+        bytes.write(~sum);
+        StringBuilder line = new StringBuilder("S").append(type);
+        for (byte b : bytes.toByteArray()) line.append(String.format("%02X", b & 0xFF));
+        return line.append("\r\n").toString();
+    }
+
+    // "a b*2 c": command names with runs collapsed.
+    static String names(List<Command> sent) {
+        List<String> out = new ArrayList<>();
+        for (int i = 0; i < sent.size();) {
+            int j = i;
+            while (j < sent.size() && sent.get(j).name().equals(sent.get(i).name())) j++;
+            out.add(sent.get(i).name() + (j - i > 1 ? "*" + (j - i) : ""));
+            i = j;
+        }
+        return String.join(" ", out);
+    }
+
+    static List<String> distinct(List<String> in) {
+        List<String> out = new ArrayList<>();
+        for (String s : in) if (out.isEmpty() || !out.get(out.size() - 1).equals(s)) out.add(s);
+        return out;
+    }
+
+    static Command find(List<Command> sent, String name, int nth) {
+        for (Command cmd : sent) if (cmd.name().equals(name) && nth-- == 0) return cmd;
+        return new Command("", name, new byte[0]);
+    }
+
+    static String text(Command cmd) {
+        return cmd.parameterText();
+    }
+
+    static String texts(List<Command> sent, String name) {
+        List<String> out = new ArrayList<>();
+        for (Command cmd : sent) if (cmd.name().equals(name)) out.add(text(cmd));
+        return String.join("|", out);
+    }
+
+    // The program bytes of a ProgramData call: after " a b count count ".
+    static byte[] payload(Command cmd) {
+        byte[] p = cmd.parameters();
+        int blanks = 0, i = 0;
+        while (i < p.length && blanks < 5) if (p[i++] == ' ') blanks++;
+        return Arrays.copyOfRange(p, i, p.length);
+    }
+
+    static int deviceNumber(Command cmd) {
+        return Integer.parseInt(text(cmd).trim().split(" ")[1], 16);
+    }
+
+    static int devicesUpdated(List<Command> sent, int n) {
+        int count = 0;
+        for (Command cmd : sent) if (cmd.name().equals("mFDprgdata") && deviceNumber(cmd) == n) count++;
+        return count;
+    }
+
+    static byte[] payloads(List<Command> sent, int n, int from, int to) {
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (Command cmd : sent.subList(from, to)) {
+            if (cmd.name().equals("mFDprgdata") && deviceNumber(cmd) == n) out.writeBytes(payload(cmd));
+        }
+        return out.toByteArray();
+    }
+
+    // The parts a device got, one per execute; BREK parts decoded from Base64.
+    static List<byte[]> partsOf(List<Command> sent, int n) {
+        List<byte[]> parts = new ArrayList<>();
+        int start = 0;
+        for (int i = 0; i < sent.size(); i++) {
+            if (!sent.get(i).name().equals("mFDexedwnld")) continue;
+            byte[] bytes = payloads(sent, n, start, i);
+            boolean base64 = bytes.length > 0 && bytes[0] != 'S';
+            if (bytes.length > 0) parts.add(base64 ? Base64.getMimeDecoder().decode(bytes) : bytes);
+            start = i + 1;
+        }
+        return parts;
+    }
+
+    static String sizes(List<byte[]> parts) {
+        List<Integer> out = new ArrayList<>();
+        for (byte[] p : parts) out.add(p.length);
+        return out.toString();
+    }
+
+    static String hex(byte[] bytes, int count) {
+        StringBuilder out = new StringBuilder();
+        for (int i = 0; i < count && i < bytes.length; i++) out.append(String.format(i > 0 ? " %02x" : "%02x", bytes[i]));
+        return out.toString();
+    }
+}

@@ -1,0 +1,44 @@
+// Walks a device data file in the block stream form part by part, as the
+// device takes it: each block is a marker byte 1, a 32-bit big-endian data
+// length n, a 4-byte load address, then the data with a check byte after
+// every 1024 data bytes and after the last one. A block of up to 1024 data
+// bytes is one part (n + 10 bytes); a longer one is a 1034-byte first part
+// (header, 1024 data bytes, check byte) followed by continuation parts of at
+// most 1025 bytes. The closing block (n = 0) is the last part.
+//
+// Used by the part-wise device update and by the first-stage download. Not
+// thread-safe; one walk per transfer.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace korvo {
+
+class BlockWalk final {
+ public:
+  static constexpr uint32_t kMaxDataPerPart = 1024;
+  static constexpr size_t kHeaderBytes = 9;
+  static constexpr size_t kMaxFirstPart = kHeaderBytes + kMaxDataPerPart + 1;  // 1034
+  static constexpr size_t kMaxContinuation = kMaxDataPerPart + 1;              // 1025
+
+  explicit BlockWalk(std::string path) : path_(std::move(path)) {}
+
+  // Reads the next part into `part` (replaced). `last` is set when the part
+  // is the closing block. False, with `part` empty, when the file cannot be
+  // opened, holds no marker byte, or ends inside a part; the walk is then
+  // not usable any more.
+  bool NextPart(std::vector<uint8_t>& part, bool& last);
+
+ private:
+  bool FindFirstMarker(std::FILE* file);
+
+  std::string path_;
+  bool started_ = false;
+  uint64_t position_ = 0;   // of the next part in the file
+  uint32_t remaining_ = 0;  // data bytes of a long block still to send
+};
+
+}  // namespace korvo

@@ -1,0 +1,118 @@
+#include "device/first_stage_downloader.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "config/temp_files.h"
+#include "device/block_walk.h"
+#include "platform/debug_output.h"
+#include "platform/system.h"
+
+namespace korvo {
+
+const char* FirstStageResultText(int code) {
+  switch (code) {
+    case kFirstStageNoDeviceCount: return "the number of devices could not be read";
+    case kFirstStageNoChannel: return "no device channel";
+    case kFirstStageOpenFailed: return "the device channel could not be opened";
+    case kFirstStageSendFailed: return "sending the program data failed";
+    case kFirstStageNoApp: return "no device of type APP";
+    case kFirstStageNoDeviceType: return "a DEVICE_TYPE could not be read";
+    case kFirstStageNoAddressRange: return "the APP device's ADDRESS_RANGE could not be read";
+    case kFirstStageAddressRefused: return "the device refused the address range";
+    default: return "";
+  }
+}
+
+void FirstStageDownloader::ReplaceChannel(std::unique_ptr<DeviceChannel> channel) {
+  channel_.Replace(std::move(channel));
+}
+
+int FirstStageDownloader::DeliverAnswer(const std::string& kind, const std::string& name,
+                                        uint8_t* bytes, int count) {
+  return channel_.Deliver(kind, name, bytes, count);
+}
+
+int FirstStageDownloader::FindApplicationDevice(int& app) {
+  int count = 0;
+  if (config_.GetDeviceCount(count) != 0) return kFirstStageNoDeviceCount;
+  std::string type;
+  for (app = 0; app < count; ++app) {
+    if (config_.GetDeviceEntry(app, "DEVICE_TYPE", type) != 0) return kFirstStageNoDeviceType;
+    if (type == "APP") return 0;
+  }
+  return kFirstStageNoApp;
+}
+
+int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int* result) {
+  *result = -1;
+  int code = config_.Load(config_file);
+  if (code == 0 && !channel_) code = kFirstStageNoChannel;
+  if (code == 0 && channel_->Open() != 0) code = kFirstStageOpenFailed;
+  if (code != 0) {
+    if (config_.IsLoaded()) config_.Unload();
+    if (channel_) channel_->Close();
+    return code;
+  }
+
+  const std::string& data_file = ProcessTempNames().first_stage;
+  int app = -1;
+  code = FindApplicationDevice(app);
+  std::string range;
+  if (code == 0 && config_.GetDeviceEntry(app, "ADDRESS_RANGE", range) != 0)
+    code = kFirstStageNoAddressRange;
+  if (code == 0) {
+    int ret = -1;
+    int rc = channel_->ProgramConfigData(0, 1, "ADDRESS_RANGE", range, &ret);
+    if (rc < 0 || ret != 0) {
+      code = kFirstStageAddressRefused;
+      *result = ret;
+    }
+  }
+  if (code == 0) code = config_.ExtractData(app, data_file);
+  if (code == 0) {
+    code = SendProgramData(1, data_file, result) == 0 ? 0 : kFirstStageSendFailed;
+    if (code == 0) *result = 0;
+  }
+
+  int ret = -1;
+  int rc = channel_->AbortDeviceDownload(0, 0, &ret);
+  DebugPrint("AbortDownload Res:%d Ret:%d\n", rc, ret);
+  channel_->Close();
+  RemoveFile(data_file);
+  config_.Unload();
+  return code;
+}
+
+int FirstStageDownloader::SendProgramData(int b, const std::string& file, int* result) {
+  *result = -1;
+  BlockWalk walk(file);
+  std::vector<uint8_t> part;
+  for (bool last = false; !last;) {
+    int rc = -1;
+    if (walk.NextPart(part, last)) {
+      for (size_t at = 0; at < part.size(); at += BlockWalk::kMaxDataPerPart) {
+        size_t piece = std::min<size_t>(BlockWalk::kMaxDataPerPart, part.size() - at);
+        rc = channel_->ProgramData(0, b, int(piece), part.data() + at, result);
+        if (rc < 0 || *result != 0) break;
+      }
+      if (rc < 0 || *result != 0) {
+        DebugPrint("SendProgramData failed Res:%d Ret:%d\n", rc, *result);
+        rc = -1;
+      }
+    }
+    if (rc >= 0) {
+      rc = channel_->ExecuteDeviceDownload(0, b, result);
+      DebugPrint("... Execute Res:%d Ret:%d\n", rc, *result);
+    } else {
+      DebugPrint("Update: SendProgramPartialData failed\n");
+    }
+    if (rc < 0 || *result < 0) return -1;
+  }
+  int rc = channel_->FinishDeviceDownload(0, b, result);
+  if (rc >= 0 && *result == 0) return 0;
+  DebugPrint("Update: FinishDownload failed Res:%d Ret:%d\n", rc, *result);
+  return -1;
+}
+
+}  // namespace korvo
