@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/unicode.h"
 
@@ -45,6 +46,8 @@ bool UserName(std::string* out) {
   *out = Narrow(buf, size - 1);
   return true;
 }
+
+bool LocalTime(std::time_t when, std::tm* out) { return localtime_s(out, &when) == 0; }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
