@@ -8,7 +8,8 @@ set_target_properties(Korvo PROPERTIES PREFIX "" OUTPUT_NAME Korvo)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.rc.in ${CMAKE_BINARY_DIR}/Korvo.rc @ONLY)
 target_sources(Korvo PRIVATE ${CMAKE_BINARY_DIR}/Korvo.rc)
 # A 32-bit JVM looks natives up by their plain names; __stdcall would add @n.
-target_link_options(Korvo PRIVATE -static -Wl,--kill-at)
+# The shipped DLL carries no symbol table (-s).
+target_link_options(Korvo PRIVATE -static -s -Wl,--kill-at)
 target_link_options(korvo PRIVATE -static)
 
 # The unit tests, less what is POSIX by nature: file permissions switched
@@ -22,3 +23,11 @@ target_include_directories(korvo_tests BEFORE PRIVATE ${CMAKE_CURRENT_LIST_DIR}/
 target_include_directories(korvo_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(korvo_tests PRIVATE korvo_static GTest::gtest GTest::gmock)
 target_link_options(korvo_tests PRIVATE -static)
+
+# The DLL loaded as a front end loads it.
+add_executable(korvo_dll_test ${CMAKE_CURRENT_LIST_DIR}/tests/dll_test.cpp)
+target_link_libraries(korvo_dll_test PRIVATE GTest::gtest_main)
+target_link_options(korvo_dll_test PRIVATE -static)
+target_compile_definitions(korvo_dll_test PRIVATE KORVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  KORVO_DLL_DIR="$<TARGET_FILE_DIR:Korvo>")
+add_dependencies(korvo_dll_test Korvo)
