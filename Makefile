@@ -3,8 +3,9 @@ BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo windows clean
+.PHONY: all deps configure build test bench demo install windows clean
 
 all: build
 
@@ -26,6 +27,9 @@ bench: build
 	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
 	@echo "== 8 MiB downloads through the JVM"
 	@cd $(BUILD) && java -Djava.library.path=. -cp java-classes download.DownloadBench >/dev/null
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	@examples/demo.sh $(BUILD)
