@@ -89,10 +89,24 @@ bool SetSerialTimeouts(SerialHandle port, const SerialTimeouts& timeouts) {
   return SetCommTimeouts(port->handle, &t) != 0;
 }
 
-bool PurgeSerialPort(SerialHandle port) {
+bool DropSerialControlLines(SerialHandle port) {
   if (!port) return false;
-  return PurgeComm(port->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) !=
-         0;
+  bool dtr = EscapeCommFunction(port->handle, CLRDTR) != 0;
+  bool rts = EscapeCommFunction(port->handle, CLRRTS) != 0;
+  return dtr && rts;
+}
+
+bool PurgeSerialPort(SerialHandle port, int what) {
+  if (!port || (what & kSerialPurgeBoth) == 0) return false;
+  DWORD flags = 0;
+  if (what & kSerialPurgeReceive) flags |= PURGE_RXABORT | PURGE_RXCLEAR;
+  if (what & kSerialPurgeTransmit) flags |= PURGE_TXABORT | PURGE_TXCLEAR;
+  return PurgeComm(port->handle, flags) != 0;
+}
+
+bool DrainSerialPort(SerialHandle port) {
+  if (!port) return false;
+  return FlushFileBuffers(port->handle) != 0;
 }
 
 bool WriteSerialPort(SerialHandle port, const void* data, uint32_t size, uint32_t* written) {
