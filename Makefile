@@ -1,11 +1,12 @@
-# Everything starts here: `make demo`, `make test`, `make bench`, and
-# `make check` (sanitizers) and `make fuzz` (libFuzzer targets).
+# Everything starts here: `make demo`, `make test`, `make bench`, `make check`
+# (sanitizers), `make fuzz` (libFuzzer targets) and `make windows`.
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo install clean check check-asan check-tsan fuzz
+.PHONY: all deps configure build test bench demo install windows clean check check-asan check-tsan fuzz
 
 # Sanitizer and fuzzer builds: clang, each in a build folder of its own.
 CLANGXX ?= clang++-14
@@ -68,5 +69,10 @@ fuzz: deps
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
 
+# Korvo.dll, korvo.exe and the tests for 32-bit Windows, tested under wine.
+windows:
+	@windows/build $(WINDOWS_BUILD)
+	@windows/test $(WINDOWS_BUILD)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-tsan build-fuzz

@@ -47,9 +47,8 @@
 // failed check before it), from the kBrek* list below.
 #pragma once
 
-#if defined(_WIN32)
-#define BREK_API __declspec(dllexport)
-#else
+// The Windows build defines it (export while building, import when using).
+#ifndef BREK_API
 #define BREK_API __attribute__((visibility("default")))
 #endif
 

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   fs::current_path(home);
   for (const auto& left : fs::recursive_directory_iterator(work)) {
     std::fprintf(stderr, "left behind by the tests: %s\n",
-                 fs::relative(left.path(), work).c_str());
+                 fs::relative(left.path(), work).u8string().c_str());
     rc = 1;
   }
   fs::remove_all(work);

@@ -5,7 +5,9 @@
 
 #include <string>
 
+#ifndef KORVO_EXPORT
 #define KORVO_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern "C" {
 

@@ -59,6 +59,9 @@ SerialHandle OpenSerialPort(const std::string& name);
 // are allowed. False (out untouched) for anything else.
 bool ParseSerialSettings(const std::string& text, SerialSettings* out);
 
+// The baud rates every system here can set: 110 to 230400, the standard steps.
+bool IsSupportedBaudRate(uint32_t baud);
+
 // Applies the settings as a raw 8-bit line (no echo, no translation, no
 // flow control). False when the baud rate is not supported or the device
 // refuses them.

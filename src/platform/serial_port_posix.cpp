@@ -11,7 +11,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -42,24 +41,6 @@ bool SpeedFor(uint32_t baud, speed_t* out) {
     }
   }
   return false;
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return std::string();
-  size_t end = text.find_last_not_of(" \t");
-  return text.substr(begin, end - begin + 1);
-}
-
-bool ParseUnsigned(const std::string& text, uint32_t* out) {
-  if (text.empty() || text.size() > 9) return false;
-  uint32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  *out = value;
-  return true;
 }
 
 // Milliseconds left until `deadline`, for poll(); -1 waits without limit.
@@ -108,36 +89,6 @@ SerialHandle OpenSerialPort(const std::string& name) {
   port->fd = fd;
   port->timeouts.read_interval = kSerialNoWait;
   return port;
-}
-
-bool ParseSerialSettings(const std::string& text, SerialSettings* out) {
-  std::string fields[4];
-  size_t start = 0;
-  for (int i = 0; i < 4; ++i) {
-    size_t comma = text.find(',', start);
-    if ((i < 3) != (comma != std::string::npos)) return false;
-    fields[i] = Trimmed(text.substr(start, comma == std::string::npos ? comma : comma - start));
-    start = comma + 1;
-  }
-  SerialSettings settings;
-  uint32_t data = 0;
-  uint32_t stop = 0;
-  speed_t speed;
-  if (!ParseUnsigned(fields[0], &settings.baud_rate) || !SpeedFor(settings.baud_rate, &speed))
-    return false;
-  if (fields[1].size() != 1) return false;
-  switch (std::tolower(static_cast<unsigned char>(fields[1][0]))) {
-    case 'n': settings.parity = SerialParity::kNone; break;
-    case 'e': settings.parity = SerialParity::kEven; break;
-    case 'o': settings.parity = SerialParity::kOdd; break;
-    default: return false;
-  }
-  if (!ParseUnsigned(fields[2], &data) || data < 5 || data > 8) return false;
-  if (!ParseUnsigned(fields[3], &stop) || (stop != 1 && stop != 2)) return false;
-  settings.data_bits = static_cast<uint8_t>(data);
-  settings.stop_bits = static_cast<uint8_t>(stop);
-  *out = settings;
-  return true;
 }
 
 bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings) {

@@ -115,7 +115,7 @@ inline std::vector<Block> ReadBlocks(const std::vector<uint8_t>& s, std::string&
 }
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = std::fopen(path.u8string().c_str(), "wb");
   if (!f) return;
   std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
@@ -123,7 +123,7 @@ inline void WriteText(const std::filesystem::path& path, const std::string& text
 
 inline std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
   std::vector<uint8_t> out;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = std::fopen(path.u8string().c_str(), "rb");
   if (!f) return out;
   uint8_t buf[65536];
   size_t n;

@@ -68,10 +68,7 @@ class OpenComPortTest : public ::testing::Test {
     port_.SetSettings(pty_.slave_path() + ",9600,8,N,1");
     ASSERT_TRUE(port_.Open());
   }
-  void TearDown() override {
-    port_.Close();
-    RemoveFile(kLog);
-  }
+  void TearDown() override { port_.Close(); }
   std::string Read(uint8_t terminator, int maximum = 64) {
     uint8_t buffer[64];
     int got = port_.ReadBytes(buffer, maximum, terminator);
@@ -79,6 +76,11 @@ class OpenComPortTest : public ::testing::Test {
   }
 
   static constexpr char kLog[] = "com_port_test.log";
+  // Declared before the port, so it goes after the port has closed its log:
+  // Windows does not delete a file that is still open.
+  struct LogRemover {
+    ~LogRemover() { RemoveFile(kLog); }
+  } log_remover_;
   PseudoTerminal pty_;
   SerialPort port_{kLog};
 };

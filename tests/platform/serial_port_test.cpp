@@ -41,10 +41,13 @@ TEST(SerialSettingsTest, RefusesMalformedTextAndLeavesOutputAlone) {
   }
 }
 
-TEST(SerialPortTest, OpenRefusesMissingNonTerminalAndBusyDevices) {
+TEST(SerialPortTest, OpenRefusesMissingAndNonTerminalDevices) {
   EXPECT_EQ(nullptr, OpenSerialPort(""));
   EXPECT_EQ(nullptr, OpenSerialPort("/dev/korvo-no-such-port"));
   EXPECT_EQ(nullptr, OpenSerialPort("/dev/null"));
+}
+
+TEST(SerialPortTest, OpenRefusesABusyDeviceUntilClosed) {
   PseudoTerminal pty;
   ASSERT_TRUE(pty.ok());
   SerialHandle port = OpenSerialPort(pty.slave_path());

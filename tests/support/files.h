@@ -1,11 +1,13 @@
-// Whole-file helpers for tests. Header-only. Paths are UTF-8; a
-// std::filesystem::path converts to one implicitly on POSIX.
+// Whole-file helpers for tests. Header-only. Paths are UTF-8 text or a
+// std::filesystem::path (wide on Windows, so it never converts implicitly).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <type_traits>
 
 #include "platform/system.h"
 
@@ -27,6 +29,16 @@ inline std::string ReadFile(const std::string& path) {
   for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0;)
     bytes.append(chunk, got);
   return bytes;
+}
+
+// Only for a path itself, so that text arguments keep choosing the above.
+template <typename P, typename = std::enable_if_t<std::is_same_v<P, std::filesystem::path>>>
+inline void WriteFile(const P& path, const std::string& bytes) {
+  WriteFile(path.u8string(), bytes);
+}
+template <typename P, typename = std::enable_if_t<std::is_same_v<P, std::filesystem::path>>>
+inline std::string ReadFile(const P& path) {
+  return ReadFile(path.u8string());
 }
 
 }  // namespace korvo::test_support

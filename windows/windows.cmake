@@ -1,0 +1,45 @@
+# The 32-bit Windows products: included by the top-level CMakeLists.txt in
+# the cross build, after the library's objects and the tool are defined.
+enable_language(RC)
+
+# Only Windows system DLLs may be needed at run time: the C++ runtime, the
+# thread library and Xerces-C are linked in.
+# Both DLLs sit beside the programs, where Windows looks for them; the
+# shipped DLLs carry a version resource and no symbol table (-s).
+function(korvo_windows_dll target description)
+  set(KORVO_RC_NAME ${target})
+  set(KORVO_RC_DESCRIPTION ${description})
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/version.rc.in ${CMAKE_BINARY_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/${target}.rc)
+  set_target_properties(${target} PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  target_link_options(${target} PRIVATE -static -s)
+endfunction()
+korvo_windows_dll(Korvo "Korvo firmware download manager")
+korvo_windows_dll(BrekLoad "Korvo boot-loader library")
+# A 32-bit JVM looks natives up by their plain names; __stdcall would add @n.
+target_link_options(Korvo PRIVATE -Wl,--kill-at)
+target_compile_definitions(BrekLoad PRIVATE "BREK_API=__declspec(dllexport)"
+  INTERFACE "BREK_API=__declspec(dllimport)")
+target_link_options(korvo PRIVATE -static)
+
+# The unit tests, less what is POSIX by nature: file permissions switched
+# per user, and the tool run through a POSIX shell. The pseudo-terminal
+# helper is replaced by one that plays the device on a wine COM port.
+file(GLOB_RECURSE KORVO_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/tests/(jvm|tools)/")
+list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/unreadable_document_test\\.cpp$")
+add_executable(korvo_tests ${KORVO_TEST_SOURCES})
+target_include_directories(korvo_tests BEFORE PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests)
+target_include_directories(korvo_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(korvo_tests PRIVATE korvo_static GTest::gtest GTest::gmock)
+target_link_options(korvo_tests PRIVATE -static)
+add_subdirectory(${CMAKE_SOURCE_DIR}/sim ${CMAKE_BINARY_DIR}/sim)
+target_link_options(korvo-sim PRIVATE -static)
+
+# The DLL loaded as a front end loads it.
+add_executable(korvo_dll_test ${CMAKE_CURRENT_LIST_DIR}/tests/dll_test.cpp)
+target_link_libraries(korvo_dll_test PRIVATE GTest::gtest_main)
+target_link_options(korvo_dll_test PRIVATE -static)
+target_compile_definitions(korvo_dll_test PRIVATE KORVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  KORVO_DLL_DIR="$<TARGET_FILE_DIR:Korvo>")
+add_dependencies(korvo_dll_test Korvo)
