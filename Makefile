@@ -30,7 +30,9 @@ bench: build
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
-demo: build
+# Only what the demo needs: the library, the tool, the simulator and the jar.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target korvo_demo
 	@examples/demo.sh $(BUILD)
 
 clean:
