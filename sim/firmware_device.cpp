@@ -177,7 +177,8 @@ DeviceReply FirmwareDevice::Handle(const std::string& text) {
     std::string name = text.size() < 4 ? std::string() : text.substr(4, name_end == std::string::npos ? std::string::npos : name_end - 4);
     std::string params = name_end == std::string::npos ? std::string() : text.substr(name_end);
     long call = ++calls_[name];
-    if (Clock::now() < deaf_until_ || f.silent_from.Hit(number, name, call)) return reply;
+    silenced_ = silenced_ || f.silent_from.Hit(number, name, call);  // for good
+    if (Clock::now() < deaf_until_ || silenced_) return reply;
     if (f.hang_up_at.Hit(number, name, call) && !hung_up_) {
       hung_up_ = true;  // once: the device itself lives on
       reply.hang_up = true;

@@ -71,6 +71,7 @@ class FirmwareDevice {
   bool application_;
   bool gets_application_ = false;
   bool hung_up_ = false;
+  bool silenced_ = false;
   uint32_t session_ = 0;
   uint32_t last_session_ = 0;
   std::chrono::steady_clock::time_point deaf_until_{};

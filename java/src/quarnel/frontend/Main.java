@@ -128,6 +128,7 @@ public final class Main {
                 default: status = firstStage(words.get(1));
             }
         }
+        if (line != null && !line.lastError().isEmpty()) json.put("lineError", line.lastError());
         json.put("durationMs", (System.nanoTime() - start) / 1_000_000);
         if (progress != null) progress.finish();
         if (jsonOutput) out.println(toJson(json));
