@@ -163,6 +163,9 @@ int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, Status
   int code = Transfer(request, download_file);
   if (result_code && g_state.last_result != 0) *result_code = g_state.last_result - kResultBase;
   g_state = BridgeState();
+  // The traffic log is kept to explain a failed download; after a good one
+  // it would only pile up, one file per process.
+  if (code == kBrekBridgeOk) RemoveFile(ProcessTempNames().download_log);
   return code;
 }
 

@@ -33,7 +33,8 @@ struct BrekDownloadRequest {
 // Returns 0 or a kBrekBridge* code. `*result_code` (may be null) gets the
 // library's last reported code minus 200, or 0 when it reported none.
 // Progress goes to `status` (may be null). The traffic log stays in the
-// "DWNLD_SLOG_TEMP" temporary file; the download file is always deleted.
+// "DWNLD_SLOG_TEMP" temporary file after a failed download and is deleted
+// after a good one; the download file is always deleted.
 int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, StatusReporter* status);
 
 // The percentage passed on for a library progress value: rounded half up,
