@@ -142,7 +142,7 @@ void BootDevice::OnOversized() {
 }
 
 void BootDevice::OnTelegram(const std::string& text) {
-  {
+  if (!options_.firmware) {  // the firmware device keeps its own record
     std::lock_guard<std::mutex> lock(mutex_);
     telegrams_.push_back(text);
   }

@@ -65,7 +65,7 @@ class BootDevice {
   void Start();
   void Stop();
 
-  std::vector<std::string> telegrams() const;  // application-mode telegrams, in order
+  std::vector<std::string> telegrams() const;  // application-mode telegrams, in order (without firmware)
   std::vector<uint8_t> image() const;          // bytes stored so far
   bool image_verified() const;                 // END matched length and CRC-32
   uint32_t download_baud() const;              // from the last BAUD frame, 0 before

@@ -201,25 +201,28 @@ DeviceReply FirmwareDevice::Handle(const std::string& text) {
 }
 
 std::string FirmwareDevice::Answer(const std::string& name) {
+  auto it = profile_.variables.find(name);
+  if (it != profile_.variables.end()) return "sRA " + name + " " + it->second;
   if (name == "DeviceIdent") {
     std::string ident = application_ ? profile_.ident : "No Program";
     return "sRA DeviceIdent " + Hex(uint32_t(ident.size())) + " " + ident;
   }
-  auto it = profile_.variables.find(name);
-  if (it == profile_.variables.end()) return Fail(kSimUnknownCommand);
-  return "sRA " + name + " " + it->second;
+  return Fail(kSimUnknownCommand);
 }
 
 DeviceReply FirmwareDevice::Method(const std::string& name, const std::string& params,
                                    bool& changed) {
   DeviceReply reply;
-  if (name == "SetAccessMode") {
+  auto it = profile_.methods.find(name);
+  if (it != profile_.methods.end()) {
+    reply.answer = "sAN " + name + " " + it->second;  // the profile's answer wins
+  } else if (name == "SetAccessMode") {
     // " LEVEL PASSWORD", sent verbatim
     size_t blank = params.find(' ', 1);
     int level = std::atoi(params.c_str());
     std::string password = blank == std::string::npos ? std::string() : params.substr(blank + 1);
-    auto it = profile_.passwords.find(level);
-    bool granted = it != profile_.passwords.end() && it->second == password;
+    auto known = profile_.passwords.find(level);
+    bool granted = known != profile_.passwords.end() && known->second == password;
     if (granted) level_ = level;
     reply.answer = std::string("sAN SetAccessMode ") + (granted ? "01" : "00");
   } else if (name == "GetAccessMode") {
@@ -234,8 +237,6 @@ DeviceReply FirmwareDevice::Method(const std::string& name, const std::string& p
     changed = true;
   } else if (name.compare(0, 3, "mFD") == 0) {
     reply.answer = Download(name, params, changed);
-  } else if (profile_.methods.count(name)) {
-    reply.answer = "sAN " + name + " " + profile_.methods[name];
   } else {
     reply.answer = Fail(kSimUnknownCommand);
   }

@@ -26,8 +26,9 @@ const char kUsage[] =
     "                 [--image FILE] [--baud N] [--never-boot] [--drop-frame N]\n"
     "                 [--corrupt-frame N] [--stop-at-frame N] [--exit-after-download]\n"
     "\n"
-    "Plays one device until SIGINT or SIGTERM. On start it prints \"pty PATH\" and\n"
-    "\"tcp 127.0.0.1:PORT\" (PORT 0, the default, takes a free port), one per line.\n"
+    "Plays one device until SIGINT or SIGTERM. On start it prints the pseudo-\n"
+    "terminal's path, then \"tcp 127.0.0.1:PORT\" (PORT 0, the default, takes a\n"
+    "free port), one per line.\n"
     "--KEY VALUE sets any profile key (docs/simulator.md), after the profile file:\n"
     "  --application false, --silent-from 'mFDprgdata 3', --hang-up-at 40,\n"
     "  --fail '7 at mFDprgdata 2', --storing-step 10, --max-device-bytes N ...\n"
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "korvo-sim: cannot open the line %s\n", line_path.c_str());
       return 1;
     }
-    if (line_path.empty()) std::printf("pty %s\n", line->peer_path().c_str());
+    if (line_path.empty()) std::printf("%s\n", line->peer_path().c_str());
   }
   std::unique_ptr<korvo::sim::Listener> listener;
   if (tcp) {

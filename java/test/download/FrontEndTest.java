@@ -50,6 +50,8 @@ public final class FrontEndTest {
         String config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
         for (String[] t : CASES) run(t, config, key);
         launcher();
+        c.check(Files.list(Paths.get(".")).noneMatch(p -> p.getFileName().toString().startsWith("~")),
+                "no temporary file left behind");
         c.finish();
     }
 
@@ -114,7 +116,7 @@ public final class FrontEndTest {
             for (int i = 0; i < 2; i++) {
                 String line = lines.readLine();
                 if (line == null) throw new IllegalStateException("korvo-sim did not start: " + command);
-                if (line.startsWith("pty ")) pty = line.substring(4);
+                if (line.startsWith("/")) pty = line;
                 if (line.startsWith("tcp ")) port = Integer.parseInt(line.substring(line.lastIndexOf(':') + 1));
             }
         }

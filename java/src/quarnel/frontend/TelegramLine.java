@@ -119,20 +119,25 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
     }
 
     static byte[] frame(String kind, String name, byte[] parameters) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream(parameters.length + name.length() + 16);
-        out.write(STX);
         byte[] head = (kind + " " + name).getBytes(StandardCharsets.ISO_8859_1);
+        int escapes = 0;
+        for (byte[] part : new byte[][] {head, parameters}) {
+            for (byte b : part) if (b == STX || b == ETX || b == DLE) escapes++;
+        }
+        byte[] out = new byte[head.length + parameters.length + escapes + 2];
+        int at = 0;
+        out[at++] = STX;
         for (byte[] part : new byte[][] {head, parameters}) {
             for (byte b : part) {
                 if (b == STX || b == ETX || b == DLE) {
-                    out.write(DLE);
+                    out[at++] = DLE;
                     b ^= 0x20;
                 }
-                out.write(b);
+                out[at++] = b;
             }
         }
-        out.write(ETX);
-        return out.toByteArray();
+        out[at] = ETX;
+        return out;
     }
 
     private int send(String kind, String name, byte[] parameters, boolean awaited) {
