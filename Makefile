@@ -38,11 +38,15 @@ bench: build
 	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
 	@echo "== 8 MiB downloads through the JVM"
 	@cd $(BUILD) && java -Djava.library.path=. -cp java-classes download.DownloadBench >/dev/null
+	@echo "== 8 MiB download: korvo-fe's line, the library and korvo-sim over loopback TCP"
+	@cd $(BUILD) && java -Djava.library.path=. -Dkorvo.tool=$$PWD/korvo -cp java-classes download.FrontEndBench >/dev/null
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
-demo: build
+# Only what the demo needs: the library, the tool, the simulator and the jar.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target korvo_demo
 	@examples/demo.sh $(BUILD)
 
 # The C++ suite with AddressSanitizer and UndefinedBehaviorSanitizer, then

@@ -27,6 +27,22 @@ Clock::duration LineTime(size_t bytes, uint32_t baud) {
 
 }  // namespace
 
+std::vector<uint8_t> FrameTelegram(const std::string& text) {
+  std::vector<uint8_t> out;
+  out.reserve(text.size() + 8);
+  out.push_back(kStx);
+  for (char ch : text) {
+    uint8_t b = static_cast<uint8_t>(ch);
+    if (b == kStx || b == kEtx || b == kDle) {
+      out.push_back(kDle);
+      b ^= 0x20;
+    }
+    out.push_back(b);
+  }
+  out.push_back(kEtx);
+  return out;
+}
+
 std::string FlexText(const std::string& text) {
   char length[16];
   std::snprintf(length, sizeof length, "%X ", static_cast<unsigned>(text.size()));
@@ -57,6 +73,7 @@ void BootDevice::Run() {
       OnBytes(buffer, static_cast<size_t>(got));
     }
   }
+  ended_ = true;
 }
 
 // The bytes read now finish arriving one line time after the line was free.
@@ -93,23 +110,50 @@ void BootDevice::OnBytes(const uint8_t* bytes, size_t count) {
     }
     if (b == kStx) {
       telegram_.clear();
+      telegram_length_ = 0;
       in_telegram_ = true;
+      escaped_ = false;
     } else if (b == kEtx && in_telegram_) {
       in_telegram_ = false;
-      OnTelegram(telegram_);
-    } else if (in_telegram_ && telegram_.size() < kMaxTelegram) {
-      telegram_.push_back(static_cast<char>(b));
+      if (telegram_length_ > telegram_.size()) {
+        OnOversized();
+      } else {
+        OnTelegram(telegram_);
+      }
+    } else if (b == kDle && in_telegram_ && !escaped_) {
+      escaped_ = true;
+    } else if (in_telegram_) {
+      if (escaped_) b ^= 0x20;
+      escaped_ = false;
+      if (++telegram_length_ <= MaxTelegram()) telegram_.push_back(static_cast<char>(b));
     }
   }
 }
 
+size_t BootDevice::MaxTelegram() const {
+  return options_.firmware ? options_.firmware->profile().max_telegram : kMaxTelegram;
+}
+
+void BootDevice::OnOversized() {
+  if (!options_.firmware) return;
+  std::fprintf(stderr, "korvo-sim: a telegram of %zu bytes refused (limit %zu)\n",
+               telegram_length_, MaxTelegram());
+  Send(FrameTelegram(options_.firmware->Oversized(telegram_length_).answer));
+}
+
 void BootDevice::OnTelegram(const std::string& text) {
-  {
+  if (!options_.firmware) {  // the firmware device keeps its own record
     std::lock_guard<std::mutex> lock(mutex_);
     telegrams_.push_back(text);
   }
   if (text == kBootRequest) {
     boot_mode_ = !options_.never_boot;
+    return;
+  }
+  if (options_.firmware) {
+    DeviceReply reply = options_.firmware->Handle(text);
+    if (!reply.answer.empty()) Send(FrameTelegram(reply.answer));
+    if (reply.hang_up && options_.can_hang_up) stop_ = true;
     return;
   }
   std::string kind = text.substr(0, 4);
@@ -123,8 +167,7 @@ void BootDevice::OnTelegram(const std::string& text) {
   } else {
     answer = "sFA 2";  // unknown request
   }
-  std::string telegram = "\x02" + answer + "\x03";
-  Send(std::vector<uint8_t>(telegram.begin(), telegram.end()));
+  Send(FrameTelegram(answer));
 }
 
 void BootDevice::Answer(uint8_t type, uint8_t seq, uint8_t code, uint32_t value) {

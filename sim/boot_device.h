@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/firmware_device.h"
 #include "sim/line.h"
 
 namespace korvo::sim {
@@ -36,7 +37,17 @@ struct BootDeviceOptions {
   int drop_data_frame = -1;     // not answered, once
   int corrupt_data_frame = -1;  // a byte damaged on arrival, once
   int stop_at_data_frame = -1;  // silent from this frame on
+  // When set (borrowed), every application-mode telegram but the boot
+  // request goes to it instead of the tables above.
+  FirmwareDevice* firmware = nullptr;
+  // A dropped connection ends Run(); a line that cannot drop just stays mute.
+  bool can_hang_up = false;
 };
+
+// Inside a telegram the bytes STX, ETX and DLE (0x10) travel as DLE and the
+// byte with bit 5 flipped, so program data of any value fit in one telegram.
+constexpr uint8_t kDle = 0x10;
+std::vector<uint8_t> FrameTelegram(const std::string& text);
 
 // "<hex length> <text>", the form of a string in an answer.
 std::string FlexText(const std::string& text);
@@ -54,15 +65,18 @@ class BootDevice {
   void Start();
   void Stop();
 
-  std::vector<std::string> telegrams() const;  // application-mode telegrams, in order
+  std::vector<std::string> telegrams() const;  // application-mode telegrams, in order (without firmware)
   std::vector<uint8_t> image() const;          // bytes stored so far
   bool image_verified() const;                 // END matched length and CRC-32
   uint32_t download_baud() const;              // from the last BAUD frame, 0 before
   std::string device_type() const;             // from START
+  bool ended() const { return ended_; }        // Run() returned
 
  private:
   void OnBytes(const uint8_t* bytes, size_t count);
   void OnTelegram(const std::string& text);
+  void OnOversized();
+  size_t MaxTelegram() const;
   void OnFrame(std::vector<uint8_t> raw);
   void Answer(uint8_t type, uint8_t seq, uint8_t code, uint32_t value);
   void Send(const std::vector<uint8_t>& bytes);
@@ -72,6 +86,7 @@ class BootDevice {
   Line& line_;
   BootDeviceOptions options_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> ended_{false};
   std::thread thread_;
 
   // Receive state, on the Run() thread only.
@@ -79,6 +94,8 @@ class BootDevice {
   bool silent_ = false;
   std::string telegram_;
   bool in_telegram_ = false;
+  bool escaped_ = false;
+  size_t telegram_length_ = 0;  // also counts the bytes beyond the limit
   std::vector<uint8_t> frame_;
   int data_frames_ = 0;
   bool started_ = false;

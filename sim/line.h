@@ -27,4 +27,17 @@ std::unique_ptr<Line> OpenPseudoTerminal();
 // set to raw 8-bit. Null on failure.
 std::unique_ptr<Line> OpenTerminal(const std::string& path);
 
+// A TCP port on the loopback interface (127.0.0.1 only) that hands out one
+// Line per accepted connection.
+class Listener {
+ public:
+  virtual ~Listener() = default;
+  // The next connection within `timeout_ms`; null when none came.
+  virtual std::unique_ptr<Line> Accept(int timeout_ms) = 0;
+  virtual uint16_t port() const = 0;
+};
+
+// Port 0 takes a free port. Null on failure, with `error` saying why.
+std::unique_ptr<Listener> ListenOnLoopback(uint16_t port, std::string& error);
+
 }  // namespace korvo::sim

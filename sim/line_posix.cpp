@@ -78,6 +78,8 @@ std::unique_ptr<Line> OpenPseudoTerminal() {
   return std::make_unique<FdLine>(master, slave, name);
 }
 
+std::unique_ptr<Line> AdoptDescriptor(int fd) { return std::make_unique<FdLine>(fd, -1, ""); }
+
 std::unique_ptr<Line> OpenTerminal(const std::string& path) {
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return nullptr;

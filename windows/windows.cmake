@@ -34,7 +34,9 @@ target_include_directories(korvo_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(korvo_tests PRIVATE korvo_static GTest::gtest GTest::gmock)
 target_link_options(korvo_tests PRIVATE -static)
 add_subdirectory(${CMAKE_SOURCE_DIR}/sim ${CMAKE_BINARY_DIR}/sim)
-target_link_options(korvo-sim PRIVATE -static)
+if(TARGET korvo-sim)
+  target_link_options(korvo-sim PRIVATE -static)
+endif()
 
 # The DLL loaded as a front end loads it.
 add_executable(korvo_dll_test ${CMAKE_CURRENT_LIST_DIR}/tests/dll_test.cpp)

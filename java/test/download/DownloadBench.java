@@ -20,13 +20,7 @@ public final class DownloadBench {
     public static void main(String[] args) throws Exception {
         DownloadTest.work = Paths.get("download-bench-work").toAbsolutePath();
         Files.createDirectories(DownloadTest.work);
-        StringBuilder s3 = new StringBuilder();
-        byte[] data = new byte[64];
-        for (int at = 0; at < 8 << 20; at += data.length) {
-            for (int i = 0; i < data.length; i++) data[i] = (byte) (at * 31 + i);
-            s3.append(DownloadTest.record('3', 0x100000 + at, 4, data));
-        }
-        Files.writeString(DownloadTest.work.resolve("big.s19"), s3 + DownloadTest.record('7', 0, 4, new byte[0]));
+        writeImage();
         DownloadTest.key = DownloadTest.keyFile();
         TAVISInterface.setDeviceLine(DownloadTest.device);
         DownloadTest.tavis.SetupJNI("Keta A", "9600", "/nonexistent/port");
@@ -58,6 +52,17 @@ public final class DownloadBench {
                               packages.get(), transfer, packages.get() / transfer, growth / 1024.0,
                               growth / 1024.0 / 8);
         }
+    }
+
+    // big.s19: 8 MiB in S3 records of 64 bytes.
+    static void writeImage() throws Exception {
+        StringBuilder s3 = new StringBuilder();
+        byte[] data = new byte[64];
+        for (int at = 0; at < 8 << 20; at += data.length) {
+            for (int i = 0; i < data.length; i++) data[i] = (byte) (at * 31 + i);
+            s3.append(DownloadTest.record('3', 0x100000 + at, 4, data));
+        }
+        Files.writeString(DownloadTest.work.resolve("big.s19"), s3 + DownloadTest.record('7', 0, 4, new byte[0]));
     }
 
     // A /proc/self/status figure in KiB.

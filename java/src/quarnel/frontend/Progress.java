@@ -1,0 +1,64 @@
+package quarnel.frontend;
+
+import java.io.PrintStream;
+import java.util.function.LongSupplier;
+
+/**
+ * Shows the library's status: a bar redrawn in place on a terminal (text,
+ * percentage, transfer rate), plain lines otherwise, nothing when quiet.
+ */
+final class Progress implements TelegramLine.StatusListener {
+    enum Mode { BAR, LINES, QUIET }
+
+    private final PrintStream out;
+    private final Mode mode;
+    private final LongSupplier dataBytes;
+    private final long start = System.nanoTime();
+    private String lastText = "";
+    private int lastPercent = -2;
+    private long lastDraw;
+    private boolean drawn;
+
+    Progress(PrintStream out, Mode mode, LongSupplier dataBytes) {
+        this.out = out;
+        this.mode = mode;
+        this.dataBytes = dataBytes;
+    }
+
+    @Override
+    public synchronized void status(String text, int percent) {
+        boolean changed = !text.equals(lastText);
+        if (mode == Mode.LINES) {
+            // A line per status text, and one per quarter of a long step.
+            if (changed || percent / 25 != lastPercent / 25 && percent >= 0) {
+                out.println(percent >= 0 ? String.format("%3d%%  %s", percent, text) : "      " + text);
+            }
+        } else if (mode == Mode.BAR) {
+            long now = System.nanoTime();
+            if (changed || percent != lastPercent || now - lastDraw > 200_000_000L) {
+                draw(text, percent, now);
+                lastDraw = now;
+            }
+        }
+        lastText = text;
+        lastPercent = percent;
+    }
+
+    private void draw(String text, int percent, long now) {
+        int width = 24, filled = percent < 0 ? 0 : Math.min(width, percent * width / 100);
+        double seconds = (now - start) / 1e9;
+        String rate = seconds > 0.2 && dataBytes.getAsLong() > 0
+            ? String.format("%6.1f MB/s", dataBytes.getAsLong() / seconds / 1e6) : "";
+        String line = String.format("[%s%s] %4s  %-44.44s %s", "#".repeat(filled), "-".repeat(width - filled),
+                                    percent < 0 ? "" : percent + "%", text, rate);
+        out.print("\r" + line);
+        out.flush();
+        drawn = true;
+    }
+
+    /** Ends the bar's line before other output. */
+    synchronized void finish() {
+        if (drawn) out.println();
+        drawn = false;
+    }
+}

@@ -1,0 +1,255 @@
+package quarnel.frontend;
+
+import java.io.BufferedInputStream;
+import java.io.ByteArrayOutputStream;
+import java.io.Closeable;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.net.InetSocketAddress;
+import java.net.Socket;
+import java.nio.channels.Channels;
+import java.nio.channels.FileChannel;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Paths;
+import java.nio.file.StandardOpenOption;
+import java.util.Arrays;
+
+import quarnel.firmwaredownload.TAVISInterface;
+
+/**
+ * The device line behind the library's callbacks: frames each command as a
+ * telegram STX text ETX (STX, ETX and DLE inside the text travel as DLE and
+ * the byte with bit 5 flipped), writes it, and hands every answer to
+ * ReceiveBytes from its own reader thread. The link opens on first use, so
+ * after CleanUpInterface or a device that dropped the connection the next
+ * command reconnects.
+ */
+public final class TelegramLine implements TAVISInterface.DeviceLine {
+    static final int STX = 0x02, ETX = 0x03, DLE = 0x10;
+    /** Answer bytes of the "FA" the line gives when the link is lost under a waiting command. */
+    public static final String LINK_LOST = " FFFE";
+    static final int MAX_TELEGRAM = 1 << 16;
+
+    /** Where the device is: "tcp:HOST:PORT" or "serial:PATH". */
+    public record Address(String host, int port, String path) {
+        public static Address parse(String text) {
+            if (text.startsWith("serial:") && text.length() > 7) return new Address(null, 0, text.substring(7));
+            if (!text.startsWith("tcp:")) throw new IllegalArgumentException("--device must be tcp:HOST:PORT or serial:PATH");
+            int colon = text.lastIndexOf(':');
+            try {
+                int port = Integer.parseInt(text.substring(colon + 1));
+                if (colon <= 4 || port < 1 || port > 65535) throw new NumberFormatException();
+                return new Address(text.substring(4, colon), port, null);
+            } catch (NumberFormatException e) {
+                throw new IllegalArgumentException("bad TCP port in --device " + text);
+            }
+        }
+
+        boolean serial() {
+            return path != null;
+        }
+    }
+
+    /** Told of every status the library reports. */
+    public interface StatusListener {
+        void status(String text, int percent);
+    }
+
+    private final Address address;
+    private final TAVISInterface library;
+    private final StatusListener listener;
+    private final Object linkLock = new Object();
+    private Closeable link;
+    private OutputStream output;
+    private Thread reader;
+    private volatile String waitingFor;  // the command whose answer is outstanding
+    private volatile long dataBytes;
+    private volatile String lastError = "";
+
+    public TelegramLine(Address address, TAVISInterface library, StatusListener listener) {
+        this.address = address;
+        this.library = library;
+        this.listener = listener;
+    }
+
+    /** Program data bytes sent so far (the parameter text of each package). */
+    public long dataBytes() {
+        return dataBytes;
+    }
+
+    public String lastError() {
+        return lastError;
+    }
+
+    @Override
+    public int sendCommandMN(String method, byte[] parameters) {
+        if (method.equals("mFDprgdata")) dataBytes += parameters.length;
+        // A rebooting device does not answer.
+        return send("sMN", method, parameters, !method.equals("mSCsoftreset"));
+    }
+
+    @Override
+    public int sendCommandRN(String variable) {
+        return send("sRN", variable, new byte[0], true);
+    }
+
+    @Override
+    public int sendCommandEN(String event, byte[] parameters) {
+        return send("sEN", event, parameters, true);
+    }
+
+    @Override
+    public int updateStatus(String text, int percent) {
+        if (listener != null) listener.status(text, percent);
+        return 0;
+    }
+
+    /** The library takes the line for itself (its own COM port): let it go. */
+    @Override
+    public int cleanUpInterface() {
+        close();
+        return 0;
+    }
+
+    public void close() {
+        synchronized (linkLock) {
+            closeLink();
+        }
+    }
+
+    static byte[] frame(String kind, String name, byte[] parameters) {
+        byte[] head = (kind + " " + name).getBytes(StandardCharsets.ISO_8859_1);
+        int escapes = 0;
+        for (byte[] part : new byte[][] {head, parameters}) {
+            for (byte b : part) if (b == STX || b == ETX || b == DLE) escapes++;
+        }
+        byte[] out = new byte[head.length + parameters.length + escapes + 2];
+        int at = 0;
+        out[at++] = STX;
+        for (byte[] part : new byte[][] {head, parameters}) {
+            for (byte b : part) {
+                if (b == STX || b == ETX || b == DLE) {
+                    out[at++] = DLE;
+                    b ^= 0x20;
+                }
+                out[at++] = b;
+            }
+        }
+        out[at] = ETX;
+        return out;
+    }
+
+    private int send(String kind, String name, byte[] parameters, boolean awaited) {
+        byte[] telegram = frame(kind, name, parameters);
+        synchronized (linkLock) {
+            try {
+                if (link == null) open();
+                waitingFor = awaited ? name : null;
+                output.write(telegram);
+                output.flush();
+                return 0;
+            } catch (IOException e) {
+                lastError = "the device line failed: " + e.getMessage();
+                closeLink();
+                // The library then waits out its time-out: no answer is coming.
+                waitingFor = null;
+                return -1;
+            }
+        }
+    }
+
+    private void open() throws IOException {
+        InputStream input;
+        if (address.serial()) {
+            // Channels, not streams: closing one wakes the reader blocked on the
+            // terminal. Two of them, since one channel's read and write share a lock.
+            FileChannel in = FileChannel.open(Paths.get(address.path()), StandardOpenOption.READ);
+            FileChannel out = FileChannel.open(Paths.get(address.path()), StandardOpenOption.WRITE);
+            input = Channels.newInputStream(in);
+            output = Channels.newOutputStream(out);
+            link = () -> {
+                try (in; out) {
+                    // both closed
+                }
+            };
+        } else {
+            Socket socket = new Socket();
+            socket.setTcpNoDelay(true);
+            socket.connect(new InetSocketAddress(address.host(), address.port()), 5000);
+            input = socket.getInputStream();
+            output = socket.getOutputStream();
+            link = socket;
+        }
+        Closeable mine = link;
+        InputStream in = new BufferedInputStream(input, 1 << 16);
+        reader = new Thread(() -> read(in, mine), "korvo-fe-reader");
+        reader.setDaemon(true);
+        reader.start();
+    }
+
+    private void closeLink() {
+        if (link == null) return;
+        try {
+            link.close();
+        } catch (IOException e) {
+            // nothing more to do with a line that is going
+        }
+        link = null;
+        output = null;
+    }
+
+    private void read(InputStream in, Closeable mine) {
+        ByteArrayOutputStream text = new ByteArrayOutputStream();
+        boolean inside = false, escaped = false;
+        try {
+            for (int b; (b = in.read()) >= 0;) {
+                if (b == STX) {
+                    text.reset();
+                    inside = true;
+                    escaped = false;
+                } else if (!inside) {
+                    continue;
+                } else if (b == ETX) {
+                    inside = false;
+                    deliver(text.toByteArray());
+                } else if (b == DLE && !escaped) {
+                    escaped = true;
+                } else if (text.size() < MAX_TELEGRAM) {
+                    text.write(escaped ? b ^ 0x20 : b);
+                    escaped = false;
+                }
+            }
+        } catch (IOException e) {
+            // the link closed; handled below
+        }
+        synchronized (linkLock) {
+            if (link == mine) closeLink();
+        }
+        String name = waitingFor;
+        if (name != null && link == null) {
+            waitingFor = null;
+            lastError = "the device closed the connection";
+            library.ReceiveBytes("FA", name, LINK_LOST.getBytes(StandardCharsets.ISO_8859_1));
+        }
+    }
+
+    // "sAN name values", "sRA name value", "sEA name values" or "sFA code".
+    private void deliver(byte[] telegram) {
+        if (telegram.length < 4 || telegram[0] != 's' || telegram[3] != ' ') return;
+        String kind = new String(telegram, 1, 2, StandardCharsets.ISO_8859_1);
+        String name;
+        byte[] values;
+        if (kind.equals("FA")) {
+            name = waitingFor == null ? "" : waitingFor;
+            values = Arrays.copyOfRange(telegram, 3, telegram.length);
+        } else {
+            int end = 4;
+            while (end < telegram.length && telegram[end] != ' ') end++;
+            name = new String(telegram, 4, end - 4, StandardCharsets.ISO_8859_1);
+            values = Arrays.copyOfRange(telegram, end, telegram.length);
+        }
+        waitingFor = null;
+        library.ReceiveBytes(kind, name, values);
+    }
+}

@@ -1,0 +1,159 @@
+package download;
+
+import java.io.ByteArrayOutputStream;
+import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import java.util.zip.CRC32;
+
+import korvotest.Checks;
+import quarnel.frontend.Main;
+
+/**
+ * korvo-fe against korvo-sim, over loopback TCP and a pseudo-terminal: each
+ * row starts a simulator with its faults, runs one download with --json and
+ * checks the exit status, the result object and the simulator's summary.
+ */
+public final class FrontEndTest {
+    static final Checks c = new Checks("FrontEnd");
+    static Path build;
+
+    // transport, simulator options, exit status, result, output and summary contain, at most seconds
+    static final String[][] CASES = {
+        {"tcp", "", "0", "0", "device 1: finished|device 2: finished|Updating device : Param", "20"},
+        {"pty", "", "0", "0", "device 1: finished|device 2: finished", "20"},
+        {"tcp", "--application;false", "0", "0", "\"secondCall\": true|application yes|device 2: finished", "30"},
+        {"pty", "--application;false", "0", "0", "\"secondCall\": true|application yes|device 2: finished", "30"},
+        {"tcp", "--fail;7 at mFDprgdata 2", "4", "-12", "device 1: aborted", "20"},
+        {"pty", "--fail;7 at mFDprgdata 2", "4", "-12", "device 1: aborted", "20"},
+        {"tcp", "--hang-up-at;mFDprgdata 3", "4", "-12", "device 1: aborted|closed the connection", "20"},
+        // Program data, the error's log line and the abort each wait 20 s.
+        {"pty", "--silent-from;mFDprgdata 2", "4", "-12", "device 1: receiving", "75"},
+        {"tcp", "--access-level;4", "3", "-4", "log: 0 lines", "20"},
+    };
+
+    public static void main(String[] args) throws Exception {
+        build = Paths.get(System.getProperty("korvo.tool")).getParent();
+        DownloadTest.work = Paths.get("frontend-test-work").toAbsolutePath();
+        Files.createDirectories(DownloadTest.work);
+        DownloadTest.writeData();
+        String key = DownloadTest.keyFile();
+        String config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
+        for (String[] t : CASES) run(t, config, key);
+        launcher();
+        c.check(Files.list(Paths.get(".")).noneMatch(p -> p.getFileName().toString().startsWith("~")),
+                "no temporary file left behind");
+        c.finish();
+    }
+
+    static void run(String[] t, String config, String key) throws Exception {
+        String what = t[0] + " " + t[1].replace(';', ' ');
+        Simulator sim = new Simulator(t[1]);
+        String device = t[0].equals("tcp") ? "tcp:127.0.0.1:" + sim.port : "serial:" + sim.pty;
+        ByteArrayOutputStream out = new ByteArrayOutputStream(), err = new ByteArrayOutputStream();
+        long start = System.nanoTime();
+        int status = Main.run(new String[] {"--json", "--device", device, "--reconnect-seconds", "10",
+                                            "download", config, key},
+                              new PrintStream(out, true, "UTF-8"), new PrintStream(err, true, "UTF-8"), false);
+        double seconds = (System.nanoTime() - start) / 1e9;
+        String summary = sim.stop();
+        Map<String, String> json = parse(out.toString(StandardCharsets.UTF_8));
+        c.equal(Integer.parseInt(t[2]), status, what + ": exit status; " + err);
+        c.equal(t[3], json.get("result"), what + ": result code");
+        c.check(seconds < Double.parseDouble(t[5]), what + ": ended after " + seconds + " s");
+        String seen = out + summary + err;
+        for (String part : t[4].split("\\|")) c.check(seen.contains(part), what + ": \"" + part + "\" in\n" + seen);
+        if (t[3].equals("0")) {
+            c.equal(crc(image()) + "|" + crc(Files.readAllBytes(DownloadTest.work.resolve("param.bin"))),
+                    imageCrc(summary, 1) + "|" + imageCrc(summary, 2), what + ": stored images");
+        }
+    }
+
+    // The front end through its launcher: usage errors and a refused connect.
+    static void launcher() throws Exception {
+        Simulator sim = new Simulator("--silent-from;1");
+        String[][] cases = {  // arguments, exit status, output contains
+            {"--help", "0", "Exit status"},
+            {"download", "2", "takes 2 argument"},
+            {"--json --device tcp:127.0.0.1:" + sim.port + " connect", "4", "\"ident\": \"\""},
+        };
+        for (String[] t : cases) {
+            List<String> command = new ArrayList<>(List.of(build.resolve("korvo-fe").toString()));
+            command.addAll(List.of(t[0].split(" ")));
+            Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
+            String output = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            c.check(p.waitFor(30, TimeUnit.SECONDS), "korvo-fe " + t[0] + " ended");
+            c.equal(Integer.parseInt(t[1]), p.exitValue(), "korvo-fe " + t[0] + ": " + output);
+            c.check(output.contains(t[2]), "korvo-fe " + t[0] + " says " + t[2] + ": " + output);
+        }
+        sim.stop();
+    }
+
+    /** korvo-sim with a summary file; stop() ends it and returns the summary. */
+    static final class Simulator {
+        final Process process;
+        final Path summary;
+        int port;
+        String pty;
+
+        Simulator(String options) throws Exception {
+            summary = Files.createTempFile(DownloadTest.work, "summary", ".txt");
+            List<String> command = new ArrayList<>(List.of(build.resolve("korvo-sim").toString(),
+                "--summary", summary.toString(), "--access-level", "3", "--reboot-ms", "100"));
+            if (!options.isEmpty()) command.addAll(List.of(options.split(";")));
+            process = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+            java.io.BufferedReader lines = new java.io.BufferedReader(
+                new java.io.InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8));
+            for (int i = 0; i < 2; i++) {
+                String line = lines.readLine();
+                if (line == null) throw new IllegalStateException("korvo-sim did not start: " + command);
+                if (line.startsWith("/")) pty = line;
+                if (line.startsWith("tcp ")) port = Integer.parseInt(line.substring(line.lastIndexOf(':') + 1));
+            }
+        }
+
+        String stop() throws Exception {
+            process.destroy();  // SIGTERM: the summary is written at exit
+            c.check(process.waitFor(10, TimeUnit.SECONDS), "korvo-sim stopped");
+            String text = Files.readString(summary);
+            Files.delete(summary);
+            return text;
+        }
+    }
+
+    // Flat {"key": value, ...} as korvo-fe prints it.
+    static Map<String, String> parse(String json) {
+        Map<String, String> out = new HashMap<>();
+        c.check(json.trim().startsWith("{") && json.trim().endsWith("}"), "one JSON object: " + json);
+        Matcher m = Pattern.compile("\"(\\w+)\": (\"((?:[^\"\\\\]|\\\\.)*)\"|[-\\w.]+)").matcher(json);
+        while (m.find()) out.put(m.group(1), m.group(3) != null ? m.group(3) : m.group(2));
+        return out;
+    }
+
+    // The APP device's data as the test's S-records hold it: 2000 and 100 bytes.
+    static byte[] image() {
+        byte[] data = new byte[2100];
+        for (int i = 0; i < data.length; i++) data[i] = (byte) (i < 2000 ? i : i - 2000);
+        return data;
+    }
+
+    static String crc(byte[] bytes) {
+        CRC32 crc = new CRC32();
+        crc.update(bytes);
+        return String.format("%08X", crc.getValue());
+    }
+
+    static String imageCrc(String summary, int device) {
+        Matcher m = Pattern.compile("device " + device + ": .*image \\d+ bytes CRC-32 (\\w+)").matcher(summary);
+        return m.find() ? m.group(1) : "none";
+    }
+}
