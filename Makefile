@@ -37,6 +37,7 @@ coverage: deps
 	@find $(COVERAGE_BUILD) -name '*.gcda' -delete
 	@cd $(COVERAGE_BUILD) && ctest --output-on-failure -j $(JOBS)
 	@gcovr -r . --object-directory $(COVERAGE_BUILD) --filter src/ --filter tools/ \
+	  --exclude-directories '$(COVERAGE_BUILD)/CMakeFiles/[0-9.]+' \
 	  --exclude-throw-branches --exclude-unreachable-branches \
 	  -o $(COVERAGE_BUILD)/coverage.txt --print-summary
 
