@@ -52,12 +52,5 @@ TEST(CompareValuesTest, Operators) {
   testing::internal::GetCapturedStdout();
 }
 
-// The operators themselves are exercised through the constraint checks.
-TEST(CompareIntegersTest, SignedAndUnknownOperator) {
-  EXPECT_TRUE(CompareIntegers(std::numeric_limits<int32_t>::min(), 0, kCompareLessEqual));
-  EXPECT_TRUE(CompareIntegers(-1, 0, kCompareLess));
-  EXPECT_FALSE(CompareIntegers(3, 3, 6));
-}
-
 }  // namespace
 }  // namespace korvo
