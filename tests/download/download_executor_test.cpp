@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 
+#include "download/device_update.h"
 #include "support/scripted_channel.h"
 
 namespace korvo {
@@ -68,6 +70,17 @@ TEST(DownloadExecutor, AnswersGoToTheCurrentChannelOrAreDropped) {
   ASSERT_EQ(1, channel->CountOf("ReceiveAnswer"));
   EXPECT_EQ("AN", channel->calls()[0].kind);
   EXPECT_EQ(" 1", channel->calls()[0].text);
+}
+
+// Tools print these texts instead of keeping a table of numbers of their own.
+TEST(DownloadExecutor, EveryResultCodeHasATextOfItsOwn) {
+  std::set<std::string> texts;
+  for (int code : {0, kExecuteFailed, kExecuteNoChannel, kExecuteAccessRefused,
+                   kExecuteNoSecondLoader, kUpdateConfigDataFailed, kUpdateUnknownDataType,
+                   kUpdateTransferFailed, kExecuteFinishFailed, kExecuteLogFailed,
+                   kExecuteBadVersion, kExecuteTooNew, -3})
+    EXPECT_TRUE(texts.insert(ExecuteResultText(code)).second) << code;
+  EXPECT_EQ(1u, texts.count("")) << "an unknown code has no text";
 }
 
 }  // namespace

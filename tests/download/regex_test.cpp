@@ -63,7 +63,17 @@ TEST(RegexTest, Statuses) {
   EXPECT_EQ(kRegexNoAutomaton, Regex(nullptr).status());
 }
 
-TEST(RegexTest, StateIdsAreNeverReusedAcrossPatterns) {
+// Deterministic states are found again by their set of states.
+TEST(RegexTest, StateSetsEqualRegardlessOfOrderAndIdsAreNeverReused) {
+  NfaState s1, s2, s3;
+  StateSet x, y, empty1, empty2;
+  for (NfaState* s : {&s1, &s2, &s1}) x.Add(s);
+  for (NfaState* s : {&s2, &s1}) y.Add(s);
+  EXPECT_TRUE(x.Equals(y));
+  y.Add(&s3);
+  EXPECT_FALSE(x.Equals(y));
+  EXPECT_FALSE(empty1.Equals(empty2));
+
   const uint64_t before = NextStateId();
   Regex r("ab");
   EXPECT_GT(NextStateId(), before + r.nfa_state_count() + r.dfa_state_count());
