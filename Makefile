@@ -3,8 +3,9 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 COVERAGE_BUILD ?= build-coverage
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo coverage clean
+.PHONY: all deps configure build test bench demo coverage install clean
 
 all: build
 
@@ -40,6 +41,9 @@ coverage: deps
 	  --exclude-directories '$(COVERAGE_BUILD)/CMakeFiles/[0-9.]+' \
 	  --exclude-throw-branches --exclude-unreachable-branches \
 	  -o $(COVERAGE_BUILD)/coverage.txt --print-summary
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	@examples/demo.sh $(BUILD)

@@ -1,10 +1,18 @@
-// korvo inspect [--xml] FILE: a readable summary of a configuration file
-// (or, handed on, of a key file); --xml prints the plain XML instead.
+// korvo inspect [--xml|--json] FILE: a readable summary of a configuration
+// file (or, handed on, of a key file); --xml prints the plain XML instead,
+// --json the summary for programs.
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "config/brek_blocks.h"
 #include "config/config_document.h"
+#include "config/crc32.h"
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
 #include "config/xml_access.h"
@@ -42,12 +50,6 @@ bool CopyToStdout(const std::string& path) {
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
     if (std::fwrite(chunk, 1, got, stdout) != got) return false;
   return !std::ferror(file.get()) && std::fflush(stdout) == 0;
-}
-
-long FileSize(const std::string& path) {
-  UniqueFile file(OpenFileUtf8(path, "rb"));
-  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return -1;
-  return std::ftell(file.get());
 }
 
 // One line, bounded: control characters escaped, long texts cut.
@@ -155,18 +157,74 @@ void PrintLogTexts(ConfigDocument& doc, int device) {
   if (k == 0) std::printf("  Log: none\n");
 }
 
+// A device's decoded payload and, for block streams, its memory map.
+struct Payload {
+  std::string type;  // DATA_TYPE, "" when unreadable
+  int rc = 0;        // of the extraction
+  uint64_t size = 0;
+  uint32_t crc = 0;
+  bool has_map = false;  // a block stream
+  bool map_ok = false;   // read to its closing block
+  std::vector<BrekBlock> blocks;
+};
+
+Payload ReadPayload(ConfigDocument& doc, int device) {
+  Payload p;
+  if (doc.GetDeviceEntry(device, "DATA_TYPE", p.type) != 0) p.type.clear();
+  TempFileGuard file(TempFileName("KORVO_INSPECT_DATA", "TMP"));
+  p.rc = doc.ExtractData(device, file.path());
+  if (p.rc != 0) return p;
+  std::vector<uint8_t> bytes;
+  UniqueFile in(OpenFileUtf8(file.path(), "rb"));
+  uint8_t chunk[65536];
+  for (size_t got; in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;)
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  p.size = bytes.size();
+  p.crc = Crc32(bytes.data(), bytes.size());
+  p.has_map = p.type == "BREK" || p.type == "BREKBIN";
+  if (p.has_map) p.map_ok = ReadBrekBlocks(bytes, p.blocks);
+  return p;
+}
+
+std::string Hex8(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%08" PRIX64, value);
+  return text;
+}
+
+// By address, so that gaps and overlaps show; the stream's own order is
+// what --json gives.
+void PrintMemoryMap(const Payload& p) {
+  std::printf("  Memory map: %zu block%s%s\n", p.blocks.size(), p.blocks.size() == 1 ? "" : "s",
+              p.map_ok ? "" : " (stream damaged after these)");
+  std::vector<BrekBlock> blocks = p.blocks;
+  std::stable_sort(blocks.begin(), blocks.end(),
+                   [](const BrekBlock& a, const BrekBlock& b) { return a.address < b.address; });
+  uint64_t previous_end = 0;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const uint64_t start = blocks[i].address, end = start + blocks[i].length;
+    if (i > 0 && start > previous_end)
+      std::printf("    gap   %s-%s %10" PRIu64 " bytes\n", Hex8(previous_end).c_str(),
+                  Hex8(start).c_str(), start - previous_end);
+    else if (i > 0 && start < previous_end)
+      std::printf("    (overlaps the block before)\n");
+    std::printf("    block %s-%s %10" PRIu32 " bytes\n", Hex8(start).c_str(), Hex8(end).c_str(),
+                blocks[i].length);
+    previous_end = std::max(previous_end, end);
+  }
+}
+
 void PrintData(ConfigDocument& doc, int device) {
-  std::string type;
-  int rc = doc.GetDeviceEntry(device, "DATA_TYPE", type);
-  std::string shown_type = rc == 0 ? Shown(type) : "unknown";
-  TempFileGuard payload(TempFileName("KORVO_INSPECT_DATA", "TMP"));
-  rc = doc.ExtractData(device, payload.path());
-  if (rc == 0)
-    std::printf("  Data: %s, %ld bytes decoded\n", shown_type.c_str(), FileSize(payload.path()));
-  else if (rc == kConfigMissing)
+  Payload p = ReadPayload(doc, device);
+  std::string shown_type = p.type.empty() ? "unknown" : Shown(p.type);
+  if (p.rc == 0)
+    std::printf("  Data: %s, %" PRIu64 " bytes decoded, CRC-32 %08X\n", shown_type.c_str(), p.size,
+                p.crc);
+  else if (p.rc == kConfigMissing)
     std::printf("  Data: %s, no single valid Base64 text\n", shown_type.c_str());
   else
-    std::printf("  Data: %s, not readable (error %d)\n", shown_type.c_str(), rc);
+    std::printf("  Data: %s, not readable (error %d)\n", shown_type.c_str(), p.rc);
+  if (p.has_map) PrintMemoryMap(p);
 }
 
 void PrintDevice(ConfigDocument& doc, int device) {
@@ -189,6 +247,58 @@ void PrintDevice(ConfigDocument& doc, int device) {
   PrintData(doc, device);
 }
 
+nlohmann::json DeviceJson(ConfigDocument& doc, int device) {
+  nlohmann::json entries = nlohmann::json::object();
+  DOMElement* element = HeaderDevice(doc, device);
+  for (DOMNode* n = element ? element->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
+    DOMElement* entry = AsElement(n);
+    std::string name, value;
+    if (!entry) continue;
+    GetTagName(entry, name);
+    if (doc.GetDeviceEntry(device, name, value) == 0) entries[name] = value;
+  }
+  Payload p = ReadPayload(doc, device);
+  nlohmann::json out = {{"index", device}, {"entries", entries}, {"data_type", p.type}};
+  if (p.rc != 0) {
+    out["payload_error"] = p.rc;
+    return out;
+  }
+  out["payload_bytes"] = p.size;
+  out["crc32"] = Hex8(p.crc);
+  if (!p.has_map) return out;
+  nlohmann::json blocks = nlohmann::json::array();
+  for (const BrekBlock& b : p.blocks)
+    blocks.push_back({{"start", Hex8(b.address)},
+                      {"end", Hex8(uint64_t(b.address) + b.length)},
+                      {"bytes", b.length}});
+  out["blocks"] = blocks;
+  out["blocks_complete"] = p.map_ok;
+  return out;
+}
+
+// The JSON form of the summary, for programs.
+int PrintConfigurationJsonFile(const std::string& file, const std::vector<std::string>& warnings) {
+  ConfigDocument doc;
+  int rc = doc.Load(file);
+  if (rc != 0) return Fail(file, "cannot load configuration (error " + std::to_string(rc) + ")");
+  int count = 0;
+  if (doc.GetDeviceCount(count) != 0) return Fail(file, "no single Header section");
+  nlohmann::json system = nlohmann::json::object();
+  DOMElement* section = FindSingleElement(FindSingleElement(doc.Document(), "Header"), "System2");
+  for (DOMNode* n = section ? section->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
+    std::string name, value;
+    if (!AsElement(n)) continue;
+    GetTagName(AsElement(n), name);
+    if (doc.GetSystemEntry(name, value) == 0) system[name] = value;
+  }
+  nlohmann::json devices = nlohmann::json::array();
+  for (int d = 0; d < count; ++d) devices.push_back(DeviceJson(doc, d));
+  nlohmann::json out = {
+      {"file", file}, {"system", system}, {"devices", devices}, {"warnings", warnings}};
+  std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  return 0;
+}
+
 int PrintConfigurationSummary(const std::string& file) {
   ConfigDocument doc;
   int rc = doc.Load(file);
@@ -203,7 +313,10 @@ int PrintConfigurationSummary(const std::string& file) {
   return 0;
 }
 
-int Inspect(bool xml_only, const std::string& file) {
+enum class Format { kText, kXml, kJson };
+
+int Inspect(Format format, const std::string& file) {
+  const bool xml_only = format == Format::kXml;
   int compressed = StartsWithMagic(file);
   if (compressed < 0) return Fail(file, "cannot open file");
   TempFileGuard plain(compressed ? TempFileName("KORVO_INSPECT", "TMP") : std::string());
@@ -232,30 +345,37 @@ int Inspect(bool xml_only, const std::string& file) {
     return Fail(file, "not a configuration file (root element '" + root + "')");
   if (!compressed) return Fail(file, "not compressed (configuration files are stored compressed)");
   if (xml_only) return CopyToStdout(xml_path) ? 0 : Fail(file, "cannot print XML");
+  if (format == Format::kJson) return PrintConfigurationJsonFile(file, {});
   return PrintConfigurationSummary(file);
+}
+
+int InspectUsage() {
+  std::fprintf(stderr, "usage: korvo inspect [--xml|--json] FILE\n");
+  return 2;
 }
 
 }  // namespace
 
+int PrintConfigurationJson(const std::string& file, const std::vector<std::string>& warnings) {
+  int rc = GuardXml([&] { return PrintConfigurationJsonFile(file, warnings); }, -1, -1, -1, -1);
+  return rc < 0 ? Fail(file, "unexpected error while reading") : rc;
+}
+
 int RunInspect(const std::vector<std::string>& args) {
-  bool xml_only = false;
+  Format format = Format::kText;
   std::string file;
   for (const std::string& arg : args) {
-    if (arg == "--xml" && !xml_only) {
-      xml_only = true;
-    } else if (file.empty() && !arg.empty() && arg[0] != '-') {
+    if ((arg == "--xml" || arg == "--json") && format == Format::kText) {
+      format = arg == "--xml" ? Format::kXml : Format::kJson;
+    } else if (file.empty() && !arg.empty() && (arg[0] != '-' || arg == "-")) {
       file = arg;
     } else {
-      std::fprintf(stderr, "usage: korvo inspect [--xml] FILE\n");
-      return 2;
+      return InspectUsage();
     }
   }
-  if (file.empty()) {
-    std::fprintf(stderr, "usage: korvo inspect [--xml] FILE\n");
-    return 2;
-  }
+  if (file.empty()) return InspectUsage();
   // Nothing from the XML library may escape as a crash.
-  int rc = GuardXml([&] { return Inspect(xml_only, file); }, -1, -1, -1, -1);
+  int rc = GuardXml([&] { return Inspect(format, file); }, -1, -1, -1, -1);
   return rc < 0 ? Fail(file, "unexpected error while reading") : rc;
 }
 

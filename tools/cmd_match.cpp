@@ -81,7 +81,7 @@ int RunMatch(const std::vector<std::string>& args) {
 
   const Regex regex(pattern.c_str());
   if (regex.status() != kRegexCompiled) {
-    std::printf("invalid pattern, status %d: %s\n", regex.status(),
+    std::fprintf(stderr, "korvo match: invalid pattern, status %d: %s\n", regex.status(),
                 RegexStatusText(regex.status()));
     return kError;
   }

@@ -21,4 +21,9 @@ namespace korvo::tools {
 // `shown_name` is the file name the user gave. Returns the exit status.
 int PrintKeyFileSummary(const std::string& xml_path, const std::string& shown_name);
 
+// Prints the configuration file at `file` as JSON (system entries, devices
+// with entries, payload size, CRC-32 and memory map), with `warnings`.
+// Returns the exit status.
+int PrintConfigurationJson(const std::string& file, const std::vector<std::string>& warnings);
+
 }  // namespace korvo::tools

@@ -29,6 +29,16 @@ struct DocumentReleaser {
   void operator()(DOMDocument* d) const { d->release(); }
 };
 
+// Whether the file starts, after blanks, with an S-record ("S" and a digit).
+bool LooksLikeSrec(const std::string& path) {
+  UniqueFile file(OpenFileUtf8(path, "rb"));
+  if (!file) return false;
+  int c;
+  do c = std::fgetc(file.get());
+  while (c == ' ' || c == '\t' || c == '\r' || c == '\n');
+  return c == 'S' && std::isdigit(std::fgetc(file.get()));
+}
+
 // Size of a file, or 0 when it cannot be read.
 uint64_t FileSize(const std::string& path) {
   UniqueFile file(OpenFileUtf8(path, "rb"));
@@ -70,6 +80,12 @@ DOMElement* AppendElement(DOMDocument* document, DOMElement* parent, const char*
 
 }  // namespace
 
+std::string ProjectPath(const std::string& directory, const std::string& name) {
+  const bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
+                        (name.size() >= 3 && name[1] == ':' && (name[2] == '/' || name[2] == '\\'));
+  return absolute ? name : directory + name;
+}
+
 std::string DirectoryPart(const std::string& path) {
   size_t last = path.find_last_of("/\\");
   if (last != std::string::npos) return path.substr(0, last + 1);
@@ -98,6 +114,8 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   built_.clear();
   output_path_.clear();
   failed_device_ = -1;
+  detail_.clear();
+  warnings_.clear();
   const std::string& xml_path = ProcessTempNames().config_builder;
   RemoveFile(xml_path);
   TempFileGuard xml_guard(xml_path);
@@ -114,11 +132,10 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   } closer{project_};
 
   std::string firmware_name;
-  rc = project_.GetFirmwarePackageFilename(firmware_name);
+  rc = Note(project_.GetFirmwarePackageFilename(firmware_name), "entry FirmwarePackageFilename");
   if (rc != 0) return rc;
   project_directory_ = DirectoryPart(project_path);
-  // Joined as plain text, even when the name is itself absolute.
-  std::string output_path = project_directory_ + firmware_name;
+  std::string output_path = ProjectPath(project_directory_, firmware_name);
   if (!implementation_) return kBuildNoImplementation;
 
   rc = GuardXml(
@@ -128,12 +145,13 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
         if (!document) return kBuildOtherException;
         int result = BuildDocument(document.get());
         if (result == 0 && WriteXmlDocument(implementation_, document.get(), xml_path) != 0)
-          result = kBuildOtherException;
+          result = Note(kBuildOtherException, "cannot write the temporary file " + xml_path +
+                                                  " (is the current folder writable?)");
         return result;
       },
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);
-  if (rc == 0) rc = CompressReplacing(compressor_, xml_path, output_path);
+  if (rc == 0) rc = Note(CompressReplacing(compressor_, xml_path, output_path), output_path);
   if (rc != 0) {
     built_.clear();
     return rc;
@@ -151,7 +169,7 @@ int ConfigurationBuilder::BuildDocument(DOMDocument* document) {
   int rc = CopySystemEntries(document);
   if (rc != 0) return rc;
   int count = 0;
-  rc = project_.GetProjectDeviceCount(count);
+  rc = Note(project_.GetProjectDeviceCount(count), "the project's devices");
   if (rc != 0) return rc;
   for (int device = 0; device < count; ++device) {
     rc = BuildDevice(document, device);
@@ -165,11 +183,13 @@ int ConfigurationBuilder::BuildDocument(DOMDocument* document) {
 
 int ConfigurationBuilder::CopySystemEntries(DOMDocument* document) {
   DOMNodeList* entries = nullptr;
-  if (project_.GetSystemEntries(entries) != 0) return kBuildNoSystemEntries;
-  if (!entries || entries->getLength() == 0) return kBuildNoEntries;
+  if (project_.GetSystemEntries(entries) != 0)
+    return Note(kBuildNoSystemEntries, "section System2 (or System)");
+  if (!entries || entries->getLength() == 0)
+    return Note(kBuildNoEntries, "section System2 (or System)");
   DOMElement* system = FindSingleElement(document, kSystemSection);
   if (!system) return kBuildSectionMissing;
-  return CopyEntries(document, entries, system);
+  return Note(CopyEntries(document, entries, system), "section System2 (or System)");
 }
 
 int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
@@ -181,7 +201,7 @@ int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
   DOMElement* data_device = AppendElement(document, data, kDevice);
 
   BuiltDevice built;
-  int rc = project_.GetDeviceConversionEntry(device, "ConversionType", built.conversion);
+  int rc = ReadEntry(device, "ConversionType", built.conversion);
   if (rc != 0) return rc;
   unsigned long partial_size = 0;
   rc = ReadPartialSize(device, partial_size);
@@ -192,9 +212,8 @@ int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
 
   DOMNodeList* nodes = nullptr;
   rc = project_.GetDeviceConfigurationNodes(device, nodes);
-  if (rc != 0) return rc;
-  rc = CopyEntries(document, nodes, header_device);
-  if (rc != 0) return rc;
+  if (rc == 0) rc = CopyEntries(document, nodes, header_device);
+  if (rc != 0) return Note(rc, "section Configuration");
   built_.push_back(built);
   return 0;
 }
@@ -206,13 +225,14 @@ int ConfigurationBuilder::ReadPartialSize(int device, unsigned long& partial_siz
   if (rc == kProjectNotFound) {
     flag.clear();
   } else if (rc != 0) {
-    return rc;
+    return Note(rc, "entry PARTIAL_DOWNLOAD");
   }
   if (flag != "true") return 0;
   std::string text;
-  rc = project_.GetDeviceConversionEntry(device, "PartialMemorySize", text);
+  rc = ReadEntry(device, "PartialMemorySize", text);
   if (rc != 0) return rc;
-  return ParseNumber(text, partial_size) ? 0 : kBuildBadPartialSize;
+  if (ParseNumber(text, partial_size)) return 0;
+  return Note(kBuildBadPartialSize, "PartialMemorySize \"" + text + "\"");
 }
 
 int ConfigurationBuilder::ReadRangeSelection(int device, bool& selected,
@@ -221,7 +241,7 @@ int ConfigurationBuilder::ReadRangeSelection(int device, bool& selected,
   DOMElement* element = nullptr;
   int rc = project_.GetDeviceConversionElement(device, "AddressRangeSelection", element);
   if (rc == kProjectNotFound) return 0;
-  if (rc != 0) return rc;
+  if (rc != 0) return Note(rc, "entry AddressRangeSelection");
   std::string* targets[] = {&selection.include, &selection.exclude};
   const char* names[] = {"IncludeAddr", "ExcludeAddr"};
   for (int i = 0; i < 2; ++i) {
@@ -230,7 +250,8 @@ int ConfigurationBuilder::ReadRangeSelection(int device, bool& selected,
     targets[i]->clear();
     if (value.empty()) continue;
     unsigned long address = 0;
-    if (!ParseNumber(value, address)) return kBuildBadAddress;
+    if (!ParseNumber(value, address))
+      return Note(kBuildBadAddress, std::string(names[i]) + " \"" + value + "\"");
     char text[16];
     std::snprintf(text, sizeof text, "%08lX", address);
     *targets[i] = text;
@@ -249,7 +270,8 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   const bool brek_bin = conversion == kBrekBinConversion;
   const bool srec = conversion == kSrecConversion;
   const bool file = conversion == kFileConversion;
-  if (!brek && !brek_bin && !srec && !file) return kBuildUnknownConversion;
+  if (!brek && !brek_bin && !srec && !file)
+    return Note(kBuildUnknownConversion, "ConversionType \"" + conversion + "\"");
 
   bool selected = false;
   AddressRangeSelection selection;
@@ -258,35 +280,52 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
     if (rc != 0) return rc;
   }
   std::string data_name;
-  int rc = project_.GetDeviceConversionEntry(device, "DataFilename", data_name);
+  int rc = ReadEntry(device, "DataFilename", data_name);
   if (rc != 0) return rc;
-  const std::string data_path = project_directory_ + data_name;
+  const std::string data_path = ProjectPath(project_directory_, data_name);
 
   if (file) {
-    rc = EmbedRawFile(document, header_device, data_device, data_path);
+    rc = Note(EmbedRawFile(document, header_device, data_device, data_path),
+              data_path + ": cannot open or read the data file");
     if (rc != 0) return rc;
     built.data_type = "FILE";
     built.payload_bytes = FileSize(data_path) + 4;  // the CRC-32 in front
     return 0;
   }
   if (srec) {
-    rc = EmbedDataFile(document, header_device, data_device, data_path, "SREC", "",
-                       partial_size);
+    rc = Note(EmbedDataFile(document, header_device, data_device, data_path, "SREC", "",
+                            partial_size),
+              data_path + ": cannot open or read the data file");
     if (rc != 0) return rc;
+    if (!LooksLikeSrec(data_path))
+      warnings_.push_back(data_path + ": does not look like S-record text, yet is embedded as"
+                          " SRECXML");
     built.data_type = "SREC";
     built.payload_bytes = FileSize(data_path);
     return 0;
   }
   std::string range_text;
+  SrecReport report;
   rc = ConvertSrecToBrek(converter_, data_path, selected ? &selection : nullptr, range_text,
-                         brek_guard.path());
-  if (rc != 0) return rc;
+                         brek_guard.path(), "", &report);
+  for (const SrecNote& note : report.warnings) warnings_.push_back(report.Text(note));
+  if (rc != 0) return Note(rc, report.Text());
   built.data_type = brek ? "BREK" : "BREKBIN";
   rc = EmbedDataFile(document, header_device, data_device, brek_guard.path(), built.data_type,
                      range_text, partial_size);
-  if (rc != 0) return rc;
+  if (rc != 0) return Note(rc, brek_guard.path() + ": cannot read the converted data back");
   built.payload_bytes = FileSize(brek_guard.path());
   return 0;
+}
+
+int ConfigurationBuilder::ReadEntry(int device, const char* name, std::string& value) {
+  return Note(project_.GetDeviceConversionEntry(device, name, value),
+              std::string("entry ") + name + " of section Conversion");
+}
+
+int ConfigurationBuilder::Note(int rc, std::string detail) {
+  if (rc != 0 && detail_.empty()) detail_ = std::move(detail);
+  return rc;
 }
 
 int CompressReplacing(SplayCompressor& compressor, const std::string& input_path,

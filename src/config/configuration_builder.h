@@ -72,6 +72,13 @@ class ConfigurationBuilder final {
   // The device (from 0) the last build failed on; -1 when it failed
   // elsewhere or succeeded.
   int FailedDevice() const { return failed_device_; }
+  // Where and why the last build failed, beside its code ("" when unknown):
+  // the entry that is missing, the file that cannot be opened, the line of
+  // an S-record file and what is wrong with it.
+  const std::string& FailureDetail() const { return detail_; }
+  // What the last build found doubtful but built anyway, each naming its
+  // file (and line).
+  const std::vector<std::string>& Warnings() const { return warnings_; }
 
  private:
   int BuildDocument(xercesc::DOMDocument* document);
@@ -82,6 +89,8 @@ class ConfigurationBuilder final {
   int Convert(xercesc::DOMDocument* document, int device, const std::string& conversion,
               unsigned long partial_size, xercesc::DOMElement* header_device,
               xercesc::DOMElement* data_device, BuiltDevice& built);
+  int ReadEntry(int device, const char* name, std::string& value);
+  int Note(int rc, std::string detail);
 
   SrecToBrekConverter converter_;
   ProjectDocument project_;
@@ -91,6 +100,8 @@ class ConfigurationBuilder final {
   std::string output_path_;
   std::vector<BuiltDevice> built_;
   int failed_device_ = -1;
+  std::string detail_;
+  std::vector<std::string> warnings_;
 };
 
 // Compresses `input_path` into a temporary file beside `output_path` and
@@ -103,6 +114,10 @@ int CompressReplacing(SplayCompressor& compressor, const std::string& input_path
 // Drive and directory part of `path` with its trailing separator; both '/'
 // and '\' separate, and a leading "X:" is a drive.
 std::string DirectoryPart(const std::string& path);
+
+// `name` taken relative to `directory`, unless it is itself absolute
+// ("/...", "\\...", "X:\..." or "X:/...").
+std::string ProjectPath(const std::string& directory, const std::string& name);
 
 // Reads `text` as an unsigned 32-bit number the way strtoul in base 0 does
 // (decimal, 0x hexadecimal, 0 octal). False when anything but the number is

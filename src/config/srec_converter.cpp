@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 
 #include "config/temp_files.h"
 #include "config/xml_access.h"
@@ -40,6 +41,43 @@ inline bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
 // Between records only layout is accepted: a line that lost its leading 'S'
 // must not vanish silently. 0x1A is the end-of-file mark of old DOS editors.
 inline bool IsLayout(int c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A; }
+
+// A character for a message: itself when printable, else its code.
+std::string CharText(int c) {
+  char text[16];
+  if (c > 0x20 && c < 0x7F)
+    std::snprintf(text, sizeof text, "'%c'", c);
+  else
+    std::snprintf(text, sizeof text, "byte %02X", c);
+  return text;
+}
+
+// Adds [start, end) to `ranges` (start to end, disjoint, merged).
+void AddRange(std::map<uint64_t, uint64_t>& ranges, uint64_t start, uint64_t end) {
+  if (start >= end) return;
+  auto it = ranges.upper_bound(start);
+  if (it != ranges.begin() && std::prev(it)->second >= start) {
+    --it;
+    start = it->first;
+    end = std::max(end, it->second);
+    it = ranges.erase(it);
+  }
+  while (it != ranges.end() && it->first <= end) {
+    end = std::max(end, it->second);
+    it = ranges.erase(it);
+  }
+  ranges[start] = end;
+}
+
+// 0 when [start, end) meets nothing in `ranges`, 2 when one range holds it
+// whole, 1 when it overlaps in part.
+int Covering(const std::map<uint64_t, uint64_t>& ranges, uint64_t start, uint64_t end) {
+  auto it = ranges.lower_bound(end);
+  if (it == ranges.begin()) return 0;
+  --it;
+  if (it->second <= start) return 0;
+  return it->first <= start && it->second >= end ? 2 : 1;
+}
 
 const std::string& OrDefault(const std::string& path, const std::string& fallback) {
   return path.empty() ? fallback : path;
@@ -89,13 +127,13 @@ uint8_t SrecToBrekConverter::ReadHexByte() {
     hi = NextChar();
     lo = hi < 0 ? -1 : NextChar();
     if (lo < 0) {
-      state_ = kFormatError;
+      FailDigit(-1);
       return 0;
     }
   }
   int high = kHexValue[hi], low = kHexValue[lo];
   if ((high | low) < 0) {
-    state_ = kFormatError;
+    FailDigit(high < 0 ? hi : lo);
     return 0;
   }
   uint8_t byte = uint8_t(high * 16 + low);
@@ -109,12 +147,25 @@ bool SrecToBrekConverter::SkipToRecord() {
   for (;;) {
     int c = NextChar();
     if (c < 0) {
-      state_ = kFormatError;  // no end record
+      if (!any_record_)
+        Fail(kFormatError, last_char_ < 0 ? "the file is empty" : "the file holds no S-record");
+      else
+        Fail(kFormatError, "no end record (S7, S8 or S9) before the end of the file");
+      report_.line = 0;
       return false;
     }
-    if (c == 'S') return true;
+    // A CR LF pair ends one line.
+    if (c == '\n' ? last_char_ != '\r' : c == '\r') ++line_;
+    last_char_ = c;
+    if (c == 'S') {
+      any_record_ = true;
+      return true;
+    }
     if (!IsLineEnd(c) && !IsLayout(c)) {
-      state_ = kFormatError;
+      if (c == 0xEF && line_ == 1 && !any_record_)
+        Fail(kFormatError, "a UTF-8 byte-order mark precedes the first record; save the file without it");
+      else
+        Fail(kFormatError, "unexpected " + CharText(c) + " where a record should start");
       return false;
     }
   }
@@ -128,6 +179,64 @@ void SrecToBrekConverter::SkipHeaderRecord() {
     while (stop != in_end_ && *stop != 'S' && *stop != '\r' && *stop != '\n') ++stop;
     in_pos_ = stop;
     if (stop != in_end_) return;
+  }
+}
+
+// ---- diagnostics ----
+
+void SrecToBrekConverter::Fail(int state, std::string reason) {
+  state_ = state;
+  report_.Fail(std::move(reason), line_);
+}
+
+void SrecToBrekConverter::FailDigit(int c) {
+  if (c < 0)
+    Fail(kFormatError, "the file ends inside a record");
+  else if (IsLineEnd(c))
+    Fail(kFormatError, "the record is shorter than its byte count says");
+  else if (c >= 'a' && c <= 'f')
+    Fail(kFormatError, "lower-case hex digit '" + std::string(1, char(c)) +
+                           "' (S-records are read in upper case only)");
+  else
+    Fail(kFormatError, CharText(c) + " is not a hex digit");
+}
+
+enum WarningKind { kRepeated, kOverlapping, kDescending };
+
+// Called for each data record before it joins the current run of
+// contiguous records.
+void SrecToBrekConverter::NoteOrder(uint32_t address, uint64_t end) {
+  if (phase_ == kPhaseBlockOpen && address != next_address_) {
+    AddRange(seen_, run_start_, next_address_);
+    run_start_ = address;
+    if (address < next_address_ && Covering(seen_, address, end) == 0) Warn(kDescending, address);
+  } else if (phase_ != kPhaseBlockOpen) {
+    run_start_ = address;
+  }
+  switch (Covering(seen_, address, end)) {
+    case 2: Warn(kRepeated, address); break;
+    case 1: Warn(kOverlapping, address); break;
+    default: break;
+  }
+}
+
+void SrecToBrekConverter::Warn(int kind, uint32_t address) {
+  if (warning_count_[kind]++ != 0) return;
+  static const char* const kWhat[] = {"repeats data given before",
+                                      "overlaps data given before",
+                                      "goes down from the address before it (a new block starts)"};
+  char text[160];
+  std::snprintf(text, sizeof text, "record at %08X %s", address, kWhat[kind]);
+  first_warning_[kind] = {line_, text};
+}
+
+void SrecToBrekConverter::FinishWarnings() {
+  for (int k = 0; k < 3; ++k) {
+    if (warning_count_[k] == 0) continue;
+    SrecNote note = first_warning_[k];
+    if (warning_count_[k] > 1)
+      note.text += " (" + std::to_string(warning_count_[k]) + " such records)";
+    report_.warnings.push_back(note);
   }
 }
 
@@ -225,7 +334,12 @@ void SrecToBrekConverter::ReadRecordChecksum() {
   uint8_t expected = uint8_t(~record_sum_);
   uint8_t sum = ReadHexByte();
   if (state_ != kRunning) return;
-  if (sum != expected) state_ = kChecksumError;
+  if (sum != expected) {
+    char text[64];
+    std::snprintf(text, sizeof text, "checksum mismatch (found %02X, expected %02X)", sum,
+                  expected);
+    Fail(kChecksumError, text);
+  }
 }
 
 // Reads a record's count and address; false (state set) when they are not
@@ -236,7 +350,10 @@ bool SrecToBrekConverter::ReadRecordHead(int address_bytes, uint32_t& address) {
   remaining_ = ReadHexByte();
   if (state_ != kRunning) return false;
   if (remaining_ < address_bytes + 1 || remaining_ < 3) {
-    state_ = kFormatError;
+    char text[80];
+    std::snprintf(text, sizeof text, "byte count %02X is too small for a record with a %d-byte address",
+                  remaining_, address_bytes);
+    Fail(kFormatError, text);
     return false;
   }
   address = 0;
@@ -252,9 +369,10 @@ void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
   const uint64_t end = uint64_t(address) + length;
   // Data past the top of the address space would wrap onto address 0.
   if (end > kAddressSpaceEnd) {
-    state_ = kFormatError;
+    Fail(kFormatError, "the record's data runs past address FFFFFFFF");
     return;
   }
+  if (length != 0) NoteOrder(address, end);
   low_address_ = std::min(low_address_, address);
   end_address_ = std::max(end_address_, end);
   if (phase_ == kPhaseBeforeData) {
@@ -315,6 +433,15 @@ int SrecToBrekConverter::Run() {
   block_sum_ = 0;
   until_check_ = kInitialUntilCheck;
   read_failed_ = write_failed_ = false;
+  report_ = SrecReport();
+  line_ = 1;
+  last_char_ = -1;
+  any_record_ = false;
+  seen_.clear();
+  for (int k = 0; k < 3; ++k) {
+    warning_count_[k] = 0;
+    first_warning_[k] = SrecNote();
+  }
   in_pos_ = in_end_ = in_buf_.data();
   out_used_ = 0;
   out_base_ = 0;
@@ -336,10 +463,21 @@ int SrecToBrekConverter::Run() {
       case '8': ReadEndRecord(3); break;
       case '9': ReadEndRecord(2); break;
       case '0': SkipHeaderRecord(); break;
-      default: state_ = kFormatError; break;  // S4, S5, S6, end of input, anything else
+      case '5':
+      case '6':
+        Fail(kFormatError, std::string("S") + char(type) +
+                               " count records are not supported; write the file without them"
+                               " (srec_cat: -disable=data-count)");
+        break;
+      case -1: Fail(kFormatError, "the file ends inside a record"); break;
+      default: Fail(kFormatError, "'S" + std::string(1, char(type)) + "' is not a supported record type"); break;
     }
   }
-  if (read_failed_ && state_ != kFinished) state_ = kIoError;
+  FinishWarnings();
+  if (read_failed_ && state_ != kFinished) {
+    state_ = kIoError;
+    report_.Fail("read error");
+  }
   if (state_ != kFinished) {
     FlushOutput();
     return -1;
@@ -362,6 +500,13 @@ int SrecToBrekConverter::Run() {
 // ---- address-range filter ----
 
 namespace {
+
+// Why a temporary file could not be made: most often a current folder the
+// user may not write to.
+void TempFileFailure(SrecReport& report, const std::string& path) {
+  report.file = path;
+  report.Fail("cannot create this temporary file (is the current folder writable?)");
+}
 
 // Collects output in large pieces; remembers a failed write.
 class BufferedWriter {
@@ -402,6 +547,8 @@ class RangeFilter {
       }
       if (line_end) {
         in_terminators_ = true;
+        // A CR LF pair ends one line.
+        if (c == '\r' || line_.empty() || line_.back() != '\r') ++breaks_;
       } else if (++content_length_ >= kSrecMaxLineLength) {
         return kSrecLineTooLong;
       }
@@ -409,6 +556,14 @@ class RangeFilter {
     }
     return 0;
   }
+
+  // Source line of the line being read (of the offending one after -43).
+  int line_number() const { return line_number_; }
+  // For each line of the output, the source line it came from.
+  const std::vector<int>& source_lines() const { return source_lines_; }
+  bool data_kept() const { return data_kept_; }
+  bool include_seen() const { return include_seen_; }
+  bool short_records_seen() const { return short_records_seen_; }
 
   // The last line may lack its terminator.
   void Finish() {
@@ -421,13 +576,19 @@ class RangeFilter {
   void TakeLine() {
     if (line_.size() >= 12) {
       bool s3 = line_.compare(0, 2, "S3") == 0;
-      if (s3 && line_.compare(4, 8, include_) == 0) keeping_ = true;
+      if (s3 && line_.compare(4, 8, include_) == 0) keeping_ = include_seen_ = true;
       if (s3 && line_.compare(4, 8, exclude_) == 0) keeping_ = false;
+      if (line_.compare(0, 2, "S1") == 0 || line_.compare(0, 2, "S2") == 0)
+        short_records_seen_ = true;
       if (keeping_ || line_.compare(0, 2, "S0") == 0 || line_.compare(0, 2, "S7") == 0) {
         out_.Write(line_);
         ++written_;
+        data_kept_ = data_kept_ || keeping_;
+        for (int k = 0; k < std::max(breaks_, 1); ++k) source_lines_.push_back(line_number_ + k);
       }
     }
+    line_number_ += breaks_;
+    breaks_ = 0;
     line_.clear();
     content_length_ = 0;
   }
@@ -440,14 +601,34 @@ class RangeFilter {
   bool in_terminators_ = false;
   bool keeping_ = false;
   int written_ = 0;
+  int line_number_ = 1;
+  int breaks_ = 0;  // line breaks among the current line's terminators
+  std::vector<int> source_lines_;
+  bool data_kept_ = false;
+  bool include_seen_ = false;
+  bool short_records_seen_ = false;
 };
 
+// Why a selection kept no data record.
+std::string NothingKeptReason(const RangeFilter& filter, const std::string& include,
+                              const std::string& exclude) {
+  if (filter.include_seen())
+    return "no S3 record lies from IncludeAddr " + include + " up to ExcludeAddr " + exclude;
+  if (filter.short_records_seen())
+    return "the address range selection keeps only S3 data records, and this file has S1 or S2"
+           " records; remove the selection or write the file with S3 records";
+  if (include.empty()) return "IncludeAddr is empty, so the address range selection keeps nothing";
+  return "IncludeAddr " + include + " is the address of no S3 record";
+}
+
 int RunFilter(const std::string& source_path, const std::string& include,
-              const std::string& exclude, const std::string& output_path) {
+              const std::string& exclude, const std::string& output_path, SrecReport& report,
+              std::vector<int>* source_lines) {
+  report.file = source_path;
   UniqueFile source(OpenFileUtf8(source_path, "rb"));
-  if (!source) return kSrecFileError;
+  if (!source) return report.Fail("cannot open the data file"), kSrecFileError;
   UniqueFile output(OpenFileUtf8(output_path, "w+b"));
-  if (!output) return kSrecFileError;
+  if (!output) return TempFileFailure(report, output_path), kSrecFileError;
   BufferedWriter writer(output.get());
   RangeFilter filter(include, exclude, writer);
   std::vector<char> chunk(kInputChunk);
@@ -455,12 +636,21 @@ int RunFilter(const std::string& source_path, const std::string& include,
     size_t n = std::fread(chunk.data(), 1, chunk.size(), source.get());
     if (n == 0) break;
     int rc = filter.Feed(chunk.data(), n);
-    if (rc != 0) return rc;
+    if (rc != 0) {
+      report.Fail("the line has 1024 or more characters", filter.line_number());
+      return rc;
+    }
   }
-  if (std::ferror(source.get())) return kSrecFileError;
+  if (std::ferror(source.get())) return report.Fail("read error"), kSrecFileError;
   filter.Finish();
-  if (!writer.Finish() || std::fclose(output.release()) != 0) return kSrecFileError;
-  return filter.written() > 0 ? 0 : kSrecNothingKept;
+  if (!writer.Finish() || std::fclose(output.release()) != 0)
+    return report.Fail("cannot write the temporary file " + output_path), kSrecFileError;
+  if (!filter.data_kept()) {
+    report.Fail(NothingKeptReason(filter, include, exclude));
+    return kSrecNothingKept;
+  }
+  if (source_lines) *source_lines = filter.source_lines();
+  return 0;
 }
 
 void AppendEntry(DOMDocument* document, DOMElement* parent, const std::string& name,
@@ -510,43 +700,66 @@ void AppendBase64(DOMDocument* document, DOMElement* parent, std::vector<uint8_t
 }  // namespace
 
 int FilterAddressRange(const std::string& source_path, const std::string& include,
-                       const std::string& exclude, const std::string& output_path) {
+                       const std::string& exclude, const std::string& output_path,
+                       SrecReport* report) {
   const std::string& out = OrDefault(output_path, ProcessTempNames().srec);
-  int rc = RunFilter(source_path, include, exclude, out);
+  SrecReport local;
+  int rc = RunFilter(source_path, include, exclude, out, report ? *report : local, nullptr);
   if (rc != 0) RemoveFile(out);
   return rc;
 }
 
 int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
                       const AddressRangeSelection* selection, std::string& range_text,
-                      const std::string& brek_path, const std::string& filtered_path) {
+                      const std::string& brek_path, const std::string& filtered_path,
+                      SrecReport* report) {
+  SrecReport local;
+  SrecReport& out = report ? *report : local;
+  out = SrecReport();
+  out.file = source_path;
   const std::string& brek = OrDefault(brek_path, ProcessTempNames().brek);
   const std::string& filtered = OrDefault(filtered_path, ProcessTempNames().srec);
   TempFileGuard filtered_guard(selection ? filtered : std::string());
   std::string input_path = source_path;
+  std::vector<int> source_lines;
   if (selection) {
-    int rc = FilterAddressRange(source_path, selection->include, selection->exclude, filtered);
+    int rc = RunFilter(source_path, selection->include, selection->exclude, filtered, out,
+                       &source_lines);
     if (rc != 0) return rc;
     input_path = filtered;
   }
   UniqueFile input(OpenFileUtf8(input_path, "rb"));
-  if (!input) return kSrecFileError;
+  if (!input) return out.Fail("cannot open the data file"), kSrecFileError;
   UniqueFile output(OpenFileUtf8(brek, "w+b"));
-  if (!output) return kSrecFileError;
+  if (!output) return TempFileFailure(out, brek), kSrecFileError;
 
   converter.SetStreams(input.get(), output.get());
   int rc = converter.Convert();
   converter.SetStreams(nullptr, nullptr);
   bool closed = std::fclose(output.release()) == 0;
+  const SrecReport& found = converter.Report();
+  out.warnings = found.warnings;
+  out.Fail(found.reason, found.line);
+  // Lines of the filtered file are told as lines of the source.
+  if (selection) {
+    auto source_line = [&](int line) {
+      return line > 0 && size_t(line) <= source_lines.size() ? source_lines[size_t(line) - 1]
+                                                              : line;
+    };
+    out.line = source_line(out.line);
+    for (SrecNote& note : out.warnings) note.line = source_line(note.line);
+  }
   if (rc == 0 && closed) {
     range_text = converter.GetAddressRangeText();
     return 0;
   }
   RemoveFile(brek);
-  switch (rc == 0 ? SrecToBrekConverter::kIoError : converter.State()) {
-    case SrecToBrekConverter::kIoError: return kSrecFileError;
-    default: return kSrecConversionFailed;
+  if (rc != 0 && converter.State() != SrecToBrekConverter::kIoError) return kSrecConversionFailed;
+  if (out.reason.empty() || rc == 0) {
+    out.file = brek;
+    out.Fail("cannot write this temporary file");
   }
+  return kSrecFileError;
 }
 
 int EmbedDataFile(DOMDocument* document, DOMElement* header_device, DOMElement* data_device,
@@ -575,10 +788,17 @@ int EmbedRawFile(DOMDocument* document, DOMElement* header_device, DOMElement* d
   return 0;
 }
 
+std::string SrecReport::Text(int at_line, const std::string& what) const {
+  std::string text = file;
+  if (at_line > 0) text += (text.empty() ? "" : ": ") + std::string("line ") + std::to_string(at_line);
+  if (!what.empty()) text += (text.empty() ? "" : ": ") + what;
+  return text;
+}
+
 const char* SrecResultText(int code) {
   switch (code) {
     case kSrecNothingKept:
-      return "no system entries could be read, or the address range selection kept no line";
+      return "no system entries could be read, or the address range selection kept no data record";
     case kSrecFileError: return "a data file cannot be opened, read or written";
     case kSrecLineTooLong: return "an S-record line has 1024 or more characters";
     case kSrecConversionFailed:

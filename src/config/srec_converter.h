@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,13 +23,35 @@
 namespace korvo {
 
 // Result codes (configuration builder band).
-constexpr int kSrecNothingKept = -41;       // range filter kept no line
+constexpr int kSrecNothingKept = -41;       // range filter kept no data record
 constexpr int kSrecFileError = -42;         // a file cannot be opened, read or written
 constexpr int kSrecLineTooLong = -43;       // a line of 1024 or more characters
 constexpr int kSrecConversionFailed = -48;  // S-record data malformed or incomplete
 
 // What a conversion code means; "" for a code outside the conversions.
 const char* SrecResultText(int code);
+
+// Where and why an S-record file was refused, and what in it looked doubtful.
+// It travels beside the unchanged result code, for the user to read.
+struct SrecNote {
+  int line = 0;  // 1-based; 0 when about the whole file
+  std::string text;
+};
+struct SrecReport {
+  std::string file;    // the file concerned; "" when not known
+  int line = 0;        // 1-based line of the fault; 0 when about the whole file
+  std::string reason;  // "" when nothing failed
+  std::vector<SrecNote> warnings;
+
+  // "file: line N: reason", leaving out what is unknown.
+  std::string Text() const { return Text(line, reason); }
+  std::string Text(const SrecNote& note) const { return Text(note.line, note.text); }
+  std::string Text(int at_line, const std::string& what) const;
+  void Fail(std::string why, int at_line = 0) {
+    reason = std::move(why);
+    line = at_line;
+  }
+};
 
 // Lines of this many characters or more (terminators not counted) are refused
 // by the range filter.
@@ -63,6 +86,9 @@ class SrecToBrekConverter final {
   virtual int Convert();
 
   int State() const { return state_; }
+  // Why the last Convert failed (line, reason) and its warnings about
+  // repeated, overlapping or descending records; `file` is left empty.
+  const SrecReport& Report() const { return report_; }
 
  private:
   virtual uint8_t ReadHexByte();
@@ -83,6 +109,11 @@ class SrecToBrekConverter final {
   void WriteCheckByte();
   bool FlushOutput();
   bool PatchFlushedBlock(const uint8_t* length_bytes, uint8_t correction);
+  void Fail(int state, std::string reason);
+  void FailDigit(int c);
+  void NoteOrder(uint32_t address, uint64_t end);
+  void Warn(int kind, uint32_t address);
+  void FinishWarnings();
 
   std::FILE* input_ = nullptr;
   std::FILE* output_ = nullptr;
@@ -100,6 +131,17 @@ class SrecToBrekConverter final {
   int until_check_ = 1023;
   bool read_failed_ = false;
   bool write_failed_ = false;
+
+  // Diagnostics: the line being read, data seen so far (merged, start to
+  // end) and, per kind of doubtful order, its count and first occurrence.
+  SrecReport report_;
+  int line_ = 1;
+  int last_char_ = -1;
+  bool any_record_ = false;
+  uint64_t run_start_ = 0;
+  std::map<uint64_t, uint64_t> seen_;
+  int warning_count_[3] = {};
+  SrecNote first_warning_[3];
 
   // Input buffer.
   std::vector<char> in_buf_;
@@ -123,11 +165,14 @@ struct AddressRangeSelection {
 // temporary file) the S3 lines from the one whose address text equals
 // `include` up to, not including, the one whose address text equals
 // `exclude`, plus every S0 and S7 line (any line of 12 or more characters
-// between the two marks is kept, whatever its type). 0 when a line was written;
-// kSrecNothingKept, kSrecFileError or kSrecLineTooLong otherwise, and then
-// `output_path` is removed.
+// between the two marks is kept, whatever its type). 0 when a data record
+// was kept; kSrecNothingKept when none was (S0 and S7 lines alone would
+// convert to a payload without firmware), kSrecFileError or
+// kSrecLineTooLong otherwise, and then `output_path` is removed and
+// `report` (may be null) says why.
 int FilterAddressRange(const std::string& source_path, const std::string& include,
-                       const std::string& exclude, const std::string& output_path = "");
+                       const std::string& exclude, const std::string& output_path = "",
+                       SrecReport* report = nullptr);
 
 // Converts `source_path` (cut to `selection` first when not null) into
 // `brek_path` (default: the "BREKTMP" temporary file), with `filtered_path`
@@ -136,10 +181,12 @@ int FilterAddressRange(const std::string& source_path, const std::string& includ
 // block stream is removed on failure and left for the caller to embed (and
 // remove) on success. Codes: -41, -42, -43 from the filter; kSrecFileError
 // when a file cannot be opened, read or written; kSrecConversionFailed for
-// anything wrong in the data.
+// anything wrong in the data. `report` (may be null) receives the reason of
+// a failure, with lines of the source file, and the warnings.
 int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
                       const AddressRangeSelection* selection, std::string& range_text,
-                      const std::string& brek_path = "", const std::string& filtered_path = "");
+                      const std::string& brek_path = "", const std::string& filtered_path = "",
+                      SrecReport* report = nullptr);
 
 // Adds to `header_device` (the device's Header/Device element) ADDRESS_RANGE
 // (only when range_text is not empty), PROGRAM_MEMORY_SIZE (partial_size

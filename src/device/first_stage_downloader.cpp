@@ -24,23 +24,13 @@ const char* FirstStageResultText(int code) {
   }
 }
 
-FirstStageDownloader::~FirstStageDownloader() { ReplaceChannel(nullptr); }
-
 void FirstStageDownloader::ReplaceChannel(std::unique_ptr<DeviceChannel> channel) {
-  std::unique_ptr<DeviceChannel> old;
-  std::lock_guard<std::mutex> hold(delivery_mutex_);
-  old = std::move(channel_);
-  channel_ = std::move(channel);
+  channel_.Replace(std::move(channel));
 }
 
 int FirstStageDownloader::DeliverAnswer(const std::string& kind, const std::string& name,
                                         uint8_t* bytes, int count) {
-  std::lock_guard<std::mutex> hold(delivery_mutex_);
-  if (!channel_) {
-    delete[] bytes;
-    return -1;
-  }
-  return channel_->ReceiveAnswer(kind, name, bytes, count);
+  return channel_.Deliver(kind, name, bytes, count);
 }
 
 int FirstStageDownloader::FindApplicationDevice(int& app) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "config/config_document.h"
+#include "device/channel_slot.h"
 #include "device/device_channel.h"
 
 namespace korvo {
@@ -35,7 +36,6 @@ const char* FirstStageResultText(int code);
 class FirstStageDownloader final {
  public:
   FirstStageDownloader() = default;
-  ~FirstStageDownloader();
   FirstStageDownloader(const FirstStageDownloader&) = delete;
   FirstStageDownloader& operator=(const FirstStageDownloader&) = delete;
 
@@ -57,8 +57,7 @@ class FirstStageDownloader final {
   int SendProgramData(int b, const std::string& file, int* result);
 
   ConfigDocument config_;
-  std::unique_ptr<DeviceChannel> channel_;
-  std::mutex delivery_mutex_;
+  ChannelSlot channel_;
 };
 
 }  // namespace korvo

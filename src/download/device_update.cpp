@@ -11,6 +11,7 @@
 #include "config/config_document.h"
 #include "config/temp_files.h"
 #include "device/block_walk.h"
+#include "device/brek_bridge.h"
 #include "device/device_channel.h"
 #include "keys/key_document.h"
 #include "platform/debug_output.h"
@@ -116,10 +117,6 @@ class SrecPartSender final : public PartSender {
   std::string file_;
   long position_ = 0;
 };
-
-// The boot-loader bridge comes with the serial-port work; until then a
-// "BREKBIN" hand-over fails instead of pretending to have sent the data.
-constexpr int kBootLoaderMissing = -150;
 
 }  // namespace
 
@@ -243,11 +240,9 @@ bool DeviceUpdate::HandOverToBootLoader(int index, DownloadState& state) {
     return false;
   }
   const std::string& data_file = ProcessTempNames().download_data;
-  int device_error = 0;
-  int code = kBootLoaderMissing;
-  (void)host_;
-  (void)settings_;
-  state.device_error = device_error;
+  BrekDownloadRequest request{data_file, settings_.serial_port_name,
+                              settings_.download_baud_rate, device_type, address_range};
+  int code = RunBrekDownload(request, &state.device_error, host_);
   RemoveFile(data_file);
   config_.Unload();
   keys_.Close(false);

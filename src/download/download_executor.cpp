@@ -31,26 +31,15 @@ DownloadExecutor::DownloadExecutor(const std::string& communication_name, HostSe
       serial_answer_decoder_(MakeSerialAnswerDecoder()),
       status_(host) {}
 
-DownloadExecutor::~DownloadExecutor() { ReplaceChannel(nullptr); }
+DownloadExecutor::~DownloadExecutor() = default;
 
 void DownloadExecutor::ReplaceChannel(std::unique_ptr<DeviceChannel> channel) {
-  std::unique_ptr<DeviceChannel> old;
-  {
-    std::lock_guard<std::mutex> hold(delivery_mutex_);
-    old = std::move(channel_);
-    channel_ = std::move(channel);
-  }
-  // No delivery can reach `old` any more.
+  channel_.Replace(std::move(channel));
 }
 
 int DownloadExecutor::DeliverAnswer(const std::string& kind, const std::string& name,
                                     uint8_t* bytes, int count) {
-  std::lock_guard<std::mutex> hold(delivery_mutex_);
-  if (!channel_) {
-    delete[] bytes;
-    return -1;
-  }
-  return channel_->ReceiveAnswer(kind, name, bytes, count);
+  return channel_.Deliver(kind, name, bytes, count);
 }
 
 std::unique_ptr<DeviceChannel> DownloadExecutor::MakeJavaChannel() const {

@@ -21,6 +21,7 @@
 #include "config/config_document.h"
 #include "device/answer_decoder.h"
 #include "device/connection_settings.h"
+#include "device/channel_slot.h"
 #include "device/device_channel.h"
 #include "download/device_update.h"
 #include "download/host_services.h"
@@ -130,10 +131,7 @@ class DownloadExecutor final {
   std::unique_ptr<AnswerDecoder> answer_decoder_;
   std::unique_ptr<AnswerDecoder> serial_answer_decoder_;
 
-  // Written only by the issuing thread, always under delivery_mutex_, so
-  // that a delivery never meets a channel being destroyed.
-  std::unique_ptr<DeviceChannel> channel_;
-  std::mutex delivery_mutex_;
+  ChannelSlot channel_;
 
   ConfigDocument config_;
   KeyDocument keys_;

@@ -64,11 +64,22 @@ bool ParseSerialSettings(const std::string& text, SerialSettings* out);
 // refuses them.
 bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings);
 
+// Lowers DTR and RTS (no hardware handshake uses them). False when the
+// device has no modem lines, as a pseudo-terminal; the line works anyway.
+bool DropSerialControlLines(SerialHandle port);
+
 bool GetSerialTimeouts(SerialHandle port, SerialTimeouts* out);
 bool SetSerialTimeouts(SerialHandle port, const SerialTimeouts& timeouts);
 
-// Discards everything not yet sent and everything received but not read.
-bool PurgeSerialPort(SerialHandle port);
+// What PurgeSerialPort discards.
+enum SerialPurge { kSerialPurgeReceive = 1, kSerialPurgeTransmit = 2, kSerialPurgeBoth = 3 };
+
+// Discards what is received but not read and/or what is not yet sent. On a
+// pseudo-terminal, bytes not yet read by the far side count as not sent.
+bool PurgeSerialPort(SerialHandle port, int what = kSerialPurgeBoth);
+
+// Waits until every byte written has left (FlushFileBuffers on Win32).
+bool DrainSerialPort(SerialHandle port);
 
 // Writes up to `size` bytes within the write time-out. `*written` (may be
 // null) receives the count actually written, also on failure. False only

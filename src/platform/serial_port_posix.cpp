@@ -174,6 +174,12 @@ bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings) {
   return tcsetattr(port->fd, TCSANOW, &tio) == 0;
 }
 
+bool DropSerialControlLines(SerialHandle port) {
+  if (!port) return false;
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  return ioctl(port->fd, TIOCMBIC, &lines) == 0;
+}
+
 bool GetSerialTimeouts(SerialHandle port, SerialTimeouts* out) {
   if (!port || !out) return false;
   *out = port->timeouts;
@@ -186,9 +192,19 @@ bool SetSerialTimeouts(SerialHandle port, const SerialTimeouts& timeouts) {
   return true;
 }
 
-bool PurgeSerialPort(SerialHandle port) {
+bool PurgeSerialPort(SerialHandle port, int what) {
+  if (!port || (what & kSerialPurgeBoth) == 0) return false;
+  int queue = what == kSerialPurgeBoth ? TCIOFLUSH : what == kSerialPurgeReceive ? TCIFLUSH
+                                                                                 : TCOFLUSH;
+  return tcflush(port->fd, queue) == 0;
+}
+
+bool DrainSerialPort(SerialHandle port) {
   if (!port) return false;
-  return tcflush(port->fd, TCIOFLUSH) == 0;
+  for (;;) {
+    if (tcdrain(port->fd) == 0) return true;
+    if (errno != EINTR) return false;
+  }
 }
 
 bool WriteSerialPort(SerialHandle port, const void* data, uint32_t size, uint32_t* written) {

@@ -220,33 +220,52 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
     const char* what;
     int code;
     std::string project;
-    std::string srec;  // replaces fw.s19 when not empty
+    std::string srec;    // replaces fw.s19 when not empty
+    std::string detail;  // what FailureDetail() says, after the project's folder
   } cases[] = {
-      {"wrong checksum", kSrecConversionFailed, Project(), bad_sum + kEnd},
-      {"lower-case hex", kSrecConversionFailed, Project(), lower + kEnd},
-      {"S5 record", kSrecConversionFailed, Project(), good + "S5030001FB\n" + kEnd},
-      {"no end record", kSrecConversionFailed, Project(), good},
+      {"wrong checksum", kSrecConversionFailed, Project(), "S0030000FC\n" + bad_sum + kEnd,
+       "fw.s19: line 2: checksum mismatch"},
+      {"lower-case hex", kSrecConversionFailed, Project(), lower + kEnd,
+       "fw.s19: line 1: lower-case hex digit"},
+      {"S5 record", kSrecConversionFailed, Project(), good + "S5030001FB\n" + kEnd,
+       "fw.s19: line 2: S5 count records are not supported"},
+      {"no end record", kSrecConversionFailed, Project(), good, "fw.s19: no end record"},
       {"long line", kSrecLineTooLong, Project1(kConfiguration, from_1000 + "\"\"/>"),
-       good + "S0" + std::string(1022, '0') + "\n" + kEnd},
+       good + "S0" + std::string(1022, '0') + "\n" + kEnd, "fw.s19: line 2: the line has 1024"},
+      {"selection keeps nothing", kSrecNothingKept, Project1(kConfiguration, from_1000 + "\"\"/>"),
+       S3(0x2000, kData16a) + kEnd, "fw.s19: IncludeAddr 00001000 is the address of no S3"},
       {"missing data file", kSrecFileError,
        Project1(kConfiguration,
                 "<ConversionType>File</ConversionType><DataFilename>none</DataFilename>"),
-       ""},
+       "", "none: cannot open or read the data file"},
       {"partial size", kBuildBadPartialSize,
        Project1("<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>",
                 brek + "<PartialMemorySize>64k</PartialMemorySize>"),
-       ""},
-      {"address", kBuildBadAddress, Project1(kConfiguration, from_1000 + "\"end\"/>"), ""},
+       "", "PartialMemorySize \"64k\""},
+      {"address", kBuildBadAddress, Project1(kConfiguration, from_1000 + "\"end\"/>"), "",
+       "ExcludeAddr \"end\""},
       {"conversion type", kBuildUnknownConversion,
-       Project1(kConfiguration, "<ConversionType>srectobrekxml</ConversionType>"), ""},
-      {"no system section", kBuildNoSystemEntries, Project({DeviceSpec()}, ""), ""},
+       Project1(kConfiguration, "<ConversionType>srectobrekxml</ConversionType>"), "",
+       "ConversionType \"srectobrekxml\""},
+      {"no system section", kBuildNoSystemEntries, Project({DeviceSpec()}, ""), "",
+       "section System2 (or System)"},
       {"empty system section", kBuildNoEntries, Project({DeviceSpec()}, "<System2>\n  </System2>"),
-       ""},
-      {"empty configuration", kBuildNoEntries, Project1("<!-- none -->"), ""},
-      {"no configuration", kProjectNotFound, Project({no_configuration}), ""},
-      {"no conversion type", kProjectNotFound, Project1(kConfiguration, srec_file), ""},
-      {"empty partial flag", kNoTextChild, Project1("<PARTIAL_DOWNLOAD/>"), ""},
-      {"not a project", kProjectXmlException, "<download_project>", ""},
+       "", "section System2 (or System)"},
+      {"empty configuration", kBuildNoEntries, Project1("<!-- none -->"), "",
+       "section Configuration"},
+      {"no configuration", kProjectNotFound, Project({no_configuration}), "",
+       "section Configuration"},
+      {"no conversion type", kProjectNotFound, Project1(kConfiguration, srec_file), "",
+       "entry ConversionType of section Conversion"},
+      {"no data file name", kProjectNotFound,
+       Project1(kConfiguration, "<ConversionType>File</ConversionType>"), "",
+       "entry DataFilename of section Conversion"},
+      {"empty partial flag", kNoTextChild, Project1("<PARTIAL_DOWNLOAD/>"), "",
+       "entry PARTIAL_DOWNLOAD"},
+      {"no output name", kNoTextChild,
+       "<download_project><FirmwarePackageFilename/></download_project>", "",
+       "entry FirmwarePackageFilename"},
+      {"not a project", kProjectXmlException, "<download_project>", "", ""},
   };
   const std::string original_srec = ReadFile(dir_ / "fw.s19");
   for (const auto& c : cases) {
@@ -254,10 +273,45 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
     WriteFile(dir_ / "fw.s19", c.srec.empty() ? original_srec : c.srec);
     WriteFile(Output(), "previous output");
     EXPECT_EQ(c.code, Build(c.project));
+    std::string detail = builder_.FailureDetail();
+    if (detail.rfind(dir_.string(), 0) == 0) detail.erase(0, dir_.string().size() + 1);
+    EXPECT_EQ(0u, detail.find(c.detail)) << detail;
     EXPECT_EQ("previous output", ReadFile(Output()));
     EXPECT_EQ("", builder_.OutputPath());
     ExpectNothingLeft();
   }
+}
+
+TEST_F(ConfigurationBuilderTest, AbsoluteNamesStandAsTheyAre) {
+  fs::create_directories(dir_ / "sub");
+  std::string project = Project1(
+      kConfiguration, "<ConversionType>File</ConversionType><DataFilename>" +
+                          (dir_ / "raw.bin").string() + "</DataFilename>");
+  project.replace(project.find("out.cfg"), 7, Output());
+  WriteFile(dir_ / "sub" / "p.xml", project);
+  ASSERT_EQ(0, builder_.Build((dir_ / "sub" / "p.xml").string())) << builder_.FailureDetail();
+  EXPECT_EQ(Output(), builder_.OutputPath());
+  EXPECT_EQ("C:\\a.cfg", ProjectPath("/p/", "C:\\a.cfg"));
+  EXPECT_EQ("\\\\host\\a.cfg", ProjectPath("/p/", "\\\\host\\a.cfg"));
+  EXPECT_EQ("/p/C:a.cfg", ProjectPath("/p/", "C:a.cfg"));
+}
+
+TEST_F(ConfigurationBuilderTest, DoubtfulDataIsBuiltWithWarnings) {
+  const std::string repeated = S3(0x1000, kData16b);
+  WriteFile(dir_ / "fw.s19",
+            S3(0x1010, kData16a) + repeated + repeated + repeated + S3(0x1018, kData16a) + kEnd);
+  DeviceSpec srec_of_binary;
+  srec_of_binary.conversion =
+      "<ConversionType>SRECXML</ConversionType><DataFilename>raw.bin</DataFilename>";
+  ASSERT_EQ(0, Build(Project({DeviceSpec(), srec_of_binary})));
+  const std::string fw = (dir_ / "fw.s19").string(), raw = (dir_ / "raw.bin").string();
+  EXPECT_EQ((std::vector<std::string>{
+                fw + ": line 3: record at 00001000 repeats data given before (2 such records)",
+                fw + ": line 5: record at 00001018 overlaps data given before",
+                fw + ": line 2: record at 00001000 goes down from the address before it (a new "
+                     "block starts)",
+                raw + ": does not look like S-record text, yet is embedded as SRECXML"}),
+            builder_.Warnings());
 }
 
 TEST_F(ConfigurationBuilderTest, SecondDeviceFailureReportsItsIndex) {

@@ -123,31 +123,53 @@ TEST_F(SrecConvertTest, BadInputFailsWithItsCodeAndLeavesNothing) {
   const std::string end = Record('7', 0, {}) + "\n";
   std::string lower = Good();
   for (char& c : lower) c = char(std::tolower(c));
+  lower[0] = 'S';
   // Eight lower-case low nibbles shift the sum by 8 * 32: the checksum
   // alone would let the wrong values through.
   std::string balanced = Record('3', 0x1000, {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x0A});
   for (size_t i = 13; i < balanced.size(); i += 2) balanced[i] = char(std::tolower(balanced[i]));
+  const std::string head = Record('0', 0, {'h'}) + "\r\n";
   struct {
     const char* name;
     std::string text;
-    int code;
+    int line;  // 0: about the whole file
+    const char* reason;
   } cases[] = {
-      {"WrongChecksum", FlipLast(Good()) + "\n" + end, kSrecConversionFailed},
-      {"LowerCase", lower + "\n" + end, kSrecConversionFailed},
-      {"LowerCaseBalanced", balanced + "\n" + end, kSrecConversionFailed},
-      {"CountRecord", Good() + "\n" + Record('5', 1, {}) + "\n" + end, kSrecConversionFailed},
-      {"NoEndRecord", Good() + "\n", kSrecConversionFailed},
-      {"Truncated", Good().substr(0, 20) + "\n" + end, kSrecConversionFailed},
-      {"CountBelowThree", "S1020000FD\n" + end, kSrecConversionFailed},
-      {"CountShorterThanAddress", "S3030000FC\n" + end, kSrecConversionFailed},
-      {"LineWithoutS", Good().substr(1) + "\n" + end, kSrecConversionFailed},
-      {"BadEndChecksum", Good() + "\n" + FlipLast(Record('7', 0, {})), kSrecConversionFailed},
+      {"WrongChecksum", head + Good() + "\n" + FlipLast(Good()) + "\n" + end, 3,
+       "checksum mismatch (found A0, expected AC)"},
+      {"LowerCase", head + "\r" + lower + "\n" + end, 3, "lower-case hex digit '"},
+      {"LowerCaseBalanced", balanced + "\n" + end, 1, "lower-case hex digit 'a'"},
+      {"CountRecord", Good() + "\n" + Record('5', 1, {}) + "\n" + end, 2,
+       "S5 count records are not supported; write the file without them (srec_cat: "
+       "-disable=data-count)"},
+      {"NoEndRecord", head + Good() + "\n", 0, "no end record (S7, S8 or S9)"},
+      {"OnlyHeader", head, 0, "no end record"},
+      {"Empty", "", 0, "the file is empty"},
+      {"Blank", "\n \n", 0, "the file holds no S-record"},
+      {"ByteOrderMark", "\xEF\xBB\xBF" + Good() + "\n" + end, 1, "a UTF-8 byte-order mark"},
+      {"Truncated", Good().substr(0, 20) + "\n" + end, 1, "shorter than its byte count"},
+      {"CutOff", Good().substr(0, 21), 1, "the file ends inside a record"},
+      {"CountBelowThree", "S1020000FD\n" + end, 1, "byte count 02 is too small"},
+      {"CountShorterThanAddress", "S3030000FC\n" + end, 1, "byte count 03 is too small"},
+      {"LineWithoutS", Good() + "\r\n" + Good().substr(1) + "\n" + end, 2,
+       "unexpected '3' where a record should start"},
+      {"NotHex", "S1G3", 1, "'G' is not a hex digit"},
+      {"UnknownType", "S4", 1, "'S4' is not a supported record type"},
+      {"PastTop", Record('3', 0xFFFFFFF8, Bytes(9, 1)) + "\n" + end, 1, "runs past address FFFFFFFF"},
+      {"BadEndChecksum", Good() + "\n" + FlipLast(Record('7', 0, {})), 2, "checksum mismatch"},
       // The byte after the end record's address is its checksum, whatever the count says.
-      {"LongEndRecord", Good() + "\nS904000000FB\n", kSrecConversionFailed},
+      {"LongEndRecord", Good() + "\nS904000000FB\n", 2, "checksum mismatch"},
   };
   for (const auto& bad : cases) {
     SCOPED_TRACE(bad.name);
-    EXPECT_EQ(bad.code, Convert(bad.text));
+    SrecReport report;
+    WriteText(source_, bad.text);
+    range_ = "unset";
+    EXPECT_EQ(kSrecConversionFailed,
+              ConvertSrecToBrek(converter_, source_, nullptr, range_, brek_, filtered_, &report));
+    EXPECT_EQ(bad.line, report.line);
+    EXPECT_NE(std::string::npos, report.reason.find(bad.reason)) << report.reason;
+    EXPECT_EQ(source_, report.file);
     ExpectNoFiles();
     EXPECT_EQ("unset", range_);
   }
@@ -176,22 +198,45 @@ TEST_F(SrecConvertTest, RangeSelectionCutsTheS3RecordsOrFails) {
     AddressRangeSelection selection;
     const char* range;
   } cases[] = {{{"00001020", "00001060"}, "00001020-00001060"},
-               {{"00001040", ""}, "00001040-00001080"},
-               {{"00001020", "00001020"}, "ffffffff-00000000"}};
+               {{"00001040", ""}, "00001040-00001080"}};
   for (const auto& c : cases) {
     ASSERT_EQ(0, Convert(text, &c.selection));
     EXPECT_EQ(c.range, range_);
     EXPECT_FALSE(fs::exists(filtered_));
   }
   AddressRangeSelection all{"00001000", ""};
-  // S1 data: only S0 survives, so the end record is missing.
-  EXPECT_EQ(kSrecConversionFailed, Convert(SrecFile('1', {{0x1000, Bytes(64, 1)}}), &all));
-  ExpectNoFiles();
-  EXPECT_EQ(kSrecNothingKept, Convert(Record('1', 0x10, Bytes(8, 1)) + "\nS9030000FC\n", &all));
-  ExpectNoFiles();
-  EXPECT_EQ(kSrecLineTooLong,
-            Convert(SrecFile('3', {{0x1000, Bytes(4, 1)}}) + "S3" + std::string(1022, '0'), &all));
-  ExpectNoFiles();
+  std::string damaged = text;
+  const std::string fifth = Record('3', 0x1050, Bytes(16, 5));
+  damaged.replace(damaged.find(fifth), fifth.size(), FlipLast(fifth));
+  // A selection that keeps no data record fails, and says why.
+  const struct {
+    AddressRangeSelection selection;
+    std::string text;
+    int code;
+    int line;
+    const char* reason;
+  } failures[] = {
+      {all, SrecFile('1', {{0x1000, Bytes(64, 1)}}), kSrecNothingKept, 0,
+       "the address range selection keeps only S3 data records"},
+      {{"00001020", "00001020"}, text, kSrecNothingKept, 0, "no S3 record lies from IncludeAddr"},
+      {{"0000100A", ""}, text, kSrecNothingKept, 0, "IncludeAddr 0000100A is the address of no"},
+      {{"", ""}, text, kSrecNothingKept, 0, "IncludeAddr is empty"},
+      {all, "\r\n\n" + text + "S3" + std::string(1022, '0'), kSrecLineTooLong, 13,
+       "the line has 1024 or more characters"},
+      // Lines of the source, not of the filtered file.
+      {{"00001020", ""}, "\r\n\n" + damaged, kSrecConversionFailed, 9, "checksum mismatch"},
+  };
+  fs::remove(brek_);
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.reason);
+    WriteText(source_, f.text);
+    SrecReport report;
+    EXPECT_EQ(f.code, ConvertSrecToBrek(converter_, source_, &f.selection, range_, brek_,
+                                        filtered_, &report));
+    EXPECT_EQ(f.line, report.line);
+    EXPECT_EQ(0u, report.reason.find(f.reason)) << report.reason;
+    ExpectNoFiles();
+  }
   // The default temporary files: the filtered file goes, the stream stays.
   WriteText(source_, text);
   ASSERT_EQ(0, ConvertSrecToBrek(converter_, source_, &all, range_));
@@ -217,8 +262,6 @@ TEST(SrecFilterTest, KeepsTheMarkedLinesWithTheirTerminators) {
   };
   EXPECT_EQ(s0 + b + s7, filter("00001004", "00001008"));
   EXPECT_EQ(s0 + a + b + c + at_limit + s7, filter("00001000", ""));
-  EXPECT_EQ(s0 + s7, filter("", ""));
-  EXPECT_EQ(s0 + s7, filter("0000100a", ""));
   fs::remove_all(dir);
 }
 

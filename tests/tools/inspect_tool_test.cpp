@@ -82,7 +82,7 @@ TEST_F(InspectToolTest, SummaryAndXmlOfAConfiguration) {
            "    DATA_TYPE = BREK  [transparent]\n    Name = Main unit\n",
            "    2: variable FirmwareVersion >= \"512\" (int, index 1, strlen 0)\n",
            "    0: written by test\n",
-           "  Data: BREK, 6 bytes decoded\nDevice 1:\n",
+           "  Data: BREK, 6 bytes decoded, CRC-32 BB76FE69\n",
            "  Data: FILE, no single valid Base64 text\n",
        }) {
     EXPECT_NE(std::string::npos, out.find(expected)) << "missing: " << expected << "\n" << out;
@@ -122,7 +122,7 @@ TEST_F(InspectToolTest, FilesThatAreNoConfigurationGetOneLineErrors) {
 
   ToolRun usage = Inspect("--xml");
   EXPECT_EQ(2, usage.exit_code);
-  EXPECT_EQ("usage: korvo inspect [--xml] FILE\n", usage.err);
+  EXPECT_EQ("usage: korvo inspect [--xml|--json] FILE\n", usage.err);
 }
 
 TEST_F(InspectToolTest, KeyFilesPlainOrCompressedAreHandedOn) {

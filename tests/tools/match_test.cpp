@@ -26,8 +26,9 @@ TEST(MatchToolTest, ReportsEachValueAndExitsLikeGrep) {
 TEST(MatchToolTest, InvalidPatternTellsWhy) {
   ToolRun run = Match("'(a' a");
   EXPECT_EQ(2, run.exit_code);
-  EXPECT_NE(std::string::npos, run.out.find("status 2"));
-  EXPECT_NE(std::string::npos, run.out.find("unbalanced group"));
+  EXPECT_EQ("", run.out);
+  EXPECT_NE(std::string::npos, run.err.find("status 2"));
+  EXPECT_NE(std::string::npos, run.err.find("unbalanced group"));
   EXPECT_EQ(2, Match("'' x").exit_code);
 }
 

@@ -58,6 +58,7 @@ public final class DownloadTest {
         deviceFailures();
         partTransfers();
         applicationMode();
+        bootLoader();
         firstStage();  // last: answers go to the first stage until the next download
         c.check(Files.list(Paths.get(".")).noneMatch(p -> p.getFileName().toString().startsWith("~")),
                 "no temporary file left behind");
@@ -219,6 +220,29 @@ public final class DownloadTest {
         answers.clear();
         c.equal("SCANNER42", tavis.ConnectDeviceIF(), "reconnected");
         c.equal(0, run(cfg, 0, -1).iManagerError, "second call for the rest");
+    }
+
+    // "BREKBIN" over the serial channel: rights read with telegrams, then the
+    // boot loader moves the data to korvo-sim on a pseudo-terminal.
+    static void bootLoader() throws Exception {
+        Path image = work.resolve("image.bin");
+        Path sim = Paths.get(System.getProperty("korvo.tool")).resolveSibling("korvo-sim");
+        Process p = new ProcessBuilder(sim.toString(), "--method", "GetAccessMode=3", "--image",
+                                       image.toString(), "--exit-after-download").start();
+        String pty = new java.io.BufferedReader(new java.io.InputStreamReader(p.getInputStream())).readLine();
+        tavis.SetupJNI("Keta A", "", pty);
+        String cfg = config("b", SYSTEM.replace(">true</TavisDevice>", ">false</TavisDevice>"),
+                            device("B", "APP", "true", "SRECToBrekBinXML", "fw.s19", ""));
+        ExeResponse r = run(cfg, -1, -1);
+        c.equal(0, r.iManagerError, "boot-loader download");
+        c.check(p.waitFor(10, java.util.concurrent.TimeUnit.SECONDS), "the device took the image");
+        p.destroy();
+        byte[] got = Files.exists(image) ? Files.readAllBytes(image) : new byte[0];
+        c.equal(2011 + 110 + 10, got.length, "two blocks (a check byte per 1024 data bytes) and the closing block");
+        c.equal("01 00 00 07 d0 00 00 10 00", hex(got, 9), "first block header");
+        c.check(device.statuses().stream().anyMatch(s -> s.endsWith("|100") && !s.startsWith("Download")),
+                "boot-loader progress reached UpdateStatus: " + device.statuses());
+        tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
     }
 
     static void firstStage() throws Exception {
