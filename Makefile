@@ -1,12 +1,13 @@
 # Everything starts here: `make demo`, `make test`, `make bench`, `make check`
-# (sanitizers), `make fuzz` (libFuzzer targets) and `make windows`.
+# (sanitizers), `make fuzz` (libFuzzer targets), `make coverage` and `make windows`.
 BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+COVERAGE_BUILD ?= build-coverage
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test bench demo install windows clean check check-asan check-tsan fuzz
+.PHONY: all deps configure build test bench demo coverage install windows clean check check-asan check-tsan fuzz
 
 # Sanitizer and fuzzer builds: clang, each in a build folder of its own.
 CLANGXX ?= clang++-14
@@ -40,6 +41,20 @@ bench: build
 	@cd $(BUILD) && java -Djava.library.path=. -cp java-classes download.DownloadBench >/dev/null
 	@echo "== 8 MiB download: korvo-fe's line, the library and korvo-sim over loopback TCP"
 	@cd $(BUILD) && java -Djava.library.path=. -Dkorvo.tool=$$PWD/korvo -cp java-classes download.FrontEndBench >/dev/null
+
+# The whole suite (C++ and JVM tests) on an unoptimised build, then line and
+# branch coverage of src/ and tools/; the per-file table goes to coverage.txt.
+coverage: deps
+	@cmake -S . -B $(COVERAGE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage \
+	  -DCMAKE_SHARED_LINKER_FLAGS=--coverage >/dev/null
+	@cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+	@find $(COVERAGE_BUILD) -name '*.gcda' -delete
+	@cd $(COVERAGE_BUILD) && ctest --output-on-failure -j $(JOBS)
+	@gcovr -r . --object-directory $(COVERAGE_BUILD) --filter src/ --filter tools/ \
+	  --exclude-directories '$(COVERAGE_BUILD)/CMakeFiles/[0-9.]+' \
+	  --exclude-throw-branches --exclude-unreachable-branches \
+	  -o $(COVERAGE_BUILD)/coverage.txt --print-summary
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
@@ -79,4 +94,4 @@ windows:
 	@windows/test $(WINDOWS_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) $(WINDOWS_BUILD) build-asan build-tsan build-fuzz $(COVERAGE_BUILD)

@@ -225,35 +225,10 @@ TEST_F(SerialChannelTest, ABusyPortIsRefusedAndCloseAllowsReopening) {
 TEST(SerialChannelPortTest, OpenOnMissingOrEmptyPortFails) {
   for (const char* name : {"/dev/korvo-no-such-port", ""}) {
     SerialDeviceChannel missing(nullptr, name);
-    EXPECT_EQ(name, missing.port_name());
     EXPECT_EQ(-1, missing.Open()) << name;
     EXPECT_EQ(-1, missing.CallMethod("m"));
     EXPECT_EQ(0, missing.Close());
   }
-}
-
-TEST(SerialChannelStubTest, DownloadOperationsReportSuccessWithoutAPort) {
-  SerialDeviceChannel channel(nullptr, "");
-  int result = -1;
-  EXPECT_EQ(0, channel.ProgramConfigData(1, 2, "NAME", "VALUE", &result));
-  const uint8_t bytes[2] = {1, 2};
-  EXPECT_EQ(0, channel.ProgramData(1, 2, 2, bytes, &result));
-  EXPECT_EQ(-1, result) << "left untouched";
-  for (auto call : {+[](SerialDeviceChannel& c, int* r) { return c.StartSecondLoader(1, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.ExecuteDeviceDownload(1, 2, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.GetDownloadStatus(1, 2, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.AbortDeviceDownload(1, 2, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.FinishDeviceDownload(1, 2, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.WriteDeviceLog(1, "x", r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.SoftReset(r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.EndDeviceLog(1, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.EraseDeviceLog(1, r); },
-                    +[](SerialDeviceChannel& c, int* r) { return c.GetDeviceLogInfo(r); }}) {
-    result = -1;
-    EXPECT_EQ(0, call(channel, &result));
-    EXPECT_EQ(0, result);
-  }
-  EXPECT_EQ(0, channel.ReceiveAnswer("AN", "m", new uint8_t[4], 4));
 }
 
 }  // namespace

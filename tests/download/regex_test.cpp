@@ -22,24 +22,17 @@ struct MatchCase {
 };
 
 TEST(RegexTest, MatchesWholeValues) {
+  // Plain syntax is compared with std::regex in regex_differential_test.cpp;
+  // these rows hold what that comparison leaves out.
   const std::vector<MatchCase> cases = {
-      {"a*", "", true},          {"a+", "", false},         {"a+", "aaa", true},
-      {"a?", "", true},          {"a?", "a", true},         {"a?", "aa", false},
-      {"abc", "abcd", false},    {"abc", "ab", false},      {"abc", "abc", true},
-      {"1\\.0", "1.0", true},    {"1\\.0", "100", false},   {".", std::string(1, '\0'), true},
-      {".", "", false},          {"[0-9]+", "2007", true},  {"[^0-9]", "x", true},
-      {"[^0-9]", "5", false},    {"[z-a]", "z", true},      {"[z-a]", "a", false},
-      {"[a-]", "a", true},       {"[a-]", "-", false},      {"[-a]", "-", true},
-      {"[-a]", "a", true},       {"\\0", std::string(1, '\0'), true},
-      {"\\0", "0", false},       {"\\*", "*", true},        {"\\**", "", true},
-      {"\\**", "***", true},     {"ab|cd", "ab", true},     {"ab|cd", "cd", true},
-      {"ab|cd", "ad", false},    {"a*|b", "ab", true},      {"a*|b", "ba", true},
-      {"(ab)+c", "ababc", true}, {"(ab)+c", "abac", false}, {"x(a|b)y", "xby", true},
-      {"x(a|b)y", "xy", false},  {"a|b|c", "c", true},      {"[a^b]", "c", true},
-      {"[a^b]", "a", false},     {"[a\\]b]", "]b]", true},    {"\xE9t\xE9", "\xE9t\xE9", true},
-      {"[a\\]b]", "]", false},  // an escaped "]" still ends the class
-      {"[^a]", "\xFF", true},    {"LMS[0-9]+[A-Z]*", "LMS511PRO", true},
-      {"LMS[0-9]+[A-Z]*", "LMS511pro", false},
+      {".", std::string(1, '\0'), true}, {"\\0", std::string(1, '\0'), true}, {"\\0", "0", false},
+      {"[z-a]", "z", true},  {"[z-a]", "a", false}, {"[a-]", "a", true},     {"[a-]", "-", false},
+      {"[-a]", "-", true},   {"[-a]", "a", true},   {"\\*", "*", true},      {"\\**", "", true},
+      {"\\**", "***", true}, {"ab|cd", "ab", true}, {"ab|cd", "cd", true},   {"ab|cd", "ad", false},
+      {"a*|b", "ab", true},  {"a*|b", "ba", true},  {"x(a|b)y", "xby", true}, {"x(a|b)y", "xy", false},
+      {"a|b|c", "c", true},  {"[a^b]", "c", true},  {"[a^b]", "a", false},  {"[^a]", "\xFF", true},
+      {"[a\\]b]", "]b]", true}, {"[a\\]b]", "]", false},  // an escaped "]" still ends the class
+      {"\xE9t\xE9", "\xE9t\xE9", true},
       // Skipping a group must not enter its inner loop.
       {"(1a*)*", "aaa", false},  {"(1a*)*", "1aa1a", true},  {"(1a*)*", "", true},
       {"(a*b)?", "aa", false},   {"(a*b)?", "aab", true},    {"x(1a*)?", "xa", false},
@@ -48,14 +41,6 @@ TEST(RegexTest, MatchesWholeValues) {
   for (const MatchCase& c : cases)
     EXPECT_EQ(c.expected, Matches(c.pattern, c.value))
         << "pattern '" << c.pattern << "' value '" << c.value << "'";
-}
-
-TEST(RegexTest, ClassMembership) {
-  Regex r("[a-f0-9]");
-  ASSERT_EQ(kRegexCompiled, r.status());
-  int members = 0;
-  for (int b = 0; b < 256; ++b) members += r.match(std::string(1, static_cast<char>(b)).data(), 1);
-  EXPECT_EQ(16, members);
 }
 
 TEST(RegexTest, Statuses) {
@@ -78,39 +63,17 @@ TEST(RegexTest, Statuses) {
   EXPECT_EQ(kRegexNoAutomaton, Regex(nullptr).status());
 }
 
-TEST(RegexTest, StateSetsTransitionsAndIds) {
+// Deterministic states are found again by their set of states.
+TEST(RegexTest, StateSetsEqualRegardlessOfOrderAndIdsAreNeverReused) {
   NfaState s1, s2, s3;
-  EXPECT_LT(s1.id, s2.id);
   StateSet x, y, empty1, empty2;
   for (NfaState* s : {&s1, &s2, &s1}) x.Add(s);
-  EXPECT_EQ(2u, x.size());
-  EXPECT_EQ(s1.id + s2.id, x.sum());
-  EXPECT_EQ(s1.id ^ s2.id, x.xor_value());
   for (NfaState* s : {&s2, &s1}) y.Add(s);
   EXPECT_TRUE(x.Equals(y));
   y.Add(&s3);
   EXPECT_FALSE(x.Equals(y));
   EXPECT_FALSE(empty1.Equals(empty2));
 
-  NfaState& a = s1;
-  NfaState& b = s2;
-  ByteTransition bt(&b, 'x');
-  EXPECT_TRUE(bt.matches('x'));
-  bt.add('y', true);
-  EXPECT_FALSE(bt.matches('x'));
-  EXPECT_TRUE(RegexAlphabet().Contains('y'));
-  EXPECT_EQ(Transition::kByte, bt.kind());
-  ByteSetTransition st(&b);
-  st.add(0, false);
-  st.add('c', false);
-  st.add('a', false);
-  EXPECT_EQ("ac", st.text());
-  EXPECT_TRUE(st.matches(0));
-  EmptyTransition et(&a);
-  EXPECT_TRUE(et.matches(200));
-  EXPECT_EQ("", et.text());
-
-  // Ids are never reused, across patterns too.
   const uint64_t before = NextStateId();
   Regex r("ab");
   EXPECT_GT(NextStateId(), before + r.nfa_state_count() + r.dfa_state_count());

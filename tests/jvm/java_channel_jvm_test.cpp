@@ -19,29 +19,19 @@
 namespace korvo::jvm_test {
 namespace {
 
-constexpr char kTavis[] = "quarnel/firmwaredownload/TAVISInterface";
-
-class JvmChannelTest : public ::testing::Test {
+class JvmChannelTest : public JvmDeviceTest {
  protected:
   void SetUp() override {
-    env = MainEnv();
-    ASSERT_NE(nullptr, env);
-    ASSERT_EQ(0, env->PushLocalFrame(64));
-    tavis = NewObject(env, kTavis, "()V");
-    device = NewObject(env, "korvotest/SimulatedDevice", "(Lquarnel/firmwaredownload/TAVISInterface;)V",
-                       tavis);
-    ASSERT_NE(nullptr, device);
-    CallStaticVoid(env, kTavis, "setDeviceLine",
-                   "(Lquarnel/firmwaredownload/TAVISInterface$DeviceLine;)V", device);
+    JvmDeviceTest::SetUp();
+    if (HasFatalFailure()) return;
     Setup(tavis);
     SetDownloadMode(DownloadModeValue::kNormal);
     JavaDeviceChannel::SetNoProgramFlag(false);
   }
-
   void TearDown() override {
     JavaDeviceChannel::SetNoProgramFlag(false);
     SetDownloadMode(DownloadModeValue::kNormal);
-    if (env) env->PopLocalFrame(nullptr);
+    JvmDeviceTest::TearDown();
   }
 
   // SetupJNI on `caller`, then a Java channel in the new executor.
@@ -69,9 +59,6 @@ class JvmChannelTest : public ::testing::Test {
     return value;
   }
 
-  JNIEnv* env = nullptr;
-  jobject tavis = nullptr;
-  jobject device = nullptr;
   JavaDeviceChannel* channel = nullptr;
 };
 
@@ -85,7 +72,6 @@ TEST_F(JvmChannelTest, FirmwareCommandsReachJavaByteForByte) {
     EXPECT_EQ(0x64, result);
     EXPECT_EQ(c.method, Last("name", false));
     EXPECT_EQ(c.parameters, Last("parameters", true));
-    EXPECT_EQ(c.timeout_ms, channel->last_timeout_ms());
   }
   AnswerEvery("FA", " 64 ");
   int result = 0;
@@ -112,17 +98,6 @@ TEST_F(JvmChannelTest, AThreadUnknownToTheJvmCanSendCommands) {
   worker.join();
   EXPECT_EQ(0, status);
   EXPECT_EQ("DeviceIdent", Last("name", false));
-}
-
-TEST_F(JvmChannelTest, AThrowingCallbackIsClearedBeforeTheNextJniCall) {
-  AnswerEvery("AN", " 1 ");
-  jobject error = NewObject(env, "java/lang/IllegalStateException", "()V");
-  CallVoid(env, device, "throwAfterNextSend", "(Ljava/lang/RuntimeException;)V", error);
-  EXPECT_EQ(-1, JavaBinding::Instance().SendMethodCall("Ping", nullptr, 0));
-  EXPECT_FALSE(PendingException(env));
-  // The device did get the command, so its answer is still to be taken.
-  EXPECT_EQ(0, channel->CallMethod("Ping"));
-  EXPECT_FALSE(PendingException(env));
 }
 
 TEST_F(JvmChannelTest, TheBindingOutlivesSetupsLocalReferencesAndTakesAClassAsCaller) {

@@ -70,8 +70,6 @@ void CheckException(JNIEnv* env, const char* what) {
 
 JNIEnv* MainEnv() { return main_env; }
 
-bool PendingException(JNIEnv* env) { return env->ExceptionCheck(); }
-
 jobject NewObject(JNIEnv* env, const char* name, const char* signature, ...) {
   jclass cls = Class(env, name);
   if (!cls) return nullptr;

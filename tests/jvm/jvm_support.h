@@ -3,6 +3,7 @@
 // the library (no libKorvo.so is loaded).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <jni.h>
 
 #include <string>
@@ -22,6 +23,31 @@ void CallStaticVoid(JNIEnv* env, const char* cls, const char* method, const char
 jstring Text(JNIEnv* env, const std::string& s);
 std::string ToString(JNIEnv* env, jstring text);  // "<null>" for null
 std::string ObjectField(JNIEnv* env, jobject obj, const char* field, bool bytes);
-bool PendingException(JNIEnv* env);
+
+constexpr char kTavis[] = "quarnel/firmwaredownload/TAVISInterface";
+
+// A TAVISInterface whose device line is a korvotest.SimulatedDevice; the
+// test's local references live in a frame popped on tear-down.
+class JvmDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env = MainEnv();
+    ASSERT_NE(nullptr, env);
+    ASSERT_EQ(0, env->PushLocalFrame(64));
+    tavis = NewObject(env, kTavis, "()V");
+    device = NewObject(env, "korvotest/SimulatedDevice",
+                       "(Lquarnel/firmwaredownload/TAVISInterface;)V", tavis);
+    ASSERT_NE(nullptr, device);
+    CallStaticVoid(env, kTavis, "setDeviceLine",
+                   "(Lquarnel/firmwaredownload/TAVISInterface$DeviceLine;)V", device);
+  }
+  void TearDown() override {
+    if (env) env->PopLocalFrame(nullptr);
+  }
+
+  JNIEnv* env = nullptr;
+  jobject tavis = nullptr;
+  jobject device = nullptr;
+};
 
 }  // namespace korvo::jvm_test

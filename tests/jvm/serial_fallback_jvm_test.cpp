@@ -18,8 +18,6 @@ namespace {
 using testing_pty::PseudoTerminal;
 using testing_pty::SimulatedDevice;
 
-constexpr char kTavis[] = "quarnel/firmwaredownload/TAVISInterface";
-
 // A full answer ends the serial read at once instead of after the line's
 // one-second gap.
 std::string FullAnswer(const std::string& text) {
@@ -27,29 +25,21 @@ std::string FullAnswer(const std::string& text) {
   return framed + std::string(SerialDeviceChannel::kBufferSize - framed.size(), 'x');
 }
 
-class SerialFallbackTest : public ::testing::Test {
+class SerialFallbackTest : public JvmDeviceTest {
  protected:
   void SetUp() override {
-    env = MainEnv();
-    ASSERT_NE(nullptr, env);
     ASSERT_TRUE(pty.ok());
-    ASSERT_EQ(0, env->PushLocalFrame(64));
-    tavis = NewObject(env, kTavis, "()V");
-    java_device = NewObject(env, "korvotest/SimulatedDevice",
-                            "(Lquarnel/firmwaredownload/TAVISInterface;)V", tavis);
-    ASSERT_NE(nullptr, java_device);
-    CallStaticVoid(env, kTavis, "setDeviceLine",
-                   "(Lquarnel/firmwaredownload/TAVISInterface$DeviceLine;)V", java_device);
+    JvmDeviceTest::SetUp();
+    if (HasFatalFailure()) return;
     // The Java line refuses the identification at once.
-    CallVoid(env, java_device, "answerTo", "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)V",
+    CallVoid(env, device, "answerTo", "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)V",
              Text(env, "DeviceIdent"), Text(env, "FA"), Text(env, " 5"));
     saved_flag = SerialDeviceChannel::NoProgramFlag();
     SerialDeviceChannel::SetNoProgramFlag(false);
   }
-
   void TearDown() override {
     SerialDeviceChannel::SetNoProgramFlag(saved_flag);
-    if (env) env->PopLocalFrame(nullptr);
+    JvmDeviceTest::TearDown();
   }
 
   void Setup(const std::string& port_name) {
@@ -65,12 +55,9 @@ class SerialFallbackTest : public ::testing::Test {
     return out;
   }
 
-  int CleanUps() { return CallInt(env, java_device, "cleanUps", "()I"); }
+  int CleanUps() { return CallInt(env, device, "cleanUps", "()I"); }
 
-  JNIEnv* env = nullptr;
   PseudoTerminal pty;
-  jobject tavis = nullptr;
-  jobject java_device = nullptr;
   bool saved_flag = false;
 };
 

@@ -28,15 +28,5 @@ TEST(EventTest, SignalFromAnotherThreadWakesWait) {
   t.join();
 }
 
-TEST(SystemTest, NamesAndThreadIds) {
-  std::string user;
-  ASSERT_TRUE(UserName(&user));
-  EXPECT_FALSE(user.empty());
-  uint32_t here = CurrentThreadId();
-  uint32_t there = 0;
-  std::thread([&] { there = CurrentThreadId(); }).join();
-  EXPECT_NE(here, there);
-}
-
 }  // namespace
 }  // namespace korvo

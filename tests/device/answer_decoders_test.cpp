@@ -1,5 +1,4 @@
-#include "device/serial_answer_decoder.h"
-
+// The answer decoders: the COM port's and the two Java-line ones.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +7,8 @@
 #include <vector>
 
 #include "device/even_parity.h"
+#include "device/keta_answer_decoders.h"
+#include "device/serial_answer_decoder.h"
 
 namespace korvo {
 namespace {
@@ -62,6 +63,38 @@ TEST(SerialEvenParityTest, InPlaceFormStopsAtTheZeroByte) {
   EXPECT_EQ('\xE1', text[0]);
   EXPECT_EQ('a', text[2]);
   AddEvenParity(static_cast<char*>(nullptr));
+}
+
+TEST(KetaADecoder, AccessGrantedOnlyForOneOrZeroOne) {
+  KetaAAnswerDecoder d;
+  for (const char* yes : {" 1", " 1 trailing", " 01"}) {
+    EXPECT_TRUE(d.IsAccessGranted(yes, std::strlen(yes))) << yes;
+  }
+  for (const char* no : {" 0", " 011", " 02", "1", ""}) {
+    EXPECT_FALSE(d.IsAccessGranted(no, std::strlen(no))) << no;
+  }
+  EXPECT_FALSE(d.IsAccessGranted(nullptr, 5));
+}
+
+TEST(KetaADecoder, IdentificationNeverReadsBeyondTheAnswer) {
+  KetaAAnswerDecoder d;
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {" 5 HELLO", "HELLO"}, {" 3 HELLO", "HEL"}, {" A No Program", "No Program"},
+      {" 20 SHORT", "SHORT"}, {" 5", ""}, {" 5HELLO", ""}, {" ZZ HELLO", ""}, {"", ""}, {" ", ""}};
+  for (const auto& [answer, ident] : rows) {
+    EXPECT_EQ(ident, d.DecodeIdent(answer.data(), answer.size())) << "'" << answer << "'";
+  }
+  // A count written against a buffer cut short: only the given bytes count.
+  EXPECT_EQ("HE", d.DecodeIdent(" 5 HELLO", 5));
+}
+
+TEST(KetaDecoders, ChosenByTheExactCommunicationName) {
+  const std::string granted = " 1";
+  EXPECT_FALSE(MakeKetaAnswerDecoder("Keta B")->IsAccessGranted(granted.c_str(), 2));
+  EXPECT_EQ("", MakeKetaAnswerDecoder("Keta B")->DecodeIdent(" 2 AB", 5));
+  for (const char* name : {"Keta A", "", "keta B", "Keta B ", "KETA B"}) {
+    EXPECT_TRUE(MakeKetaAnswerDecoder(name)->IsAccessGranted(granted.c_str(), 2)) << name;
+  }
 }
 
 }  // namespace
