@@ -226,14 +226,17 @@ int DownloadExecutor::RunApplicationMode(int device_to_skip, int only_device,
     return kExecuteFailed;
   }
   state.device_error = 0;
-  if (size_t(app) < constraints.size() && constraints[size_t(app)]) {
+  const bool allowed = size_t(app) < constraints.size() && constraints[size_t(app)];
+  if (allowed) {
     DeviceUpdate update(config_, keys_, *channel_, status_, settings_, host_, storing_);
     if (!update.Run(app, state) || state.device_error != 0) {
       state.device_error = -1;
       return kExecuteFailed;
     }
   }
-  const bool rest_follows = state.device_count > 1 && only_device < 0;
+  // When the constraints kept the application out, nothing was loaded and
+  // no second call can follow: the caller must not be told to reconnect.
+  const bool rest_follows = allowed && state.device_count > 1 && only_device < 0;
   status_.Report(rest_follows
                      ? "Download of first part completed. Rebooting device and reconnecting..."
                      : "Download finished ...");

@@ -217,6 +217,8 @@ public final class DownloadTest {
                 + " mSCsoftreset", names(device.commands()),
                 "no trace, loader, log or entries but the address range without application");
         c.equal(-1, run(cfg, 0, -1).iManagerError, "the APP device skipped");
+        r = run(config("c3", SYSTEM, APP.replace("<Log>", constraint("SCANNER.*") + "<Log>"), PARAM), -1, -1);
+        c.check(r.iManagerError == 0 && !r.bOnlyAppDownloaded, "an APP device kept out is not reported loaded");
         answers.clear();
         c.equal("SCANNER42", tavis.ConnectDeviceIF(), "reconnected");
         c.equal(0, run(cfg, 0, -1).iManagerError, "second call for the rest");
