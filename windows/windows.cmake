@@ -26,7 +26,9 @@ target_link_options(korvo PRIVATE -static)
 # per user, and the tool run through a POSIX shell. The pseudo-terminal
 # helper is replaced by one that plays the device on a wine COM port.
 file(GLOB_RECURSE KORVO_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
-list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/tests/(jvm|tools)/")
+# POSIX by nature: the JVM tests, and the tests that run the tool as a
+# process or signal it (tools, hardening).
+list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/tests/(jvm|tools|hardening)/")
 list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/unreadable_document_test\\.cpp$")
 add_executable(korvo_tests ${KORVO_TEST_SOURCES})
 target_include_directories(korvo_tests BEFORE PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests)
