@@ -4,6 +4,7 @@
 // message, and that no file that was there changed and none was left behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/fsuid.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -95,7 +97,7 @@ std::string OneDeviceProject(const std::string& conversion, const std::string& d
          "</DataFilename></Conversion></Device></download_project>";
 }
 
-// --- 0, 7. The fault table; a build never writes over its project or data------------------------------------------------
+// --- 0, 7. The fault table; a build never writes over its project or data -
 
 TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
   const std::string srec = "S00600004844521B\nS3090000100044415441CC\nS70500000000FA\n";
@@ -342,7 +344,50 @@ TEST_F(HardeningTest, ZeroLengthRecordAddsNoBlockAndNoRange) {
   EXPECT_EQ("00001000-00001003", range);
 }
 
-// --- 8. The tool removes its temporary files when it is stopped ------------
+// --- 8. A document that is there but cannot be read is refused, never -----
+// taken for a missing file that a save then writes over.
+
+TEST_F(HardeningTest, UnreadableDocumentIsRefusedAndSurvivesASaveAttempt) {
+  const struct {
+    const char* name;
+    int refused_code;
+    std::function<int(const std::string&)> open_and_save;  // returns the open's code
+  } documents[] = {
+      {"project", kProjectXmlException,
+       [](const std::string& path) {
+         ProjectDocument doc;
+         const int rc = doc.OpenProjectDocument(path);
+         if (rc == 0) doc.CloseProjectDocument(true);
+         return rc;
+       }},
+      {"key file", kKeyXmlException,
+       [](const std::string& path) {
+         KeyDocument doc;
+         const int rc = doc.Open(path, false);
+         if (rc == 0) doc.Close(true);
+         return rc;
+       }},
+  };
+  for (const auto& d : documents) {
+    SCOPED_TRACE(d.name);
+    WriteFile(At("write-only.xml"), "<keep>me</keep>");
+    ::chmod(At("write-only.xml").c_str(), 0200);
+    // Permissions as an ordinary user has them, also when the tests run as
+    // root (changing the file-system uid drops root's override).
+    const uid_t before = setfsuid(65534);
+    EXPECT_EQ(d.refused_code, d.open_and_save(At("write-only.xml")));
+    setfsuid(before);
+    EXPECT_EQ("<keep>me</keep>", ReadFile(At("write-only.xml")));
+    fs::create_symlink("loop-b.xml", dir_ / "loop-a.xml");
+    fs::create_symlink("loop-a.xml", dir_ / "loop-b.xml");
+    EXPECT_EQ(d.refused_code, d.open_and_save(At("loop-a.xml")));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "loop-a.xml"));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+}
+
+// --- 9. The tool removes its temporary files when it is stopped ------------
 
 TEST_F(HardeningTest, GuardedFilesGoOnTerminationSignals) {
   {
@@ -354,13 +399,10 @@ TEST_F(HardeningTest, GuardedFilesGoOnTerminationSignals) {
   // The tool, held while it opens a pipe as its input, has created the file
   // that is to replace its output.
   ASSERT_EQ(0, mkfifo(At("pipe").c_str(), 0600));
+  const std::string in = At("pipe"), out = At("out.cmp");
+  const char* argv[] = {KORVO_TOOL, "compress", in.c_str(), out.c_str(), nullptr};
   for (int signal_number : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal_number);
-    std::string out = At("out.cmp");
-    const char* argv[] = {KORVO_TOOL, "compress", nullptr, nullptr, nullptr};
-    std::string in = At("pipe");
-    argv[2] = in.c_str();
-    argv[3] = out.c_str();
     pid_t pid = 0;
     ASSERT_EQ(0, posix_spawn(&pid, KORVO_TOOL, nullptr, nullptr, const_cast<char**>(argv),
                              environ));
