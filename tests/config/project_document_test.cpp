@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "config/srec_test_util.h"
 #include "platform/system.h"
 #include "support/files.h"
 
@@ -18,11 +19,7 @@ using test_support::WriteFile;
 class ProjectDocumentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("korvo-project-" + std::to_string(CurrentThreadId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = srectest::FreshDir("project");
   }
   void TearDown() override {
     if (project_.IsOpen()) project_.CloseProjectDocument(false);

@@ -1,7 +1,10 @@
-// The faults of the hardening issue, each with the input that showed it:
-// lost or damaged data, and input that could exhaust the machine.
+// The faults of the hardening issue, each with the input that showed it
+// (lost or damaged data, input that could exhaust the machine), and a table
+// of the korvo tool's fault scenarios: every row checks the exit code and
+// message, and that no file that was there changed and none was left behind.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/fsuid.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +12,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,8 +72,105 @@ class HardeningTest : public ::testing::Test {
     return left;
   }
 
+  // Every regular file's bytes and every other entry's kind.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      const std::string name = entry.path().filename().string();
+      if (entry.is_symlink())
+        files[name] = "link to " + fs::read_symlink(entry.path()).string();
+      else
+        files[name] = entry.is_regular_file() ? ReadFile(entry.path().string()) : "not a file";
+    }
+    return files;
+  }
+
   fs::path dir_;
 };
+
+std::string OneDeviceProject(const std::string& conversion, const std::string& data_file,
+                             const std::string& output = "out.cfg") {
+  return "<download_project><FirmwarePackageFilename>" + output +
+         "</FirmwarePackageFilename><System2><Key>K</Key></System2><Device><Configuration>"
+         "<Name>Main</Name></Configuration><Conversion><ConversionType>" +
+         conversion + "</ConversionType><DataFilename>" + data_file +
+         "</DataFilename></Conversion></Device></download_project>";
+}
+
+// --- 0, 7. The fault table; a build never writes over its project or data -
+
+TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
+  const std::string srec = "S00600004844521B\nS3090000100044415441CC\nS70500000000FA\n";
+  const struct {
+    const char* what;
+    std::string project;  // written as p.xml when not empty
+    std::string args;     // the tool's arguments
+    std::string message;  // expected in standard error; the exit code is 1
+  } rows[] = {
+      {"compress: full output", "", "compress plain.txt /dev/full", "/dev/full: write error"},
+      {"compress: output is the input", "", "compress plain.txt plain.txt",
+       "output is the input file"},
+      {"compress: output is the input through a link", "",
+       "compress plain.txt ./folder/../plain.txt", "output is the input file"},
+      {"compress: input is a folder", "", "compress folder out", "folder: read error"},
+      {"compress: missing input", "", "compress none.txt out", "none.txt: cannot open input"},
+      {"compress: output in a missing folder", "", "compress plain.txt none/out",
+       "none/out: cannot create output"},
+      {"compress: output is a folder", "", "compress plain.txt folder",
+       "folder: cannot create output"},
+      {"decompress: truncated input", "", "decompress truncated.cmp out", "truncated.cmp: truncated"},
+      {"decompress: garbage input", "", "decompress garbage.bin out",
+       "garbage.bin: not a compressed file"},
+      {"decompress: empty input", "", "decompress empty.bin out", "empty.bin: not a compressed file"},
+      {"decompress: missing input", "", "decompress none.cmp out", "none.cmp: cannot open input"},
+      {"decompress: input is a folder", "", "decompress folder out", "folder: not a compressed"},
+      {"decompress: full output", "", "decompress packed.cmp /dev/full", "/dev/full: write error"},
+      {"decompress: output is the input", "", "decompress packed.cmp packed.cmp",
+       "output is the input file"},
+      {"decompress: output in a missing folder", "", "decompress packed.cmp none/out",
+       "none/out: cannot create output"},
+      {"inspect: folder", "", "inspect folder", "folder"},
+      {"build: truncated S-records", OneDeviceProject("SRECToBrekXML", "truncated.s19"),
+       "build p.xml", "error -48"},
+      {"build: data file is a device",
+       OneDeviceProject("SRECXML", "../../../../../../../dev/zero"), "build p.xml",
+       "not a regular file"},
+      {"build: truncated project", OneDeviceProject("File", "fw.s19").substr(0, 80),
+       "build p.xml", "error -"},
+      {"build: output is the project", OneDeviceProject("File", "fw.s19", "p.xml"),
+       "build p.xml", "is the project file"},
+      {"build: output is the data file", OneDeviceProject("File", "fw.s19", "fw.s19"),
+       "build p.xml", "is the DataFilename"},
+      {"build: output is a link to the data file", OneDeviceProject("File", "fw.s19", "link.cfg"),
+       "build p.xml", "is the DataFilename"},
+      {"build: full output", OneDeviceProject("File", "fw.s19", "full.cfg"), "build p.xml",
+       "error -91"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "folder");
+    WriteFile(At("plain.txt"), std::string(3000, 't') + "\n");
+    ASSERT_EQ(0, RunTool("compress plain.txt packed.cmp", dir_.string()).exit_code);
+    const std::string packed = ReadFile(At("packed.cmp"));
+    WriteFile(At("truncated.cmp"), packed.substr(0, packed.size() / 2));
+    WriteFile(At("garbage.bin"), "\x01\x02 garbage \xFF\xFE");
+    WriteFile(At("empty.bin"), "");
+    WriteFile(At("out"), "previous output");
+    WriteFile(At("out.cfg"), "previous output");
+    WriteFile(At("fw.s19"), srec);
+    WriteFile(At("truncated.s19"), srec.substr(0, srec.size() - 8));
+    fs::create_symlink("/dev/full", dir_ / "full.cfg");
+    fs::create_symlink("fw.s19", dir_ / "link.cfg");
+    if (!row.project.empty()) WriteFile(At("p.xml"), row.project);
+    const auto before = Snapshot();
+    ToolRun r = RunTool(row.args, dir_.string());
+    EXPECT_EQ(1, r.exit_code) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(before, Snapshot());  // nothing changed, nothing left behind
+  }
+}
 
 // --- 1. A failed compress or decompress keeps the existing output ---------
 
@@ -78,20 +180,12 @@ TEST_F(HardeningTest, FailedToolRunKeepsTheOutputAndALinksTarget) {
   std::string packed = ReadFile(At("packed.cmp"));
   WriteFile(At("truncated.cmp"), packed.substr(0, packed.size() / 2));
   WriteFile(At("out.txt"), "other data");
-  fs::create_directory(dir_ / "somedir");
-
-  ToolRun r = RunTool("decompress truncated.cmp out.txt", dir_.string());
-  EXPECT_EQ(1, r.exit_code);
-  EXPECT_EQ("other data", ReadFile(At("out.txt")));
-  r = RunTool("compress somedir out.txt", dir_.string());
-  EXPECT_EQ(1, r.exit_code);
-  EXPECT_EQ("other data", ReadFile(At("out.txt")));
 
   // A link as output: its target is never half-written, and a success
   // replaces the target, not the link.
   WriteFile(At("target.txt"), "target data");
   fs::create_symlink("target.txt", dir_ / "link.txt");
-  r = RunTool("decompress truncated.cmp link.txt", dir_.string());
+  ToolRun r = RunTool("decompress truncated.cmp link.txt", dir_.string());
   EXPECT_EQ(1, r.exit_code);
   EXPECT_EQ("target data", ReadFile(At("target.txt")));
   ASSERT_EQ(0, RunTool("decompress packed.cmp link.txt", dir_.string()).exit_code);
@@ -107,20 +201,11 @@ TEST_F(HardeningTest, FailedToolRunKeepsTheOutputAndALinksTarget) {
   // A device is written directly.
   EXPECT_EQ(0, RunTool("decompress packed.cmp /dev/null", dir_.string()).exit_code);
   EXPECT_EQ((std::vector<std::string>{}),
-            Leftovers({"plain.txt", "packed.cmp", "truncated.cmp", "out.txt", "somedir",
+            Leftovers({"plain.txt", "packed.cmp", "truncated.cmp", "out.txt",
                        "target.txt", "link.txt"}));
 }
 
 // --- 2, 3. Data files are regular files of bounded size -------------------
-
-std::string OneDeviceProject(const std::string& conversion, const std::string& data_file,
-                             const std::string& output = "out.cfg") {
-  return "<download_project><FirmwarePackageFilename>" + output +
-         "</FirmwarePackageFilename><System2><Key>K</Key></System2><Device><Configuration>"
-         "<Name>Main</Name></Configuration><Conversion><ConversionType>" +
-         conversion + "</ConversionType><DataFilename>" + data_file +
-         "</DataFilename></Conversion></Device></download_project>";
-}
 
 TEST_F(HardeningTest, DataFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
   fs::create_directory(dir_ / "folder");
@@ -238,59 +323,71 @@ TEST_F(HardeningTest, KeyValuesOutsideTheDeclaredEncodingReadBack) {
 // --- 6. A record without data adds no block --------------------------------
 
 TEST_F(HardeningTest, ZeroLengthRecordAddsNoBlockAndNoRange) {
-  WriteFile(At("in.s19"), "S3054252454BD6\nS3090000100044415441CC\nS70500000000FA\n");
   SrecToBrekConverter converter;
-  std::string range;
-  ASSERT_EQ(0, ConvertSrecToBrek(converter, At("in.s19"), nullptr, range, At("out.brek")));
+  std::string range, error;
+  auto data = [&](const std::string& srec) {  // of the only block
+    WriteFile(At("in.s19"), srec + "S70500000000FA\n");
+    EXPECT_EQ(0, ConvertSrecToBrek(converter, At("in.s19"), nullptr, range, At("out.brek")));
+    const std::string bytes = ReadFile(At("out.brek"));
+    auto blocks = srectest::ReadBlocks(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
+    EXPECT_EQ("", error);
+    EXPECT_EQ(1u, blocks.size());
+    return blocks.empty() ? std::vector<uint8_t>() : blocks[0].data;
+  };
+  EXPECT_EQ((std::vector<uint8_t>{'D', 'A', 'T', 'A'}),
+            data("S3054252454BD6\nS3090000100044415441CC\n"));
   EXPECT_EQ("00001000-00001004", range);
-  std::string error;
-  std::string bytes = ReadFile(At("out.brek"));
-  std::vector<srectest::Block> blocks =
-      srectest::ReadBlocks(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
-  EXPECT_EQ("", error);
-  ASSERT_EQ(1u, blocks.size());
-  EXPECT_EQ(0x1000u, blocks[0].address);
-  EXPECT_EQ((std::vector<uint8_t>{'D', 'A', 'T', 'A'}), blocks[0].data);
   // Between two contiguous records it does not split their block either.
-  WriteFile(At("in.s19"), srectest::Record('3', 0x1000, {1, 2}) + "\n" +
-                              srectest::Record('3', 0x5000, {}) + "\n" +
-                              srectest::Record('3', 0x1002, {3}) + "\nS70500000000FA\n");
-  ASSERT_EQ(0, ConvertSrecToBrek(converter, At("in.s19"), nullptr, range, At("out.brek")));
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}),
+            data(srectest::Record('3', 0x1000, {1, 2}) + "\n" + srectest::Record('3', 0x5000, {}) +
+                 "\n" + srectest::Record('3', 0x1002, {3}) + "\n"));
   EXPECT_EQ("00001000-00001003", range);
-  bytes = ReadFile(At("out.brek"));
-  blocks = srectest::ReadBlocks(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
-  ASSERT_EQ(1u, blocks.size());
-  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3}), blocks[0].data);
 }
 
-// --- 7. A build never writes over its project or a data file ---------------
+// --- 8. A document that is there but cannot be read is refused, never -----
+// taken for a missing file that a save then writes over.
 
-TEST_F(HardeningTest, BuildRefusesAnOutputThatIsTheProjectOrADataFile) {
-  WriteFile(At("raw.bin"), "firmware");
-  ConfigurationBuilder builder;
-  const std::string over_project = OneDeviceProject("File", "raw.bin", "p.xml");
-  WriteFile(At("p.xml"), over_project);
-  EXPECT_EQ(kBuildOutputFailed, builder.Build(At("p.xml")));
-  EXPECT_NE(std::string::npos, builder.FailureDetail().find("is the project file"));
-  EXPECT_EQ(over_project, ReadFile(At("p.xml")));
-
-  WriteFile(At("p.xml"), OneDeviceProject("File", "raw.bin", "raw.bin"));
-  EXPECT_EQ(kBuildOutputFailed, builder.Build(At("p.xml")));
-  EXPECT_NE(std::string::npos, builder.FailureDetail().find("is the DataFilename"));
-  EXPECT_EQ("firmware", ReadFile(At("raw.bin")));
-
-  // Through a link as well; the tool names the reason.
-  fs::create_symlink("raw.bin", dir_ / "link.cfg");
-  WriteFile(At("p.xml"), OneDeviceProject("File", "raw.bin", "link.cfg"));
-  ToolRun r = RunTool("build p.xml", dir_.string());
-  EXPECT_EQ(1, r.exit_code);
-  EXPECT_NE(std::string::npos, r.err.find("error -91")) << r.err;
-  EXPECT_NE(std::string::npos, r.err.find("is the DataFilename")) << r.err;
-  EXPECT_EQ("firmware", ReadFile(At("raw.bin")));
-  EXPECT_EQ((std::vector<std::string>{}), Leftovers({"raw.bin", "p.xml", "link.cfg"}));
+TEST_F(HardeningTest, UnreadableDocumentIsRefusedAndSurvivesASaveAttempt) {
+  const struct {
+    const char* name;
+    int refused_code;
+    std::function<int(const std::string&)> open_and_save;  // returns the open's code
+  } documents[] = {
+      {"project", kProjectXmlException,
+       [](const std::string& path) {
+         ProjectDocument doc;
+         const int rc = doc.OpenProjectDocument(path);
+         if (rc == 0) doc.CloseProjectDocument(true);
+         return rc;
+       }},
+      {"key file", kKeyXmlException,
+       [](const std::string& path) {
+         KeyDocument doc;
+         const int rc = doc.Open(path, false);
+         if (rc == 0) doc.Close(true);
+         return rc;
+       }},
+  };
+  for (const auto& d : documents) {
+    SCOPED_TRACE(d.name);
+    WriteFile(At("write-only.xml"), "<keep>me</keep>");
+    ::chmod(At("write-only.xml").c_str(), 0200);
+    // Permissions as an ordinary user has them, also when the tests run as
+    // root (changing the file-system uid drops root's override).
+    const uid_t before = setfsuid(65534);
+    EXPECT_EQ(d.refused_code, d.open_and_save(At("write-only.xml")));
+    setfsuid(before);
+    EXPECT_EQ("<keep>me</keep>", ReadFile(At("write-only.xml")));
+    fs::create_symlink("loop-b.xml", dir_ / "loop-a.xml");
+    fs::create_symlink("loop-a.xml", dir_ / "loop-b.xml");
+    EXPECT_EQ(d.refused_code, d.open_and_save(At("loop-a.xml")));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "loop-a.xml"));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
 }
 
-// --- 8. The tool removes its temporary files when it is stopped ------------
+// --- 9. The tool removes its temporary files when it is stopped ------------
 
 TEST_F(HardeningTest, GuardedFilesGoOnTerminationSignals) {
   {
@@ -302,13 +399,10 @@ TEST_F(HardeningTest, GuardedFilesGoOnTerminationSignals) {
   // The tool, held while it opens a pipe as its input, has created the file
   // that is to replace its output.
   ASSERT_EQ(0, mkfifo(At("pipe").c_str(), 0600));
+  const std::string in = At("pipe"), out = At("out.cmp");
+  const char* argv[] = {KORVO_TOOL, "compress", in.c_str(), out.c_str(), nullptr};
   for (int signal_number : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal_number);
-    std::string out = At("out.cmp");
-    const char* argv[] = {KORVO_TOOL, "compress", nullptr, nullptr, nullptr};
-    std::string in = At("pipe");
-    argv[2] = in.c_str();
-    argv[3] = out.c_str();
     pid_t pid = 0;
     ASSERT_EQ(0, posix_spawn(&pid, KORVO_TOOL, nullptr, nullptr, const_cast<char**>(argv),
                              environ));

@@ -34,7 +34,8 @@ TEST(KorvoToolTest, HelpAndVersionOnStandardOutput) {
     EXPECT_EQ("", run.err) << c.args;
   }
   EXPECT_NE(std::string::npos, RunTool("help match").out.find("Pattern syntax:"));
-  for (const char* wrong : {"", "frobnicate", "help frobnicate"}) {
+  for (const char* wrong : {"", "frobnicate", "help frobnicate", "compress", "compress a",
+                            "decompress a b c", "build", "build a.xml b.xml"}) {
     ToolRun run = RunTool(wrong);
     EXPECT_EQ(2, run.exit_code) << wrong;
     EXPECT_EQ("", run.out) << wrong;

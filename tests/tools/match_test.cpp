@@ -8,41 +8,37 @@
 namespace korvo {
 namespace {
 
-using test_support::ToolRun;
-
-// `args` as the shell reads them.
-ToolRun Match(const std::string& args) { return test_support::RunTool("match " + args); }
-
 TEST(MatchToolTest, ReportsEachValueAndExitsLikeGrep) {
-  ToolRun all = Match("'LMS[0-9]+' LMS100 LMS511");
-  EXPECT_EQ(0, all.exit_code);
-  EXPECT_EQ("match\tLMS100\nmatch\tLMS511\n", all.out);
-
-  ToolRun some = Match("'a*' '' aa ab");
-  EXPECT_EQ(1, some.exit_code);
-  EXPECT_EQ("match\t\nmatch\taa\nno match\tab\n", some.out);
-}
-
-TEST(MatchToolTest, InvalidPatternTellsWhy) {
-  ToolRun run = Match("'(a' a");
-  EXPECT_EQ(2, run.exit_code);
-  EXPECT_EQ("", run.out);
-  EXPECT_NE(std::string::npos, run.err.find("status 2"));
-  EXPECT_NE(std::string::npos, run.err.find("unbalanced group"));
-  EXPECT_EQ(2, Match("'' x").exit_code);
-}
-
-TEST(MatchToolTest, HexValuesReachEveryByte) {
-  ToolRun run = Match("--hex 'a\\0.' '61 00 ff' 6100 610041");
-  EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ("match\t61 00 ff\nno match\t6100\nmatch\t610041\n", run.out);
-  EXPECT_EQ(0, Match("--hex '[^a]' 0xFF").exit_code);
-}
-
-TEST(MatchToolTest, WrongArgumentsAreErrors) {
-  for (const char* args : {"", "a", "--color a a", "--hex a 6", "--hex a zz"})
-    EXPECT_EQ(2, Match(args).exit_code) << args;
-  EXPECT_EQ(0, Match("-- --x --x").exit_code);
+  const struct {
+    const char* args;  // as the shell reads them
+    int exit_code;
+    const char* out;  // nullptr: not checked
+  } cases[] = {
+      {"'LMS[0-9]+' LMS100 LMS511", 0, "match\tLMS100\nmatch\tLMS511\n"},
+      {"'a*' '' aa ab", 1, "match\t\nmatch\taa\nno match\tab\n"},
+      // Hex values reach every byte.
+      {"--hex 'a\\0.' '61 00 ff' 6100 610041", 1, "match\t61 00 ff\nno match\t6100\nmatch\t610041\n"},
+      {"--hex '[^a]' 0xFF", 0, nullptr},
+      {"-- --x --x", 0, nullptr},
+      {"'(a' a", 2, ""},
+      {"'' x", 2, nullptr},
+      {"", 2, nullptr},
+      {"a", 2, nullptr},
+      {"--color a a", 2, nullptr},
+      {"--hex a 6", 2, nullptr},
+      {"--hex a zz", 2, nullptr},
+  };
+  for (const auto& c : cases) {
+    test_support::ToolRun run = test_support::RunTool(std::string("match ") + c.args);
+    EXPECT_EQ(c.exit_code, run.exit_code) << c.args;
+    if (c.out) {
+      EXPECT_EQ(c.out, run.out) << c.args;
+    }
+  }
+  // An invalid pattern tells why.
+  const std::string err = test_support::RunTool("match '(a' a").err;
+  EXPECT_NE(std::string::npos, err.find("status 2")) << err;
+  EXPECT_NE(std::string::npos, err.find("unbalanced group")) << err;
 }
 
 }  // namespace
