@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "config/temp_files.h"
-#include "device/serial_device_channel.h"
 #include "platform/system.h"
 #include "sim/boot_device.h"
 #include "support/files.h"
@@ -83,20 +82,6 @@ TEST_F(BrekBridgeTest, DownloadReachesTheDeviceThroughLostAndDamagedFrames) {
   ASSERT_FALSE(status_.percents.empty());
   EXPECT_EQ(0, status_.percents.front());
   EXPECT_EQ(100, status_.percents.back());
-}
-
-TEST_F(BrekBridgeTest, DeviceIdentifiedOverTheSerialChannelThenTakesTheImage) {
-  sim::BootDeviceOptions options;
-  options.variables["DeviceIdent"] = sim::FlexText("LMS511 V2");
-  StartDevice(options);
-  SerialAnswerDecoder decoder;
-  SerialDeviceChannel channel(&decoder, line_->peer_path());
-  ASSERT_EQ(0, channel.Open());
-  EXPECT_EQ("LMS511 V2", channel.ReadDeviceIdent());
-  EXPECT_NE(0, channel.Close());
-  const std::string image = Image(3000);
-  EXPECT_EQ(std::make_pair(0, 0), Download(image, {}));
-  EXPECT_EQ(image, StoredImage());
 }
 
 TEST_F(BrekBridgeTest, EmptyBaudRateTextDownloadsAt9600) {

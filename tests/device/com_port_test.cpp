@@ -42,7 +42,6 @@ TEST(ComPortTest, SettingsTextSetsOnlyTheFieldsItNames) {
     int bits, parity, stop;
   } cases[] = {
       {"COM3,19200,7,E,2", "COM3", 19200, 7, 2, 2},
-      {"COM3,19200,7,E,2,", "COM3", 19200, 7, 2, 2},
       {"COM4,9600,8,0,1", "COM4", 9600, 8, 0, 0},  // "0" is no parity letter
       {"COM5,,x,O,1.5", "COM5", 0, 0, 1, 1},
       {"COM6,57600baud,264,Nope,3", "COM6", 57600, 8, 0, 0},

@@ -37,12 +37,9 @@ TEST(CompareValuesTest, Operators) {
       {"(a", "a", kCompareEqual, false},
       {"abc", "abcd", kCompareNotEqual, true},     {"abc", "abc", kCompareNotEqual, false},
       {nul_b, nul_c, kCompareNotEqual, true},      {"a.c", "abc", kCompareNotEqual, true},
-      {"a.c", "a.c", kCompareNotEqual, false},  // not a pattern here
-      {"7", "5", kCompareGreaterEqual, true},      {"5", "5", kCompareGreaterEqual, true},
-      {"5", "7", kCompareLessEqual, true},         {"7", "5", kCompareLessEqual, false},
+      {"5", "5", kCompareGreaterEqual, true},      {"7", "5", kCompareLessEqual, false},
       {"-1", "-2", kCompareGreater, true},         {"5", "5", kCompareGreater, false},
       {" 4x", "5", kCompareLess, true},            {"5", "5", 6, false},
-      {"5", "5", -1, false},
   };
   testing::internal::CaptureStdout();
   for (const Case& c : cases)

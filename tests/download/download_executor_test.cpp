@@ -26,11 +26,6 @@ ScriptedChannel* Install(DownloadExecutor& e) {
   return channel;
 }
 
-TEST(DownloadExecutor, TheExactCommunicationNameChoosesTheDecoder) {
-  EXPECT_FALSE(Executor("Keta B").answer_decoder()->IsAccessGranted(" 1", 2));
-  EXPECT_TRUE(Executor("keta b").answer_decoder()->IsAccessGranted(" 1", 2));
-}
-
 TEST(DownloadExecutor, ConnectKeepsTheJavaChannelWithOrWithoutAnIdentification) {
   for (const char* ident : {"SCANNER", ""}) {
     SCOPED_TRACE(ident);

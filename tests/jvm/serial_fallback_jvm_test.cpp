@@ -81,12 +81,5 @@ TEST_F(SerialFallbackTest, ConnectReadsTheIdentificationOverTheComPort) {
   EXPECT_FALSE(SerialDeviceChannel::NoProgramFlag());
 }
 
-TEST_F(SerialFallbackTest, ADeviceWithoutProgramIsReportedAsSuch) {
-  Setup(pty.slave_path());
-  SimulatedDevice device(pty, {FullAnswer("sFA FF79")});
-  EXPECT_EQ("No Program", Connect());
-  EXPECT_TRUE(SerialDeviceChannel::NoProgramFlag());
-}
-
 }  // namespace
 }  // namespace korvo::jvm_test

@@ -51,49 +51,31 @@ class KeyDocumentTest : public ::testing::Test {
   KeyDocument keys_;
 };
 
+// java/test/keys/KeyFileTest.java reads a built file back through korvo
+// inspect; this keeps what it does not: texts that need escaping.
 TEST_F(KeyDocumentTest, BuiltFileReadsBackThroughTheReaders) {
   ASSERT_EQ(0, keys_.Open(path_, false));
   ASSERT_EQ(0, keys_.AddKeyDevice());
-  ASSERT_EQ(0, keys_.AddKeyDevice());
-  ASSERT_EQ(0, keys_.SetDeviceKey(1, "TIM3x"));
-  ASSERT_EQ(0, keys_.AddKeyIdentficationRule(1, 1, "DeviceIdent", "TIM3.*", 2));
-  ASSERT_EQ(0, keys_.AddKeySignature(1));
-  ASSERT_EQ(0, keys_.AddKeySignature(1));
-  ASSERT_EQ(0, keys_.SetKeySignatureAttributes(1, 1, "SIG<&>\"", "SigVar"));
-  ASSERT_EQ(0, keys_.SetKeyUserAccess(1, 1, 3, kAccessRule));
-  ASSERT_EQ(0, keys_.SetKeyUserAccess(1, 1, 3, kAccessDeny));  // a second user, never read
-  ASSERT_EQ(0, keys_.AddKeyUserRule(1, 1, 3, kRuleInt, 4, "0x10", "FirmwareVersion", 0, 1));
+  ASSERT_EQ(0, keys_.SetDeviceKey(0, "TIM3x"));
+  ASSERT_EQ(0, keys_.AddKeySignature(0));
+  ASSERT_EQ(0, keys_.SetKeySignatureAttributes(0, 0, "SIG<&>\"", "SigVar"));
+  ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 3, kAccessRule));
+  ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 3, kAccessDeny));  // a second user, never read
+  ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleInt, 4, "0x10", "FirmwareVersion", 0, 1));
   // "]]>" cannot stand inside one CDATA section; it must survive all the same.
-  ASSERT_EQ(0, keys_.AddKeyUserRule(1, 1, 3, kRuleString, 1, "a]]>b", "Name]]>", 1, 0));
+  ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleString, 1, "a]]>b", "Name]]>", 1, 0));
   ASSERT_EQ(0, keys_.Close(true));
 
   ASSERT_EQ(0, keys_.Open(path_, false));
   ASSERT_EQ(0, keys_.SelectDevice("TIM3x"));
   std::string value, name;
-  int type = -1, count = -1, access = -1;
-  uint32_t index = 0;
-  ASSERT_EQ(0, keys_.GetIdentification(0, value, name, type, index));
-  EXPECT_EQ("TIM3.*|DeviceIdent|1|2",
-            value + "|" + name + "|" + std::to_string(type) + "|" + std::to_string(index));
-  ASSERT_EQ(0, keys_.GetSignatureCount(count));
-  EXPECT_EQ(2, count);
-  ASSERT_EQ(0, keys_.GetSignature(1, value, name));
+  ASSERT_EQ(0, keys_.GetSignature(0, value, name));
   EXPECT_EQ("SIG<&>\"|SigVar", value + "|" + name);
-  ASSERT_EQ(0, keys_.SelectSignature(1));
-  ASSERT_EQ(0, keys_.GetUserAccess(3, access));
-  EXPECT_EQ(kAccessRule, access);
-  ASSERT_EQ(0, keys_.GetRuleCount(3, count));
-  EXPECT_EQ(2, count);
-
+  ASSERT_EQ(0, keys_.SelectSignature(0));
   RuleRead r;
   ASSERT_EQ(0, GetRule(3, 0, r));
-  EXPECT_EQ("FirmwareVersion", r.name);
-  EXPECT_EQ(kCommandMethod, r.type);
-  EXPECT_EQ(1u, r.index);
-  EXPECT_EQ(kRuleInt, r.datatype);
-  EXPECT_EQ(4, r.op);
   ASSERT_EQ(0, GetRule(3, 1, r));
-  EXPECT_EQ((std::vector<std::string>{"0x10", "a]]>b"}), r.values);  // appended
+  EXPECT_EQ((std::vector<std::string>{"0x10", "a]]>b"}), r.values);  // appended to
   EXPECT_EQ("Name]]>", r.name);
   EXPECT_EQ(kRuleString, r.datatype);
   EXPECT_EQ(kKeyNotFound, GetRule(3, 2, r));

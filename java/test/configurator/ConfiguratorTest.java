@@ -20,9 +20,7 @@ import quarnel.firmwaredownload.Configurator;
  * the result with the korvo tool.
  */
 public final class ConfiguratorTest {
-    private static final int NOT_FOUND = -69;
     private static final int ALREADY_OPEN = -62;
-    private static final int NOT_OPEN = -68;
     private static final int UNKNOWN_CONVERSION = -52;
 
     public static void main(String[] args) throws Exception {
@@ -59,23 +57,19 @@ public final class ConfiguratorTest {
         c.check(saved.contains(rocket + ".cfg"), "the entry holds the character as UTF-8: " + saved);
     }
 
+    // Each native hands its call to the project document, whose status codes
+    // tests/config pins; here the entries must arrive and build.
     static void editProject(Checks c, Configurator conf, String project) {
-        c.equal(NOT_OPEN, conf.AddProjectDeviceIF(), "editing before open");
         c.equal(0, conf.OpenProjectDocumentIF(project), "a missing project opens as a new one");
-        c.equal(ALREADY_OPEN, conf.OpenProjectDocumentIF(project), "second open");
         c.equal(0, conf.SetProjectConfigFilenameEntryIF("java.cfg"), "output name");
         c.equal(0, conf.SetProjectSystemEntryIF("TavisDevice", "true", false), "TavisDevice");
         c.equal(0, conf.SetProjectSystemEntryIF("Key", "JAVA-KEY-7", true), "Key");
 
         c.equal(0, conf.AddProjectDeviceIF(), "device 0");
-        c.equal(NOT_FOUND, conf.AddProjectDeviceConfigurationEntryIF(0, "Log", "x", false),
-                "adding needs a Configuration section");
         c.equal(0, conf.SetProjectDeviceConfigurationEntryIF(0, "Name", "Application", false), "Name");
         c.equal(0, conf.AddProjectDeviceConfigurationEntryIF(0, "Log", "from Java", false), "Log");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(0, "ConversionType", "SRECToBrekXML"), "type");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(0, "DataFilename", "firmware.s19"), "data");
-        c.equal(NOT_FOUND, conf.SetProjectDeviceConversionEntryAttributeIF(
-                0, "AddressRangeSelection", "IncludeAddr", "0x10000"), "attribute needs its entry");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(0, "AddressRangeSelection", ""), "range");
         // Only the first region: from 0x10000 up to the record at 0x20000.
         c.equal(0, conf.SetProjectDeviceConversionEntryAttributeIF(
@@ -87,12 +81,9 @@ public final class ConfiguratorTest {
         c.equal(0, conf.SetProjectDeviceConfigurationEntryIF(1, "Name", "Parameters", true), "Name");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(1, "ConversionType", "File"), "type");
         c.equal(0, conf.SetProjectDeviceConversionEntryIF(1, "DataFilename", "parameters.bin"), "data");
-        c.equal(NOT_FOUND, conf.SetProjectDeviceConfigurationEntryIF(2, "Name", "x", false),
-                "device 2 of two");
 
         c.equal(ALREADY_OPEN, conf.CreateConfigFileIF(project), "no build while the project is open");
         c.equal(0, conf.CloseProjectDocumentIF(true), "save");
-        c.equal(NOT_OPEN, conf.CloseProjectDocumentIF(false), "second close");
         c.check(new File(project).isFile(), "project written");
     }
 

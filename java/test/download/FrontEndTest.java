@@ -32,9 +32,7 @@ public final class FrontEndTest {
         {"tcp", "", "0", "0", "device 1: finished|device 2: finished|Updating device : Param", "20"},
         {"pty", "", "0", "0", "device 1: finished|device 2: finished", "20"},
         {"tcp", "--application;false", "0", "0", "\"secondCall\": true|application yes|device 2: finished", "30"},
-        {"pty", "--application;false", "0", "0", "\"secondCall\": true|application yes|device 2: finished", "30"},
         {"tcp", "--fail;7 at mFDprgdata 2", "4", "-12", "device 1: aborted", "20"},
-        {"pty", "--fail;7 at mFDprgdata 2", "4", "-12", "device 1: aborted", "20"},
         {"tcp", "--hang-up-at;mFDprgdata 3", "4", "-12", "device 1: aborted|closed the connection", "20"},
         // Program data, the error's log line and the abort each wait 20 s.
         {"pty", "--silent-from;mFDprgdata 2", "4", "-12", "device 1: receiving", "75"},

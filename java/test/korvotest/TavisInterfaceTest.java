@@ -72,9 +72,6 @@ public final class TavisInterfaceTest {
         Object[][] cases = {
             {0, Answer.of("AN", "SetAccessMode", " 01"), "login granted as 01"},
             {-1, Answer.of("AN", "SetAccessMode", " 0"), "login denied"},
-            {-1, Answer.of("FA", "SetAccessMode", " 1"), "an error answer denies"},
-            {-1, Answer.of("AN", "OtherMethod", " 1"), "an answer for another name denies"},
-            {-1, Answer.of("RA", "SetAccessMode", " 1"), "an answer of another kind denies"},
             {-1, new Answer("AN", "SetAccessMode", new byte[1599]), "a 1599-byte answer is refused"},
             {0, new Answer("AN", "SetAccessMode", long1598), "a 1598-byte answer is taken"},
         };
