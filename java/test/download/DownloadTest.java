@@ -68,8 +68,8 @@ public final class DownloadTest {
     // The device: every command answered "AN 0" unless `answers` says otherwise
     // (a null entry keeps the device silent).
     static Answer answer(Command cmd) {
-        String spec = answers.containsKey(cmd.name()) ? answers.get(cmd.name()) : defaults(cmd.name());
-        return spec == null ? null : Answer.of(spec.substring(0, 2), cmd.name(), spec.substring(2));
+        String reply = answers.containsKey(cmd.name()) ? answers.get(cmd.name()) : defaults(cmd.name());
+        return reply == null ? null : Answer.of(reply.substring(0, 2), cmd.name(), reply.substring(2));
     }
 
     static String defaults(String name) {
