@@ -46,6 +46,7 @@ int JavaDeviceChannel::ReceiveAnswer(const std::string& kind, const std::string&
 int JavaDeviceChannel::WaitForAnswer(uint32_t timeout_ms) {
   last_timeout_ms_ = timeout_ms;
   for (;;) {
+    if (wait_limit_ms_ != 0 && timeout_ms > wait_limit_ms_) timeout_ms = wait_limit_ms_;
     if (!answer_event_.Wait(timeout_ms)) return -1;
     std::lock_guard<std::mutex> hold(lock_.native());
     if (answer_length_ > 0) return 0;

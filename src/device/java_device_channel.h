@@ -74,6 +74,10 @@ class JavaDeviceChannel final : public DeviceChannel {
   // The time-out of the last wait for an answer, for diagnostics.
   uint32_t last_timeout_ms() const { return last_timeout_ms_; }
 
+  // Caps every wait for an answer (0, the default: the time-outs above), so
+  // that tests of a silent device need not wait 20 s per command.
+  void set_wait_limit_ms(uint32_t ms) { wait_limit_ms_ = ms; }
+
  private:
   enum class AnswerKind { kMethod = 0, kVariable = 1, kEvent = 2 };
 
@@ -97,6 +101,7 @@ class JavaDeviceChannel final : public DeviceChannel {
   std::string answer_name_;
 
   uint32_t last_timeout_ms_ = 0;
+  uint32_t wait_limit_ms_ = 0;
 
   static std::atomic<bool> no_program_flag_;
 };

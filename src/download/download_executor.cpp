@@ -43,7 +43,9 @@ int DownloadExecutor::DeliverAnswer(const std::string& kind, const std::string& 
 }
 
 std::unique_ptr<DeviceChannel> DownloadExecutor::MakeJavaChannel() const {
-  return std::make_unique<JavaDeviceChannel>(answer_decoder_.get(), host_);
+  auto channel = std::make_unique<JavaDeviceChannel>(answer_decoder_.get(), host_);
+  channel->set_wait_limit_ms(answer_wait_limit_ms_);
+  return channel;
 }
 
 std::unique_ptr<DeviceChannel> DownloadExecutor::MakeSerialChannel() const {

@@ -102,8 +102,11 @@ class DownloadExecutor final {
   const std::string& login_level() const { return login_level_; }
   const std::string& login_password() const { return login_password_; }
 
-  // For tests and tools: how long the whole-file transfer waits for storing.
+  // For tests and tools: how long the whole-file transfer waits for storing,
+  // and a cap on every wait for a device answer on the Java channel (0: the
+  // channel's own time-outs).
   void set_storing_policy(const StoringPolicy& policy) { storing_ = policy; }
+  void set_answer_wait_limit_ms(uint32_t ms) { answer_wait_limit_ms_ = ms; }
 
  private:
   std::unique_ptr<DeviceChannel> MakeJavaChannel() const;
@@ -137,6 +140,7 @@ class DownloadExecutor final {
   KeyDocument keys_;
   StatusLine status_;
   StoringPolicy storing_;
+  uint32_t answer_wait_limit_ms_ = 0;
   int32_t user_level_ = 0;
 
   // The Java channel is the usual one until a connect falls back.
