@@ -38,7 +38,8 @@ bench: build
 	@echo "== device round trips through the JVM"
 	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
 	@echo "== 8 MiB downloads through the JVM"
-	@cd $(BUILD) && java -Djava.library.path=. -cp java-classes download.DownloadBench >/dev/null
+	@cd $(BUILD) && for m in prepare whole part; do \
+	  java -Djava.library.path=. -cp java-classes download.DownloadBench $$m >/dev/null || exit 1; done
 	@echo "== 8 MiB download: korvo-fe's line, the library and korvo-sim over loopback TCP"
 	@cd $(BUILD) && java -Djava.library.path=. -Dkorvo.tool=$$PWD/korvo -cp java-classes download.FrontEndBench >/dev/null
 

@@ -1,10 +1,12 @@
 #include "config/xml_access.h"
 
-#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -19,24 +21,35 @@ namespace {
 // Thrown out of the scanner when the document declares an entity.
 struct EntityDeclarationRefused {};
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
-  if (!file) return false;
-  // Growing the string chunk by chunk costs more than the parse itself for
-  // multi-megabyte documents; the size is only a hint.
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-    long size = std::ftell(file.get());
-    if (size > 0) out.reserve(size_t(size));
-    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+// Streams a document from an open file, so that a large document is never
+// held twice, as bytes and as the tree. Reading stops at the size bound; a
+// document cut there or by a read error does not parse.
+class FileStream final : public BinInputStream {
+ public:
+  explicit FileStream(std::FILE* file) : file_(file) {}
+  XMLFilePos curPos() const override { return position_; }
+  XMLSize_t readBytes(XMLByte* const to, const XMLSize_t max) override {
+    if (position_ >= kMaxXmlDocumentBytes) return 0;
+    size_t room = size_t(std::min<uint64_t>(max, kMaxXmlDocumentBytes - position_));
+    size_t got = std::fread(to, 1, room, file_);
+    position_ += got;
+    return got;
   }
-  char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
-    if (out.size() + got > kMaxXmlDocumentBytes) return false;
-    out.append(chunk, got);
-  }
-  return !std::ferror(file.get());
-}
+  const XMLCh* getContentType() const override { return nullptr; }
+
+ private:
+  std::FILE* file_;
+  XMLFilePos position_ = 0;
+};
+
+class FileSource final : public InputSource {
+ public:
+  FileSource(std::FILE* file, const XMLCh* system_id) : InputSource(system_id), file_(file) {}
+  BinInputStream* makeStream() const override { return new FileStream(file_); }
+
+ private:
+  std::FILE* file_;
+};
 
 // Writes the serializer's output through a UTF-8 path.
 class Utf8FileFormatTarget final : public XMLFormatTarget {
@@ -206,12 +219,11 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         // into gigabytes; the default limit is far above any real document.
         static SecurityManager entity_limit;
         p->setSecurityManager(&entity_limit);
-        // Read through the UTF-8 path ourselves; Xerces would narrow the path
-        // through the locale's code page.
-        std::string bytes;
-        if (!ReadWholeFile(path, bytes)) return kXmlException;
-        MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
-                                 XmlText(path).get());
+        // Opened through the UTF-8 path ourselves; Xerces would narrow the
+        // path through the locale's code page.
+        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
+        if (!file) return kXmlException;
+        FileSource source(file.get(), XmlText(path).get());
         try {
           p->parse(source);
         } catch (const EntityDeclarationRefused&) {

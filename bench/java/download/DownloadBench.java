@@ -18,9 +18,21 @@ public final class DownloadBench {
     static volatile long firstPackage, lastPackage;
 
     public static void main(String[] args) throws Exception {
+        // "prepare" builds the configurations; "whole" or "part" then measures
+        // one branch in a process that has built nothing, so its memory peak
+        // is the download's own.
+        String mode = args.length > 0 ? args[0] : "all";
         DownloadTest.work = Paths.get("download-bench-work").toAbsolutePath();
         Files.createDirectories(DownloadTest.work);
-        writeImage();
+        String system = DownloadTest.SYSTEM.replace("true</Logging>", "false</Logging>");
+        if (mode.equals("prepare") || !Files.exists(DownloadTest.work.resolve("big-true.cfg"))) {
+            writeImage();
+            for (String partial : new String[] {"false", "true"}) {
+                DownloadTest.config("big-" + partial, system,
+                    DownloadTest.device("Big", "APP", partial, "SRECToBrekXML", "big.s19", ""));
+            }
+            if (mode.equals("prepare")) return;
+        }
         DownloadTest.key = DownloadTest.keyFile();
         TAVISInterface.setDeviceLine(DownloadTest.device);
         DownloadTest.tavis.SetupJNI("Keta A", "9600", "/nonexistent/port");
@@ -33,10 +45,9 @@ public final class DownloadBench {
             }
             return DownloadTest.answer(cmd);
         });
-        String system = DownloadTest.SYSTEM.replace("true</Logging>", "false</Logging>");
         for (String partial : new String[] {"false", "true"}) {
-            String cfg = DownloadTest.config("big-" + partial, system,
-                DownloadTest.device("Big", "APP", partial, "SRECToBrekXML", "big.s19", ""));
+            if (mode.equals(partial.equals("true") ? "whole" : "part")) continue;
+            String cfg = DownloadTest.work.resolve("big-" + partial + ".cfg").toString();
             System.gc();
             Files.writeString(Paths.get("/proc/self/clear_refs"), "5");  // restarts the peak
             long rssBefore = memory("VmRSS:");
