@@ -55,7 +55,7 @@ coverage: deps
 	@gcovr -r . --object-directory $(COVERAGE_BUILD) --filter src/ --filter tools/ \
 	  --exclude-directories '$(COVERAGE_BUILD)/CMakeFiles/[0-9.]+' \
 	  --exclude-throw-branches --exclude-unreachable-branches \
-	  -o $(COVERAGE_BUILD)/coverage.txt --print-summary
+	  -o $(COVERAGE_BUILD)/coverage.txt --print-summary $(COVERAGE_BUILD)
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
