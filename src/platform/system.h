@@ -61,6 +61,13 @@ std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileE
 // name goes to `*path`. False when no such file could be created.
 bool CreateUniqueFile(const std::string& prefix, std::string* path);
 
+// Creates an empty file at `path` only when nothing is there. False when it
+// was not created; then `*exists` (may be null) says whether something was.
+bool CreateNewFile(const std::string& path, bool* exists);
+
+// The calling process's operating-system id.
+uint32_t ProcessId();
+
 // Where a symbolic link leads, as a path: `path` itself when it is no link
 // or its target cannot be found.
 std::string ResolveLinks(const std::string& path);

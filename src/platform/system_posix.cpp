@@ -9,7 +9,6 @@
 
 #include <csignal>
 #include <cerrno>
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -104,21 +103,15 @@ std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileE
   return file;
 }
 
-bool CreateUniqueFile(const std::string& prefix, std::string* path) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = prefix + "~" + std::to_string(getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".TMP";
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
-      *path = name;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+bool CreateNewFile(const std::string& path, bool* exists) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (exists) *exists = fd < 0 && errno == EEXIST;
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
+
+uint32_t ProcessId() { return uint32_t(getpid()); }
 
 std::string ResolveLinks(const std::string& path) {
   struct stat st {};

@@ -11,7 +11,6 @@
 #include <io.h>
 #include <process.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -117,22 +116,16 @@ std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileE
   return file;
 }
 
-bool CreateUniqueFile(const std::string& prefix, std::string* path) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = prefix + "~" + std::to_string(_getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1)) + ".TMP";
-    HANDLE handle = CreateFileW(Wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      CloseHandle(handle);
-      *path = name;
-      return true;
-    }
-    if (GetLastError() != ERROR_FILE_EXISTS) return false;
-  }
-  return false;
+bool CreateNewFile(const std::string& path, bool* exists) {
+  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (exists) *exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
 }
+
+uint32_t ProcessId() { return uint32_t(_getpid()); }
 
 // Windows links are rare on the machines this runs on; a path stands as given.
 std::string ResolveLinks(const std::string& path) { return path; }
