@@ -30,19 +30,26 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         }
     }
 
-    private final TAVISInterface library;
     private final LinkedBlockingQueue<Answer> outbox = new LinkedBlockingQueue<>();
     private final List<Command> commands = new ArrayList<>();
-    private final AtomicInteger cleanUps = new AtomicInteger();
     private final List<String> statuses = new ArrayList<>();
+    private final AtomicInteger cleanUps = new AtomicInteger();
     private volatile Function<Command, Answer> responder = command -> null;
     private volatile boolean recording = true;
     private volatile RuntimeException throwAfterSend;
     private volatile RuntimeException throwOnCleanUp;
 
     public SimulatedDevice(TAVISInterface library) {
-        this.library = library;
-        Thread thread = new Thread(this::deliverAnswers, "simulated-device");
+        Thread thread = new Thread(() -> {
+            try {
+                for (;;) {
+                    Answer a = outbox.take();
+                    library.ReceiveBytes(a.kind(), a.name(), a.bytes());
+                }
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }, "simulated-device");
         thread.setDaemon(true);
         thread.start();
     }
@@ -55,11 +62,6 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
     /** The answer `kind name text` to every command named `name`; silence otherwise. */
     public void answerTo(String name, String kind, String text) {
         respond(c -> c.name().equals(name) ? Answer.of(kind, name, text) : null);
-    }
-
-    /** Every command is answered with `kind`, its own name and `text`. */
-    public void answerEveryCommand(String kind, String text) {
-        respond(c -> Answer.of(kind, c.name(), text));
     }
 
     /** Speed runs leave the command list alone. */
@@ -78,10 +80,6 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
 
     public synchronized List<Command> commands() {
         return new ArrayList<>(commands);
-    }
-
-    public synchronized Command lastCommand() {
-        return commands.isEmpty() ? null : commands.get(commands.size() - 1);
     }
 
     public synchronized void clearCommands() {
@@ -107,22 +105,9 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         Answer answer = responder.apply(command);
         if (answer != null) outbox.add(answer);
         RuntimeException e = throwAfterSend;
-        if (e != null) {
-            throwAfterSend = null;
-            throw e;
-        }
+        throwAfterSend = null;
+        if (e != null) throw e;
         return 0;
-    }
-
-    private void deliverAnswers() {
-        try {
-            for (;;) {
-                Answer a = outbox.take();
-                library.ReceiveBytes(a.kind(), a.name(), a.bytes());
-            }
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-        }
     }
 
     @Override
