@@ -52,31 +52,34 @@ class KeyDocumentTest : public ::testing::Test {
 };
 
 // java/test/keys/KeyFileTest.java reads a built file back through korvo
-// inspect; this keeps what it does not: texts that need escaping.
+// inspect; this keeps what it does not: texts that need escaping, and texts
+// the declared encoding cannot hold (the file is saved as UTF-8).
 TEST_F(KeyDocumentTest, BuiltFileReadsBackThroughTheReaders) {
+  const std::string han = "\xE4\xB8\xAD", value = "a" + han + "b]]>\xC3\xA9";
+  WriteFile(path_, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<download_keys/>\n");
   ASSERT_EQ(0, keys_.Open(path_, false));
   ASSERT_EQ(0, keys_.AddKeyDevice());
-  ASSERT_EQ(0, keys_.SetDeviceKey(0, "TIM3x"));
+  ASSERT_EQ(0, keys_.SetDeviceKey(0, "DEV" + han));
   ASSERT_EQ(0, keys_.AddKeySignature(0));
   ASSERT_EQ(0, keys_.SetKeySignatureAttributes(0, 0, "SIG<&>\"", "SigVar"));
   ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 3, kAccessRule));
   ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 3, kAccessDeny));  // a second user, never read
   ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleInt, 4, "0x10", "FirmwareVersion", 0, 1));
   // "]]>" cannot stand inside one CDATA section; it must survive all the same.
-  ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleString, 1, "a]]>b", "Name]]>", 1, 0));
+  ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleString, 1, value, "Name]]>" + han, 1, 0));
   ASSERT_EQ(0, keys_.Close(true));
 
   ASSERT_EQ(0, keys_.Open(path_, false));
-  ASSERT_EQ(0, keys_.SelectDevice("TIM3x"));
-  std::string value, name;
-  ASSERT_EQ(0, keys_.GetSignature(0, value, name));
-  EXPECT_EQ("SIG<&>\"|SigVar", value + "|" + name);
+  ASSERT_EQ(0, keys_.SelectDevice("DEV" + han));
+  std::string text, name;
+  ASSERT_EQ(0, keys_.GetSignature(0, text, name));
+  EXPECT_EQ("SIG<&>\"|SigVar", text + "|" + name);
   ASSERT_EQ(0, keys_.SelectSignature(0));
   RuleRead r;
   ASSERT_EQ(0, GetRule(3, 0, r));
   ASSERT_EQ(0, GetRule(3, 1, r));
-  EXPECT_EQ((std::vector<std::string>{"0x10", "a]]>b"}), r.values);  // appended to
-  EXPECT_EQ("Name]]>", r.name);
+  EXPECT_EQ((std::vector<std::string>{"0x10", value}), r.values);  // appended to
+  EXPECT_EQ("Name]]>" + han, r.name);
   EXPECT_EQ(kRuleString, r.datatype);
   EXPECT_EQ(kKeyNotFound, GetRule(3, 2, r));
   EXPECT_EQ(0, keys_.Close(false));
