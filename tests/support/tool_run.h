@@ -38,7 +38,7 @@ inline ToolRun RunTool(const std::string& args, const std::string& dir = "") {
   return run;
 }
 
-// A fresh folder per test for the tool's runs and files, gone afterwards.
+// A fresh folder per test (one at a time per process) for the tool's files.
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override { Fresh(); }
@@ -57,10 +57,7 @@ class ToolTest : public ::testing::Test {
   }
 
   const std::filesystem::path dir_ =
-      std::filesystem::temp_directory_path() /
-      ("korvo-" + std::to_string(getpid()) + "-" +
-       ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+      std::filesystem::temp_directory_path() / ("korvo-tool-test-" + std::to_string(getpid()));
 };
 
 }  // namespace korvo::test_support
