@@ -1,7 +1,5 @@
-// Reproducers of mended faults (lost or damaged data, input that could
-// exhaust the machine), and a table of the korvo tool's faults: every row
-// checks the exit code and message, and that no file that was there changed
-// and none was left behind.
+// Reproducers of mended faults: lost or damaged data, and input that could
+// exhaust the machine; the korvo tool's faults are rows of one table.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -24,7 +22,6 @@
 #include "config/srec_test_util.h"
 #include "config/temp_files.h"
 #include "keys/key_document.h"
-#include "platform/system.h"
 #include "support/files.h"
 #include "support/tool_run.h"
 
@@ -72,7 +69,7 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
            ": " + detail + "\n";
   };
   const struct {
-    std::string project;  // written as p.xml when not empty
+    std::string project;  // written as p.xml
     std::string args;     // the tool's arguments
     std::string message;  // expected in standard error; the exit code is 1
   } rows[] = {
@@ -120,17 +117,14 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
     WriteFile(At("plain.txt"), std::string(3000, 't') + "\n");
     ASSERT_EQ(0, Run("compress plain.txt packed.cmp").exit_code);
     const std::string packed = ReadFile(At("packed.cmp"));
-    WriteFile(At("truncated.cmp"), packed.substr(0, packed.size() / 2));
-    WriteFile(At("garbage.bin"), "\x01\x02 garbage \xFF\xFE");
-    WriteFile(At("empty.bin"), "");
-    WriteFile(At("plain.xml"), "<download_configuration/>");
-    WriteFile(At("out"), "previous output");
-    WriteFile(At("out.cfg"), "previous output");
-    WriteFile(At("fw.s19"), srec);
-    WriteFile(At("truncated.s19"), srec.substr(0, srec.size() - 8));
+    for (const auto& [name, bytes] : std::map<std::string, std::string>{
+             {"truncated.cmp", packed.substr(0, packed.size() / 2)}, {"empty.bin", ""},
+             {"garbage.bin", "\x01 garbage \xFE"}, {"plain.xml", "<download_configuration/>"},
+             {"out", "previous output"}, {"out.cfg", "previous output"}, {"fw.s19", srec},
+             {"truncated.s19", srec.substr(0, srec.size() - 8)}, {"p.xml", row.project}})
+      WriteFile(At(name), bytes);
     fs::create_symlink("/dev/full", dir_ / "full.cfg");
     fs::create_symlink("fw.s19", dir_ / "link.cfg");
-    if (!row.project.empty()) WriteFile(At("p.xml"), row.project);
     const auto before = Snapshot();
     ToolRun r = Run(row.args);
     EXPECT_EQ(1, r.exit_code) << r.err;
@@ -165,25 +159,19 @@ TEST_F(HardeningTest, DataFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
   ASSERT_EQ(0, mkfifo(At("pipe").c_str(), 0600));
   WriteFile(At("huge.bin"), "");
   fs::resize_file(dir_ / "huge.bin", kMaxDataFileBytes + 1);  // sparse
-  const struct {
-    const char* data_file;
-    const char* why;
-  } files[] = {
-      {"folder", "not a regular file"},
-      {"pipe", "not a regular file"},
-      {"../../../../../../../../dev/zero", "not a regular file"},
-      {"huge.bin", "too large"},
-      {"missing.bin", "no such file"},
-  };
+  const std::pair<std::string, std::string> files[] = {  // and why each is refused
+      {"folder", "not a regular file"}, {"pipe", "not a regular file"},
+      {"../../../../../../../../dev/zero", "not a regular file"}, {"huge.bin", "too large"},
+      {"missing.bin", "no such file"}};
   ConfigurationBuilder builder;
   for (const char* conversion : {"File", "SRECXML", "SRECToBrekXML"}) {
-    for (const auto& f : files) {
-      SCOPED_TRACE(std::string(conversion) + " " + f.data_file);
-      WriteFile(At("p.xml"), Project(conversion, f.data_file));
+    for (const auto& [file, why] : files) {
+      SCOPED_TRACE(conversion + (" " + file));
+      WriteFile(At("p.xml"), Project(conversion, file));
       WriteFile(At("out.cfg"), "previous");
       EXPECT_EQ(kSrecFileError, builder.Build(At("p.xml")));
-      EXPECT_NE(std::string::npos, builder.FailureDetail().find(f.why)) << builder.FailureDetail();
-      EXPECT_NE(std::string::npos, builder.FailureDetail().find(f.data_file));
+      EXPECT_NE(std::string::npos, builder.FailureDetail().find(why)) << builder.FailureDetail();
+      EXPECT_NE(std::string::npos, builder.FailureDetail().find(file));
       EXPECT_EQ("previous", ReadFile(At("out.cfg")));
     }
   }
@@ -234,8 +222,7 @@ TEST_F(HardeningTest, ZeroLengthRecordAddsNoBlockAndNoRange) {
   auto data = [&](const std::string& srec) {  // of the only block
     WriteFile(At("in.s19"), srec + "S70500000000FA\n");
     EXPECT_EQ(0, ConvertSrecToBrek(converter, At("in.s19"), nullptr, range, At("out.brek")));
-    const std::string bytes = ReadFile(At("out.brek"));
-    auto blocks = srectest::ReadBlocks(std::vector<uint8_t>(bytes.begin(), bytes.end()), error);
+    auto blocks = srectest::ReadBlocks(srectest::ReadAll(At("out.brek")), error);
     EXPECT_EQ("", error);
     EXPECT_EQ(1u, blocks.size());
     return blocks.empty() ? std::vector<uint8_t>() : blocks[0].data;

@@ -26,11 +26,6 @@ struct RuleRead {
 
 class KeyDocumentTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    path_ = std::string("keydoc_") +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".xml";
-    std::remove(path_.c_str());
-  }
   void TearDown() override {
     std::remove(path_.c_str());
     EXPECT_FALSE(Exists(ProcessTempNames().key_file)) << "temporary key file left behind";
@@ -47,7 +42,7 @@ class KeyDocumentTest : public ::testing::Test {
     return keys_.GetRule(level, n, r.values, r.name, r.type, r.index, r.datatype, r.op);
   }
 
-  std::string path_;
+  const std::string path_ = "key_document_test.xml";  // in the process's own folder
   KeyDocument keys_;
 };
 
@@ -155,16 +150,15 @@ TEST_F(KeyDocumentTest, TextsInTheFileAreCheckedWhenRead) {
       "</User><User level=\"03\" access=\"grant\"/></Rights></Signature>"
       "<Signature><Rights/><Rights/></Signature>");
   std::string text = "x", comm;
-  int type = -1, access = -1;
-  uint32_t index = 0;
-  ASSERT_EQ(0, keys_.GetIdentification(0, text, comm, type, index));
-  EXPECT_EQ(16u, index);
+  int access = -1;
+  RuleRead r;
+  ASSERT_EQ(0, keys_.GetIdentification(0, text, comm, r.type, r.index));
+  EXPECT_EQ(16u, r.index);
   EXPECT_EQ("", text);  // a missing attribute reads as empty text
-  EXPECT_EQ(kKeyBadType, keys_.GetIdentification(1, text, comm, type, index));
+  EXPECT_EQ(kKeyBadType, keys_.GetIdentification(1, text, comm, r.type, r.index));
   ASSERT_EQ(0, keys_.SelectSignature(0));
   EXPECT_EQ(kKeyBadAccess, keys_.GetUserAccess(1, access));
   EXPECT_EQ(kKeyNoSuchUser, keys_.GetUserAccess(3, access));  // "03" is not level 3
-  RuleRead r;
   EXPECT_EQ(kKeyBadDatatype, GetRule(2, 0, r));
   EXPECT_EQ(kKeyBadOperator, GetRule(2, 1, r));
   EXPECT_EQ(kKeyNotFound, GetRule(2, 2, r));  // value as plain text

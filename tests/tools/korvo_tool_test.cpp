@@ -1,5 +1,4 @@
-// Runs the korvo tool as a user would: help and usage, "-" as standard input
-// or output, match, inspect and build. Its failures are rows of the fault
+// Runs the korvo tool as a user would; its failures are rows of the fault
 // table in hardening_test.cpp.
 #include <gtest/gtest.h>
 
@@ -73,7 +72,6 @@ TEST_F(KorvoToolTest, ExitCodeOutputAndErrorOfEachCommandLine) {
     EXPECT_EQ(c.err.empty(), run.err.empty()) << run.err;
     EXPECT_NE(std::string::npos, run.err.find(c.err)) << run.err;
   }
-  EXPECT_NE(std::string::npos, Run("help match").out.find("Pattern syntax:"));
 }
 
 const char kConfiguration[] =
@@ -132,7 +130,6 @@ TEST_F(KorvoToolTest, BuildOfTheExampleReportsEveryDeviceInTextAndJson) {
             r.out);
   r = Run("inspect example.cfg");
   EXPECT_EQ(0, r.exit_code) << r.err;
-  EXPECT_NE(std::string::npos, r.out.find("00010000-00020400"));
   EXPECT_NE(std::string::npos, r.out.find("    block 00010000-00010C00       3072 bytes\n"
                                            "    gap   00010C00-00020000      62464 bytes\n"))
       << r.out;
