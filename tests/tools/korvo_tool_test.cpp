@@ -28,7 +28,7 @@ TEST_F(KorvoToolTest, ExitCodeOutputAndErrorOfEachCommandLine) {
     std::string args;  // as the shell reads them
     int exit_code;
     std::string out;  // the start of standard output; "" for none at all
-    std::string err;  // a part of standard error; "" for none at all
+    std::string err;  // a piece of standard error; "" for none at all
   } cases[] = {
       {"--help", 0, "usage: korvo COMMAND [ARGS]\n", ""},
       {"-h", 0, "usage: korvo COMMAND [ARGS]\n", ""},
