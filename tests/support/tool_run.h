@@ -2,8 +2,12 @@
 // and captures what it says. Header-only.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "platform/system.h"
@@ -33,5 +37,27 @@ inline ToolRun RunTool(const std::string& args, const std::string& dir = "") {
   RemoveFile(err_file);
   return run;
 }
+
+// A fresh folder per test (one at a time per process) for the tool's files.
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Fresh(); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void Fresh() {
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  std::string At(const std::string& name) const { return (dir_ / name).string(); }
+  ToolRun Run(const std::string& args) const { return RunTool(args, dir_.string()); }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+
+  const std::filesystem::path dir_ =
+      std::filesystem::temp_directory_path() / ("korvo-tool-test-" + std::to_string(getpid()));
+};
 
 }  // namespace korvo::test_support

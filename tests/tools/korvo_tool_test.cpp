@@ -1,60 +1,166 @@
-// The tool explains itself on standard output, keeps errors on standard
-// error, and reads or writes "-" as standard input or output.
+// Runs the korvo tool as a user would; its failures are rows of the fault
+// table in hardening_test.cpp.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
-#include "platform/system.h"
+#include <nlohmann/json.hpp>
+
 #include "support/files.h"
 #include "support/tool_run.h"
 
 namespace korvo {
 namespace {
 
-using test_support::RunTool;
+namespace fs = std::filesystem;
+using test_support::ReadFile;
 using test_support::ToolRun;
+using test_support::WriteFile;
+using KorvoToolTest = test_support::ToolTest;
 
-TEST(KorvoToolTest, HelpAndVersionOnStandardOutput) {
+// Help on standard output, errors on standard error; exit status as grep's
+// for match: 0 all values match, 1 some do not, 2 on error.
+TEST_F(KorvoToolTest, ExitCodeOutputAndErrorOfEachCommandLine) {
+  WriteFile(At("text"), "korvo tool test\n");
+  const std::string korvo = std::string("'") + KORVO_TOOL + "'";
   const struct {
-    const char* args;
-    const char* first_line;
+    std::string args;  // as the shell reads them
+    int exit_code;
+    std::string out;  // the start of standard output; "" for none at all
+    std::string err;  // a piece of standard error; "" for none at all
   } cases[] = {
-      {"--help", "usage: korvo COMMAND [ARGS]\n"},
-      {"-h", "usage: korvo COMMAND [ARGS]\n"},
-      {"help", "usage: korvo COMMAND [ARGS]\n"},
-      {"help match", "usage: korvo match [--hex] PATTERN VALUE...\n"},
-      {"build --help", "usage: korvo build [--json] PROJECT.xml\n"},
-      {"inspect -h", "usage: korvo inspect [--xml|--json] FILE\n"},
-      {"--version", "korvo 1."},
+      {"--help", 0, "usage: korvo COMMAND [ARGS]\n", ""},
+      {"-h", 0, "usage: korvo COMMAND [ARGS]\n", ""},
+      {"help", 0, "usage: korvo COMMAND [ARGS]\n", ""},
+      {"help match", 0, "usage: korvo match [--hex] PATTERN VALUE...\n", ""},
+      {"build --help", 0, "usage: korvo build [--json] PROJECT.xml\n", ""},
+      {"inspect -h", 0, "usage: korvo inspect [--xml|--json] FILE\n", ""},
+      {"--version", 0, "korvo 1.", ""},
+      {"", 2, "", "usage: korvo COMMAND"},
+      {"frobnicate", 2, "", "unknown command 'frobnicate'"},
+      {"help frobnicate", 2, "", "unknown command 'frobnicate'"},
+      {"compress", 2, "", "usage: korvo compress IN OUT"},
+      {"compress a", 2, "", "usage: korvo compress IN OUT"},
+      {"decompress a b c", 2, "", "usage: korvo decompress IN OUT"},
+      {"build", 2, "", "usage: korvo build"},
+      {"build a.xml b.xml", 2, "", "usage: korvo build"},
+      {"inspect --xml", 2, "", "usage: korvo inspect"},
+      // "-" is standard input or output.
+      {"compress - - <text | " + korvo + " decompress - -", 0, "korvo tool test\n", ""},
+      {"decompress - - <text", 1, "", "not a compressed file"},
+      {"match 'LMS[0-9]+' LMS100 LMS511", 0, "match\tLMS100\nmatch\tLMS511\n", ""},
+      {"match 'a*' '' aa ab", 1, "match\t\nmatch\taa\nno match\tab\n", ""},
+      // Hex values reach every byte.
+      {"match --hex 'a\\0.' '61 00 ff' 6100 610041", 1,
+       "match\t61 00 ff\nno match\t6100\nmatch\t610041\n", ""},
+      {"match --hex '[^a]' 0xFF", 0, "match\t0xFF\n", ""},
+      {"match -- --x --x", 0, "match\t--x\n", ""},
+      {"match '(a' a", 2, "", "invalid pattern, status 2: unbalanced group"},
+      {"match '' x", 2, "", "invalid pattern, status 5"},
+      {"match", 2, "", "usage: korvo match"},
+      {"match a", 2, "", "usage: korvo match"},
+      {"match --color a a", 2, "", "unknown option '--color'"},
+      {"match --hex a 6", 2, "", "'6' is not a sequence of hexadecimal bytes"},
+      {"match --hex a zz", 2, "", "'zz' is not a sequence of hexadecimal bytes"},
   };
   for (const auto& c : cases) {
-    ToolRun run = RunTool(c.args);
-    EXPECT_EQ(0, run.exit_code) << c.args;
-    EXPECT_EQ(0u, run.out.find(c.first_line)) << c.args << "\n" << run.out;
-    EXPECT_EQ("", run.err) << c.args;
-  }
-  EXPECT_NE(std::string::npos, RunTool("help match").out.find("Pattern syntax:"));
-  for (const char* wrong : {"", "frobnicate", "help frobnicate", "compress", "compress a",
-                            "decompress a b c", "build", "build a.xml b.xml"}) {
-    ToolRun run = RunTool(wrong);
-    EXPECT_EQ(2, run.exit_code) << wrong;
-    EXPECT_EQ("", run.out) << wrong;
-    EXPECT_NE("", run.err) << wrong;
+    SCOPED_TRACE(c.args);
+    ToolRun run = Run(c.args);
+    EXPECT_EQ(c.exit_code, run.exit_code) << run.err;
+    EXPECT_EQ(c.out, run.out.substr(0, c.out.empty() ? std::string::npos : c.out.size()));
+    EXPECT_EQ(c.err.empty(), run.err.empty()) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(c.err)) << run.err;
   }
 }
 
-TEST(KorvoToolTest, DashIsStandardInputOrOutput) {
-  const std::string text = "korvo tool test\n";
-  test_support::WriteFile("korvo_tool_test.txt", text);
-  ToolRun run = RunTool("compress - - <korvo_tool_test.txt | '" + std::string(KORVO_TOOL) +
-                        "' decompress - -");
+const char kConfiguration[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\n"
+    "<download_configuration><Header>\n"
+    "  <System2><TavisDevice>true</TavisDevice><Key>K-123</Key></System2>\n"
+    "  <Device><PROGRAM_MEMORY_SIZE transparent=\"true\">6</PROGRAM_MEMORY_SIZE>\n"
+    "    <DATA_TYPE transparent=\"true\">BREK</DATA_TYPE><Name>Main unit</Name>\n"
+    "    <Log>written by test</Log><DOWNLOAD_CONSTRAINT2 communicationName=\"FirmwareVersion\"\n"
+    "      operator=\"&gt;=\" type=\"variable\" comparison=\"512\" datatype=\"int\" index=\"1\"/>\n"
+    "  </Device><Device><DATA_TYPE transparent=\"true\">FILE</DATA_TYPE></Device>\n"
+    "</Header><Data><Device>QUJDREVG</Device><Device>broken!</Device></Data>\n"
+    "</download_configuration>\n";
+
+TEST_F(KorvoToolTest, InspectSummarisesAConfigurationAndPrintsItsXml) {
+  WriteFile(At("c.xml"), kConfiguration);
+  ASSERT_EQ(0, Run("compress c.xml c.cfg").exit_code);
+  ToolRun run = Run("inspect c.cfg");
   EXPECT_EQ(0, run.exit_code) << run.err;
-  EXPECT_EQ(text, run.out);
-  run = RunTool("decompress - - <korvo_tool_test.txt");
-  EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ("", run.out);
-  EXPECT_NE(std::string::npos, run.err.find("not a compressed file")) << run.err;
-  RemoveFile("korvo_tool_test.txt");
+  EXPECT_EQ("", run.err);
+  for (const char* expected : {
+           "System entries (System2):\n  TavisDevice = true\n  Key = K-123\n",
+           "    DATA_TYPE = BREK  [transparent]\n    Name = Main unit\n",
+           "    2: variable FirmwareVersion >= \"512\" (int, index 1, strlen 0)\n",
+           "    0: written by test\n",
+           "  Data: BREK, 6 bytes decoded, CRC-32 BB76FE69\n",
+           "  Data: FILE, no single valid Base64 text\n",
+       }) {
+    EXPECT_NE(std::string::npos, run.out.find(expected)) << "missing: " << expected << run.out;
+  }
+  // Logs and constraints are not listed again as plain entries.
+  EXPECT_EQ(std::string::npos, run.out.find("Log = ")) << run.out;
+  EXPECT_EQ(std::string::npos, run.out.find("DOWNLOAD_CONSTRAINT2 =")) << run.out;
+  EXPECT_EQ(kConfiguration, Run("inspect --xml c.cfg").out);
+
+  // Key files, plain or compressed, are handed on to the key summary.
+  const std::string keys = "<download_keys>\n  <Device>x</Device>\n</download_keys>\n";
+  WriteFile(At("k.xml"), keys);
+  ASSERT_EQ(0, Run("compress k.xml k.kz").exit_code);
+  EXPECT_EQ(keys, Run("inspect --xml k.kz").out);
+  EXPECT_EQ(keys, Run("inspect --xml k.xml").out);
+  EXPECT_EQ(0, Run("inspect k.kz").exit_code);
+  EXPECT_EQ((std::set<std::string>{"c.xml", "c.cfg", "k.xml", "k.kz"}), Names());  // no temporary
+}
+
+TEST_F(KorvoToolTest, BuildOfTheExampleReportsEveryDeviceInTextAndJson) {
+  const fs::path examples = fs::path(KORVO_TEST_DATA).parent_path().parent_path() / "examples";
+  for (const char* name : {"project.xml", "firmware.s19", "parameters.bin"})
+    fs::copy_file(examples / name, dir_ / name);
+  ToolRun r = Run("build project.xml");
+  ASSERT_EQ(0, r.exit_code) << r.err;
+  EXPECT_EQ("", r.err);
+  // 3 KiB and 1 KiB blocks with their check bytes, and the closing block.
+  EXPECT_EQ("example.cfg\n  device 0: SRECToBrekXML -> BREK, 4128 bytes\n"
+            "  device 1: File -> FILE, 504 bytes\n",
+            r.out);
+  r = Run("inspect example.cfg");
+  EXPECT_EQ(0, r.exit_code) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("    block 00010000-00010C00       3072 bytes\n"
+                                           "    gap   00010C00-00020000      62464 bytes\n"))
+      << r.out;
+
+  // A repeated first data record is built and warned about.
+  std::string srec = ReadFile(At("firmware.s19"));
+  const size_t second = srec.find('\n') + 1;
+  srec.insert(second, srec.substr(second, srec.find('\n', second) + 1 - second));
+  WriteFile(At("firmware.s19"), srec);
+  r = Run("build --json project.xml");
+  ASSERT_EQ(0, r.exit_code) << r.err;
+  const nlohmann::json json = nlohmann::json::parse(r.out);
+  EXPECT_EQ("firmware.s19: line 3: record at 00010000 repeats data given before",
+            json.at("warnings").at(0));
+  EXPECT_EQ("EXAMPLE-SCANNER-01", json.at("system").at("Key"));
+  const auto& devices = json.at("devices");
+  ASSERT_EQ(2u, devices.size());
+  // In stream order: the repeated record opens a block of its own.
+  EXPECT_EQ(R"([{"bytes":32,"end":"00010020","start":"00010000"},)"
+            R"({"bytes":3072,"end":"00010C00","start":"00010000"},)"
+            R"({"bytes":1024,"end":"00020400","start":"00020000"}])",
+            devices[0].at("blocks").dump());
+  EXPECT_EQ("00010000-00020400", devices[0].at("entries").at("ADDRESS_RANGE"));
+  // The payloads themselves, through their size and CRC-32.
+  EXPECT_EQ("B0423830", devices[0].at("crc32"));
+  EXPECT_EQ(4170, devices[0].at("payload_bytes"));
+  EXPECT_EQ("A69D5DCD", devices[1].at("crc32"));
+  EXPECT_EQ(504, devices[1].at("payload_bytes"));
+  EXPECT_EQ(devices, nlohmann::json::parse(Run("inspect --json example.cfg").out).at("devices"));
+  EXPECT_EQ((std::set<std::string>{"project.xml", "firmware.s19", "parameters.bin", "example.cfg"}),
+            Names());  // no temporary file of the tool
 }
 
 }  // namespace
