@@ -1,19 +1,17 @@
 // The executor with the Java channel and a device answering in-process, and
-// answers handed to it through the library's manager and plain exports.
-// Downloads with real data, through the real JVM, are in java/test/download.
+// the plain exports that reach it. Downloads with real data, through the
+// real JVM, are in java/test/download.
 #include "download/download_executor.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <set>
 #include <string>
 
 #include "config/config_document.h"
 #include "config/splay_compressor.h"
-#include "device/java_device_channel.h"
 #include "interface/download_manager.h"
 #include "interface/exports.h"
 #include "keys/key_document.h"
@@ -32,12 +30,12 @@ class Device final : public HostServices {
   const char* reply = nullptr;
   std::string sent;  // the commands' names
 
-  int SendMethodCall(const std::string& method, const uint8_t*, size_t) override {
-    return Answer("AN", method);
+  int SendMethodCall(const std::string& name, const uint8_t*, size_t) override {
+    return Answer("AN", name);
   }
-  int SendVariableRead(const std::string& variable) override { return Answer("RA", variable); }
-  int SendEventRequest(const std::string& event, const uint8_t*, size_t) override {
-    return Answer("EA", event);
+  int SendVariableRead(const std::string& name) override { return Answer("RA", name); }
+  int SendEventRequest(const std::string& name, const uint8_t*, size_t) override {
+    return Answer("EA", name);
   }
   bool CanReportStatus() const override { return false; }
   void ReportStatus(const std::string&, int) override {}
@@ -63,8 +61,7 @@ class Device final : public HostServices {
 struct Row {
   const char* command;
   const char* reply;
-  const char* data_type;
-  const char* partial;
+  const char* device;  // its DATA_TYPE, "partial" for a partial download, "quiet" without log
   int only_device;
   int result;
   int device_error;
@@ -81,33 +78,31 @@ std::string Aborted(const std::string& command) {
 // test runner checks the folder).
 const Row kRows[] = {
     // Opening never fails; a device that stores at once is asked once.
-    {"MStrace", nullptr, "FILE", "false", -1, 0, 0,
+    {"MStrace", nullptr, "FILE", -1, 0, 0,
      "mFDexedwnld mFDstadwnld mFDfindwnld mFDlogwrite mFDfindwnld mSCsoftreset"},
-    {"GetAccessMode", nullptr, "FILE", "false", -1, kExecuteAccessRefused, -1,
-     "MStrace GetAccessMode"},
-    {"mFDsrt2ndstgldr", nullptr, "FILE", "false", -1, kExecuteNoSecondLoader, -1,
+    {"GetAccessMode", nullptr, "FILE", -1, kExecuteAccessRefused, -1, "MStrace GetAccessMode"},
+    {"mFDsrt2ndstgldr", nullptr, "FILE", -1, kExecuteNoSecondLoader, -1,
      "GetAccessMode mFDsrt2ndstgldr"},
-    {"mFDlogwrite", nullptr, "FILE", "false", -1, kExecuteLogFailed, -1,
+    {"mFDlogwrite", nullptr, "FILE", -1, kExecuteLogFailed, -1,
      "mFDsrt2ndstgldr " + Aborted("mFDlogwrite")},
-    {"mFDprgcfgdata", nullptr, "FILE", "false", -1, kUpdateConfigDataFailed, -1,
-     Aborted("mFDprgcfgdata")},
-    {"mFDprgdata", nullptr, "FILE", "false", -1, kUpdateTransferFailed, -1, Aborted("mFDprgdata")},
-    {"mFDexedwnld", nullptr, "FILE", "false", -1, kUpdateTransferFailed, -1,
-     Aborted("mFDexedwnld")},
-    {"mFDstadwnld", nullptr, "FILE", "false", -1, kUpdateTransferFailed, -1,
+    {"mFDprgcfgdata", nullptr, "FILE", -1, kUpdateConfigDataFailed, -1, Aborted("mFDprgcfgdata")},
+    {"mFDprgdata", nullptr, "FILE", -1, kUpdateTransferFailed, -1, Aborted("mFDprgdata")},
+    {"mFDexedwnld", nullptr, "FILE", -1, kUpdateTransferFailed, -1, Aborted("mFDexedwnld")},
+    {"mFDstadwnld", nullptr, "FILE", -1, kUpdateTransferFailed, -1,
      Aborted("mFDexedwnld mFDstadwnld")},
-    {"mFDfindwnld", nullptr, "FILE", "false", -1, kUpdateTransferFailed, -1,
+    {"mFDfindwnld", nullptr, "FILE", -1, kUpdateTransferFailed, -1,
      Aborted("mFDstadwnld mFDfindwnld")},
     // Storing that stays below 100 gives up after a while without progress.
-    {"mFDstadwnld", " 2A", "FILE", "false", -1, kUpdateTransferFailed, 42,
+    {"mFDstadwnld", " 2A", "FILE", -1, kUpdateTransferFailed, 42,
      Aborted("mFDstadwnld mFDstadwnld")},
     // Only the block stream and S-records are sent part by part.
-    {"", nullptr, "FILE", "true", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
+    {"", nullptr, "FILE partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
     // The Java channel never gives the line up to the boot loader.
-    {"", nullptr, "BREKBIN", "true", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
-    {"", nullptr, "BIN", "false", -1, kUpdateUnknownDataType, -1, Aborted("mFDprgcfgdata")},
+    {"", nullptr, "BREKBIN partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
+    {"", nullptr, "BIN quiet", -1, kUpdateUnknownDataType, -1,
+     "mFDsrt2ndstgldr mFDprgcfgdata mFDabrtdwnld mSCsoftreset"},
     // Only a device the configuration does not have.
-    {"", nullptr, "FILE", "false", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
+    {"", nullptr, "FILE", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
 };
 
 TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
@@ -117,15 +112,20 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
                    keys.SetKeyUserAccess(0, 0, 3, 0) | keys.Close(true) |
                    keys.Compress("keys.xml", "keys.key"));
   for (const Row& row : kRows) {
-    SCOPED_TRACE("row " + std::to_string(&row - kRows));
+    const std::string data(row.device);
+    SCOPED_TRACE("row " + std::to_string(&row - kRows) + ": " + data);
+    const bool partial = data.find("partial") != std::string::npos;
     test_support::WriteFile(
         "download.xml",
         "<download_configuration><Header><System2><TavisDevice>true</TavisDevice>"
-        "<NeededDownloaderVersion>2.3</NeededDownloaderVersion><Logging>true</Logging>"
-        "<Key>K</Key></System2><Device><Name>D</Name><DATA_TYPE>" + std::string(row.data_type) +
-            "</DATA_TYPE><PARTIAL_DOWNLOAD>" + row.partial + "</PARTIAL_DOWNLOAD><ADDRESS_RANGE>"
-            "0-1</ADDRESS_RANGE><DEVICE_TYPE>APP</DEVICE_TYPE><X transparent=\"true\">1</X>"
-            "</Device></Header><Data><Device>QUJD</Device></Data></download_configuration>");
+        "<NeededDownloaderVersion>2.3</NeededDownloaderVersion><Logging>" +
+            std::string(data.find("quiet") == std::string::npos ? "true" : "false") +
+            "</Logging><Key>K</Key></System2><Device><Name>D</Name><DATA_TYPE>" +
+            data.substr(0, data.find(' ')) + "</DATA_TYPE>" +
+            (partial ? "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>" : "") +
+            "<ADDRESS_RANGE>0-1</ADDRESS_RANGE><DEVICE_TYPE>APP</DEVICE_TYPE><X transparent="
+            "\"true\">1</X></Device></Header><Data><Device>QUJD</Device></Data>"
+            "</download_configuration>");
     ASSERT_EQ(0, SplayCompressor().Compress("download.xml", "download.cfg"));
     Device device;
     DownloadExecutor executor("Keta A", &device, ConnectionSettings{});
@@ -145,51 +145,26 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
   for (const char* f : {"download.xml", "download.cfg", "keys.xml", "keys.key"}) RemoveFile(f);
 }
 
-TEST(DownloadExecutorTest, ConnectAndLoginKeepTheJavaChannel) {
-  Device device;
-  DownloadExecutor e("Keta A", &device, ConnectionSettings{});
-  device.executor = &e;
-  e.set_answer_wait_limit_ms(30);
-  device.command = "DeviceIdent";
-  device.reply = " 7 SCANNER";
-  EXPECT_EQ("SCANNER", e.ConnectDevice());
-  const DeviceChannel* channel = e.channel();
-  device.reply = nullptr;
-  EXPECT_EQ("", e.ConnectDevice());  // a front end that cannot report is not asked for more
-  EXPECT_EQ(channel, e.channel());
-  EXPECT_EQ(-1, e.LoginDevice("4", "wrong"));
-  device.command = "SetAccessMode";
-  device.reply = " 1";
-  EXPECT_EQ(0, e.LoginDevice("3", "secret"));
-  EXPECT_EQ("DeviceIdent DeviceIdent SetAccessMode SetAccessMode", device.sent)
-      << "connecting does not open the line";
-
-  DownloadExecutor serial("Keta A", nullptr, ConnectionSettings{"/nonexistent/korvo-port", ""});
-  serial.set_use_java_channel(0);
-  EXPECT_EQ(-1, serial.LoginDevice("3", "secret"));
-  EXPECT_EQ(nullptr, serial.channel());
-}
-
-TEST(DownloadExecutorTest, TheDownloadModeRoutesAnswers) {
-  Manager().GetDownloadExecutor()->ReplaceChannel(
-      std::make_unique<JavaDeviceChannel>(nullptr, nullptr));
-  SetDownloadMode(DownloadModeValue::kNormal);
-  EXPECT_EQ(0, Manager().RouteAnswer("RA", "DeviceIdent", new uint8_t[2]{' ', '2'}, 2));
-  EXPECT_EQ(0, Manager().RouteAnswer("AN", "m", nullptr, 0)) << "an empty answer is delivered";
-  SetDownloadMode(DownloadModeValue::kFirstStage);
-  EXPECT_EQ(-1, Manager().RouteAnswer("AN", "m", new uint8_t[1]{'x'}, 1))
-      << "first-stage answers skip the executor";
-  SetDownloadMode(DownloadModeValue::kNormal);
-  // A new executor starts without a channel.
-  Manager().Setup("Keta B", {});
-  EXPECT_EQ(-1, Manager().RouteAnswer("AN", "m", new uint8_t[1]{'x'}, 1));
-  Manager().Setup("", {});
+// Without a front end (no host) the executor asks nobody but its channels.
+TEST(DownloadExecutorTest, ConnectLoginAndDownloadWithoutAFrontEnd) {
+  DownloadExecutor e("Keta A", nullptr, ConnectionSettings{"/nonexistent/korvo-port", ""});
+  e.set_answer_wait_limit_ms(1);
+  e.set_use_java_channel(0);
+  EXPECT_EQ(-1, e.LoginDevice("3", "secret")) << "the serial line does not open";
+  EXPECT_EQ(nullptr, e.channel());
+  EXPECT_EQ("", e.ConnectDevice());
+  EXPECT_NE(nullptr, e.channel()) << "the Java channel stays though no device answered";
+  EXPECT_EQ(1, e.use_java_channel());
+  int device_error = 0, uploaded = -1;
+  bool only_app = false;
+  std::string info;
+  EXPECT_EQ(kConfigFileError, e.Execute("/nonexistent/korvo.cfg", "", &device_error, -1, -1,
+                                        &only_app, &uploaded, &info));
+  EXPECT_EQ(-1, device_error);
 }
 
 TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {
-  // A project that is not there is an error of the builder, not a crash.
   EXPECT_LT(CreateConfigFile(nullptr), 0);
-  EXPECT_LT(CreateConfigFile("/nonexistent/korvo/project.xml"), 0);
   int device_error = 77;
   SetDownloadMode(DownloadModeValue::kNormal);
   EXPECT_EQ(kConfigFileError, ExecuteFirstStageDownload("cfg", &device_error));
