@@ -20,10 +20,8 @@ class PatternMaker {
   std::string Pattern() { return Sequence(0); }
 
   std::string Value() {
-    static const char kBytes[] = "abcd019.";
-    std::string v;
-    const int length = Pick(7);
-    for (int i = 0; i < length; ++i) v.push_back(kBytes[Pick(sizeof kBytes - 2)]);
+    std::string v(size_t(Pick(7)), ' ');
+    for (char& c : v) c = "abcd019."[Pick(7)];
     return v;
   }
 
@@ -33,8 +31,7 @@ class PatternMaker {
 
   std::string Sequence(int depth) {
     std::string s;
-    const int atoms = 1 + Pick(3);
-    for (int i = 0; i < atoms; ++i) {
+    for (int atoms = 1 + Pick(3); atoms > 0; --atoms) {
       s += Atom(depth);
       const int repeat = Pick(5);
       if (repeat < 3) s += "*+?"[repeat];
@@ -54,8 +51,7 @@ class PatternMaker {
   std::string Class() {
     std::string s = "[";
     if (Pick(3) == 0) s += '^';
-    const int items = 1 + Pick(2);
-    for (int i = 0; i < items; ++i) {
+    for (int items = 1 + Pick(2); items > 0; --items) {
       const int item = Pick(3);
       s += item < 3 ? std::string(&"a-c0-5b-d"[3 * item], 3) : std::string(1, "ad9"[Pick(2)]);
     }

@@ -1,12 +1,11 @@
 // A scripted DeviceChannel for tests, driven from one thread: every call is
-// recorded; CallMethod and ReadVariable take the next reply queued for their
-// name (the last one stays), whose values and strings are then read by
-// GetResultValue / GetResultString. Unscripted ones fail with -1 and leave
-// nothing to read; every other operation succeeds.
+// recorded; CallMethod and ReadVariable answer with the reply first scripted
+// for their name, whose values and strings GetResultValue / GetResultString
+// then read. Unscripted ones fail with -1 and leave nothing to read; every
+// other operation succeeds.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -27,9 +26,14 @@ struct Reply {
   static Reply Texts(std::vector<std::string> ss) { return Reply{0, {}, std::move(ss), 0}; }
 };
 
+using Replies = std::vector<std::pair<const char*, Reply>>;
+
 class ScriptedChannel : public DeviceChannel {
  public:
-  void Script(const std::string& key, Reply reply) { script_[key].push_back(std::move(reply)); }
+  explicit ScriptedChannel(const Replies& replies = {}) {
+    for (const auto& [key, reply] : replies) Script(key, reply);
+  }
+  void Script(const std::string& key, Reply reply) { script_.emplace(key, std::move(reply)); }
 
   // "Operation name numbers [flex]" per call, "|" between calls.
   std::string trace;
@@ -51,7 +55,7 @@ class ScriptedChannel : public DeviceChannel {
   int EraseDeviceLog(int, int* r) override { return Op(__func__, r); }
   int GetDeviceLogInfo(int* r) override { return Op(__func__, r); }
   bool HasApplication() override { return Op(__func__) == 0; }
-  std::string ReadDeviceIdent() override { return Op(__func__) == 0 ? "" : "?"; }
+  std::string ReadDeviceIdent() override { return Op<std::string>(__func__); }
   int SetAccessMode(const std::string&, const std::string&) override { return Op(__func__); }
   int ReceiveAnswer(const std::string&, const std::string&, uint8_t* bytes, int) override {
     delete[] bytes;
@@ -82,10 +86,12 @@ class ScriptedChannel : public DeviceChannel {
  private:
   void Record(const std::string& call) { trace += (trace.empty() ? "" : "|") + call; }
 
-  int Op(const char* operation, int* result = nullptr) {
+  // Success: 0, result 0, an empty text.
+  template <typename T = int>
+  T Op(const char* operation, int* result = nullptr) {
     Record(operation);
     if (result != nullptr) *result = 0;
-    return 0;
+    return T();
   }
 
   int Readable(int index, size_t size) const {
@@ -93,18 +99,16 @@ class ScriptedChannel : public DeviceChannel {
     return index >= 0 && index < int(size) ? 0 : -1;
   }
 
-  // Takes the next reply of `key`, makes it the last answer and returns its
-  // status.
+  // Makes the reply of `key` the last answer and returns its status.
   int Answer(const std::string& key) {
     auto it = script_.find(key);
-    last_ = it == script_.end() ? Reply::Fail() : it->second.front();
-    if (it != script_.end() && it->second.size() > 1) it->second.pop_front();
+    last_ = it == script_.end() ? Reply::Fail() : it->second;
     const int status = last_.status;
     if (status < 0) last_ = Reply::Fail();  // a failed call leaves nothing to read
     return status;
   }
 
-  std::map<std::string, std::deque<Reply>> script_;
+  std::map<std::string, Reply> script_;
   Reply last_ = Reply::Fail();
 };
 
