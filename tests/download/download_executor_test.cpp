@@ -1,6 +1,5 @@
-// The executor with the Java channel and a device answering in-process, and
-// the plain exports that reach it. Downloads with real data, through the
-// real JVM, are in java/test/download.
+// The executor on the Java channel with a device answering in-process, and the plain exports;
+// downloads with real data run through the real JVM in java/test/download.
 #include "download/download_executor.h"
 
 #include <gmock/gmock.h>
@@ -62,9 +61,7 @@ struct Row {
   const char* command;
   const char* reply;
   const char* device;  // its DATA_TYPE, "partial" for a partial download, "quiet" without log
-  int only_device;
-  int result;
-  int device_error;
+  int only_device, result, device_error;
   std::string tail;  // the last commands sent
 };
 

@@ -1,8 +1,7 @@
-// A scripted DeviceChannel for tests, driven from one thread: every call is
-// recorded; CallMethod and ReadVariable answer with the reply first scripted
-// for their name, whose values and strings GetResultValue / GetResultString
-// then read. Unscripted ones fail with -1 and leave nothing to read; every
-// other operation succeeds.
+// A scripted DeviceChannel for tests, driven from one thread: every call is recorded;
+// CallMethod and ReadVariable answer with the reply first scripted for their name, whose
+// values and strings GetResultValue / GetResultString then read. Unscripted ones fail with
+// -1 and leave nothing to read; every other operation succeeds.
 #pragma once
 
 #include <cstdint>
@@ -86,7 +85,6 @@ class ScriptedChannel : public DeviceChannel {
  private:
   void Record(const std::string& call) { trace += (trace.empty() ? "" : "|") + call; }
 
-  // Success: 0, result 0, an empty text.
   template <typename T = int>
   T Op(const char* operation, int* result = nullptr) {
     Record(operation);
