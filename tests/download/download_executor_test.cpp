@@ -1,81 +1,187 @@
+// The executor on the Java channel with a device answering in-process, and the plain exports;
+// downloads with real data run through the real JVM in java/test/download.
 #include "download/download_executor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <cstring>
 #include <set>
 #include <string>
 
-#include "download/device_update.h"
-#include "support/scripted_channel.h"
+#include "config/config_document.h"
+#include "config/splay_compressor.h"
+#include "interface/download_manager.h"
+#include "interface/exports.h"
+#include "keys/key_document.h"
+#include "platform/system.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
 
-using test_support::Reply;
-using test_support::ScriptedChannel;
+// Answers every command at once through the executor, as a front end would
+// from its reader thread; `command` gets `reply` instead (null: silence).
+class Device final : public HostServices {
+ public:
+  DownloadExecutor* executor = nullptr;
+  std::string command;
+  const char* reply = nullptr;
+  std::string sent;  // the commands' names
 
-DownloadExecutor Executor(const std::string& name, const std::string& port = "") {
-  return DownloadExecutor(name, nullptr, ConnectionSettings{port, ""});
-}
-
-ScriptedChannel* Install(DownloadExecutor& e) {
-  auto owned = std::make_unique<ScriptedChannel>();
-  ScriptedChannel* channel = owned.get();
-  e.ReplaceChannel(std::move(owned));
-  return channel;
-}
-
-TEST(DownloadExecutor, ConnectKeepsTheJavaChannelWithOrWithoutAnIdentification) {
-  for (const char* ident : {"SCANNER", ""}) {
-    SCOPED_TRACE(ident);
-    DownloadExecutor e = Executor("Keta A");
-    ScriptedChannel* channel = Install(e);
-    channel->ident = ident;
-    EXPECT_EQ(ident, e.ConnectDevice());
-    EXPECT_EQ(channel, e.channel());
-    EXPECT_EQ(1, e.use_java_channel());
-    EXPECT_EQ(0, channel->CountOf("Open")) << "connect does not open the Java line";
+  int SendMethodCall(const std::string& name, const uint8_t*, size_t) override {
+    return Answer("AN", name);
   }
+  int SendVariableRead(const std::string& name) override { return Answer("RA", name); }
+  int SendEventRequest(const std::string& name, const uint8_t*, size_t) override {
+    return Answer("EA", name);
+  }
+  bool CanReportStatus() const override { return false; }
+  void ReportStatus(const std::string&, int) override {}
+  int CleanUpInterface() override { return 0; }
+
+ private:
+  int Answer(const char* kind, const std::string& name) {
+    sent += (sent.empty() ? "" : " ") + name;
+    const char* text = name == command             ? reply
+                       : name == "GetAccessMode"   ? " 3"
+                       : name == "mFDsrt2ndstgldr" ? " 7"
+                       : name == "mFDstadwnld"     ? " 64"  // stored: 100
+                       : name == "mSCsoftreset"    ? nullptr  // a rebooting device is silent
+                                                   : " 0";
+    if (!text) return 0;
+    uint8_t* bytes = new uint8_t[std::strlen(text)];
+    std::memcpy(bytes, text, std::strlen(text));
+    executor->DeliverAnswer(kind, name, bytes, int(std::strlen(text)));
+    return 0;
+  }
+};
+
+struct Row {
+  const char* command;
+  const char* reply;
+  const char* device;  // its DATA_TYPE, "partial" for a partial download, "quiet" without log
+  int only_device, result, device_error;
+  std::string tail;  // the last commands sent
+};
+
+// Logged, aborted and rebooted after `command`.
+std::string Aborted(const std::string& command) {
+  return command + " mFDlogwrite mFDabrtdwnld mSCsoftreset";
 }
 
-TEST(DownloadExecutor, LoginGoesToTheHeldChannel) {
-  DownloadExecutor e = Executor("Keta A");
-  ScriptedChannel* channel = Install(e);
-  channel->Script("SetAccessMode", {Reply(), Reply::Fail()});
-  EXPECT_EQ(0, e.LoginDevice("3", "secret"));
-  EXPECT_EQ(-1, e.LoginDevice("4", "wrong"));
-  ASSERT_EQ(2, channel->CountOf("SetAccessMode"));
-  EXPECT_EQ("4", channel->CallsOf("SetAccessMode")[1].name);
-  EXPECT_EQ("wrong", channel->CallsOf("SetAccessMode")[1].text);
+// A command left unanswered ends the download with that command's code,
+// aborted and rebooted where it had started; no temporary file stays (the
+// test runner checks the folder).
+const Row kRows[] = {
+    // Opening never fails; a device that stores at once is asked once.
+    {"MStrace", nullptr, "FILE", -1, 0, 0,
+     "mFDexedwnld mFDstadwnld mFDfindwnld mFDlogwrite mFDfindwnld mSCsoftreset"},
+    {"GetAccessMode", nullptr, "FILE", -1, kExecuteAccessRefused, -1, "MStrace GetAccessMode"},
+    {"mFDsrt2ndstgldr", nullptr, "FILE", -1, kExecuteNoSecondLoader, -1,
+     "GetAccessMode mFDsrt2ndstgldr"},
+    {"mFDlogwrite", nullptr, "FILE", -1, kExecuteLogFailed, -1,
+     "mFDsrt2ndstgldr " + Aborted("mFDlogwrite")},
+    {"mFDprgcfgdata", nullptr, "FILE", -1, kUpdateConfigDataFailed, -1, Aborted("mFDprgcfgdata")},
+    {"mFDprgdata", nullptr, "FILE", -1, kUpdateTransferFailed, -1, Aborted("mFDprgdata")},
+    {"mFDexedwnld", nullptr, "FILE", -1, kUpdateTransferFailed, -1, Aborted("mFDexedwnld")},
+    {"mFDstadwnld", nullptr, "FILE", -1, kUpdateTransferFailed, -1,
+     Aborted("mFDexedwnld mFDstadwnld")},
+    {"mFDfindwnld", nullptr, "FILE", -1, kUpdateTransferFailed, -1,
+     Aborted("mFDstadwnld mFDfindwnld")},
+    // Storing that stays below 100 gives up after a while without progress.
+    {"mFDstadwnld", " 2A", "FILE", -1, kUpdateTransferFailed, 42,
+     Aborted("mFDstadwnld mFDstadwnld")},
+    // Only the block stream and S-records are sent part by part.
+    {"", nullptr, "FILE partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
+    // The Java channel never gives the line up to the boot loader.
+    {"", nullptr, "BREKBIN partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
+    {"", nullptr, "BIN quiet", -1, kUpdateUnknownDataType, -1,
+     "mFDsrt2ndstgldr mFDprgcfgdata mFDabrtdwnld mSCsoftreset"},
+    // Only a device the configuration does not have.
+    {"", nullptr, "FILE", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
+};
+
+TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
+  KeyDocument keys;
+  ASSERT_EQ(0, keys.Open("keys.xml", false) | keys.AddKeyDevice() | keys.SetDeviceKey(0, "K") |
+                   keys.AddKeySignature(0) | keys.SetKeySignatureAttributes(0, 0, ".*", "") |
+                   keys.SetKeyUserAccess(0, 0, 3, 0) | keys.Close(true) |
+                   keys.Compress("keys.xml", "keys.key"));
+  for (const Row& row : kRows) {
+    const std::string data(row.device);
+    SCOPED_TRACE("row " + std::to_string(&row - kRows) + ": " + data);
+    const bool partial = data.find("partial") != std::string::npos;
+    test_support::WriteFile(
+        "download.xml",
+        "<download_configuration><Header><System2><TavisDevice>true</TavisDevice>"
+        "<NeededDownloaderVersion>2.3</NeededDownloaderVersion><Logging>" +
+            std::string(data.find("quiet") == std::string::npos ? "true" : "false") +
+            "</Logging><Key>K</Key></System2><Device><Name>D</Name><DATA_TYPE>" +
+            data.substr(0, data.find(' ')) + "</DATA_TYPE>" +
+            (partial ? "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>" : "") +
+            "<ADDRESS_RANGE>0-1</ADDRESS_RANGE><DEVICE_TYPE>APP</DEVICE_TYPE><X transparent="
+            "\"true\">1</X></Device></Header><Data><Device>QUJD</Device></Data>"
+            "</download_configuration>");
+    ASSERT_EQ(0, SplayCompressor().Compress("download.xml", "download.cfg"));
+    Device device;
+    DownloadExecutor executor("Keta A", &device, ConnectionSettings{});
+    device.executor = &executor;
+    device.command = row.command;
+    device.reply = row.reply;
+    executor.set_answer_wait_limit_ms(30);
+    executor.set_storing_policy(StoringPolicy{1, 30});
+    int device_error = 0, uploaded = -1;
+    bool only_app = false;
+    std::string info;
+    EXPECT_EQ(row.result, executor.Execute("download.cfg", "keys.key", &device_error, -1,
+                                           row.only_device, &only_app, &uploaded, &info));
+    EXPECT_EQ(row.device_error, device_error);
+    EXPECT_THAT(device.sent, testing::EndsWith(row.tail));
+  }
+  for (const char* f : {"download.xml", "download.cfg", "keys.xml", "keys.key"}) RemoveFile(f);
 }
 
-TEST(DownloadExecutor, ASerialLoginWithoutAPortFailsAndKeepsNoChannel) {
-  DownloadExecutor e = Executor("Keta A", "/nonexistent/korvo-port");
+// Without a front end (no host) the executor asks nobody but its channels.
+TEST(DownloadExecutorTest, ConnectLoginAndDownloadWithoutAFrontEnd) {
+  DownloadExecutor e("Keta A", nullptr, ConnectionSettings{"/nonexistent/korvo-port", ""});
+  e.set_answer_wait_limit_ms(1);
   e.set_use_java_channel(0);
-  EXPECT_EQ(-1, e.LoginDevice("3", "secret"));
+  EXPECT_EQ(-1, e.LoginDevice("3", "secret")) << "the serial line does not open";
   EXPECT_EQ(nullptr, e.channel());
+  EXPECT_EQ("", e.ConnectDevice());
+  EXPECT_NE(nullptr, e.channel()) << "the Java channel stays though no device answered";
+  EXPECT_EQ(1, e.use_java_channel());
+  int device_error = 0, uploaded = -1;
+  bool only_app = false;
+  std::string info;
+  EXPECT_EQ(kConfigFileError, e.Execute("/nonexistent/korvo.cfg", "", &device_error, -1, -1,
+                                        &only_app, &uploaded, &info));
+  EXPECT_EQ(-1, device_error);
 }
 
-TEST(DownloadExecutor, AnswersGoToTheCurrentChannelOrAreDropped) {
-  DownloadExecutor e = Executor("Keta A");
-  EXPECT_EQ(-1, e.DeliverAnswer("AN", "m", new uint8_t[2]{' ', '1'}, 2));
-  ScriptedChannel* channel = Install(e);
-  EXPECT_EQ(0, e.DeliverAnswer("AN", "m", new uint8_t[2]{' ', '1'}, 2));
-  ASSERT_EQ(1, channel->CountOf("ReceiveAnswer"));
-  EXPECT_EQ("AN", channel->calls()[0].kind);
-  EXPECT_EQ(" 1", channel->calls()[0].text);
+TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {
+  EXPECT_LT(CreateConfigFile(nullptr), 0);
+  int device_error = 77;
+  SetDownloadMode(DownloadModeValue::kNormal);
+  EXPECT_EQ(kConfigFileError, ExecuteFirstStageDownload("cfg", &device_error));
+  EXPECT_EQ(-1, device_error);
+  EXPECT_EQ(DownloadModeValue::kFirstStage, DownloadMode());
+  EXPECT_LT(ExecuteDownload(nullptr, nullptr, &device_error, nullptr, nullptr, -1, -1, nullptr),
+            0);
+  EXPECT_EQ(-1, device_error) << "no device was handled";
+  EXPECT_EQ(DownloadModeValue::kNormal, DownloadMode());
 }
 
-// Tools print these texts instead of keeping a table of numbers of their own.
-TEST(DownloadExecutor, EveryResultCodeHasATextOfItsOwn) {
+// No two codes share a text, and an unknown one has none.
+TEST(DownloadExecutorTest, EveryResultCodeHasATextOfItsOwn) {
   std::set<std::string> texts;
   for (int code : {0, kExecuteFailed, kExecuteNoChannel, kExecuteAccessRefused,
                    kExecuteNoSecondLoader, kUpdateConfigDataFailed, kUpdateUnknownDataType,
                    kUpdateTransferFailed, kExecuteFinishFailed, kExecuteLogFailed,
                    kExecuteBadVersion, kExecuteTooNew, -3})
     EXPECT_TRUE(texts.insert(ExecuteResultText(code)).second) << code;
-  EXPECT_EQ(1u, texts.count("")) << "an unknown code has no text";
+  EXPECT_EQ(1u, texts.count(""));
 }
 
 }  // namespace
