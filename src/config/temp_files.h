@@ -42,7 +42,7 @@ class TempFileGuard final {
 };
 
 // Removes the files of every live TempFileGuard; async-signal-safe. The
-// korvo tool runs it on SIGINT and SIGTERM (RunOnTerminationSignals).
+// korvo tool runs it on SIGINT, SIGTERM and SIGHUP (RunOnTerminationSignals).
 void RemoveGuardedFilesInSignalHandler();
 
 // A file written in place of `output_path` that takes its place only when

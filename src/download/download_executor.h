@@ -92,8 +92,6 @@ class DownloadExecutor final {
 
   const std::string& communication_name() const { return communication_name_; }
   const ConnectionSettings& settings() const { return settings_; }
-  AnswerDecoder* answer_decoder() const { return answer_decoder_.get(); }
-  AnswerDecoder* serial_answer_decoder() const { return serial_answer_decoder_.get(); }
 
   // 1 while the current (or next) channel is the Java one, 0 for the serial one.
   int use_java_channel() const { return use_java_channel_; }
