@@ -29,20 +29,16 @@ const std::string kBrek =
     "<ConversionType>SRECToBrekXML</ConversionType><DataFilename>fw.s19</DataFilename>";
 const std::string kFile = "<ConversionType>File</ConversionType><DataFilename>";
 
-// The inside of a project's Device element.
 std::string Device(const std::string& conversion = kBrek,
                    const std::string& configuration = "<V transparent=\"true\">1.2</V>") {
-  return "<Configuration>" + configuration + "</Configuration><Conversion>" + conversion +
-         "</Conversion>";
+  return "<Device><Configuration>" + configuration + "</Configuration><Conversion>" + conversion +
+         "</Conversion></Device>";
 }
 
-std::string Project(const std::vector<std::string>& devices = {Device()},
-                    const std::string& system = "<System2><Key>K1</Key></System2>",
-                    const std::string& output = "out.cfg") {
-  std::string xml = "<download_project><FirmwarePackageFilename>" + output +
-                    "</FirmwarePackageFilename>" + system;
-  for (const std::string& d : devices) xml += "<Device>" + d + "</Device>";
-  return xml + "</download_project>";
+std::string Project(const std::string& devices = Device(), const std::string& output = "out.cfg",
+                    const std::string& system = "<System2><Key>K1</Key></System2>") {
+  return "<download_project><FirmwarePackageFilename>" + output + "</FirmwarePackageFilename>" +
+         system + devices + "</download_project>";
 }
 
 class ConfigurationBuilderTest : public ::testing::Test {
@@ -77,18 +73,19 @@ class ConfigurationBuilderTest : public ::testing::Test {
 
 TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
   const std::string srec = "<ConversionType>SRECXML</ConversionType><DataFilename>fw.s19"
-                           "</DataFilename><PartialMemorySize>";
+                           "</DataFilename><PartialMemorySize>",
+                    partial = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
   WriteFile(dir_ / "empty.bin", "");
   // Absolute names stand as they are.
-  ASSERT_EQ(0, Build(Project({
-      Device(), Device(kFile + (dir_ / "raw.bin").string() + "</DataFilename>"),
-      Device(kFile + "empty.bin</DataFilename>"),
-      Device(srec + "0x10000</PartialMemorySize>", "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>"),
-      // Only "true" means partial: the size is not read.
-      Device(srec + "64k</PartialMemorySize>", "<PARTIAL_DOWNLOAD>True</PARTIAL_DOWNLOAD>"),
-      Device("<ConversionType>SRECToBrekBinXML</ConversionType><DataFilename>fw.s19</DataFilename>"
-             "<AddressRangeSelection IncludeAddr=\"0x1010\" ExcludeAddr=\"\"/>")},
-      "<System2><Key>K1</Key></System2>", Output())));
+  ASSERT_EQ(0, Build(Project(
+      Device() + Device(kFile + (dir_ / "raw.bin").string() + "</DataFilename>") +
+          Device(kFile + "empty.bin</DataFilename>") +
+          Device(srec + "0x10000</PartialMemorySize>", partial) +
+          // Only "true" means partial: the size is not read.
+          Device(srec + "64k</PartialMemorySize>", "<PARTIAL_DOWNLOAD>True</PARTIAL_DOWNLOAD>") +
+          Device("<ConversionType>SRECToBrekBinXML</ConversionType><DataFilename>fw.s19"
+                 "</DataFilename><AddressRangeSelection IncludeAddr=\"0x1010\" ExcludeAddr=\"\"/>"),
+      Output())));
   ExpectNothingLeft();
   EXPECT_EQ(Output(), builder_.OutputPath());
   // Indented XML behind the magic number, the header first.
@@ -133,40 +130,40 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   bad_sum[bad_sum.size() - 2] = bad_sum[bad_sum.size() - 2] == '0' ? '1' : '0';
   const std::string from_1000 =
       kBrek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=";
+  fs::create_directories(dir_ / "folder");  // nothing can replace a folder
   const struct {
     int code;
     std::string project;
+    std::string detail;  // what FailureDetail() starts with, after the project's folder
     std::string srec;    // replaces fw.s19 when not empty
-    std::string detail;  // what FailureDetail() says, after the project's folder
     int device = 0;      // the device FailedDevice() names
   } cases[] = {
-      {kSrecConversionFailed, Project(), "S0030000FC\n" + bad_sum + kEnd,
-       "fw.s19: line 2: checksum mismatch"},
-      {kSrecConversionFailed, Project(), S3(0x1000, kData16a), "fw.s19: no end record"},
-      {kSrecNothingKept, Project({Device(from_1000 + "\"\"/>")}), S3(0x2000, kData16a) + kEnd,
-       "fw.s19: IncludeAddr 00001000 is the address of no S3"},
-      {kSrecFileError, Project({Device(kFile + "none</DataFilename>")}), "", "none: no such file"},
-      {kBuildBadPartialSize,
-       Project({Device(kBrek + "<PartialMemorySize>64k</PartialMemorySize>",
-                       "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>")}),
-       "", "PartialMemorySize \"64k\""},
-      {kBuildBadAddress, Project({Device(from_1000 + "\"end\"/>")}), "", "ExcludeAddr \"end\""},
-      {kBuildUnknownConversion,
-       Project({Device(), Device("<ConversionType>srectobrekxml</ConversionType>")}), "",
-       "ConversionType \"srectobrekxml\"", 1},
-      {kBuildNoSystemEntries, Project({Device()}, ""), "", "section System2 (or System)", -1},
-      {kBuildNoEntries, Project({Device()}, "<System2>\n  </System2>"), "",
-       "section System2 (or System)", -1},
-      {kBuildNoEntries, Project({Device(kBrek, "<!-- none -->")}), "", "section Configuration"},
-      {kProjectNotFound, Project({"<Conversion>" + kBrek + "</Conversion>"}), "",
+      {kSrecConversionFailed, Project(), "fw.s19: line 2: checksum mismatch",
+       "S0030000FC\n" + bad_sum + kEnd},
+      {kSrecConversionFailed, Project(), "fw.s19: no end record", S3(0x1000, kData16a)},
+      {kSrecNothingKept, Project(Device(from_1000 + "\"\"/>")), "fw.s19: IncludeAddr 00001000 is",
+       S3(0x2000, kData16a) + kEnd},
+      {kSrecFileError, Project(Device(kFile + "none</DataFilename>")), "none: no such file"},
+      {kBuildBadPartialSize, Project(Device(kBrek + "<PartialMemorySize>64k</PartialMemorySize>",
+                                            "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>")),
+       "PartialMemorySize \"64k\""},
+      {kBuildBadAddress, Project(Device(from_1000 + "\"end\"/>")), "ExcludeAddr \"end\""},
+      {kBuildUnknownConversion, Project(Device() + Device("<ConversionType>x</ConversionType>")),
+       "ConversionType \"x\"", "", 1},
+      {kBuildNoSystemEntries, Project(Device(), "out.cfg", ""), "section System2 (or System)", "",
+       -1},
+      {kBuildNoEntries, Project(Device(), "out.cfg", "<System2>\n  </System2>"), "section System2",
+       "", -1},
+      {kBuildNoEntries, Project(Device(kBrek, "<!-- none -->")), "section Configuration"},
+      {kProjectNotFound, Project("<Device><Conversion>" + kBrek + "</Conversion></Device>"),
        "section Configuration"},
-      {kProjectNotFound, Project({Device("<DataFilename>fw.s19</DataFilename>")}), "",
+      {kProjectNotFound, Project(Device("<DataFilename>fw.s19</DataFilename>")),
        "entry ConversionType of section Conversion"},
-      {kProjectNotFound, Project({Device("<ConversionType>File</ConversionType>")}), "",
+      {kProjectNotFound, Project(Device("<ConversionType>File</ConversionType>")),
        "entry DataFilename of section Conversion"},
-      {kNoTextChild, Project({Device(kBrek, "<PARTIAL_DOWNLOAD/>")}), "", "entry PARTIAL_DOWNLOAD"},
-      {kNoTextChild, "<download_project><FirmwarePackageFilename/></download_project>", "",
-       "entry FirmwarePackageFilename", -1},
+      {kNoTextChild, Project(Device(kBrek, "<PARTIAL_DOWNLOAD/>")), "entry PARTIAL_DOWNLOAD"},
+      {kNoTextChild, Project("", ""), "entry FirmwarePackageFilename", "", -1},
+      {kBuildOutputFailed, Project(Device(), "folder"), "folder", "", -1},
       {kProjectXmlException, "<download_project>", "", "", -1},
   };
   const std::string original_srec = ReadFile(dir_ / "fw.s19");
@@ -184,14 +181,15 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
     EXPECT_EQ("", builder_.OutputPath());
     ExpectNothingLeft();
   }
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
 }
 
 TEST_F(ConfigurationBuilderTest, DoubtfulDataIsBuiltWithWarnings) {
   const std::string repeated = S3(0x1000, kData16b);
   WriteFile(dir_ / "fw.s19",
             S3(0x1010, kData16a) + repeated + repeated + repeated + S3(0x1018, kData16a) + kEnd);
-  ASSERT_EQ(0, Build(Project({Device(), Device("<ConversionType>SRECXML</ConversionType>"
-                                               "<DataFilename>raw.bin</DataFilename>")})));
+  ASSERT_EQ(0, Build(Project(Device() + Device("<ConversionType>SRECXML</ConversionType>"
+                                               "<DataFilename>raw.bin</DataFilename>"))));
   const std::string fw = (dir_ / "fw.s19").string(), raw = (dir_ / "raw.bin").string();
   EXPECT_EQ((std::vector<std::string>{
                 fw + ": line 3: record at 00001000 repeats data given before (2 such records)",
@@ -202,11 +200,7 @@ TEST_F(ConfigurationBuilderTest, DoubtfulDataIsBuiltWithWarnings) {
             builder_.Warnings());
 }
 
-TEST_F(ConfigurationBuilderTest, UnwritableOutputGivesFileCode) {
-  fs::create_directories(dir_ / "out.cfg");  // nothing can replace a folder
-  EXPECT_EQ(kBuildOutputFailed, Build(Project()));
-  EXPECT_TRUE(fs::is_directory(dir_ / "out.cfg"));
-  fs::remove_all(dir_ / "out.cfg");
+TEST_F(ConfigurationBuilderTest, FailedCompressionKeepsTheOutput) {
   // A folder opens for reading but fails at the first read.
   fs::create_directories(dir_ / "unreadable");
   WriteFile(Output(), "previous output");
