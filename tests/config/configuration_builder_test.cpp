@@ -85,10 +85,10 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
           Device(srec + "64k</PartialMemorySize>", "<PARTIAL_DOWNLOAD>True</PARTIAL_DOWNLOAD>") +
           Device("<ConversionType>SRECToBrekBinXML</ConversionType><DataFilename>fw.s19"
                  "</DataFilename><AddressRangeSelection IncludeAddr=\"0x1010\" ExcludeAddr=\"\"/>"),
-      Output())));
+      Output(), "<System><Key>old</Key></System><System2><Key>K1</Key></System2>")));
   ExpectNothingLeft();
   EXPECT_EQ(Output(), builder_.OutputPath());
-  // Indented XML behind the magic number, the header first.
+  // Indented XML behind the magic number, the header first, with System2's entries.
   const std::string xml = (dir_ / "plain.xml").string();
   ASSERT_EQ(0, SplayCompressor().Decompress(Output(), xml));
   EXPECT_LT(ReadFile(xml).find("\n  <Header>\n    <System2>\n      <Key>K1</Key>\n    </System2>\n"

@@ -50,14 +50,10 @@ class ReferenceEncoder {
     // walk goes on from its grandparent.
     for (int a = 256 + s; up_[a] != 0;) {
       int c = up_[a], d = up_[c], b = left_[d];
-      if (c == b)
-        b = right_[d], right_[d] = a;
-      else
-        left_[d] = a;
-      if (a == left_[c])
-        left_[c] = b;
-      else
-        right_[c] = b;
+      if (c == b) b = right_[d], right_[d] = a;
+      else left_[d] = a;
+      if (a == left_[c]) left_[c] = b;
+      else right_[c] = b;
       up_[a] = d;
       up_[b] = c;
       a = d;
