@@ -18,7 +18,6 @@ using namespace std::string_literals;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
-// One S3 record with a correct checksum, LF-terminated.
 std::string S3(uint32_t address, const std::string& data) {
   return srectest::Record('3', address, {data.begin(), data.end()}) + "\n";
 }
@@ -56,12 +55,10 @@ class ConfigurationBuilderTest : public ::testing::Test {
   }
   std::string Output() const { return (dir_ / "out.cfg").string(); }
 
-  // Nothing of a build may stay behind: temporary files here or beside the
-  // output, nor the project held open.
+  // Nothing of a build stays: no temporary file, nor the project held open.
   void ExpectNothingLeft() {
-    const TempNames& names = ProcessTempNames();
-    for (const std::string* name : {&names.config_builder, &names.srec, &names.brek})
-      EXPECT_FALSE(fs::exists(*name)) << *name;
+    for (auto name : {&TempNames::config_builder, &TempNames::srec, &TempNames::brek})
+      EXPECT_FALSE(fs::exists(ProcessTempNames().*name)) << ProcessTempNames().*name;
     for (const auto& entry : fs::directory_iterator(dir_))
       EXPECT_EQ(std::string::npos, entry.path().string().find("~")) << entry.path();
     EXPECT_FALSE(builder_.Project().IsOpen());
@@ -95,9 +92,8 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
                                "    <Device>\n"),
             ReadFile(xml).find("\n  <Data>\n"));
 
-  // Per device its transparent entries, the converter's first, and its
-  // payload: one block and the closing block, or for File the CRC-32 of the
-  // file and the file (an empty one too).
+  // Per device: transparent entries, the converter's first, and the payload, one
+  // block and the closing block or, for File, the file's CRC-32 and the file.
   const std::string closing = "\x01\0\0\0\0BREK\xDC"s, fw = ReadFile(dir_ / "fw.s19");
   const std::pair<std::string, std::string> devices[] = {
       {"ADDRESS_RANGE=00001000-00001020 PROGRAM_MEMORY_SIZE=52 DATA_TYPE=BREK V=1.2 ",

@@ -25,8 +25,7 @@ Bytes RandomBytes(size_t size, unsigned seed, unsigned alphabet = 256) {
   return data;
 }
 
-// Encoder written bit by bit from the format description, to hold the
-// optimised one to the same bytes.
+// An encoder written bit by bit from the format description.
 class ReferenceEncoder {
  public:
   Bytes Encode(const Bytes& input) {
@@ -46,8 +45,7 @@ class ReferenceEncoder {
       byte_ |= int(*it) << bit_pos_;
       if (++bit_pos_ == 8) out_ += char(byte_), byte_ = 0, bit_pos_ = 0;
     }
-    // Semi-splay: a node swaps places with its parent's sibling, then the
-    // walk goes on from its grandparent.
+    // Semi-splay: a swaps with its parent's sibling, then goes on from its grandparent.
     for (int a = 256 + s; up_[a] != 0;) {
       int c = up_[a], d = up_[c], b = left_[d];
       if (c == b) b = right_[d], right_[d] = a;
@@ -75,7 +73,6 @@ class SplayCompressorTest : public ::testing::Test {
     EXPECT_EQ(0, compressor_.Compress(plain_, packed_));
     return ReadFile(packed_);
   }
-  // Decompresses `packed` and returns the result code.
   int Decompress(const Bytes& packed) {
     WriteFile(packed_, packed);
     return compressor_.Decompress(packed_, unpacked_);
@@ -88,9 +85,8 @@ class SplayCompressorTest : public ::testing::Test {
 };
 
 TEST_F(SplayCompressorTest, ExactCodesOfEmptyAndOneZeroByte) {
-  // In the first tree the end symbol's code is 0,0,0,0,0,0,0,0,1 (root
-  // first, packed from bit 0 up) and byte 0's is 0,0,0,0,0,0,0,1; after the
-  // splay that follows byte 0 the end symbol's is 1,1,1,0,0,1.
+  // First tree: the end symbol's code is 0,0,0,0,0,0,0,0,1 (root first, from bit 0 up),
+  // byte 0's 0,0,0,0,0,0,0,1; after byte 0's splay the end symbol's is 1,1,1,0,0,1.
   EXPECT_EQ(Bytes("\x55\xAA\x02\xFF\x00\x01", 6), Compress(""));
   EXPECT_EQ(Bytes("\x55\xAA\x02\xFF\x80\x27", 6), Compress(Bytes(1, '\0')));
 }
@@ -98,8 +94,7 @@ TEST_F(SplayCompressorTest, ExactCodesOfEmptyAndOneZeroByte) {
 TEST_F(SplayCompressorTest, OutputMatchesReferenceEncoderAndRoundTrips) {
   Bytes all(256, '\0'), sweeps;
   for (int i = 0; i < 256; ++i) all[i] = static_cast<char>(i);
-  // Sweeps up and down the byte values (the last two up) grow codes of 60
-  // bits, longer than the encoder's accumulator takes at once.
+  // Sweeps up and down (the last two up) grow codes longer than the accumulator takes.
   for (int pass = 0; pass < 10; ++pass)
     for (int i = 0; i < 256; ++i) sweeps += static_cast<char>(pass % 2 && pass < 8 ? 255 - i : i);
   std::vector<Bytes> inputs = {Bytes(), all, sweeps, Bytes(50000, ' '),
@@ -142,7 +137,6 @@ TEST_F(SplayCompressorTest, DamagedInputAndMissingFilesFail) {
   EXPECT_EQ("<missing>", ReadFile(packed_));
   EXPECT_EQ(-1, compressor_.Compress(plain_, "no_such_dir/out.bin"));
   EXPECT_EQ(SplayFailure::kCreateOutput, compressor_.last_failure());
-  // Unreadable input and full output: the tool's fault table in tests/hardening.
 }
 
 }  // namespace

@@ -51,8 +51,7 @@ class SrecConvertTest : public ::testing::Test {
 
 TEST_F(SrecConvertTest, BlocksFollowTheRecordsExactly) {
   const std::string a = "0123456789ABCDEF", b = "fedcba9876543210";
-  // Blank lines, blanks and a DOS end-of-file mark are layout; records need
-  // no line break between them.
+  // Blank lines, blanks and a DOS end-of-file mark are layout; no line break is needed.
   ASSERT_EQ(0, Convert(Record('0', 0, {'h'}) + "\r\n\r\n " +
                        Record('3', 0x1000, {a.begin(), a.end()}) + " \t\n" +
                        Record('3', 0x1010, {b.begin(), b.end()}) + Record('7', 0, {}) +
@@ -67,8 +66,7 @@ TEST_F(SrecConvertTest, BlocksFollowTheRecordsExactly) {
                        std::string(1100, ' ')));
   EXPECT_EQ("00002000-000024b0", range_);
   EXPECT_EQ((std::vector<Block>{{0x2000, Bytes(1200, 7)}}), Blocks());
-  // Gap upwards, back below, overlap, contiguous, top of memory, then 0:
-  // contiguity must not wrap round the address space.
+  // Gap up, back below, overlap, contiguous, top of memory, then 0: no wrapping round.
   const std::vector<Region> regions = {{0x1000, Bytes(16, 1)}, {0x2000, Bytes(8, 2)},
                                        {0x0800, Bytes(4, 3)},  {0x2004, Bytes(12, 4)},
                                        {0xFFFFFFF0, Bytes(16, 5)}, {0, Bytes(3, 6)}};
@@ -78,17 +76,15 @@ TEST_F(SrecConvertTest, BlocksFollowTheRecordsExactly) {
 }
 
 TEST_F(SrecConvertTest, CheckBytesAt1024BoundariesAndFailedWrites) {
-  // 1024: one check byte after the last data byte and no final one; 1025:
-  // one after byte 1024 and a final one. 3 MiB outgrows the output buffer,
-  // so length and check bytes are corrected in the file.
+  // 1024 bytes: a check byte after the last, no final one; 1025: one after byte 1024
+  // and a final one; 3 MiB outgrow the buffer, so the file is corrected.
   for (size_t length : {1024u, 1025u, 3u << 20}) {
     SCOPED_TRACE(length);
     ASSERT_EQ(0, Convert(SrecFile('3', {{0, Bytes(1, 1)}, {0x100, Bytes(length, 5)}}, 250)));
     EXPECT_EQ(9 + 1 + 1 + 9 + length + (length + 1023) / 1024 + 10, fs::file_size(brek_));
     EXPECT_EQ(Bytes(length, 5), Blocks().at(1).data);
   }
-  // Such a block, ended by the end record, is read back to be corrected: an
-  // output opened "wb" cannot be.
+  // Such a block, ended by the end record, is read back: a "wb" output cannot be.
   for (const char* out : {"/dev/full", brek_.c_str()}) {
     UniqueFile input(OpenFileUtf8(source_, "rb"));
     UniqueFile output(OpenFileUtf8(out, "wb"));
@@ -108,8 +104,7 @@ std::string FlipLast(std::string record) {
 
 TEST_F(SrecConvertTest, BadInputOrSelectionFailsWithItsCodeAndLeavesNothing) {
   const std::string end = Record('7', 0, {}) + "\n", head = Record('0', 0, {'h'}) + "\r\n";
-  // Eight lower-case low nibbles shift the sum by 8 * 32: the checksum
-  // alone would let the wrong values through.
+  // Eight lower-case low nibbles shift the sum by 8 * 32: the checksum still matches.
   std::string balanced = Record('3', 0x1000, {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x0A});
   for (size_t i = 13; i < balanced.size(); i += 2) balanced[i] = char(std::tolower(balanced[i]));
   std::vector<Region> regions;
@@ -165,8 +160,7 @@ TEST_F(SrecConvertTest, BadInputOrSelectionFailsWithItsCodeAndLeavesNothing) {
   }
 }
 
-// The filter keeps the marked lines with their terminators; 1023 characters
-// are still a line.
+// The filter keeps the marked lines with their terminators; 1023 characters are a line.
 TEST_F(SrecConvertTest, FilterKeepsTheMarkedLinesWithTheirTerminators) {
   const std::string s0 = "S00600004844521B\r\n", a = "S30900001000AABBCCDDB5\r\n\r\n",
                     b = "S30900001004AABBCCDDB1\n", c = "S30900001008AABBCCDDAD\r",
@@ -178,21 +172,18 @@ TEST_F(SrecConvertTest, FilterKeepsTheMarkedLinesWithTheirTerminators) {
   EXPECT_EQ(s0 + a + b + c + long_line + s7, ReadFile(filtered_));
 }
 
-// Runs srec_cat (SRecord); its messages are shown only when it fails.
-int SrecCat(const std::string& args, const fs::path& dir) {
-  const std::string log = (dir / "log").string();
-  const int rc = std::system(("srec_cat " + args + " >'" + log + "' 2>&1").c_str());
-  EXPECT_EQ(0, rc) << args << "\n" << ReadFile(log);
-  return rc;
-}
-
 // The blocks, laid at their addresses, against the image srec_cat makes.
 TEST_F(SrecConvertTest, BlocksMatchTheImagesOfSrecCat) {
   if (std::system("command -v srec_cat >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "srec_cat not installed (package srecord)";
+  // Runs srec_cat (SRecord); its messages are shown only when it fails.
+  auto srec_cat = [&](const std::string& args) {
+    const int rc = std::system(("srec_cat " + args + " >'" + brek_ + ".log' 2>&1").c_str());
+    EXPECT_EQ(0, rc) << args << "\n" << ReadFile(brek_ + ".log");
+    return rc;
+  };
   std::vector<std::pair<std::string, size_t>> files;  // with their number of data bytes
-  // Regions in 64 KiB windows, out of address order, some back to back; the
-  // S3 window ends at the top of memory.
+  // 64 KiB windows (S3's at the top of memory), regions out of order, some back to back.
   std::mt19937 random(20261206);
   for (auto [type, origin] :
        {std::pair<char, uint64_t>{'1', 0}, {'2', 0xFE0000}, {'3', 0xFFFF0000}}) {
@@ -215,8 +206,8 @@ TEST_F(SrecConvertTest, BlocksMatchTheImagesOfSrecCat) {
       {"-generate 0x7FFFF000 0x80001000 -random -generate 0x80004000 0x80004100 -random "
        "-address-length=4 -obs=17", 0x2000 + 0x100}};
   for (auto [layout, total] : written_by_srec_cat) {
-    ASSERT_EQ(0, SrecCat(layout + " -execution-start-address=0 -disable=data-count -o '"s +
-                             source_ + "'", dir_));
+    ASSERT_EQ(0, srec_cat(layout + " -execution-start-address=0 -disable=data-count -o '"s +
+                          source_ + "'"));
     files.push_back({ReadFile(source_), total});
   }
   for (const auto& [text, total] : files) {
@@ -235,8 +226,7 @@ TEST_F(SrecConvertTest, BlocksMatchTheImagesOfSrecCat) {
                   (unsigned long long)end);
     EXPECT_EQ(range, range_);
     const std::string image = (dir_ / "image").string();
-    SrecCat("'" + source_ + "' -offset -" + std::to_string(low) + " -o '" + image + "' -binary",
-            dir_);
+    srec_cat("'" + source_ + "' -offset -" + std::to_string(low) + " -o '" + image + "' -binary");
     std::string laid(end - low, '\0');
     for (const Block& b : Blocks())
       std::copy(b.data.begin(), b.data.end(), laid.begin() + long(b.address - low));

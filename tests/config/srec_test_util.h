@@ -1,5 +1,4 @@
-// Writing S-records and reading block streams back, for the converter tests
-// and benchmark. Independent of the converter's own code.
+// S-records written and block streams read back, independent of the converter's code.
 #pragma once
 
 #include <algorithm>
@@ -13,8 +12,7 @@
 namespace korvo {
 namespace srectest {
 
-// One record: "S" type, count, address (2, 3 or 4 bytes by type), data,
-// checksum, in upper-case hex, without terminator.
+// One record, "S" type count address (2, 3 or 4 bytes) data checksum, unterminated.
 inline std::string Record(char type, uint32_t address, const std::vector<uint8_t>& data) {
   const int address_bytes = type == '2' || type == '8' ? 3 : type == '3' || type == '7' ? 4 : 2;
   std::vector<uint8_t> bytes{uint8_t(address_bytes + data.size() + 1)};
@@ -45,8 +43,7 @@ inline bool operator==(const Region& a, const Region& b) {
   return a.address == b.address && a.data == b.data;
 }
 
-// A file of data records of `type` ('1', '2', '3') covering the regions in
-// order, `per_record` data bytes per line, closed by the matching end record.
+// Records of `type` ('1' to '3') for the regions, `per_record` bytes each, and an end.
 inline std::string SrecFile(char type, const std::vector<Region>& regions, size_t per_record = 32,
                             const char* eol = "\n") {
   std::string text = Record('0', 0, {'t', 'e', 's', 't'}) + eol;
@@ -60,9 +57,8 @@ inline std::string SrecFile(char type, const std::vector<Region>& regions, size_
   return text + Record(char('9' - (type - '1')), 0, {}) + eol;
 }
 
-// Decodes a block stream (bytes in a vector or a string), checking markers
-// and every check byte; `error` names the first fault found (empty when the
-// stream is sound).
+// Decodes a block stream (a vector or string of bytes), checking every marker and check
+// byte; `error` names the first fault found, or stays empty.
 template <typename Stream>
 std::vector<Block> ReadBlocks(const Stream& stream, std::string& error) {
   const std::vector<uint8_t> s(stream.begin(), stream.end());
