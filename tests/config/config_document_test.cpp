@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
@@ -171,7 +169,7 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
   EXPECT_EQ(0, doc.ExtractText(6, kOut));  // copied, not decoded
   EXPECT_EQ("not base64!", ReadFile(kOut));
   RemoveFile(kOut);
-  EXPECT_EQ(kConfigMissing, doc.ExtractData(8, kOut));
+  EXPECT_EQ(kConfigMissing, doc.ExtractData(-1, kOut));
   EXPECT_EQ("<missing>", ReadFile(kOut));
   // An output that cannot be opened is reported before missing data.
   for (int device : {0, 6, 8}) {

@@ -45,7 +45,7 @@ class ProjectDocumentTest : public ::testing::Test {
 TEST_F(ProjectDocumentTest, NewProjectIsBuiltEntryByEntryAndSavedInUtf8) {
   EXPECT_EQ(kProjectNotOpen, project_.CloseProjectDocument(true));
   // A new project is written only by a saving close.
-  path_ = (dir_ / "Projekt \xC3\xA4\xE2\x82\xAC.xml").u8string();
+  path_ = dir_.u8string() + "/Projekt \xC3\xA4\xE2\x82\xAC.xml";
   ASSERT_EQ(0, project_.OpenProjectDocument(path_));
   EXPECT_EQ(kProjectAlreadyOpen, project_.OpenProjectDocument((dir_ / "q.xml").string()));
   EXPECT_EQ(0, project_.SetProjectConfigFilenameEntry("out.cfg"));

@@ -105,7 +105,8 @@ TEST_F(SplayCompressorTest, OutputMatchesReferenceEncoderAndRoundTrips) {
   for (const Bytes& input : inputs) {
     SCOPED_TRACE(input.size());
     const Bytes packed = Compress(input);
-    if (input.size() < 100000) EXPECT_TRUE(ReferenceEncoder().Encode(input) == packed);  // slow
+    // The reference is too slow for megabytes.
+    EXPECT_TRUE(input.size() > 100000 || ReferenceEncoder().Encode(input) == packed);
     ASSERT_EQ(0, compressor_.Decompress(packed_, unpacked_));
     EXPECT_TRUE(ReadFile(unpacked_) == input);
   }

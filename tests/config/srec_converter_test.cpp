@@ -222,8 +222,8 @@ TEST_F(SrecConvertTest, BlocksMatchTheImagesOfSrecCat) {
     }
     EXPECT_EQ(total, bytes);
     char range[40];
-    std::snprintf(range, sizeof range, "%08llx-%08llx", (unsigned long long)low,
-                  (unsigned long long)end);
+    std::snprintf(range, sizeof range, "%08llx-%08llx", static_cast<unsigned long long>(low),
+                  static_cast<unsigned long long>(end));
     EXPECT_EQ(range, range_);
     const std::string image = (dir_ / "image").string();
     srec_cat("'" + source_ + "' -offset -" + std::to_string(low) + " -o '" + image + "' -binary");
