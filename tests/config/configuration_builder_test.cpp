@@ -132,9 +132,9 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   const struct {
     int code;
     std::string project;
-    std::string detail;  // what FailureDetail() starts with, after the project's folder
+    std::string detail;     // what FailureDetail() starts with, after the project's folder
     std::string srec = "";  // replaces fw.s19 when not empty
-    int device = 0;      // the device FailedDevice() names
+    int device = 0;         // the device FailedDevice() names
   } cases[] = {
       {kSrecConversionFailed, Project(), "fw.s19: line 2: checksum mismatch",
        "S0030000FC\n" + bad_sum + kEnd},
@@ -224,10 +224,10 @@ TEST(ConfigurationBuilderPathTest, DirectoryAndNumbers) {
   // The number read; -1 when refused with the value left as it was.
   auto parse = [](const char* text) {
     unsigned long value = 7;
-    return ParseNumber(text, value) ? (long long)value : value == 7 ? -1 : -2;
+    return ParseNumber(text, value) ? static_cast<long long>(value) : value == 7 ? -1 : -2;
   };
   const std::pair<const char*, long long> cases[] = {
-      {"0x10000", 65536}, {"010", 8},  {"4294967295", 4294967295}, {" +0x20", 32}, {"", -1},
+      {"0x10000", 65536}, {"010", 8}, {"4294967295", 4294967295}, {" +0x20", 32}, {"", -1},
       {" ", -1}, {"-1", -1}, {" -0", -1}, {"+-1", -1}, {"4294967296", -1}, {"0x", -1}, {"12 ", -1}};
   for (const auto& [text, expected] : cases) EXPECT_EQ(expected, parse(text)) << text;
 }
