@@ -2,17 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <regex>
-
-#include "config/temp_files.h"
 #include "platform/system.h"
 #include "support/files.h"
 
 namespace korvo {
 namespace {
-
-using test_support::WriteFile;
 
 // Gathered character data must build the same tree as the plain parser.
 std::string Shape(xercesc::DOMNode* node) {
@@ -23,12 +17,10 @@ std::string Shape(xercesc::DOMNode* node) {
 }
 
 TEST(XmlAccessTest, GatheredTextBuildsTheSameTreeAsThePlainParser) {
-  std::string big(200000, 'Q');
-  const std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY>]><r>a&amp;b" +
-                          big + "<![CDATA[c<d]]>tail<!--x-->more&#x41;end<?pi data?>" +
-                          "<k> <l/>\n </k>" + big + "</r>";
-  const std::string path = "xml_access_shape.xml";
-  WriteFile(path, xml);
+  const std::string big(200000, 'Q'), path = "xml_access_shape.xml";
+  test_support::WriteFile(path, "<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY>]><r>a&amp;b" +
+                                    big + "<![CDATA[c<d]]>tail<!--x-->more&#x41;end<?pi data?>" +
+                                    "<k> <l/>\n </k>" + big + "</r>");
   std::unique_ptr<ConfigParser> parser;
   xercesc::DOMDocument* doc = nullptr;
   ASSERT_EQ(0, LoadXmlDocument(path, parser, doc));
@@ -48,19 +40,6 @@ TEST(XmlAccessTest, GuardMapsExceptionsToBandCodes) {
   EXPECT_EQ(-3, GuardXml([]() -> int { throw xercesc::DOMException(); }, -1, -2, -3, -4));
   EXPECT_EQ(-4, GuardXml([]() -> int { throw 5; }, -1, -2, -3, -4));
   EXPECT_EQ(7, GuardXml([] { return 7; }, -1, -2, -3, -4));
-}
-
-TEST(TempFilesTest, NameHasTildeKeyComputerUserThreadAndExtension) {
-  std::string user;
-  ASSERT_TRUE(UserName(&user));
-  std::string name = TempFileName("CONFIG", "TMP");
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(name, m, std::regex("~CONFIG(.+)" + user + "([0-9]+)\\.TMP")))
-      << name;
-  EXPECT_LE(m[1].str().size(), 14u);
-  EXPECT_EQ(std::to_string(CurrentThreadId()), m[2].str());
-  EXPECT_EQ(std::string::npos, name.find('/'));
-  EXPECT_EQ(0u, ProcessTempNames().key_file.rfind("~KEYFILE_TMP", 0));
 }
 
 }  // namespace
