@@ -54,7 +54,6 @@ class ProjectDocument final {
   int CloseProjectDocument(bool save);
 
   bool IsOpen() const { return open_; }
-  const std::string& Path() const { return path_; }
 
   // Editing.
   int SetProjectConfigFilenameEntry(const std::string& filename);
