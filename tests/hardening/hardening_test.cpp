@@ -222,7 +222,7 @@ TEST_F(HardeningTest, ZeroLengthRecordAddsNoBlockAndNoRange) {
   auto data = [&](const std::string& srec) {  // of the only block
     WriteFile(At("in.s19"), srec + "S70500000000FA\n");
     EXPECT_EQ(0, ConvertSrecToBrek(converter, At("in.s19"), nullptr, range, At("out.brek")));
-    auto blocks = srectest::ReadBlocks(srectest::ReadAll(At("out.brek")), error);
+    auto blocks = srectest::ReadBlocks(ReadFile(At("out.brek")), error);
     EXPECT_EQ("", error);
     EXPECT_EQ(1u, blocks.size());
     return blocks.empty() ? std::vector<uint8_t>() : blocks[0].data;
