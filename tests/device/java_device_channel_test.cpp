@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device/channel_result.h"
 #include "device/java_command_table.h"
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
@@ -49,16 +49,7 @@ class JavaChannelTest : public ::testing::Test {
   JavaChannelTest() { line.channel = &channel; JavaDeviceChannel::SetNoProgramFlag(false); }
   ~JavaChannelTest() override { JavaDeviceChannel::SetNoProgramFlag(false); }
 
-  // The value and the counted string at `index`: "status value status text".
-  std::string Result(int index) {
-    uint32_t value = 99;
-    std::string text = "old";
-    int value_status = channel.GetResultValue(index, &value);
-    int text_status = channel.GetResultString(index, text, true, 0);
-    char head[32];
-    std::snprintf(head, sizeof head, "%d %X %d ", value_status, value, text_status);
-    return head + text;
-  }
+  std::string Result(int index) { return testing_channel::ResultAt(channel, index); }
 
   KetaAAnswerDecoder decoder;
   ScriptedLine line;

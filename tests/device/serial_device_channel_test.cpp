@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "device/channel_result.h"
 #include "device/even_parity.h"
 #include "device/serial_pty.h"
 
@@ -34,16 +34,7 @@ class SerialChannelTest : public ::testing::Test {
     return variable ? channel_.ReadVariable("Name", 0) : channel_.CallMethod("m");
   }
 
-  // The value and the counted string at `index`: "status value status text".
-  std::string Result(int index) {
-    uint32_t value = 99;
-    std::string text = "old";
-    int value_status = channel_.GetResultValue(index, &value);
-    int text_status = channel_.GetResultString(index, text, true, 0);
-    char head[32];
-    std::snprintf(head, sizeof head, "%d %X %d ", value_status, value, text_status);
-    return head + text;
-  }
+  std::string Result(int index) { return testing_channel::ResultAt(channel_, index); }
 
   PseudoTerminal pty_;
   SerialAnswerDecoder decoder_;
