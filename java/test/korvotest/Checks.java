@@ -12,6 +12,8 @@ public final class Checks {
     private int passed;
     private int failed;
     private final String suite;
+    // Whole seconds: some file systems keep no finer times.
+    private final long started = System.currentTimeMillis() / 1000 * 1000;
 
     public Checks(String suite) {
         this.suite = suite;
@@ -50,7 +52,9 @@ public final class Checks {
     /** A temporary file that outlives its call breaks the next one. */
     public void noneLeft(Path dir, String namePattern) throws Exception {
         try (Stream<Path> files = Files.list(dir)) {
-            List<String> left = files.map(f -> f.getFileName().toString())
+            // What an earlier, killed run left behind is not this run's fault.
+            List<String> left = files.filter(f -> f.toFile().lastModified() >= started)
+                                     .map(f -> f.getFileName().toString())
                                      .filter(n -> n.matches(namePattern)).toList();
             check(left.isEmpty(), "temporary files left in " + dir + ": " + left);
         }
