@@ -92,6 +92,29 @@ TempFileGuard::~TempFileGuard() {
   DropGuarded(slot_);
 }
 
+bool TempFileGuard::CreateUnique(const std::string& prefix) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + "~" + std::to_string(ProcessId()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + ".TMP";
+    // Guarded before it exists: a signal right after the file is created
+    // must find it. (A file already there under this name, which the guard
+    // covers until the create fails, can only be a leftover of an earlier
+    // process with our id.)
+    DropGuarded(slot_);
+    slot_ = AddGuarded(name);
+    bool exists = false;
+    if (CreateNewFile(name, &exists)) {
+      path_ = std::move(name);
+      return true;
+    }
+    if (!exists) break;
+  }
+  DropGuarded(slot_);
+  slot_ = -1;
+  return false;
+}
+
 void RemoveGuardedFilesInSignalHandler() {
   for (auto& slot : g_guarded) {
     if (const char* path = slot.load()) RemoveFileInSignalHandler(path);
@@ -104,20 +127,17 @@ std::string ReplacementTarget(const std::string& output_path) {
   return ResolveLinks(output_path);
 }
 
-std::string NewPartialFile(const std::string& target) {
-  std::string path;
-  return CreateUniqueFile(PartialPrefix(target), &path) ? path : std::string();
-}
-
 }  // namespace
 
 ReplacingOutput::ReplacingOutput(const std::string& output_path)
     : target_(ReplacementTarget(output_path)),
       kind_(KindOfFile(target_)),
       direct_(kind_ == FileKind::kOther),
-      // A folder cannot be replaced: no file, so the caller reports it.
-      temp_(kind_ == FileKind::kMissing || kind_ == FileKind::kRegular ? NewPartialFile(target_)
-                                                                        : std::string()) {}
+      temp_(std::string()) {
+  // A folder cannot be replaced: no file, so the caller reports it.
+  if (kind_ == FileKind::kMissing || kind_ == FileKind::kRegular)
+    temp_.CreateUnique(PartialPrefix(target_));
+}
 
 int ReplacingOutput::Commit() {
   if (direct_) return 0;

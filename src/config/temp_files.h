@@ -36,6 +36,11 @@ class TempFileGuard final {
   TempFileGuard& operator=(const TempFileGuard&) = delete;
   const std::string& path() const { return path_; }
 
+  // For a guard made with an empty path: creates a new, empty file named
+  // `prefix` followed by characters that make it unique, and guards it.
+  // False, with path() empty, when no such file could be created.
+  bool CreateUnique(const std::string& prefix);
+
  private:
   std::string path_;
   int slot_ = -1;  // in the signal handler's list; -1 when not in it

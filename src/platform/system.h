@@ -56,11 +56,6 @@ enum class InputFileError {
 std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileError* error,
                          uint64_t* size = nullptr);
 
-// Creates a new, empty file whose name is `prefix` followed by characters
-// that make it unique, with the permissions of a newly created file. Its
-// name goes to `*path`. False when no such file could be created.
-bool CreateUniqueFile(const std::string& prefix, std::string* path);
-
 // Creates an empty file at `path` only when nothing is there. False when it
 // was not created; then `*exists` (may be null) says whether something was.
 bool CreateNewFile(const std::string& path, bool* exists);
