@@ -1,8 +1,6 @@
 // korvo compress IN OUT / korvo decompress IN OUT
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
@@ -15,12 +13,6 @@ namespace {
 int Error(const char* command, const std::string& file, const char* reason) {
   std::fprintf(stderr, "korvo %s: %s: %s\n", command, file.c_str(), reason);
   return 1;
-}
-
-// Writing the output over the input would destroy the input before it is read.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), ec);
 }
 
 enum class Magic { kPresent, kAbsent, kUnreadable };
@@ -59,6 +51,7 @@ int ReportFailure(const char* command, SplayFailure why, const std::string& in,
 // success: a failure leaves an existing output (or a link's target) as it was.
 int Run(const char* command, int (SplayCompressor::*step)(const std::string&, const std::string&),
         const std::string& in, const std::string& out) {
+  if (SameFile(in, out)) return Error(command, out, "output is the input file");
   ReplacingOutput output(out);
   if (!output.ok()) return ReportFailure(command, SplayFailure::kCreateOutput, in, out);
   SplayCompressor compressor;
@@ -81,7 +74,6 @@ int RunCompress(const std::vector<std::string>& args) {
   if (!CheckArgs(command, args)) return 2;
   const std::string& in = args[0];
   const std::string& out = args[1];
-  if (SameFile(in, out)) return Error(command, out, "output is the input file");
   return Run(command, &SplayCompressor::Compress, in, out);
 }
 
@@ -98,7 +90,6 @@ int RunDecompress(const std::vector<std::string>& args) {
     case Magic::kPresent:
       break;
   }
-  if (SameFile(in, out)) return Error(command, out, "output is the input file");
   return Run(command, &SplayCompressor::Decompress, in, out);
 }
 

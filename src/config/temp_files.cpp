@@ -121,16 +121,8 @@ void RemoveGuardedFilesInSignalHandler() {
   }
 }
 
-namespace {
-
-std::string ReplacementTarget(const std::string& output_path) {
-  return ResolveLinks(output_path);
-}
-
-}  // namespace
-
 ReplacingOutput::ReplacingOutput(const std::string& output_path)
-    : target_(ReplacementTarget(output_path)),
+    : target_(ResolveLinks(output_path)),
       kind_(KindOfFile(target_)),
       direct_(kind_ == FileKind::kOther),
       temp_(std::string()) {
