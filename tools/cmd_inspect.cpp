@@ -227,8 +227,10 @@ void PrintData(ConfigDocument& doc, int device) {
   if (p.has_map) PrintMemoryMap(p);
 }
 
+// Devices are numbered from 1 as the device, korvo-fe and korvo-sim number
+// them; the JSON form also gives the index the natives take.
 void PrintDevice(ConfigDocument& doc, int device) {
-  std::printf("Device %d:\n", device);
+  std::printf("Device %d:\n", device + 1);
   DOMElement* element = HeaderDevice(doc, device);
   std::printf("  Entries:\n");
   for (DOMNode* n = element ? element->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
@@ -258,7 +260,8 @@ nlohmann::json DeviceJson(ConfigDocument& doc, int device) {
     if (doc.GetDeviceEntry(device, name, value) == 0) entries[name] = value;
   }
   Payload p = ReadPayload(doc, device);
-  nlohmann::json out = {{"index", device}, {"entries", entries}, {"data_type", p.type}};
+  nlohmann::json out = {{"number", device + 1}, {"index", device}, {"entries", entries},
+                        {"data_type", p.type}};
   if (p.rc != 0) {
     out["payload_error"] = p.rc;
     return out;
