@@ -55,7 +55,8 @@ final class ReportText {
             StringBuilder s = new StringBuilder(device(d)).append(": ").append(outcome);
             if (outcome.equals("written")) {
                 s.append(", ").append(Json.text(d, "bytes")).append(" bytes");
-                if (Json.number(d, "packages", 0) > 0) s.append(" in ").append(Json.text(d, "packages")).append(" packages");
+                long packages = Json.number(d, "packages", 0);
+                if (packages > 0) s.append(" in ").append(packages).append(packages == 1 ? " package" : " packages");
                 if (!Json.text(d, "transfer").isEmpty()) s.append(" (").append(Json.text(d, "transfer")).append(")");
             } else if (outcome.equals("failed")) {
                 s.append(": result ").append(Json.text(d, "result"));
@@ -196,6 +197,10 @@ final class ReportText {
             if (outcome.equals("failed") && type.equals("BREKBIN") && !serial) {
                 hints.put("brekbin", device(d) + " holds BREKBIN data, which reach a device only through the boot loader"
                           + " on the serial line: build it with TavisDevice false and use --device serial:PATH");
+            } else if (outcome.equals("failed") && serial && type.equals("BREKBIN")
+                       && Json.text(d, "transfer").equals("whole file")) {
+                hints.put("brekbin", device(d) + " holds BREKBIN data, which go to the boot loader only with"
+                          + " PARTIAL_DOWNLOAD true in its Configuration");
             } else if (outcome.equals("failed") && serial && !type.equals("BREKBIN")) {
                 hints.put("serial", "over the serial line (TavisDevice false) only BREKBIN data reach a device;"
                           + " " + device(d) + " holds " + type);
