@@ -151,6 +151,9 @@ public final class FrontEndTest {
             {"--storing-step;1", "Storing package 2 of 2", "1", "130",
              "aborted on the device|device 1 has its new data; device 2 was cut short|device 2: aborted"},
             {"--silent-from;mFDprgdata 3", "waiting for the device", "2", "130", "exiting at once"},
+            // Without application the library itself sends no abort: korvo-fe does.
+            {"--application;false;--silent-from;mFDprgdata 3", "waiting for the device", "1", "130",
+             "did not answer the abort and the device was told to reboot|device 1 was cut short"},
         };
         for (String[] t : cases) {
             Simulator sim = new Simulator(t[0]);

@@ -276,7 +276,8 @@ public final class Main {
     }
 
     private ExeResponse execute(String config, String key, int skipIndex, List<Map<String, Object>> reports) {
-        line.startDownload(-1);
+        // A device without application starts no second loader: its session is 0.
+        line.startDownload(ident.equals("No Program") ? 0 : -1);
         interruption.during(line::interrupt, line::hurry);
         try {
             return new Executor().ExecuteDownloadIF(config, key, skipIndex, only);
