@@ -285,13 +285,22 @@ StepResult DownloadExecutor::WriteStartLog(const std::string& config_file, Downl
   return {};
 }
 
-// The first device whose DEVICE_TYPE is "APP", or -1.
-int DownloadExecutor::FindApplicationDevice(int count) {
+// The first device whose DEVICE_TYPE is "APP", or -1 (with a note) when
+// there is none or the caller left it out.
+int DownloadExecutor::FindApplicationDevice(int count, int device_to_skip, int only_device) {
   std::string type;
-  for (int i = 0; i < count; ++i) {
-    if (config_.GetDeviceEntry(i, "DEVICE_TYPE", type) == 0 && type == "APP") return i;
+  int app = -1;
+  for (int i = 0; i < count && app < 0; ++i) {
+    if (config_.GetDeviceEntry(i, "DEVICE_TYPE", type) == 0 && type == "APP") app = i;
   }
-  return -1;
+  if (app < 0) {
+    report_.AddNote("application mode: no device of type APP");
+  } else if ((only_device >= 0 && only_device != app) ||
+             (device_to_skip >= 0 && device_to_skip == app)) {
+    report_.AddNote("application mode: the APP device is left out by skip or only device");
+    app = -1;
+  }
+  return app;
 }
 
 // Which devices a download in normal mode leaves out, and why.
@@ -328,12 +337,9 @@ int DownloadExecutor::RunApplicationMode(int device_to_skip, int only_device,
                                          bool* only_app_downloaded,
                                          int* device_which_was_uploaded) {
   config_.GetDeviceCount(state.device_count);
-  const int app = FindApplicationDevice(state.device_count);
-  if (app < 0 || (only_device >= 0 && only_device != app) ||
-      (device_to_skip >= 0 && device_to_skip == app)) {
+  const int app = FindApplicationDevice(state.device_count, device_to_skip, only_device);
+  if (app < 0) {
     device_error = -1;
-    report_.AddNote(app < 0 ? "application mode: no device of type APP"
-                            : "application mode: the APP device is excluded by --skip or --only");
     return Fail("application mode", kExecuteFailed);
   }
   device_error = 0;
@@ -454,13 +460,8 @@ int DownloadExecutor::PlanOnly(int device_to_skip, int only_device,
   int count = 0;
   if (int rc = config_.GetDeviceCount(count)) return Fail("devices", rc);
   if (!serial && !channel_->HasApplication()) {
-    const int app = FindApplicationDevice(count);
-    if (app < 0 || (only_device >= 0 && only_device != app) ||
-        (device_to_skip >= 0 && device_to_skip == app)) {
-      report_.AddNote(app < 0 ? "application mode: no device of type APP"
-                              : "application mode: the APP device is excluded by --skip or --only");
-      return Fail("application mode", kExecuteFailed);
-    }
+    const int app = FindApplicationDevice(count, device_to_skip, only_device);
+    if (app < 0) return Fail("application mode", kExecuteFailed);
     std::vector<const char*> plan(size_t(count), kByApplicationMode);
     plan[size_t(app)] = constraints[size_t(app)] ? nullptr : kByConstraints;
     RecordPlan(plan, true);
@@ -476,7 +477,6 @@ int DownloadExecutor::Download(const std::string& config_file, const std::string
                                int device_to_skip, int only_device, bool dry_run,
                                int& device_error, bool* only_app_downloaded,
                                int* device_which_was_uploaded, std::string& additional_info) {
-  DownloadState state;
   status_.Report("Download of " + config_file + " started ...", 0);
   report_.AddFile("configuration", config_file);
   report_.AddFile("key file", key_file);
@@ -504,7 +504,15 @@ int DownloadExecutor::Download(const std::string& config_file, const std::string
     channel_->Close();
     return rc;
   }
+  return Write(config_file, device_to_skip, only_device, constraints, serial, device_error,
+               only_app_downloaded, device_which_was_uploaded);
+}
 
+// From the second loader on: everything that writes to the device.
+int DownloadExecutor::Write(const std::string& config_file, int device_to_skip, int only_device,
+                            const std::vector<bool>& constraints, bool serial, int& device_error,
+                            bool* only_app_downloaded, int* device_which_was_uploaded) {
+  DownloadState state;
   StepResult started = StartSecondLoader(state);
   if (!started.ok()) {
     if (started.device_error) device_error = *started.device_error;

@@ -131,6 +131,9 @@ class DownloadExecutor final {
                int device_to_skip, int only_device, bool dry_run, int& device_error,
                bool* only_app_downloaded, int* device_which_was_uploaded,
                std::string& additional_info);
+  int Write(const std::string& config_file, int device_to_skip, int only_device,
+            const std::vector<bool>& constraints, bool serial, int& device_error,
+            bool* only_app_downloaded, int* device_which_was_uploaded);
   int OpenDocumentsAndChannel(const std::string& config_file, const std::string& key_file,
                               bool& serial);
   void DescribeDevices();
@@ -140,7 +143,7 @@ class DownloadExecutor final {
                bool serial);
   StepResult StartSecondLoader(DownloadState& state);
   StepResult WriteStartLog(const std::string& config_file, DownloadState& state);
-  int FindApplicationDevice(int count);
+  int FindApplicationDevice(int count, int device_to_skip, int only_device);
   static std::vector<const char*> NormalPlan(int count, int device_to_skip, int only_device,
                                              const std::vector<bool>& constraints);
   void RecordPlan(const std::vector<const char*>& plan, bool dry_run);
