@@ -29,13 +29,25 @@ std::string SystemMessage(DWORD code) {
 }  // namespace
 
 std::unique_ptr<SharedLibrary> SharedLibrary::Open(const std::string& path, std::string* error) {
-  bool bare = path.find_first_of("\\/:") == std::string::npos;
-  // A library named by its path finds its own dependencies beside it first.
-  DWORD flags = bare ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH;
+  std::wstring name = Wide(path);
+  DWORD flags = 0;
+  if (path.find_first_of("\\/:") != std::string::npos) {
+    // A library named by its path finds its own dependencies beside it
+    // first; the flag wants a full path.
+    std::vector<wchar_t> full(MAX_PATH);
+    DWORD n;
+    while ((n = GetFullPathNameW(name.c_str(), DWORD(full.size()), full.data(), nullptr)) >=
+           full.size())
+      full.resize(n + 1);
+    if (n > 0) {
+      name.assign(full.data(), n);
+      flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+    }
+  }
   // No message box for a missing or damaged file: the caller reports it.
   DWORD old_mode = 0;
   SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
-  HMODULE module = LoadLibraryExW(Wide(path).c_str(), nullptr, flags);
+  HMODULE module = LoadLibraryExW(name.c_str(), nullptr, flags);
   DWORD code = GetLastError();
   SetThreadErrorMode(old_mode, nullptr);
   if (!module) {
