@@ -15,18 +15,19 @@
 
 #include "device/boot_loader_symbols.h"
 
-namespace korvo {
-
-class SharedLibrary;
-
-// The line settings the library asks for (its TyDriverMode, an int-sized
-// enumeration in both ABIs).
-enum BootDriverMode : int {
+// The line settings the library asks for, under the library's own name:
+// the driver-mode callback must have the very type the library calls it
+// through (an int-sized enumeration in both ABIs).
+enum TyDriverMode {
   kDriverInitial = 0,   // the host's initial line
   kDriverBootMode = 1,  // the line of GetBootModePara
   kDriverDownload = 2,  // the download baud rate
   kDriverRestart = 3,   // purge and reopen, settings unchanged
 };
+
+namespace korvo {
+
+class SharedLibrary;
 
 // The five callbacks, plain (cdecl) functions as the library calls them.
 struct BootLoaderCallbacks {
@@ -35,7 +36,7 @@ struct BootLoaderCallbacks {
   int (*receive)(unsigned char* buffer, unsigned long maximum, unsigned char terminator);
   void (*progress)(const char* text, double value);
   void (*result)(int code);
-  void (*driver_mode)(BootDriverMode mode);
+  void (*driver_mode)(TyDriverMode mode);
 };
 
 class BootLoaderLibrary {

@@ -71,7 +71,7 @@ void ProgressCallback(const char* text, double value) {
 
 void ResultCallback(int code) { g_state.last_result = code; }
 
-void ApplyDriverMode(BootDriverMode mode) {
+void ApplyDriverMode(TyDriverMode mode) {
   SerialPort* port = g_state.port;
   if (!port) return;
   std::string settings;
@@ -99,7 +99,7 @@ void ApplyDriverMode(BootDriverMode mode) {
   port->Open();
 }
 
-void DriverModeCallback(BootDriverMode mode) {
+void DriverModeCallback(TyDriverMode mode) {
   Contained(0, [&] {
     ApplyDriverMode(mode);
     return 0;
