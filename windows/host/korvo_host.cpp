@@ -94,10 +94,11 @@ std::map<std::string, void*> g_natives;
 
 #define KORVO_NATIVES(X)                                                                           \
   X(Configurator, CreateConfigFileIF)                                                              \
-  X(Configurator, OpenProjectDocumentIF) X(Configurator, CloseProjectDocumentIF)                   \
-      X(Configurator, SetProjectConfigFilenameEntryIF) X(Configurator, SetProjectSystemEntryIF) X( \
-          Configurator, AddProjectDeviceIF) X(Configurator, SetProjectDeviceConfigurationEntryIF)  \
-          X(Configurator, AddProjectDeviceConfigurationEntryIF)                                    \
+  X(Configurator, OpenProjectDocumentIF)                                                           \
+  X(Configurator, CloseProjectDocumentIF) X(Configurator, SetProjectConfigFilenameEntryIF)         \
+      X(Configurator, SetProjectSystemEntryIF) X(Configurator, AddProjectDeviceIF)                 \
+          X(Configurator, SetProjectDeviceConfigurationEntryIF) X(                                 \
+              Configurator, AddProjectDeviceConfigurationEntryIF)                                  \
               X(Configurator, SetProjectDeviceConversionEntryAttributeIF) X(                       \
                   Configurator, SetProjectDeviceConversionEntryIF) X(Executor, ExecuteDownloadIF)  \
                   X(FirstStageExecutor, ExecuteFirstStageDownloadIF) X(KeyFile, OpenKeyDocumentIF) \
@@ -536,7 +537,9 @@ struct Host {
     return work / "boot.cfg";
   }
 
-  // Returns the result and what the boot-mode device on COM6 stored.
+  // The boot-loader download to the boot-mode device on COM6: with our
+  // library the device must hold the configured data; without one the
+  // download fails with -150 before a boot request reaches the device.
   void BootLoader(bool library_present) {
     const fs::path cfg = BootProject();
     std::unique_ptr<korvo::sim::Line> line = korvo::sim::OpenPseudoTerminal();
@@ -553,9 +556,11 @@ struct Host {
     korvo::sim::BootDevice device(*line, options);
     device.Start();
     Setup("115200", line->peer_path());
+    const int cleanups = g_cleanups;
     jobject r =
         Run(NATIVE(Executor, ExecuteDownloadIF), executor, Str(Utf8Path(cfg)), Str(keys), -1, -1);
     device.Stop();
+    Equal(cleanups + 1, g_cleanups, "the front end asked once to let go of the line");
     const std::string debug = ReadAll(debug_file);
     if (library_present) {
       Equal("0 0", Result(r), "boot-loader download");
