@@ -27,7 +27,6 @@ file(GLOB_RECURSE KORVO_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests
 # POSIX by nature: the JVM tests, and the tests that run the tool as a
 # process or signal it (tools, hardening).
 list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/tests/(jvm|tools|hardening)/")
-list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/unreadable_document_test\\.cpp$")
 # The compiler that derives the boot-loader library's names runs on Linux.
 list(FILTER KORVO_TEST_SOURCES EXCLUDE REGEX "/boot_loader_names_test\\.cpp$")
 add_executable(korvo_tests ${KORVO_TEST_SOURCES})
