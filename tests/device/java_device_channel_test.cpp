@@ -91,7 +91,9 @@ TEST_F(JavaChannelTest, LastAnswerAndTrafficSayWhatTheDeviceDid) {
     EXPECT_EQ("mFDprgdata", answer.command) << row.bytes;
     EXPECT_EQ(row.want, answer.kind) << row.bytes;
     EXPECT_EQ(row.code, answer.code) << row.bytes;
-    if (row.want == Kind::kSilent) EXPECT_GE(answer.waited_ms, 15u);
+    if (row.want == Kind::kSilent) {
+      EXPECT_GE(answer.waited_ms, 15u);
+    }
   }
   // Only the first package was taken (result 0); result 5 is a refusal.
   EXPECT_EQ(1u, channel.Traffic().packages);

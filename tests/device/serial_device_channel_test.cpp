@@ -149,7 +149,9 @@ TEST_F(SerialChannelTest, ProgramDataFailAndTheLastAnswerIsKept) {
     EXPECT_EQ("m", answer.command) << row.reply;
     EXPECT_EQ(row.kind, answer.kind) << row.reply;
     EXPECT_EQ(row.code, answer.code) << row.reply;
-    if (row.kind == Kind::kSilent) EXPECT_GE(answer.waited_ms, 90u);
+    if (row.kind == Kind::kSilent) {
+      EXPECT_GE(answer.waited_ms, 90u);
+    }
   }
 }
 

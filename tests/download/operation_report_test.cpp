@@ -49,7 +49,8 @@ TEST(OperationReportTest, FilesAndDeviceTextsReadBack) {
   report.Start("dry run");
   const char* paths[] = {"report-plain.xml", "report-packed.key", "report-missing.cfg", "."};
   for (const char* path : paths) report.AddFile("file", path);
-  report.checks().push_back({"identification", "DeviceIdent", "\xff\xfe bin\x01", "A.*", false});
+  report.checks().push_back(
+      {"identification", "DeviceIdent", "\xff\xfe bin\x01", "A.*", false, 0, ""});
   report.Device(1).name = "second";
   report.Fail("rights", DeviceAnswer{"GetAccessMode", DeviceAnswer::Kind::kError, 7, 0});
   report.Finish(-4, -1, ResultText("dry run", -4));
