@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <xercesc/util/Base64.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
 #include <filesystem>
+#include <set>
 
 #include "config/config_document.h"
 #include "config/srec_test_util.h"
@@ -121,6 +125,82 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
     EXPECT_EQ(devices[d].second, ReadFile(extracted)) << d;
   }
   EXPECT_EQ(Crc32("123456789", 9), Crc32("56789", 5, Crc32("1234", 4)));
+}
+
+// A one-device configuration as the builder writes it around the payload's
+// Base64 text (Xerces' encoding); a few small files of it are kept in
+// tests/data as the builder wrote them before the payload was streamed.
+std::string ExpectedXml(const std::string& data_type, const std::string& range, uint64_t size,
+                        const std::string& payload) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\n<download_configuration>\n\n"
+      "  <Header>\n    <System2>\n      <Key>K1</Key>\n    </System2>\n    <Device>\n";
+  if (!range.empty())
+    xml += "      <ADDRESS_RANGE transparent=\"true\">" + range + "</ADDRESS_RANGE>\n";
+  xml += "      <PROGRAM_MEMORY_SIZE transparent=\"true\">" + std::to_string(size) +
+         "</PROGRAM_MEMORY_SIZE>\n      <DATA_TYPE transparent=\"true\">" + data_type +
+         "</DATA_TYPE>\n      <V transparent=\"true\">1.2</V>\n    </Device>\n  </Header>\n\n"
+         "  <Data>\n";
+  if (payload.empty()) return xml + "    <Device/>\n  </Data>\n\n</download_configuration>\n";
+  XMLSize_t length = 0;
+  XMLByte* text = xercesc::Base64::encode(reinterpret_cast<const XMLByte*>(payload.data()),
+                                          payload.size(), &length);
+  xml += "    <Device>" + std::string(reinterpret_cast<char*>(text), length) + "</Device>\n";
+  xercesc::XMLPlatformUtils::fgMemoryManager->deallocate(text);
+  return xml + "  </Data>\n\n</download_configuration>\n";
+}
+
+// One block at 0x1000 holding `data`, then the closing block.
+std::string BlockStream(const std::string& data) {
+  const std::string closing = "\x01\0\0\0\0BREK\xDC"s;
+  if (data.empty()) return closing;
+  const size_t n = data.size();
+  std::string stream = "\x01"s + char(n >> 24) + char(n >> 16) + char(n >> 8) + char(n) + "\0\0\x10\0"s;
+  uint8_t sum = 0;
+  for (size_t i = 1; i < stream.size(); ++i) sum = uint8_t(sum + uint8_t(stream[i]));
+  for (size_t i = 0; i < n; ++i) {
+    stream += data[i];
+    sum = uint8_t(sum + uint8_t(data[i]));
+    if ((i + 1) % 1024 == 0 || i + 1 == n) stream += char(uint8_t(0u - sum));
+  }
+  return stream + closing;
+}
+
+TEST_F(ConfigurationBuilderTest, OutputIsTheSameByteForByteForEveryTypeAndSize) {
+  const std::string xml = (dir_ / "plain.xml").string();
+  const std::set<std::string> kept = {"BREK0", "BREK61", "SREC0", "FILE61"};
+  std::vector<size_t> sizes{0, 8u << 20};
+  for (size_t n = 1; n <= 200; ++n) sizes.push_back(n);
+  for (const std::string type : {"BREK", "SREC", "FILE"}) {
+    for (size_t n : sizes) {
+      SCOPED_TRACE(type + " " + std::to_string(n));
+      const std::vector<uint8_t> bytes = srectest::Bytes(n, uint32_t(n));
+      const std::string data(bytes.begin(), bytes.end());
+      std::string conversion = kFile + "raw.bin</DataFilename>", payload = data, range;
+      WriteFile(dir_ / "raw.bin", data);
+      if (type == "BREK") {
+        conversion = kBrek;
+        WriteFile(dir_ / "fw.s19", srectest::SrecFile('3', {{0x1000, bytes}}));
+        payload = BlockStream(data);
+        char text[40];
+        std::snprintf(text, sizeof text, "%08zx-%08zx", n ? size_t(0x1000) : size_t(0xFFFFFFFF),
+                      n ? 0x1000 + n : 0);
+        range = text;
+      } else if (type == "SREC") {
+        conversion = "<ConversionType>SRECXML</ConversionType><DataFilename>raw.bin</DataFilename>";
+      } else {
+        const uint32_t crc = Crc32(data.data(), data.size());
+        payload = std::string{char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)} + data;
+      }
+      ASSERT_EQ(0, Build(Project(Device(conversion))));
+      ASSERT_EQ(0, SplayCompressor().Decompress(Output(), xml));
+      const std::string built = ReadFile(xml), name = type + std::to_string(n);
+      ASSERT_TRUE(ExpectedXml(type, range, payload.size(), payload) == built);
+      if (kept.count(name)) {
+        EXPECT_EQ(ReadFile(KORVO_TEST_DATA "/built/" + name + ".xml"), built);
+      }
+    }
+  }
 }
 
 TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
