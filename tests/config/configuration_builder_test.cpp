@@ -9,6 +9,7 @@
 #include <set>
 
 #include "config/config_document.h"
+#include "config/crc32.h"
 #include "config/srec_test_util.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
@@ -21,6 +22,8 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using test_support::ReadFile;
 using test_support::WriteFile;
+using xercesc::DOMDocument;
+using xercesc::DOMElement;
 
 std::string S3(uint32_t address, const std::string& data) {
   return srectest::Record('3', address, {data.begin(), data.end()}) + "\n";
@@ -65,8 +68,10 @@ class ConfigurationBuilderTest : public ::testing::Test {
   void ExpectNothingLeft() {
     for (auto name : {&TempNames::config_builder, &TempNames::srec, &TempNames::brek})
       EXPECT_FALSE(fs::exists(ProcessTempNames().*name)) << ProcessTempNames().*name;
-    for (const auto& entry : fs::directory_iterator(dir_))
-      EXPECT_EQ(std::string::npos, entry.path().string().find("~")) << entry.path();
+    for (const fs::path& folder : {dir_, fs::current_path()}) {
+      for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find("~")) << entry.path();
+    }
     EXPECT_FALSE(builder_.Project().IsOpen());
   }
 
@@ -200,6 +205,36 @@ TEST_F(ConfigurationBuilderTest, OutputIsTheSameByteForByteForEveryTypeAndSize) 
         EXPECT_EQ(ReadFile(KORVO_TEST_DATA "/built/" + name + ".xml"), built);
       }
     }
+  }
+}
+
+// A data file is read twice, for its entries and again for its payload: one
+// changed in between must fail the build, not hand the device something the
+// entries do not describe.
+TEST_F(ConfigurationBuilderTest, DataFileChangedBeforeItIsWrittenFailsTheBuild) {
+  const std::pair<std::string, std::string> changes[] = {  // type, new content of "123456789"
+      {"FILE", "1234567890"}, {"FILE", "987654321"}, {"FILE", "12345678"}, {"SREC", "1234"},
+      {"SREC", "1234567890"}, {"SREC", "123456789"}};
+  for (const auto& [type, content] : changes) {
+    SCOPED_TRACE(type + " " + content);
+    const std::string data = (dir_ / "raw.bin").string(), xml = (dir_ / "x.xml").string();
+    WriteFile(data, "123456789");
+    DOMDocument* document = CreateXmlDocument(CoreImplementation(), "download_configuration");
+    DOMElement* header = document->createElement(XmlText("Device"));
+    DOMElement* device = document->createElement(XmlText("Device"));
+    document->getDocumentElement()->appendChild(header);
+    document->getDocumentElement()->appendChild(device);
+    EmbeddedPayloads payloads;
+    ASSERT_EQ(0, type == "FILE" ? EmbedRawFile(document, header, device, data, payloads)
+                                : EmbedDataFile(document, header, device, data, "SREC", "", 0,
+                                                payloads));
+    WriteFile(data, content);
+    EXPECT_EQ(0, WriteXmlDocument(CoreImplementation(), document, xml, &payloads));
+    const bool same = content == "123456789";
+    EXPECT_EQ(same, payloads.ok());
+    EXPECT_EQ(same ? "" : data + ": changed while the configuration was being built",
+              payloads.failure());
+    document->release();
   }
 }
 
