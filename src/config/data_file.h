@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "platform/system.h"
 
 namespace korvo {
 
@@ -26,5 +29,30 @@ std::FILE* OpenDataFile(const std::string& path, std::string* why = nullptr,
 
 // "too large (`amount`; an image may have at most 256 MiB)".
 std::string TooLargeText(const std::string& amount);
+
+// Reads a file front to back through one buffer, for the part-wise
+// transfers: the file is opened once, and each part is looked at where it
+// starts, then taken, without seeking or reopening. Not thread-safe.
+class SequentialReader final {
+ public:
+  explicit SequentialReader(std::string path);
+
+  // Points `*data` at the next `n` bytes, or at fewer at the end of the
+  // file (`*size` says how many); valid until the next call. False when the
+  // file cannot be opened or read.
+  bool Peek(size_t n, const uint8_t** data, size_t* size);
+  // Moves on by `n` bytes, at most as many as the last Peek gave.
+  void Skip(size_t n) { begin_ += n; }
+
+ private:
+  std::string path_;
+  UniqueFile file_;
+  bool opened_ = false;
+  bool failed_ = false;
+  bool at_end_ = false;
+  std::vector<uint8_t> buffer_;
+  size_t begin_ = 0;  // of the bytes not yet taken
+  size_t end_ = 0;
+};
 
 }  // namespace korvo

@@ -1,0 +1,94 @@
+// The part-wise walk over block streams larger than its read buffer; parts
+// as the device takes them are pinned through the JVM too (DownloadTest).
+#include "device/block_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "support/files.h"
+
+namespace korvo {
+namespace {
+
+using namespace std::string_literals;
+using test_support::WriteFile;
+
+const char kFile[] = "block_walk_test.bin";
+
+// A block of `length` data bytes at `address`, check bytes left 0 (the walk
+// does not look at them).
+std::string Block(uint32_t length, uint32_t address, std::mt19937& random) {
+  std::string block = {1, char(length >> 24), char(length >> 16), char(length >> 8), char(length),
+                       char(address >> 24), char(address >> 16), char(address >> 8), char(address)};
+  for (uint32_t i = 0; i < length + (length + 1023) / 1024; ++i) block.push_back(char(random()));
+  return block;
+}
+
+TEST(BlockWalkTest, PartsCoverTheStreamAsTheDeviceTakesIt) {
+  std::mt19937 random(99);
+  // Bytes before the first marker are skipped; blocks of every kind follow.
+  std::string stream = "\x00\x02\x03"s;
+  std::vector<size_t> expected;
+  for (uint32_t length : {1u, 1024u, 1025u, 2048u, 70000u, 300u, 0u}) {
+    stream += length ? Block(length, 0x1000, random) : "\x01\0\0\0\0BREK\xDC"s;
+    if (length <= 1024) {
+      expected.push_back(length + 10);
+      continue;
+    }
+    expected.push_back(1034);
+    for (uint32_t left = length - 1024; left > 0; left -= std::min(left, 1024u))
+      expected.push_back(std::min(left, 1024u) + 1);
+  }
+  WriteFile(kFile, stream);
+  BlockWalk walk(kFile);
+  std::vector<uint8_t> part;
+  std::vector<size_t> sizes;
+  std::string walked;
+  bool last = false;
+  while (!last && walk.NextPart(part, last)) {
+    sizes.push_back(part.size());
+    walked.append(part.begin(), part.end());
+  }
+  EXPECT_TRUE(last);
+  EXPECT_EQ(expected, sizes);
+  EXPECT_TRUE(stream.substr(3) == walked);
+
+  // A stream cut inside a part ends the walk there, without a padded part.
+  WriteFile(kFile, stream.substr(0, 3 + 9 + 1 + 1 + 9 + 1034 + 500));
+  BlockWalk cut(kFile);
+  sizes.clear();
+  while (cut.NextPart(part, last)) sizes.push_back(part.size());
+  EXPECT_EQ((std::vector<size_t>{11, 1034}), sizes);
+  EXPECT_TRUE(part.empty());
+  RemoveFile(kFile);
+  EXPECT_FALSE(BlockWalk(kFile).NextPart(part, last));
+}
+
+TEST(SequentialReaderTest, LooksAndTakesAcrossItsBuffer) {
+  std::mt19937 random(3);
+  std::string bytes(300000, '\0');
+  for (char& c : bytes) c = char(random());
+  WriteFile(kFile, bytes);
+  SequentialReader reader(kFile);
+  size_t at = 0;
+  while (at < bytes.size()) {
+    const size_t want = random() % 3 == 0 ? 1 + random() % 100000 : 1 + random() % 1100;
+    const uint8_t* data = nullptr;
+    size_t got = 0;
+    ASSERT_TRUE(reader.Peek(want, &data, &got));
+    ASSERT_EQ(std::min(want, bytes.size() - at), got) << at;
+    ASSERT_TRUE(bytes.compare(at, got, reinterpret_cast<const char*>(data), got) == 0) << at;
+    const size_t take = random() % (got + 1);
+    reader.Skip(take);
+    at += take;
+  }
+  RemoveFile(kFile);
+}
+
+}  // namespace
+}  // namespace korvo
