@@ -143,7 +143,8 @@ void BM_BuildSrecImage(benchmark::State& state) {
       break;
     }
   }
-  const double per_build = Seconds(std::chrono::steady_clock::now() - start) / double(state.iterations());
+  const double per_build =
+      Seconds(std::chrono::steady_clock::now() - start) / double(state.iterations());
   const double growth = growth_of[mib], srec_cat = srec_cat_of[mib];
   state.counters["growth_MiB"] = growth / (1 << 20);
   state.counters["growth_x_image"] = growth / double(mib << 20);

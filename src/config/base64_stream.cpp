@@ -28,8 +28,8 @@ void Base64Encoder::Group(const uint8_t* group, size_t size, std::string& out) {
   const uint32_t bits = uint32_t(group[0]) << 16 | uint32_t(size > 1 ? group[1] : 0) << 8 |
                         uint32_t(size > 2 ? group[2] : 0);
   char text[5] = {kAlphabet[bits >> 18], kAlphabet[(bits >> 12) & 63],
-                  size > 1 ? kAlphabet[(bits >> 6) & 63] : '=', size > 2 ? kAlphabet[bits & 63] : '=',
-                  '\n'};
+                  size > 1 ? kAlphabet[(bits >> 6) & 63] : '=',
+                  size > 2 ? kAlphabet[bits & 63] : '=', '\n'};
   line_ += 4;
   const bool line_full = line_ == kLineLength;
   if (line_full) line_ = 0;

@@ -161,8 +161,8 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
         if (WriteXmlDocument(implementation_, document.get(), xml_path, payloads_.get()) == 0)
           return payloads_->ok() ? 0 : Note(kSrecFileError, payloads_->failure());
         if (!payloads_->ok()) return Note(kSrecFileError, payloads_->failure());
-        return Note(kBuildOtherException,
-                    "cannot write the temporary file " + xml_path + " (is the current folder writable?)");
+        return Note(kBuildOtherException, "cannot write the temporary file " + xml_path +
+                                              " (is the current folder writable?)");
       },
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);

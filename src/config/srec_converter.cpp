@@ -796,7 +796,7 @@ const char* SrecResultText(int code) {
   switch (code) {
     case kSrecNothingKept:
       return "no system entries could be read, or the address range selection kept no data record";
-    case kSrecFileError: return "a data file cannot be opened, read or written";
+    case kSrecFileError: return "a data file cannot be opened, read or written, or is too large";
     case kSrecLineTooLong: return "an S-record line has 1024 or more characters";
     case kSrecConversionFailed:
       return "the S-record data is malformed (bad record or digit, checksum error, or no end record)";

@@ -78,7 +78,8 @@ class Utf8FileFormatTarget final : public XMLFormatTarget {
 // target when it asks the filter about it.
 class TextSourceFilter final : public DOMLSSerializerFilter {
  public:
-  TextSourceFilter(TextSource& source, XMLFormatTarget& target) : source_(source), target_(target) {}
+  TextSourceFilter(TextSource& source, XMLFormatTarget& target)
+      : source_(source), target_(target) {}
   FilterAction acceptNode(const DOMNode* node) const override {
     source_.WriteText(node, target_);
     return FILTER_ACCEPT;

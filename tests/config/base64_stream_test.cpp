@@ -81,8 +81,8 @@ TEST(Base64StreamTest, EncodesAsXercesDoes) {
 TEST(Base64StreamTest, DecodesAndRefusesAsXercesDoes) {
   std::mt19937 random(1213);
   std::vector<std::string> texts = {
-      "", " ", "\r\n", "QUJD", "QUJ", "QUI=", "QUJ=", "QR==", "QQ==", "Q===", "====", "=", "QUJD====",
-      "QU=D", "QUJDQQ==QUJD", "QQ==QQ==", "QQ= =", " Q U\tJ\rD\n", "QUJD\f", "QUJD\v", "QUJ\x01D",
+      "", " ", "\r\n", "QUJD", "QUJ", "QUI=", "QUJ=", "QR==", "QQ==", "Q===", "====", "=",
+      "QUJD====", "QU=D", "QUJDQQ==QUJD", "QQ==QQ==", "QQ= =", " Q U\tJ\rD\n", "QUJD\f", "QUJD\v", "QUJ\x01D",
       "QUJD=", "QUJDQ", "QQ==\n \n", "QUJ=\n", "-_AA", "QU.D"};
   const char kNoise[] = " \t\r\n=A/+.\x7F";
   for (int round = 0; round < 4000; ++round) {

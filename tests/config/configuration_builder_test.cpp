@@ -160,7 +160,8 @@ std::string BlockStream(const std::string& data) {
   const std::string closing = "\x01\0\0\0\0BREK\xDC"s;
   if (data.empty()) return closing;
   const size_t n = data.size();
-  std::string stream = "\x01"s + char(n >> 24) + char(n >> 16) + char(n >> 8) + char(n) + "\0\0\x10\0"s;
+  std::string stream =
+      "\x01"s + char(n >> 24) + char(n >> 16) + char(n >> 8) + char(n) + "\0\0\x10\0"s;
   uint8_t sum = 0;
   for (size_t i = 1; i < stream.size(); ++i) sum = uint8_t(sum + uint8_t(stream[i]));
   for (size_t i = 0; i < n; ++i) {

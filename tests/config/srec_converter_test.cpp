@@ -98,7 +98,8 @@ TEST_F(SrecConvertTest, CheckBytesAt1024BoundariesLimitsAndFailedWrites) {
   EXPECT_EQ(Bytes(3u << 20, 5), Blocks().at(1).data);
   // The image is bounded, not the text: one byte more than it may hold is refused.
   converter_.SetImageLimit(3u << 20);
-  EXPECT_EQ(kSrecFileError, Convert(SrecFile('3', {{0, Bytes(1, 1)}, {0x100, Bytes(3u << 20, 5)}})));
+  EXPECT_EQ(kSrecFileError,
+            Convert(SrecFile('3', {{0, Bytes(1, 1)}, {0x100, Bytes(3u << 20, 5)}})));
   EXPECT_EQ(0u, report_.reason.find("too large (its records hold more than 3145728 bytes of data;"))
       << report_.reason;
   EXPECT_EQ(0, Convert(SrecFile('3', {{0x100, Bytes(3u << 20, 5)}})));

@@ -64,8 +64,9 @@ void EmptyTexts(xercesc::DOMNode* node, std::vector<std::string>& texts) {
 
 TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
   const std::string big(100000, 'Q'), path = "xml_access_diverted.xml";
-  test_support::WriteFile(path, "<r>r1<t>a&amp;b" + big + "<!--x-->c<![CDATA[d]]>e<k>in k</k>f&#x1F600;</t>"
-                                "<t/><t></t><k><t>" + big + "</t>k2</k><t>\xC3\xA4</t></r>");
+  test_support::WriteFile(path, "<r>r1<t>a&amp;b" + big +
+                                    "<!--x-->c<![CDATA[d]]>e<k>in k</k>f&#x1F600;</t><t/><t></t>"
+                                    "<k><t>" + big + "</t>k2</k><t>\xC3\xA4</t></r>");
   std::unique_ptr<ConfigParser> plain_parser, parser;
   xercesc::DOMDocument *plain = nullptr, *doc = nullptr;
   ASSERT_EQ(0, LoadXmlDocument(path, plain_parser, plain));

@@ -99,7 +99,7 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
       {Project("SRECToBrekXML", "truncated.s19"), "build p.xml",
        build_error(-48, "device 0: truncated.s19: line 3: the file ends inside a record")},
       {Project("SRECXML", "../../../../../../../dev/zero"), "build p.xml",
-       "error -42: a data file cannot be opened, read or written: device 0: "
+       "error -42: a data file cannot be opened, read or written, or is too large: device 0: "
        "../../../../../../../dev/zero: not a regular file"},
       {Project("File", "fw.s19").substr(0, 80), "build p.xml", "error -65"},
       {Project("File", "fw.s19", "p.xml"), "build p.xml",

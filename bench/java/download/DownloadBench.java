@@ -66,13 +66,14 @@ public final class DownloadBench {
         });
         // A small download first, so that the code it runs is loaded and
         // compiled before the peak is measured.
-        ExeResponse warm = DownloadTest.run(DownloadTest.work.resolve("warm-" + partial + ".cfg").toString(), -1, -1);
+        Path work = DownloadTest.work;
+        ExeResponse warm = DownloadTest.run(work.resolve("warm-" + partial + ".cfg").toString(), -1, -1);
         firstPackage = 0;
         System.gc();
         Files.writeString(Paths.get("/proc/self/clear_refs"), "5");  // restarts the peak
         long rssBefore = memory("VmRSS:");
         long start = System.nanoTime();
-        ExeResponse r = DownloadTest.run(DownloadTest.work.resolve("big-" + mib + "-" + partial + ".cfg").toString(), -1, -1);
+        ExeResponse r = DownloadTest.run(work.resolve("big-" + mib + "-" + partial + ".cfg").toString(), -1, -1);
         double total = (System.nanoTime() - start) / 1e9;
         double transfer = (lastPackage - firstPackage) / 1e9;
         long trips = tripsAtLast - tripsAtFirst;
