@@ -158,6 +158,13 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
         if (!document) return kBuildOtherException;
         int result = BuildDocument(document.get());
         if (result != 0) return result;
+        // A configuration the download would refuse must not be built.
+        if (payloads_->TextBytes() > kMaxXmlDocumentBytes)
+          return Note(kSrecFileError,
+                      "the devices' images are too large together: their Base64 text alone would"
+                      " be " + std::to_string(payloads_->TextBytes()) + " bytes, and a download"
+                      " reads at most " + std::to_string(kMaxXmlDocumentBytes >> 20) +
+                      " MiB of configuration");
         if (WriteXmlDocument(implementation_, document.get(), xml_path, payloads_.get()) == 0)
           return payloads_->ok() ? 0 : Note(kSrecFileError, payloads_->failure());
         if (!payloads_->ok()) return Note(kSrecFileError, payloads_->failure());

@@ -56,6 +56,17 @@ void EmbeddedPayloads::Add(const DOMNode* node, const std::string& path, UniqueF
   payload.crc = crc ? *crc : 0;
 }
 
+uint64_t EmbeddedPayloads::TextBytes() const {
+  uint64_t total = 0;
+  for (const auto& entry : payloads_) {
+    // Four characters for every three bytes begun, and a line feed ending
+    // every line of up to 60 of them.
+    const uint64_t characters = (entry.second.prefix.size() + entry.second.size + 2) / 3 * 4;
+    total += characters + (characters + 59) / 60;
+  }
+  return total;
+}
+
 bool EmbeddedPayloads::WriteText(const DOMNode* node, XMLFormatTarget& out) {
   auto it = payloads_.find(node);
   if (it == payloads_.end()) return false;

@@ -41,6 +41,9 @@ class EmbeddedPayloads final : public TextSource {
   bool ok() const { return failure_.empty(); }
   const std::string& failure() const { return failure_; }
 
+  // Bytes of Base64 text the payloads make together.
+  uint64_t TextBytes() const;
+
   // Keeps a temporary file (a converted block stream) until the payloads go.
   void KeepUntilWritten(std::unique_ptr<TempFileGuard> file);
 

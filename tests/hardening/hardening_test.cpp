@@ -178,6 +178,18 @@ TEST_F(HardeningTest, DataFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
       EXPECT_EQ("previous", ReadFile(At("out.cfg")));
     }
   }
+  // Two images of the largest size are more than one configuration a download
+  // reads can hold.
+  fs::resize_file(dir_ / "huge.bin", kMaxImageBytes);
+  std::string two = Project("SRECXML", "huge.bin");
+  const size_t device = two.find("<Device>");
+  two.insert(device, two.substr(device, two.find("</Device>") + 9 - device));
+  WriteFile(At("p.xml"), two);
+  EXPECT_EQ(kSrecFileError, builder.Build(At("p.xml")));
+  EXPECT_EQ(0u, builder.FailureDetail().find("the devices' images are too large together: their"
+                                             " Base64 text alone would be 727758354 bytes"))
+      << builder.FailureDetail();
+  EXPECT_EQ("previous", ReadFile(At("out.cfg")));
   // The readers themselves refuse such files too, whoever calls them.
   SrecToBrekConverter converter;
   std::string range;
