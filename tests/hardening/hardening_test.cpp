@@ -189,7 +189,7 @@ TEST_F(HardeningTest, DataFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
   EXPECT_EQ(0u, builder.FailureDetail().find("the devices' images are too large together: their"
                                              " Base64 text alone would be 727758354 bytes"))
       << builder.FailureDetail();
-  EXPECT_EQ("previous", ReadFile(At("out.cfg")));
+  EXPECT_EQ(8u, fs::file_size(dir_ / "out.cfg"));  // "previous", and no diff of a huge one
   // The readers themselves refuse such files too, whoever calls them.
   SrecToBrekConverter converter;
   std::string range;
