@@ -163,7 +163,7 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
                            "<Device>QUJD</Device><Device>S29ydm8A/2tra2tra2tra2tra2tra2tra2tra2tr"
                            "a2tra2tra2tra2tra2tra2tra2tra2tra2tr\na2tra2tra2traw==</Device>"
                            "<Device>QU<!-- c -->JD</Device><Device><!-- c --></Device><Device/>"
-                           "<Device>QUJD<x/></Device><Device>not base64!</Device>"
+                           "<Device>QUJD<x/>QUJD</Device><Device>not base64!</Device>"
                            "<Device>QUJ</Device><Device><![CDATA[QUJD]]></Device>"
                            // Only the direct texts of Data/Device are kept in files.
                            "<Device><Device>QUJD</Device></Device><Device>\xC3\xA4\xF0\x9F\x98\x80"
