@@ -204,6 +204,14 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
                     "<Data><Device>QUJD</Device></Data><Data/></download_configuration>"));
   EXPECT_EQ(kConfigMissing, doc.ExtractData(0, kOut));
   EXPECT_EQ(1, DataTextFileCount());
+  // Declared element content makes the blanks around the text "ignorable";
+  // the tree keeps them in the same text node, and so does the file.
+  ASSERT_EQ(0, Load("<!DOCTYPE download_configuration [<!ELEMENT Device (x)*>]>"
+                    "<download_configuration><Header/><Data><Device> QU\nJD </Device></Data>"
+                    "</download_configuration>"));
+  EXPECT_EQ(0, doc.ExtractText(0, kOut));
+  EXPECT_EQ(" QU\nJD ", ReadFile(kOut));
+  RemoveFile(kOut);
   doc.Unload();
   EXPECT_EQ(0, DataTextFileCount());
   // Nor does a load that fails halfway through a text leave one behind.
