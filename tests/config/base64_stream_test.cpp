@@ -68,18 +68,12 @@ std::string RandomBytes(size_t n, std::mt19937& random) {
   return s;
 }
 
-TEST(Base64StreamTest, EncodesAsXercesDoes) {
-  std::mt19937 random(4711);
-  for (size_t n : {0, 1, 2, 3, 44, 45, 46, 89, 90, 91, 300, 100000}) {
-    for (int round = 0; round < 20; ++round) {
-      const std::string data = RandomBytes(n, random);
-      ASSERT_EQ(XercesEncode(data), Encode(data, random)) << n;
-    }
-  }
-}
-
-TEST(Base64StreamTest, DecodesAndRefusesAsXercesDoes) {
+TEST(Base64StreamTest, EncodesDecodesAndRefusesAsXercesDoes) {
   std::mt19937 random(1213);
+  for (size_t n : {0, 1, 2, 3, 44, 45, 46, 89, 90, 91, 300, 100000}) {
+    const std::string data = RandomBytes(n, random);
+    ASSERT_EQ(XercesEncode(data), Encode(data, random)) << n;
+  }
   std::vector<std::string> texts = {
       "", " ", "\r\n", "QUJD", "QUJ", "QUI=", "QUJ=", "QR==", "QQ==", "Q===", "====", "=",
       "QUJD====", "QU=D", "QUJDQQ==QUJD", "QQ==QQ==", "QQ= =", " Q U\tJ\rD\n", "QUJD\f", "QUJD\v", "QUJ\x01D",

@@ -1,5 +1,6 @@
-// The part-wise walk over block streams larger than its read buffer; parts
-// as the device takes them are pinned through the JVM too (DownloadTest).
+// The part-wise walk over block streams larger than its read buffer (which
+// the S-record part reader shares); parts as the device takes them are
+// pinned through the JVM too (DownloadTest).
 #include "device/block_walk.h"
 
 #include <gtest/gtest.h>
@@ -67,27 +68,6 @@ TEST(BlockWalkTest, PartsCoverTheStreamAsTheDeviceTakesIt) {
   EXPECT_TRUE(part.empty());
   RemoveFile(kFile);
   EXPECT_FALSE(BlockWalk(kFile).NextPart(part, last));
-}
-
-TEST(SequentialReaderTest, LooksAndTakesAcrossItsBuffer) {
-  std::mt19937 random(3);
-  std::string bytes(300000, '\0');
-  for (char& c : bytes) c = char(random());
-  WriteFile(kFile, bytes);
-  SequentialReader reader(kFile);
-  size_t at = 0;
-  while (at < bytes.size()) {
-    const size_t want = random() % 3 == 0 ? 1 + random() % 100000 : 1 + random() % 1100;
-    const uint8_t* data = nullptr;
-    size_t got = 0;
-    ASSERT_TRUE(reader.Peek(want, &data, &got));
-    ASSERT_EQ(std::min(want, bytes.size() - at), got) << at;
-    ASSERT_TRUE(bytes.compare(at, got, reinterpret_cast<const char*>(data), got) == 0) << at;
-    const size_t take = random() % (got + 1);
-    reader.Skip(take);
-    at += take;
-  }
-  RemoveFile(kFile);
 }
 
 }  // namespace
