@@ -1,4 +1,6 @@
-// The streaming coder against Xerces' own Base64, fed in random pieces.
+// The streaming coder against Xerces' own Base64, fed in random pieces. (Text
+// outside ASCII, which Xerces reads by its low bytes, is refused: see the
+// configuration document's extraction test.)
 #include "config/base64_stream.h"
 
 #include <gtest/gtest.h>
@@ -101,15 +103,6 @@ TEST(Base64StreamTest, EncodesDecodesAndRefusesAsXercesDoes) {
   }
   EXPECT_LT(500, valid);  // both kinds are well represented
   EXPECT_LT(500, int(texts.size()) - valid);
-}
-
-// Xerces reads each 16-bit character by its low byte, so "ń" (U+0144) would
-// pass for 'D'; text outside ASCII is no Base64 at all.
-TEST(Base64StreamTest, TextOutsideAsciiIsRefused) {
-  std::mt19937 random(5);
-  EXPECT_EQ("ABC", Decode("QUJD", random));
-  EXPECT_EQ("<invalid>", Decode("QUJ\xC5\x84", random));
-  EXPECT_EQ("<invalid>", Decode("QUJD\xC4\xA0", random));  // U+0120, low byte a blank
 }
 
 }  // namespace

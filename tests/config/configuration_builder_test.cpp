@@ -189,9 +189,8 @@ TEST_F(ConfigurationBuilderTest, OutputIsTheSameByteForByteForEveryTypeAndSize) 
         WriteFile(dir_ / "fw.s19", srectest::SrecFile('3', {{0x1000, bytes}}));
         payload = BlockStream(data);
         char text[40];
-        std::snprintf(text, sizeof text, "%08zx-%08zx", n ? size_t(0x1000) : size_t(0xFFFFFFFF),
-                      n ? 0x1000 + n : 0);
-        range = text;
+        std::snprintf(text, sizeof text, "00001000-%08zx", 0x1000 + n);
+        range = n ? text : "ffffffff-00000000";
       } else if (type == "SREC") {
         conversion = "<ConversionType>SRECXML</ConversionType><DataFilename>raw.bin</DataFilename>";
       } else {
@@ -221,10 +220,9 @@ TEST_F(ConfigurationBuilderTest, DataFileChangedBeforeItIsWrittenFailsTheBuild) 
     const std::string data = (dir_ / "raw.bin").string(), xml = (dir_ / "x.xml").string();
     WriteFile(data, "123456789");
     DOMDocument* document = CreateXmlDocument(CoreImplementation(), "download_configuration");
-    DOMElement* header = document->createElement(XmlText("Device"));
+    DOMElement* header = document->getDocumentElement();  // for the entries
     DOMElement* device = document->createElement(XmlText("Device"));
-    document->getDocumentElement()->appendChild(header);
-    document->getDocumentElement()->appendChild(device);
+    header->appendChild(device);
     EmbeddedPayloads payloads;
     ASSERT_EQ(0, type == "FILE" ? EmbedRawFile(document, header, device, data, payloads)
                                 : EmbedDataFile(document, header, device, data, "SREC", "", 0,

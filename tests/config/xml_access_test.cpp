@@ -51,7 +51,7 @@ struct TakeT final : TextDiversion {
   }
 };
 
-// The texts of the elements named t, each emptied.
+// Empties the texts of the elements named t, keeping them in `texts`.
 void EmptyTexts(xercesc::DOMNode* node, std::vector<std::string>& texts) {
   for (xercesc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
     if (AsText(c) && NarrowText(node->getNodeName()) == "t") {
