@@ -54,6 +54,22 @@ using SerialHandle = SerialPortState*;
 // Null on failure (missing device, not a terminal, busy, empty name).
 SerialHandle OpenSerialPort(const std::string& name);
 
+// Why OpenSerialPort gave no handle.
+enum class SerialOpenError {
+  kNone,
+  kNotFound,   // no such device (or an empty name)
+  kDenied,     // the user may not open it
+  kBusy,       // another program has it open exclusively, or holds a lock on it
+  kNotSerial,  // it opens, but is no serial device
+  kFailed,     // any other failure of the system
+};
+
+// OpenSerialPort, saying why it failed: `*error` (may be null) gets the
+// reason, `*detail` (may be null) a few words for people, such as which
+// process holds the lock ("" when nothing more is known).
+SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error,
+                            std::string* detail);
+
 // Parses "baud,parity,data,stop" as in "9600,n,8,1": parity one of n, e, o
 // (either case); data bits 5 to 8; stop bits 1 or 2; blanks around fields
 // are allowed. False (out untouched) for anything else.
