@@ -51,7 +51,10 @@ JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ConnectDe
     JNIEnv* env, jobject) {
   std::string ident = korvo::Guarded(std::string(), [&] {
     korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
-    return executor ? executor->ConnectDevice() : std::string();
+    if (!executor) return std::string();
+    // The answers belong to the executor's channel, also after a first stage.
+    korvo::SetDownloadMode(korvo::DownloadModeValue::kNormal);
+    return executor->ConnectDevice();
   });
   return korvo::Guarded<jstring>(nullptr, [&] { return korvo::ToJavaString(env, ident); });
 }
@@ -61,6 +64,7 @@ JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceI
   return korvo::Guarded(-1, [&] {
     korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
     if (!executor) return -1;
+    korvo::SetDownloadMode(korvo::DownloadModeValue::kNormal);
     return executor->LoginDevice(korvo::ToNarrowString(env, user_level),
                                  korvo::ToNarrowString(env, password));
   });

@@ -271,6 +271,9 @@ public final class DownloadTest {
         device.clearCommands();
         c.equal("0 0", result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)), "example: first stage");
         c.equal(expected.get("first-stage"), record(device.commands()), "example: the first stage's commands");
+        // Its answers no longer go to the first stage: the device reboots and is reached again.
+        c.equal("EXAMPLE-SCANNER-01 V1.0", tavis.ConnectDeviceIF(), "example: a connect after the first stage");
+        c.equal(0, tavis.LoginDeviceIF("4", "service"), "example: a login after the first stage");
         device.respond(DownloadTest::answer);
     }
 
