@@ -30,6 +30,7 @@ public final class Main {
         "                                devices it would write; nothing is written",
         "  first-stage CONFIG            first-stage download of the APP device",
         "  build PROJECT                 build a download configuration from a project",
+        "  devices                       list the serial ports; with --probe, what answers on each",
         "",
         "Options:",
         "  --device tcp:HOST:PORT | serial:PATH   the device (all commands but build)",
@@ -43,6 +44,21 @@ public final class Main {
         "  --comm NAME     communication name, \"Keta A\" (default) or \"Keta B\"",
         "  --baud N        line speed the library uses for its own COM port (9600)",
         "  --reconnect-seconds N   how long to wait for a rebooted device (30)",
+        "  --probe         devices: ask each port for the identification of its device",
+        "  --ports GLOB    devices: look at the ports GLOB matches ('/dev/ttyUSB*') instead",
+        "                  of those the system reports (may be given more than once)",
+        "  --probe-ms N    devices: how long a probe waits for an answer (1000)",
+        "  --log FILE      append a trace of the session to FILE: every telegram with its",
+        "                  time, the status and debug lines, the output and the report",
+        "  -v, --verbose   show the library's debug lines (on standard error)",
+        "",
+        "Finding the device: korvo-fe devices --probe lists the serial ports and the",
+        "identification each device answers; a port another program holds is listed",
+        "as in use and left alone. Then use --device serial:PORT. A device on the",
+        "network is reached with --device tcp:HOST:PORT.",
+        "",
+        "When a download fails: run it again with --log trace.txt and send trace.txt",
+        "with the ticket; it holds no password.",
         "",
         "Exit status: 0 success; 1 failed (configuration, key file, other errors);",
         "2 usage error; 3 refused (login, access rights, downloader version);",
@@ -64,14 +80,16 @@ public final class Main {
     }
 
     private final Map<String, Command> commands = new LinkedHashMap<>();
-    private final PrintStream out;
-    private final PrintStream err;
+    private PrintStream out, err;  // into the trace as well, with --log
+    private final PrintStream debugOut;
     private final boolean terminal;
     private final Interruption interruption;
     private final Map<String, Object> json = new LinkedHashMap<>();
-    private boolean jsonOutput, plain, verify;
-    private String device, comm = "Keta A", baud = "9600", login;
-    private int skip = -1, only = -1, reconnectSeconds = 30;
+    private boolean jsonOutput, plain, verify, probe, verbose, debugForwarded;
+    private String device, comm = "Keta A", baud = "9600", login, logFile;
+    private int skip = -1, only = -1, reconnectSeconds = 30, probeMs = DeviceListing.DEFAULT_PROBE_MS;
+    private final List<String> ports = new ArrayList<>();
+    private SessionLog log = SessionLog.NONE;
     private String ident = "";
     private TAVISInterface tavis;
     private TelegramLine line;
@@ -81,6 +99,7 @@ public final class Main {
     private Main(PrintStream out, PrintStream err, boolean terminal, Interruption interruption) {
         this.out = out;
         this.err = err;
+        this.debugOut = err;
         this.terminal = terminal;
         this.interruption = interruption;
         commands.put("connect", new Command(0, true, a -> connect()));
@@ -90,6 +109,8 @@ public final class Main {
         commands.put("check", new Command(2, true, a -> check(a.get(0), a.get(1))));
         commands.put("first-stage", new Command(1, true, a -> firstStage(a.get(0))));
         commands.put("build", new Command(1, false, a -> build(a.get(0))));
+        commands.put("devices", new Command(0, false,
+            a -> new DeviceListing(this.out, json, log, jsonOutput).run(ports, probe, probeMs)));
     }
 
     public static void main(String[] args) {
@@ -109,19 +130,22 @@ public final class Main {
 
     static int run(String[] args, PrintStream out, PrintStream err, boolean terminal, Interruption interruption) {
         Main main = new Main(out, err, terminal, interruption);
+        int status = Results.FAILED;
         try {
-            return main.command(args);
+            return status = main.command(args);
         } catch (IllegalArgumentException e) {
-            err.println("korvo-fe: " + e.getMessage());
-            err.println("Try korvo-fe --help.");
-            return Results.USAGE;
+            main.err.println("korvo-fe: " + e.getMessage());
+            main.err.println("Try korvo-fe --help.");
+            return status = Results.USAGE;
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
-            err.println("korvo-fe: interrupted");
-            return Results.FAILED;
+            main.err.println("korvo-fe: interrupted");
+            return status = Results.FAILED;
         } finally {
             if (main.ticker != null) main.ticker.interrupt();
             if (main.line != null) main.line.close();
+            if (main.debugForwarded) TAVISInterface.setDebugLines(null);
+            main.log.end(status);
         }
     }
 
@@ -141,6 +165,11 @@ public final class Main {
                 case "--skip": skip = deviceIndex(value(args, ++i, a), a); break;
                 case "--only": only = deviceIndex(value(args, ++i, a), a); break;
                 case "--reconnect-seconds": reconnectSeconds = number(value(args, ++i, a), a); break;
+                case "--probe": probe = true; break;
+                case "--ports": ports.add(value(args, ++i, a)); break;
+                case "--probe-ms": probeMs = number(value(args, ++i, a), a); break;
+                case "--log": logFile = value(args, ++i, a); break;
+                case "-v": case "--verbose": verbose = true; break;
                 default:
                     if (a.startsWith("--")) throw new IllegalArgumentException("unknown option " + a);
                     words.add(a);
@@ -154,6 +183,11 @@ public final class Main {
             throw new IllegalArgumentException(name + " takes " + command.arguments() + " argument(s)");
         }
         if (login != null && !login.contains(":")) throw new IllegalArgumentException("--login takes LEVEL:PASSWORD");
+        if (probeMs < 1 || probeMs > 60000) throw new IllegalArgumentException("--probe-ms takes 1 to 60000");
+        if (logFile != null && !startLog(args)) return Results.FAILED;
+        // Debug lines stay out of the output: into the trace, and shown with -v.
+        TAVISInterface.setDebugLines(this::debugLine);
+        debugForwarded = true;
         json.put("command", name);
         long start = System.nanoTime();
         if (command.needsDevice()) setUp();
@@ -162,7 +196,25 @@ public final class Main {
         json.put("durationMs", (System.nanoTime() - start) / 1_000_000);
         if (progress != null) progress.finish();
         if (jsonOutput) out.println(Json.write(json));
+        log.reports(json);
         return status;
+    }
+
+    private boolean startLog(String[] args) {
+        try {
+            log = SessionLog.open(logFile, args, debugOut);
+        } catch (java.io.IOException e) {
+            err.println("korvo-fe: the trace " + logFile + " cannot be written: " + e.getMessage());
+            return false;
+        }
+        out = log.tee(out, "out");
+        err = log.tee(err, "err");
+        return true;
+    }
+
+    private void debugLine(String text) {
+        log.debug(text);
+        if (verbose) debugOut.print(text.endsWith("\n") ? text : text + "\n");
     }
 
     private void setUp() {
@@ -171,6 +223,7 @@ public final class Main {
         Progress.Mode mode = jsonOutput ? Progress.Mode.QUIET : terminal && !plain ? Progress.Mode.BAR : Progress.Mode.LINES;
         tavis = new TAVISInterface();
         line = new TelegramLine(address, tavis, (text, percent) -> progress.status(text, percent));
+        line.log(log);
         progress = new Progress(out, mode, line::dataBytes);
         TAVISInterface.setDeviceLine(line);
         // The library falls back to its own serial port: the same terminal.
