@@ -47,13 +47,6 @@ struct SerialSettings {
 struct SerialPortState;
 using SerialHandle = SerialPortState*;
 
-// Opens an existing serial device for reading and writing, exclusively: a
-// second open of the same device fails until the first is closed. The
-// device's line settings are left as found until ApplySerialSettings. A
-// fresh handle's time-outs return at once with whatever is buffered.
-// Null on failure (missing device, not a terminal, busy, empty name).
-SerialHandle OpenSerialPort(const std::string& name);
-
 // Why OpenSerialPort gave no handle.
 enum class SerialOpenError {
   kNone,
@@ -64,11 +57,16 @@ enum class SerialOpenError {
   kFailed,     // any other failure of the system
 };
 
-// OpenSerialPort, saying why it failed: `*error` (may be null) gets the
-// reason, `*detail` (may be null) a few words for people, such as which
-// process holds the lock ("" when nothing more is known).
-SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error,
-                            std::string* detail);
+// Opens an existing serial device for reading and writing, exclusively: a
+// second open of the same device fails until the first is closed. The
+// device's line settings are left as found until ApplySerialSettings. A
+// fresh handle's time-outs return at once with whatever is buffered.
+// Null on failure (missing device, not a terminal, busy, empty name); then
+// `*error` (may be null) says why and `*detail` (may be null) gives a few
+// words for people, such as which process holds the lock ("" when nothing
+// more is known).
+SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error = nullptr,
+                            std::string* detail = nullptr);
 
 // Parses "baud,parity,data,stop" as in "9600,n,8,1": parity one of n, e, o
 // (either case); data bits 5 to 8; stop bits 1 or 2; blanks around fields

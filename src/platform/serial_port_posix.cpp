@@ -175,10 +175,6 @@ std::string TakeExclusively(int fd, const std::string& name) {
 
 }  // namespace
 
-SerialHandle OpenSerialPort(const std::string& name) {
-  return OpenSerialPort(name, nullptr, nullptr);
-}
-
 SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error,
                             std::string* detail) {
   SerialOpenError why = SerialOpenError::kNone;

@@ -25,10 +25,6 @@ std::wstring DevicePath(const std::string& name) {
 
 }  // namespace
 
-SerialHandle OpenSerialPort(const std::string& name) {
-  return OpenSerialPort(name, nullptr, nullptr);
-}
-
 SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error,
                             std::string* detail) {
   SerialOpenError why = SerialOpenError::kNone;

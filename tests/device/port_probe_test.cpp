@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include <thread>
 
 #include "device/even_parity.h"
 #include "device/serial_pty.h"
@@ -92,6 +93,18 @@ TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
   holder = OpenSerialPort(pty.slave_path());
   EXPECT_NE(nullptr, holder);
   CloseSerialPort(holder);
+}
+
+TEST(PortProbeTest, ProbesOfTwoPortsRunAtOnce) {
+  PseudoTerminal answering, silent;
+  ASSERT_TRUE(answering.ok() && silent.ok());
+  SimulatedDevice a(answering, {"\x02sRA DeviceIdent 1 A\x03"}), b(silent, {""});
+  PortProbe first, second;
+  std::thread other([&] { first = ProbePort(answering.slave_path(), kTimeoutMs); });
+  second = ProbePort(silent.slave_path(), kTimeoutMs);
+  other.join();
+  EXPECT_EQ("A", first.ident);
+  EXPECT_EQ(Outcome::kSilent, second.outcome);
 }
 
 TEST(PortProbeTest, TheJsonCarriesAnyBytesAsTheyCame) {

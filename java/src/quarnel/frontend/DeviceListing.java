@@ -61,26 +61,7 @@ final class DeviceListing {
         List<Object> listed = new ArrayList<>();
         List<String> answered = new ArrayList<>(), hints = new ArrayList<>();
         for (int i = 0; i < ports.size(); i++) {
-            Port p = ports.get(i);
-            Map<String, Object> entry = new LinkedHashMap<>();
-            entry.put("path", p.path());
-            entry.put("aliases", p.aliases());
-            entry.put("description", p.description());
-            String line = p.path() + (p.description().isEmpty() || probe ? "" : "  " + p.description());
-            if (probe) {
-                Map<String, Object> r = probes.get(i);
-                entry.put("probe", r);
-                line += ": " + outcome(r, probeMs);
-                if (Json.text(r, "outcome").equals("answered")) answered.add(p.aliases().stream()
-                    .filter(a -> a.contains("/by-id/")).findFirst().orElse(p.path()));
-                if (Json.text(r, "detail").equals("permission denied")) {
-                    addOnce(hints, "the user may not open " + p.path() + ": on Debian, add the user to the group that"
-                            + " owns it (sudo adduser $USER dialout) and log in again");
-                }
-            }
-            listed.add(entry);
-            text(line);
-            for (String alias : p.aliases()) text("    also " + alias);
+            listed.add(show(ports.get(i), probe ? probes.get(i) : null, probeMs, answered, hints));
         }
         json.put("ports", listed);
         if (probe) json.put("answered", answered);
@@ -100,6 +81,31 @@ final class DeviceListing {
         hints.forEach(h -> text("hint: " + h));
         json.put("hints", hints);
         return ports.isEmpty() || probe && answered.isEmpty() ? Results.DEVICE : Results.OK;
+    }
+
+    // One port's lines, and its entry of the JSON result; a port that answered
+    // goes into `answered` by its stable name (by-id) where it has one.
+    private Map<String, Object> show(Port p, Map<String, Object> probe, int probeMs, List<String> answered,
+                                     List<String> hints) {
+        Map<String, Object> entry = new LinkedHashMap<>();
+        entry.put("path", p.path());
+        entry.put("aliases", p.aliases());
+        entry.put("description", p.description());
+        String line = p.path() + (p.description().isEmpty() ? "" : "  " + p.description());
+        if (probe != null) {
+            entry.put("probe", probe);
+            line = p.path() + ": " + outcome(probe, probeMs);
+            if (Json.text(probe, "outcome").equals("answered")) {
+                answered.add(p.aliases().stream().filter(a -> a.contains("/by-id/")).findFirst().orElse(p.path()));
+            }
+            if (Json.text(probe, "detail").equals("permission denied")) {
+                addOnce(hints, "the user may not open " + p.path() + ": on Debian, add the user to the group that"
+                        + " owns it (sudo adduser $USER dialout) and log in again");
+            }
+        }
+        text(line);
+        for (String alias : p.aliases()) text("    also " + alias);
+        return entry;
     }
 
     private static List<Port> system() {
