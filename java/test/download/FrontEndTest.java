@@ -97,14 +97,16 @@ public final class FrontEndTest {
         interrupt(config, key);
 
         // The launcher: help, a usage error, a connect that reaches no device, and finding the
-        // device among the ports in DIR: a simulator, one that stays silent, one whose line
-        // this program holds locked (as korvo-fe's own line does), and a file.
-        Simulator sim = new Simulator("--fail;5 at DeviceIdent");
+        // device among the ports in DIR: a simulator, one that stays silent, one that answers
+        // with an error, one whose line this program holds locked (as korvo-fe's own line
+        // does), and a file.
+        Simulator sim = new Simulator("--fail;1B at DeviceIdent");
         Path dir = DownloadTest.work.resolve("ports");
         Files.createDirectories(dir);
         Simulator answering = new Simulator(""), silent = new Simulator("--silent-from;1"),
             taken = new Simulator("--ident;TAKEN-SIM");
-        Map<String, String> links = Map.of("device", answering.pty, "silent", silent.pty, "taken", taken.pty);
+        Map<String, String> links = Map.of("device", answering.pty, "silent", silent.pty, "taken", taken.pty,
+                                           "failing", sim.pty);
         for (Map.Entry<String, String> l : links.entrySet()) {
             Files.deleteIfExists(dir.resolve(l.getKey()));
             Files.createSymbolicLink(dir.resolve(l.getKey()), Paths.get(l.getValue()));
@@ -115,12 +117,13 @@ public final class FrontEndTest {
             {"download", "2", "takes 2 argument"},
             {"--json --device tcp:127.0.0.1:" + sim.port + " connect", "4", "\"ident\": \"\""},
             {"--log LOG devices --probe --probe-ms 500 --ports DIR/*", "0", "DIR/device: KORVO-SIM\n    also /dev/pts/"
-                + "|DIR/file: unavailable (not a serial port)|DIR/silent: silent (no answer within 500 ms)"
+                + "|DIR/failing: answers with error 27 (sFA 1B)|DIR/file: unavailable (not a serial port)|DIR/silent: silent (no answer within 500 ms)"
                 + "|DIR/taken: in use (locked by process|nothing was sent|--device serial:DIR/device|!TAKEN-SIM"
                 + "|@>>     DIR/device: sRN DeviceIdent|@<<     DIR/device: sRA DeviceIdent 9 KORVO-SIM"
                 + "|@>>     DIR/silent: sRN DeviceIdent|!@DIR/taken: sRN|@exit   0"},
             {"--json devices --ports DIR/s*", "0", "\"path\": \"DIR/silent\", \"aliases\": [\"" + silent.pty + "\"]|!DIR/device"},
             {"devices --probe --ports DIR/none*", "4", "devices: no serial port found at DIR/none*"},
+            {"--log DIR/file/trace.txt devices --ports DIR/*", "1", "the trace DIR/file/trace.txt cannot be written"},
         };
         try (FileChannel line = FileChannel.open(Paths.get(taken.pty), StandardOpenOption.WRITE);
              FileLock lock = line.lock()) {

@@ -240,7 +240,9 @@ final class DeviceListing {
                 String ident = Json.text(r, "ident");
                 return ident.equals("No Program") ? "No Program (a device without application: only its boot code runs)"
                                                   : ident;
-            case "error answer": return "answers with error " + Json.text(r, "code") + " (sFA " + Json.text(r, "code") + ")";
+            case "error answer":
+                long code = Json.number(r, "code", 0);
+                return "answers with error " + code + String.format(" (sFA %X)", code);
             case "not understood":
                 return "not understood: " + detail + " (another line speed, or another kind of device?)";
             case "silent": return "silent (no answer within " + probeMs + " ms)";
