@@ -2,6 +2,7 @@ package download;
 
 import java.io.BufferedReader;
 import java.io.ByteArrayOutputStream;
+import java.io.IOException;
 import java.io.InputStreamReader;
 import java.io.PrintStream;
 import java.nio.channels.FileChannel;
@@ -17,6 +18,7 @@ import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.util.stream.Stream;
 import java.util.zip.CRC32;
 
 import korvotest.Checks;
@@ -177,6 +179,7 @@ public final class FrontEndTest {
         int status = Main.run(command.toArray(new String[0]), print, print, false);
         String summary = sim.stop(), seen = out.toString(StandardCharsets.UTF_8) + summary;
         c.equal(Integer.parseInt(t[3]), status, what + ": exit status; " + seen);
+        c.check(!openHere(trace), what + ": the trace is closed with the session");
         expect(what, t[4].replace("%MISSING", files.get("MISSING")), seen);
         if (t[2].startsWith("first-stage")) {
             byte[] image = new byte[2100];  // as the download rows: the APP device's S-records
@@ -227,6 +230,20 @@ public final class FrontEndTest {
             c.equal(Integer.parseInt(t[3]), ended ? fe.exitValue() : -1, "Ctrl-C " + t[0] + ": exit status; " + seen);
             for (String part : t[4].split("\\|")) c.check(seen.contains(part), "Ctrl-C " + t[0] + ": \"" + part + "\" in\n" + seen);
         }
+    }
+
+    // Whether a descriptor of this JVM is open on `file` (also when it is deleted).
+    static boolean openHere(Path file) throws Exception {
+        try (Stream<Path> fds = Files.list(Paths.get("/proc/self/fd"))) {
+            for (Path fd : fds.toList()) {
+                try {
+                    if (Files.readSymbolicLink(fd).toString().startsWith(file.toString())) return true;
+                } catch (IOException e) {
+                    // the listing's own descriptor, closed by now
+                }
+            }
+        }
+        return false;
     }
 
     // Each part of `expected` ("|" between them) must be in `seen`; a part starting with "@"

@@ -35,7 +35,7 @@ public final class SessionLog {
 
     private final OutputStream file;
     private final PrintStream complaints;
-    private boolean failed;
+    private boolean failed, closed;
     private String lastStatus;
 
     private SessionLog(OutputStream file, PrintStream complaints) {
@@ -97,8 +97,18 @@ public final class SessionLog {
         }
     }
 
+    /** The session's last line; the file is closed, and what comes later is left out. */
     public void end(int status) {
         event("exit", String.valueOf(status));
+        synchronized (this) {
+            if (file == null || closed) return;
+            closed = true;
+            try {
+                file.close();
+            } catch (IOException e) {
+                // every line was flushed as it was written
+            }
+        }
     }
 
     /** `to`, and each line printed to it into the log as `kind` ("out", "err"). */
@@ -146,7 +156,7 @@ public final class SessionLog {
     }
 
     private synchronized void write(String line) {
-        if (failed) return;
+        if (failed || closed) return;
         try {
             file.write((line + "\n").getBytes(StandardCharsets.UTF_8));
             file.flush();
