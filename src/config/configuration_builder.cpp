@@ -117,10 +117,6 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   failed_device_ = -1;
   detail_.clear();
   warnings_.clear();
-  const std::string& xml_path = ProcessTempNames().config_builder;
-  RemoveFile(xml_path);
-  TempFileGuard xml_guard(xml_path);
-
   int rc = project_.OpenProjectDocument(project_path);
   if (rc != 0) return rc;
   // Whatever happens from here, the project is not left open: the front end
@@ -146,20 +142,23 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   pending_output_ = output_path;
   if (!implementation_) return kBuildNoImplementation;
 
+  TempFileGuard xml;
   rc = GuardXml(
       [&]() -> int {
         std::unique_ptr<DOMDocument, DocumentReleaser> document(
             CreateXmlDocument(implementation_, kRootName));
         if (!document) return kBuildOtherException;
         int result = BuildDocument(document.get());
-        if (result == 0 && WriteXmlDocument(implementation_, document.get(), xml_path) != 0)
-          result = Note(kBuildOtherException, "cannot write the temporary file " + xml_path +
-                                                  " (is the current folder writable?)");
+        if (result == 0 && (!xml.Create(kTempBuilderXml) ||
+                            WriteXmlDocument(implementation_, document.get(), xml.path()) != 0))
+          result = Note(kBuildOtherException,
+                        "cannot write the temporary file " + TempFileName(kTempBuilderXml, "TMP") +
+                            " (is the current folder writable?)");
         return result;
       },
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);
-  if (rc == 0) rc = Note(CompressReplacing(compressor_, xml_path, output_path), output_path);
+  if (rc == 0) rc = Note(CompressReplacing(compressor_, xml.path(), output_path), output_path);
   if (rc != 0) {
     built_.clear();
     return rc;
@@ -273,7 +272,7 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
                                   DOMElement* header_device, DOMElement* data_device,
                                   BuiltDevice& built) {
   // Removed at the end of every conversion, whatever wrote it.
-  TempFileGuard brek_guard(ProcessTempNames().brek);
+  TempFileGuard brek_guard;
   const bool brek = conversion == kBrekConversion;
   const bool brek_bin = conversion == kBrekBinConversion;
   const bool srec = conversion == kSrecConversion;
@@ -320,6 +319,11 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
     built.data_type = "SREC";
     built.payload_bytes = FileSize(data_path);
     return 0;
+  }
+  if (!brek_guard.Create(kTempBrek)) {
+    detail_ = "cannot create the temporary file " + TempFileName(kTempBrek, "TMP") +
+              " (is the current folder writable?)";
+    return kSrecFileError;
   }
   std::string range_text;
   SrecReport report;

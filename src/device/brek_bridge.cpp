@@ -81,7 +81,7 @@ void DriverModeCallback(TyDriverMode mode) {
 }
 
 // The header, then the data file's bytes. False when either file does not
-// open or a write fails; no download file is left behind then.
+// open or a write fails.
 bool BuildDownloadFile(const BrekDownloadRequest& request, const std::string& path) {
   UniqueFile data(OpenFileUtf8(request.data_file, "rb"));
   if (!data) return false;
@@ -93,18 +93,16 @@ bool BuildDownloadFile(const BrekDownloadRequest& request, const std::string& pa
   char chunk[8192];
   for (size_t got; ok && (got = std::fread(chunk, 1, sizeof chunk, data.get())) > 0;)
     ok = std::fwrite(chunk, 1, got, out.get()) == got;
-  ok = ok && !std::ferror(data.get()) && std::fflush(out.get()) == 0;
-  out.reset();
-  if (!ok) RemoveFile(path);
-  return ok;
+  return ok && !std::ferror(data.get()) && std::fflush(out.get()) == 0;
 }
 
 // Steps 3 to 8 on the built file; the objects go when this returns.
-int Transfer(const BrekDownloadRequest& request, const std::string& download_file) {
+int Transfer(const BrekDownloadRequest& request, const std::string& download_file,
+             const std::string& log_file) {
   std::unique_ptr<SerialPort> port;
   std::unique_ptr<CBrekDownload> library;
   try {
-    port = std::make_unique<SerialPort>(ProcessTempNames().download_log);
+    port = std::make_unique<SerialPort>(log_file);
     library = std::make_unique<CBrekDownload>(SendCallback, ReceiveCallback, ProgressCallback,
                                               ResultCallback, DriverModeCallback);
   } catch (...) {
@@ -154,18 +152,21 @@ int ProgressPercent(double value) {
 int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, StatusReporter* status) {
   std::lock_guard<std::mutex> lock(g_run_mutex);
   if (result_code) *result_code = 0;
-  const std::string download_file = TempFileName("PRGTMP", "TMP");
-  if (!BuildDownloadFile(request, download_file)) return kBrekBridgeFileFailed;
-  TempFileGuard remove_download_file(download_file);
+  TempFileGuard download_file;
+  if (!download_file.Create(kTempBootLoaderFile) ||
+      !BuildDownloadFile(request, download_file.path()))
+    return kBrekBridgeFileFailed;
+  TempFileGuard log;
+  if (!log.Create(kTempDownloadLog)) return kBrekBridgeCreateFailed;
 
   g_state = BridgeState();
   g_state.status = status;
-  int code = Transfer(request, download_file);
+  int code = Transfer(request, download_file.path(), log.path());
   if (result_code && g_state.last_result != 0) *result_code = g_state.last_result - kResultBase;
   g_state = BridgeState();
-  // The traffic log is kept to explain a failed download; after a good one
-  // it would only pile up, one file per process.
-  if (code == kBrekBridgeOk) RemoveFile(ProcessTempNames().download_log);
+  // The traffic log is kept to explain a failed download (the next one
+  // clears it away); after a good one it would only pile up.
+  if (code != kBrekBridgeOk) log.Keep();
   return code;
 }
 

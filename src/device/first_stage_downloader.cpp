@@ -55,7 +55,7 @@ int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int*
     return code;
   }
 
-  const std::string& data_file = ProcessTempNames().first_stage;
+  TempFileGuard data_file;
   int app = -1;
   code = FindApplicationDevice(app);
   std::string range;
@@ -69,9 +69,10 @@ int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int*
       *result = ret;
     }
   }
-  if (code == 0) code = config_.ExtractData(app, data_file);
+  if (code == 0 && !data_file.Create(kTempFirstStage)) code = kConfigFileError;
+  if (code == 0) code = config_.ExtractData(app, data_file.path());
   if (code == 0) {
-    code = SendProgramData(1, data_file, result) == 0 ? 0 : kFirstStageSendFailed;
+    code = SendProgramData(1, data_file.path(), result) == 0 ? 0 : kFirstStageSendFailed;
     if (code == 0) *result = 0;
   }
 
@@ -79,7 +80,6 @@ int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int*
   int rc = channel_->AbortDeviceDownload(0, 0, &ret);
   DebugPrint("AbortDownload Res:%d Ret:%d\n", rc, ret);
   channel_->Close();
-  RemoveFile(data_file);
   config_.Unload();
   return code;
 }

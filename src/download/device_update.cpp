@@ -15,6 +15,7 @@
 #include "device/device_channel.h"
 #include "keys/key_document.h"
 #include "platform/debug_output.h"
+#include "platform/sync.h"
 #include "platform/system.h"
 
 namespace korvo {
@@ -193,14 +194,20 @@ bool DeviceUpdate::Run(int index, DownloadState& state) {
     return false;
   }
 
-  const std::string& data_file = ProcessTempNames().download_data;
+  // The device's data, extracted for this update and gone with it.
+  TempFileGuard data;
+  if (!data.Create(kTempDownloadData)) {
+    state.result = kConfigFileError;
+    return false;
+  }
+  const std::string& data_file = data.path();
   if (partial == "true" || !channel_.HasApplication()) {
     rc = config_.ExtractData(index, data_file);
     if (rc != 0) {
       state.result = rc;
       return false;
     }
-    if (state.data_type == kDataBrekBin) return HandOverToBootLoader(index, state);
+    if (state.data_type == kDataBrekBin) return HandOverToBootLoader(index, data_file, state);
     status_.Report("Erasing flash ...", -1);
     if (TransferParts(n, data_file, state) < 0 || state.ret != 0) {
       state.device_error = state.ret;
@@ -224,7 +231,8 @@ bool DeviceUpdate::Run(int index, DownloadState& state) {
   return true;
 }
 
-bool DeviceUpdate::HandOverToBootLoader(int index, DownloadState& state) {
+bool DeviceUpdate::HandOverToBootLoader(int index, const std::string& data_file,
+                                        DownloadState& state) {
   std::string address_range, device_type;
   int rc = config_.GetDeviceEntry(index, "ADDRESS_RANGE", address_range);
   if (rc == 0) rc = config_.GetDeviceEntry(index, "DEVICE_TYPE", device_type);
@@ -239,11 +247,9 @@ bool DeviceUpdate::HandOverToBootLoader(int index, DownloadState& state) {
     state.result = kUpdateTransferFailed;
     return false;
   }
-  const std::string& data_file = ProcessTempNames().download_data;
   BrekDownloadRequest request{data_file, settings_.serial_port_name,
                               settings_.download_baud_rate, device_type, address_range};
   int code = RunBrekDownload(request, &state.device_error, host_);
-  RemoveFile(data_file);
   config_.Unload();
   keys_.Close(false);
   state.result = code;
@@ -296,7 +302,7 @@ int DeviceUpdate::WaitUntilStored(int n, const std::string& counter, DownloadSta
       DebugPrint("GetStatus: no progress for %u ms\n", unsigned(TickCount() - since));
       return -1;
     }
-    SleepMs(storing_.poll_interval_ms);
+    SleepUnlessStopped(storing_.poll_interval_ms);
   }
 }
 

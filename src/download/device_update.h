@@ -70,7 +70,7 @@ class DeviceUpdate final {
   bool WriteLog(const std::string& text, DownloadState& state);
   bool WriteLogLines(int index, DownloadState& state);
   bool SendConfigEntries(int index, int n, DownloadState& state);
-  bool HandOverToBootLoader(int index, DownloadState& state);
+  bool HandOverToBootLoader(int index, const std::string& data_file, DownloadState& state);
   int TransferWhole(int n, const std::string& file, DownloadState& state);
   bool SendWholeFile(int n, const std::string& file, const std::string& counter,
                      DownloadState& state, int& last);

@@ -6,7 +6,6 @@
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
 #include "device/serial_answer_decoder.h"
-#include "config/temp_files.h"
 #include "device/serial_device_channel.h"
 #include "download/access_checks.h"
 #include "download/constraint_check.h"
@@ -134,7 +133,6 @@ const char* ExecuteResultText(int code) {
 }
 
 void DownloadExecutor::ReleaseDocuments() {
-  RemoveFile(ProcessTempNames().download_data);
   if (config_.IsLoaded()) config_.Unload();
   if (keys_.IsOpen()) keys_.Close(false);
 }
