@@ -368,6 +368,7 @@ const char* BuildResultText(int code) {
     case kBuildBadPartialSize: return "PartialMemorySize is not a number";
     case kBuildUnknownConversion: return "unknown ConversionType";
     case kBuildBadAddress: return "IncludeAddr or ExcludeAddr is not a number";
+    case kBuildBusy: return "refused: a build or a project-document call is running";
     case kBuildOutputFailed: return "the output file could not be written";
     case kNoTextChild: return "a required project entry is empty";
   }

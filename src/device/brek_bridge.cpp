@@ -31,7 +31,9 @@ struct BridgeState {
 };
 
 std::mutex g_run_mutex;
-BridgeState g_state;
+// Never destroyed: a download still running while the library's statics go
+// must find it.
+BridgeState& g_state = *new BridgeState;
 
 bool SendCallback(unsigned char* bytes, unsigned long count) {
   return g_state.port && count <= UINT32_MAX &&

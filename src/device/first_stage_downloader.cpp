@@ -20,6 +20,8 @@ const char* FirstStageResultText(int code) {
     case kFirstStageNoDeviceType: return "a DEVICE_TYPE could not be read";
     case kFirstStageNoAddressRange: return "the APP device's ADDRESS_RANGE could not be read";
     case kFirstStageAddressRefused: return "the device refused the address range";
+    case kFirstStageBusy:
+      return "refused: a download or first-stage download is running, or SetupJNI";
     default: return "";
   }
 }

@@ -63,8 +63,13 @@ bool JavaDeviceChannel::CheckAnswer(AnswerKind kind, const std::string& name) {
   return answer_kind_ == kKindTexts[static_cast<int>(kind)] && answer_name_ == name;
 }
 
+// A command that could not be handed on gets no answer: it fails at once.
+bool JavaDeviceChannel::SendMethod(const std::string& method) {
+  return sender_ && sender_->SendMethodCall(method, parameters_.data(), parameters_.size()) >= 0;
+}
+
 int JavaDeviceChannel::RunCommand(const char* method, uint32_t timeout_ms, int* result) {
-  if (sender_) sender_->SendMethodCall(method, parameters_.data(), parameters_.size());
+  if (!SendMethod(method)) return -1;
   if (WaitForAnswer(timeout_ms) < 0 || !CheckAnswer(AnswerKind::kMethod, method)) return -1;
   // The status is not looked at: the first number counts even when it ends
   // the answer.
@@ -83,8 +88,10 @@ int JavaDeviceChannel::Open() {
   if (!HasApplication()) return 0;
   parameters_.Reset();
   parameters_.AppendNumber(0);
-  if (sender_) sender_->SendEventRequest("MStrace", parameters_.data(), parameters_.size());
-  if (WaitForAnswer(kCommandTimeoutMs) == 0) CheckAnswer(AnswerKind::kEvent, "MStrace");
+  if (sender_ &&
+      sender_->SendEventRequest("MStrace", parameters_.data(), parameters_.size()) >= 0 &&
+      WaitForAnswer(kCommandTimeoutMs) == 0)
+    CheckAnswer(AnswerKind::kEvent, "MStrace");
   return 0;  // tracing is optional for the device
 }
 
@@ -174,7 +181,7 @@ int JavaDeviceChannel::SoftReset(int* result) {
   parameters_.Reset();
   parameters_.AppendNumber(0);
   // The device resets at once and never answers.
-  if (sender_) sender_->SendMethodCall("mSCsoftreset", parameters_.data(), parameters_.size());
+  SendMethod("mSCsoftreset");
   return 0;
 }
 
@@ -208,13 +215,14 @@ int JavaDeviceChannel::GetDeviceLogInfo(int* result) {
 }
 
 int JavaDeviceChannel::CallMethod(const std::string& method) {
-  if (sender_) sender_->SendMethodCall(method, nullptr, 0);
+  parameters_.Reset();
+  if (!SendMethod(method)) return -1;
   if (WaitForAnswer(kCommandTimeoutMs) < 0 || !CheckAnswer(AnswerKind::kMethod, method)) return -1;
   return 0;
 }
 
 int JavaDeviceChannel::ReadVariable(const std::string& variable, int timeout_ms) {
-  if (sender_) sender_->SendVariableRead(variable);
+  if (!sender_ || sender_->SendVariableRead(variable) < 0) return -1;
   uint32_t timeout = timeout_ms < 0 ? 0u : static_cast<uint32_t>(timeout_ms);
   if (WaitForAnswer(timeout) < 0 || !CheckAnswer(AnswerKind::kVariable, variable)) return -1;
   return 0;
@@ -234,7 +242,7 @@ int JavaDeviceChannel::SetAccessMode(const std::string& user_level, const std::s
   std::string text = " " + user_level + " " + password;
   parameters_.Reset();
   if (!parameters_.AppendRaw(text.data(), text.size())) return -1;  // would be cut
-  if (sender_) sender_->SendMethodCall("SetAccessMode", parameters_.data(), parameters_.size());
+  if (!SendMethod("SetAccessMode")) return -1;
   if (WaitForAnswer(kCommandTimeoutMs) < 0 || !CheckAnswer(AnswerKind::kMethod, "SetAccessMode"))
     return -1;
   std::lock_guard<std::mutex> hold(lock_.native());

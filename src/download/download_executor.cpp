@@ -121,6 +121,8 @@ const char* ExecuteResultText(int code) {
     case kExecuteNoChannel: return "no device channel, or it could not be opened";
     case kExecuteAccessRefused: return "the access rights do not allow this download";
     case kExecuteNoSecondLoader: return "the device's second loader could not be started";
+    case kExecuteBusy:
+      return "refused: a download or first-stage download is running, or SetupJNI";
     case kUpdateConfigDataFailed: return "the device refused a configuration entry";
     case kUpdateUnknownDataType: return "unknown DATA_TYPE";
     case kUpdateTransferFailed: return "the transfer of the program data failed";

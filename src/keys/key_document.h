@@ -52,6 +52,7 @@ constexpr int kKeyNoCurrentDevice = -125;
 constexpr int kKeyNoImplementation = -126;
 constexpr int kKeyNoCurrentSignature = -127;
 constexpr int kKeyDecompressFailed = -128;
+constexpr int kKeyBusy = -129;  // a key-file or compression call runs (or SetupJNI); natives only
 
 // "access" of a "User".
 enum AccessCode : int { kAccessGrant = 0, kAccessDeny = 1, kAccessRule = 2 };
