@@ -164,7 +164,7 @@ TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) 
 TEST(DownloadExecutorTest, EveryResultCodeHasATextOfItsOwn) {
   std::set<std::string> texts;
   for (int code : {0, kExecuteFailed, kExecuteNoChannel, kExecuteAccessRefused,
-                   kExecuteNoSecondLoader, kUpdateConfigDataFailed, kUpdateUnknownDataType,
+                   kExecuteNoSecondLoader, kExecuteBusy, kUpdateConfigDataFailed, kUpdateUnknownDataType,
                    kUpdateTransferFailed, kExecuteFinishFailed, kExecuteLogFailed,
                    kExecuteBadVersion, kExecuteTooNew, -3})
     EXPECT_TRUE(texts.insert(ExecuteResultText(code)).second) << code;

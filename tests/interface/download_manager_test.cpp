@@ -218,7 +218,7 @@ TEST_F(DownloadManagerTest, AnUnloadWakesAWaitingDownloadAndReleasesAfterIt) {
       testing::ExitedWithCode(0), "download -12, released 1, left 0");
 }
 
-// A compression stops within moments too; a 64 MiB one would take seconds.
+// A compression stops within moments too; a 96 MiB one would take seconds.
 TEST_F(DownloadManagerTest, AnUnloadStopsACompression) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -227,7 +227,7 @@ TEST_F(DownloadManagerTest, AnUnloadStopsACompression) {
           UniqueFile big(OpenFileUtf8("manager_big.bin", "wb"));
           std::string noise(1 << 20, '\0');
           uint32_t seed = 26;
-          for (int block = 0; block < 64; ++block) {
+          for (int block = 0; block < 96; ++block) {
             for (char& c : noise) c = char((seed = seed * 1103515245u + 12345u) >> 24);
             std::fwrite(noise.data(), 1, noise.size(), big.get());
           }
@@ -243,7 +243,7 @@ TEST_F(DownloadManagerTest, AnUnloadStopsACompression) {
             return false;
           };
           while (!started()) SleepMs(5);
-          released = manager_.Shutdown(500);
+          released = manager_.Shutdown(1000);
         });
         int result = manager_.Exclusive(OperationKind::kKeys, "CompressIF", kKeyBusy, [&] {
           return manager_.GetKeyDocument()->Compress("manager_big.bin", "manager_big.out");
