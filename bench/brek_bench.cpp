@@ -44,7 +44,8 @@ int main() {
   device.Start();
 
   korvo::BrekDownloadRequest request{"image.bin", line->peer_path(),
-                                     std::to_string(kDownloadBaud), "BENCH", "0-3FFFF"};
+                                     std::to_string(kDownloadBaud), "BENCH", "0-3FFFF",
+                                     KORVO_BOOT_LOADER};
   int result_code = 0;
   auto start = std::chrono::steady_clock::now();
   int code = korvo::RunBrekDownload(request, &result_code, nullptr);

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,17 @@ constexpr int kAttempts = 4;
 constexpr int kGraceMs = 500;
 constexpr int kHeaderFields = 7;
 constexpr char kProgressText[] = "Boot-loader download";
+
+// Nothing unwinds out of the library, whose caller may be built by another
+// compiler: a call that runs out of memory fails instead.
+template <typename Body>
+bool Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return false;
+  }
+}
 
 // Why an exchange ended without an answer to its frame.
 enum class Failure { kNone, kSend, kSilent, kRefused };
@@ -108,6 +121,7 @@ struct CBrekDownload::State {
 
   static bool IsAck(const Frame& answer) { return answer.type == brek::kAck; }
 
+  bool Open(const char* path, bool image_only);
   bool SwitchBaud();
   bool SendImage();
 };
@@ -171,7 +185,9 @@ bool CBrekDownload::State::SendImage() {
 
 CBrekDownload::CBrekDownload(TyBrekSend send, TyBrekReceive receive, TyBrekProgress progress,
                              TyBrekResult result, TyBrekDriverMode driver_mode)
-    : state_(new State) {
+    : state_(new (std::nothrow) State) {
+  // Without its state the object refuses every call.
+  if (!state_) return;
   state_->send = send;
   state_->receive = receive;
   state_->progress = progress;
@@ -183,16 +199,22 @@ CBrekDownload::~CBrekDownload() { delete state_; }
 
 bool CBrekDownload::OpenDownloadFile(const char* path, bool image_only) {
   CloseDownloadFile();
-  if (!path) return false;
-  std::FILE* file = std::fopen(path, "rb");
+  if (!state_ || !path) return false;
+  return Guarded([&] { return state_->Open(path, image_only); });
+}
+
+bool CBrekDownload::State::Open(const char* path, bool image_only) {
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file(std::fopen(path, "rb"));
   if (!file) return false;
   std::vector<uint8_t> bytes;
   unsigned char chunk[8192];
-  for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+  for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;)
     bytes.insert(bytes.end(), chunk, chunk + got);
-  bool read_ok = !std::ferror(file);
-  std::fclose(file);
-  if (!read_ok) return false;
+  if (std::ferror(file.get())) return false;
+  file.reset();
 
   size_t pos = 0;
   std::string fields[kHeaderFields];
@@ -203,28 +225,33 @@ bool CBrekDownload::OpenDownloadFile(const char* path, bool image_only) {
     fields[i].assign(bytes.begin() + pos, bytes.begin() + colon);
     pos = colon + 1;
   }
-  state_->device_type = fields[1];
-  state_->address_range = fields[2];
-  state_->image.assign(bytes.begin() + pos, bytes.end());
-  state_->file_open = true;
+  device_type = fields[1];
+  address_range = fields[2];
+  image.assign(bytes.begin() + pos, bytes.end());
+  file_open = true;
   return true;
 }
 
-bool CBrekDownload::IsFileOpen() { return state_->file_open; }
+bool CBrekDownload::IsFileOpen() { return state_ && state_->file_open; }
 
 void CBrekDownload::CloseDownloadFile() {
+  if (!state_) return;
   state_->file_open = false;
   state_->image.clear();
+  state_->image.shrink_to_fit();
 }
 
 const char* CBrekDownload::GetBootModePara() { return kBootModeLine; }
 
 bool CBrekDownload::IsInBootMode() {
+  if (!state_) return false;
   State& s = *state_;
   if (s.driver_mode) s.driver_mode(kDriverBootMode);
   s.line_baud = kBootModeBaud;
-  Frame answer;
-  s.in_boot_mode = s.Exchange(Frame{brek::kPing, 0, {}}, &answer, 1) && State::IsAck(answer);
+  s.in_boot_mode = Guarded([&] {
+    Frame answer;
+    return s.Exchange(Frame{brek::kPing, 0, {}}, &answer, 1) && State::IsAck(answer);
+  });
   return s.in_boot_mode;
 }
 
@@ -232,13 +259,14 @@ void CBrekDownload::SetDownloadBaudrate(const char* baud_rate) {
   char* end = nullptr;
   unsigned long value = baud_rate ? std::strtoul(baud_rate, &end, 10) : 0;
   bool whole = baud_rate && end != baud_rate && *end == '\0';
-  state_->download_baud = whole && value <= 4000000 ? static_cast<uint32_t>(value) : 0;
+  if (state_) state_->download_baud = whole && value <= 4000000 ? static_cast<uint32_t>(value) : 0;
 }
 
 bool CBrekDownload::ExecuteDownload() {
+  if (!state_) return false;
   State& s = *state_;
   if (!s.file_open) return s.Fail(kBrekNoFile);
   if (!s.in_boot_mode) return s.Fail(kBrekNotInBootMode);
   if (s.download_baud == 0) return s.Fail(kBrekBaudRefused);
-  return s.SwitchBaud() && s.SendImage();
+  return Guarded([&] { return s.SwitchBaud() && s.SendImage(); });
 }

@@ -1,7 +1,7 @@
 // BrekLoad: a boot-loader library that programs a device in boot mode over
 // a line it never touches itself. The host moves bytes, switches the line
 // and shows progress through five callbacks; any library offering the same
-// class and calls can take its place.
+// class and calls can take its place (README.md says under which names).
 //
 // Use: construct with the callbacks; OpenDownloadFile; bring the device
 // into boot mode (the host sends its own request, then asks IsInBootMode);
@@ -47,7 +47,8 @@
 // failed check before it), from the kBrek* list below.
 #pragma once
 
-// The Windows build defines it (export while building, import when using).
+// The class's members are exported as they are on Linux; on Windows
+// BrekLoad.def exports them in Microsoft's C++ ABI (brek_download_msvc.cpp).
 #ifndef BREK_API
 #define BREK_API __attribute__((visibility("default")))
 #endif

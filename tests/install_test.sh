@@ -14,6 +14,12 @@ lib=$(ls "$prefix"/lib*/libKorvo.so)
 soname=$(objdump -p "$lib" | awk '$1 == "SONAME" { print $2 }')
 [ "$soname" = libKorvo.so.1 ] || fail "soname is '$soname'"
 [ -e "$(dirname "$lib")/$soname" ] || fail "$soname not installed"
+# The boot-loader library is loaded from beside the library when a download
+# needs it, and needed by nothing at load time.
+[ -e "$(dirname "$lib")/libBrekLoad.so" ] || fail "libBrekLoad.so not installed beside libKorvo.so"
+for f in "$lib" "$prefix/bin/korvo"; do
+  objdump -p "$f" | awk '$1 == "NEEDED" { print $2 }' | grep -i brekload && fail "$f needs BrekLoad"
+done
 jar tf "$prefix/share/java/korvo.jar" | grep -q 'quarnel/firmwaredownload/Executor.class' ||
   fail "jar lacks the front end's classes"
 jar tf "$prefix/share/java/korvo.jar" | grep -q korvotest && fail "jar holds test classes"

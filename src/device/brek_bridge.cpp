@@ -6,9 +6,10 @@
 #include <memory>
 #include <mutex>
 
-#include "bootloader/brek_download.h"
 #include "config/temp_files.h"
+#include "device/boot_loader_library.h"
 #include "device/com_port.h"
+#include "platform/debug_output.h"
 #include "platform/system.h"
 
 namespace korvo {
@@ -23,7 +24,7 @@ constexpr int kResultBase = 200;
 // What the library's plain-function callbacks reach; valid during one run.
 struct BridgeState {
   SerialPort* port = nullptr;
-  CBrekDownload* library = nullptr;
+  BootLoaderLibrary* library = nullptr;
   StatusReporter* status = nullptr;
   std::string initial_settings;
   std::string download_baud;
@@ -35,26 +36,44 @@ std::mutex g_run_mutex;
 // must find it.
 BridgeState& g_state = *new BridgeState;
 
+// The library may be built by another compiler, so nothing may unwind
+// through its frames: a callback that throws reports failure instead.
+template <typename Result, typename Body>
+Result Contained(Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
 bool SendCallback(unsigned char* bytes, unsigned long count) {
-  return g_state.port && count <= UINT32_MAX &&
-         g_state.port->Write(bytes, static_cast<uint32_t>(count));
+  return Contained(false, [&] {
+    return g_state.port && count <= UINT32_MAX &&
+           g_state.port->Write(bytes, static_cast<uint32_t>(count));
+  });
 }
 
 int ReceiveCallback(unsigned char* buffer, unsigned long maximum, unsigned char terminator) {
-  if (!g_state.port) return 0;
-  int limit = maximum > INT_MAX ? INT_MAX : static_cast<int>(maximum);
-  return g_state.port->ReadBytes(buffer, limit, terminator);
+  return Contained(0, [&] {
+    if (!g_state.port) return 0;
+    int limit = maximum > INT_MAX ? INT_MAX : static_cast<int>(maximum);
+    return g_state.port->ReadBytes(buffer, limit, terminator);
+  });
 }
 
 void ProgressCallback(const char* text, double value) {
-  StatusReporter* status = g_state.status;
-  if (!status || !status->CanReportStatus()) return;
-  status->ReportStatus(text ? text : "", text ? ProgressPercent(value) : 0);
+  Contained(0, [&] {
+    StatusReporter* status = g_state.status;
+    if (status && status->CanReportStatus())
+      status->ReportStatus(text ? text : "", text ? ProgressPercent(value) : 0);
+    return 0;
+  });
 }
 
 void ResultCallback(int code) { g_state.last_result = code; }
 
-void DriverModeCallback(TyDriverMode mode) {
+void ApplyDriverMode(TyDriverMode mode) {
   SerialPort* port = g_state.port;
   if (!port) return;
   std::string settings;
@@ -82,6 +101,13 @@ void DriverModeCallback(TyDriverMode mode) {
   port->Open();
 }
 
+void DriverModeCallback(TyDriverMode mode) {
+  Contained(0, [&] {
+    ApplyDriverMode(mode);
+    return 0;
+  });
+}
+
 // The header, then the data file's bytes. False when either file does not
 // open or a write fails.
 bool BuildDownloadFile(const BrekDownloadRequest& request, const std::string& path) {
@@ -100,20 +126,29 @@ bool BuildDownloadFile(const BrekDownloadRequest& request, const std::string& pa
 
 // Steps 3 to 8 on the built file; the objects go when this returns.
 int Transfer(const BrekDownloadRequest& request, const std::string& download_file,
-             const std::string& log_file) {
+             TempFileGuard& log) {
   std::unique_ptr<SerialPort> port;
-  std::unique_ptr<CBrekDownload> library;
+  std::unique_ptr<BootLoaderLibrary> library;
+  std::string why;
+  // The library first: without one there is no port, and no empty traffic
+  // log is left behind to explain a download that never started.
   try {
-    port = std::make_unique<SerialPort>(log_file);
-    library = std::make_unique<CBrekDownload>(SendCallback, ReceiveCallback, ProgressCallback,
-                                              ResultCallback, DriverModeCallback);
+    const BootLoaderCallbacks callbacks{SendCallback, ReceiveCallback, ProgressCallback,
+                                        ResultCallback, DriverModeCallback};
+    library = request.library.empty() ? BootLoaderLibrary::Load(callbacks, &why)
+                                      : BootLoaderLibrary::LoadFrom(request.library, callbacks, &why);
+    if (library && log.Create(kTempDownloadLog)) port = std::make_unique<SerialPort>(log.path());
   } catch (...) {
+    why = "an exception while creating the port or the library object";
+  }
+  if (!port || !library) {
+    DebugPrint("Boot-loader download not started: %s\n", why.c_str());
     return kBrekBridgeCreateFailed;
   }
   g_state.port = port.get();
   g_state.library = library.get();
   struct Release {
-    CBrekDownload* library;
+    BootLoaderLibrary* library;
     ~Release() {
       if (library->IsFileOpen()) library->CloseDownloadFile();
       g_state.port = nullptr;
@@ -128,7 +163,7 @@ int Transfer(const BrekDownloadRequest& request, const std::string& download_fil
 
   bool in_boot_mode = false;
   for (int attempt = 0; attempt < kBootAttempts && !in_boot_mode; ++attempt) {
-    DriverModeCallback(kDriverInitial);
+    ApplyDriverMode(kDriverInitial);
     port->WriteTelegram(kBootRequest);
     in_boot_mode = library->IsInBootMode();
   }
@@ -159,11 +194,10 @@ int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, Status
       !BuildDownloadFile(request, download_file.path()))
     return kBrekBridgeFileFailed;
   TempFileGuard log;
-  if (!log.Create(kTempDownloadLog)) return kBrekBridgeCreateFailed;
 
   g_state = BridgeState();
   g_state.status = status;
-  int code = Transfer(request, download_file.path(), log.path());
+  int code = Transfer(request, download_file.path(), log);
   if (result_code && g_state.last_result != 0) *result_code = g_state.last_result - kResultBase;
   g_state = BridgeState();
   // The traffic log is kept to explain a failed download (the next one

@@ -1,6 +1,7 @@
 // The boot-loader bridge: hands a device's data to the BrekLoad library,
 // which programs a device in boot mode over a COM port that this bridge
-// drives for it (bytes, line settings, progress).
+// drives for it (bytes, line settings, progress). The library is loaded for
+// each boot-loader download and unloaded after it (boot_loader_library.h).
 //
 // Thread safety: one download at a time in the process; a second caller
 // waits. The library's callbacks run on the caller's thread.
@@ -14,6 +15,7 @@ namespace korvo {
 
 constexpr int kBrekBridgeOk = 0;
 constexpr int kBrekBridgeCreateFailed = -150;    // the port or the library object could not be made
+                                                 // (also: no library, or one lacking an entry point)
 constexpr int kBrekBridgePortFailed = -151;      // the COM port did not open with the initial settings
 constexpr int kBrekBridgeFileFailed = -152;      // the download file could not be built
 constexpr int kBrekBridgeFileRefused = -153;     // the library refused the download file
@@ -26,6 +28,7 @@ struct BrekDownloadRequest {
   std::string baud_rate;      // download baud-rate text; "" means "9600"
   std::string device_type;    // header field 2 ("DEVICE_TYPE" value)
   std::string address_range;  // header field 3 ("ADDRESS_RANGE" value)
+  std::string library = "";   // the boot-loader library; "" for the usual places
 };
 
 // Builds the download file ("PRGTMP" temporary: seven ':'-ended header

@@ -24,8 +24,12 @@ std::FILE* DebugStream() {
 void DebugPrint(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(DebugStream(), format, args);
+  std::FILE* stream = DebugStream();
+  std::vfprintf(stream, format, args);
   va_end(args);
+  // A debug file is read while the host runs, and must keep the lines
+  // before a crash.
+  if (stream != stdout) std::fflush(stream);
 }
 
 }  // namespace korvo

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/temp_files.h"
+#include "device/boot_loader_library.h"
 #include "platform/system.h"
 #include "sim/boot_device.h"
 #include "support/files.h"
@@ -93,7 +94,7 @@ TEST_F(BrekBridgeTest, DeviceNeverInBootModeGetsThreeRequestsEachAfterAReset) {
   EXPECT_EQ(3, count);
 }
 
-TEST_F(BrekBridgeTest, MissingOrUnreadableDataFileOrMissingPortFailsEarly) {
+TEST_F(BrekBridgeTest, MissingDataFileLibraryOrPortFailsEarly) {
   int result_code = -99;
   BrekDownloadRequest request{"no-such-data.bin", "/dev/korvo-no-such-port", "", "", ""};
   EXPECT_EQ(kBrekBridgeFileFailed, RunBrekDownload(request, &result_code, nullptr));
@@ -102,7 +103,31 @@ TEST_F(BrekBridgeTest, MissingOrUnreadableDataFileOrMissingPortFailsEarly) {
   EXPECT_EQ(kBrekBridgeFileFailed, RunBrekDownload(request, &result_code, nullptr));
   test_support::WriteFile(kData, "x");
   request.data_file = kData;
+  request.library = std::string("no-such-folder/") + BootLoaderLibrary::FileName();
+  EXPECT_EQ(kBrekBridgeCreateFailed, RunBrekDownload(request, &result_code, nullptr));
+  EXPECT_EQ(0, result_code);
+  EXPECT_TRUE(test_support::TempFilesLeft(kTempDownloadLog).empty()) << "no port, no log";
+  request.library = "";
   EXPECT_EQ(kBrekBridgePortFailed, RunBrekDownload(request, &result_code, nullptr));
+}
+
+TEST(BootLoaderLibraryTest, AMissingLibraryOrEntryPointIsNamed) {
+#ifdef _WIN32
+  const std::string system_library = "kernel32.dll";
+#else
+  const std::string system_library = "libc.so.6";
+#endif
+  const std::string missing = std::string("no-such-folder/") + BootLoaderLibrary::FileName();
+  const std::pair<std::string, std::string> cases[] = {  // library, what the error names
+      {missing, missing},
+      {system_library, system_library + " lacks the CBrekDownload constructor (" +
+                           BootLoaderLibrary::Symbols().names[kEntryConstructor] + ")"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(nullptr, BootLoaderLibrary::LoadFrom(c.first, BootLoaderCallbacks{}, &why));
+    EXPECT_NE(std::string::npos, why.find(c.second)) << why;
+  }
 }
 
 #ifndef _WIN32  // wine offers one pair of linked ports only

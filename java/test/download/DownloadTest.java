@@ -5,6 +5,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.StandardCopyOption;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Base64;
@@ -58,6 +59,7 @@ public final class DownloadTest {
         partTransfers();
         applicationMode();
         bootLoader();
+        example();
         firstStage();  // last: answers go to the first stage until the next download
         c.noneLeft(Paths.get("."), "~.*");
         c.finish();
@@ -231,6 +233,53 @@ public final class DownloadTest {
         c.check(device.statuses().stream().anyMatch(s -> s.endsWith("|100") && !s.startsWith("Download")),
                 "boot-loader progress reached UpdateStatus: " + device.statuses());
         tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
+    }
+
+    // The example project as tests/data/example_download.txt says: the
+    // Windows JNI host holds Korvo.dll to the same lines.
+    static void example() throws Exception {
+        Path source = Paths.get(System.getProperty("korvo.source"));
+        Map<String, String> table = new HashMap<>(), expected = new HashMap<>();
+        for (String line : Files.readAllLines(source.resolve("tests/data/example_download.txt"))) {
+            String[] f = line.split(" ", 4);
+            if (f[0].equals("answer")) table.put(f[1], f[2] + " " + f[3]);
+            else if (f[0].equals("silent")) table.put(f[1], null);
+            else if (f.length > 1 && !f[0].startsWith("#")) expected.put(f[0], line.substring(f[0].length() + 1));
+        }
+        Path dir = work.resolve("example");
+        Files.createDirectories(dir);
+        for (String name : new String[] {"project.xml", "firmware.s19", "parameters.bin", "keys.xml"}) {
+            Files.copy(source.resolve("examples").resolve(name), dir.resolve(name), StandardCopyOption.REPLACE_EXISTING);
+        }
+        String cfg = dir.resolve("example.cfg").toString(), keys = dir.resolve("keys.key").toString();
+        c.equal(0, new Configurator().CreateConfigFileIF(dir.resolve("project.xml").toString())
+                   | new KeyFile().CompressIF(dir.resolve("keys.xml").toString(), keys), "example built");
+
+        device.respond(cmd -> {
+            String reply = table.containsKey(cmd.name()) ? table.get(cmd.name()) : "AN 0";
+            return reply == null ? null : Answer.of(reply.substring(0, 2), cmd.name(), reply.substring(2));
+        });
+        device.clearCommands();
+        c.equal("EXAMPLE-SCANNER-01 V1.0", tavis.ConnectDeviceIF(), "example: connect");
+        c.equal(0, tavis.LoginDeviceIF("4", "service"), "example: login");
+        c.equal("0 0", result(new Executor().ExecuteDownloadIF(cfg, keys, -1, -1)), "example: download");
+        c.equal(expected.get("download"), record(device.commands()), "example: the download's commands");
+        device.clearCommands();
+        c.equal("0 0", result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)), "example: first stage");
+        c.equal(expected.get("first-stage"), record(device.commands()), "example: the first stage's commands");
+        device.respond(DownloadTest::answer);
+    }
+
+    // The names (runs collapsed) and the CRC-32 of every command but the log lines.
+    static String record(List<Command> sent) {
+        CRC32 crc = new CRC32();
+        for (Command cmd : sent) {
+            if (cmd.name().equals("mFDlogwrite")) continue;
+            crc.update((cmd.type() + " " + cmd.name() + "\n").getBytes(StandardCharsets.ISO_8859_1));
+            if (cmd.parameters() != null) crc.update(cmd.parameters());
+            crc.update('\n');
+        }
+        return names(sent) + String.format(" crc %08X", crc.getValue());
     }
 
     static void firstStage() throws Exception {
