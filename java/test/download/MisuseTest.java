@@ -1,5 +1,10 @@
 package download;
 
+import static download.DownloadTest.device;
+import static download.DownloadTest.result;
+import static download.DownloadTest.run;
+import static download.DownloadTest.work;
+
 import java.io.ByteArrayOutputStream;
 import java.io.FileInputStream;
 import java.io.InputStream;
@@ -12,11 +17,12 @@ import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.IntSupplier;
+import java.util.function.Supplier;
 import java.util.stream.Stream;
 
 import korvotest.Checks;
-import korvotest.SimulatedDevice.Command;
 import quarnel.firmwaredownload.Configurator;
+import quarnel.firmwaredownload.Executor;
 import quarnel.firmwaredownload.FirstStageExecutor;
 import quarnel.firmwaredownload.KeyFile;
 import quarnel.firmwaredownload.TAVISInterface;
@@ -30,6 +36,7 @@ import quarnel.firmwaredownload.TAVISInterface;
 public final class MisuseTest {
     static final Checks c = new Checks("Misuse");
     static final TAVISInterface tavis = DownloadTest.tavis;
+    static final String NO_PORT = "/nonexistent/korvo-port";
     static String cfg;
 
     public static void main(String[] args) throws Exception {
@@ -40,23 +47,24 @@ public final class MisuseTest {
         DownloadTest.writeData();
         DownloadTest.key = DownloadTest.keyFile();
         cfg = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
-        TAVISInterface.setDeviceLine(DownloadTest.device);
-        DownloadTest.device.respond(DownloadTest::answer);
-        tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
+        TAVISInterface.setDeviceLine(device);
+        device.respond(DownloadTest::answer);
+        tavis.SetupJNI("Keta A", "9600", NO_PORT);
 
-        secondCallsDuringADownload();
-        secondCallsDuringABuildAndACompression();
+        callsDuringADownload();
+        callsDuringABuildAndACompression();
         plantedLinks();
         endings();
         c.noneLeft(Paths.get("."), "~.*");
         c.finish();
     }
 
-    // The operation on another thread, held at its first "mFDprgdata" until
-    // `release`; returns the thread, whose result lands in `result`.
-    static Thread held(CountDownLatch entered, CountDownLatch release, AtomicReference<String> result,
-                       java.util.function.Supplier<String> operation) {
-        DownloadTest.device.respond(cmd -> {
+    // Runs `operation` on a thread of its own, held at its first "mFDprgdata"
+    // until the returned latch is counted down; its result goes to `result`.
+    static CountDownLatch heldAtProgramData(Supplier<String> operation, AtomicReference<String> result,
+                                            Thread[] thread) throws Exception {
+        CountDownLatch entered = new CountDownLatch(1), release = new CountDownLatch(1);
+        device.respond(cmd -> {
             if (cmd.name().equals("mFDprgdata") && entered.getCount() > 0) {
                 entered.countDown();
                 try {
@@ -67,117 +75,85 @@ public final class MisuseTest {
             }
             return DownloadTest.answer(cmd);
         });
-        Thread t = new Thread(() -> result.set(operation.get()));
-        t.start();
-        return t;
+        thread[0] = new Thread(() -> result.set(operation.get()));
+        thread[0].start();
+        c.check(entered.await(20, TimeUnit.SECONDS), "held at its program data");
+        return release;
     }
 
-    // Every refused call leaves the running download as it was: it finishes
-    // with exactly one download's commands, and the binding of SetupJNI stays.
-    static void secondCallsDuringADownload() throws Exception {
-        CountDownLatch entered = new CountDownLatch(1), release = new CountDownLatch(1);
+    // Every refused call leaves the running download as it was: it ends with
+    // one download's commands, and the binding of SetupJNI stays; other kinds run.
+    static void callsDuringADownload() throws Exception {
         AtomicReference<String> first = new AtomicReference<>();
-        Thread t = held(entered, release, first, () -> DownloadTest.result(DownloadTest.run(cfg, -1, -1)));
-        c.check(entered.await(20, TimeUnit.SECONDS), "the download reached its program data");
-        c.equal("-6 0", DownloadTest.result(new quarnel.firmwaredownload.Executor().ExecuteDownloadIF(cfg,
-                DownloadTest.key, -1, -1)), "a second download");
-        c.equal("-144 0", DownloadTest.result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)),
-                "a first stage during a download");
-        c.equal("", tavis.ConnectDeviceIF(), "a connect during a download");
-        c.equal(-1, tavis.LoginDeviceIF("3", "secret"), "a login during a download");
-        tavis.SetupJNI("Keta B", "9600", "/nonexistent/korvo-port");
-        // Other kinds run meanwhile.
-        c.equal(0, new Configurator().CreateConfigFileIF(DownloadTest.work.resolve("two.xml").toString()),
-                "a build during a download");
+        Thread[] t = new Thread[1];
+        CountDownLatch release = heldAtProgramData(() -> result(run(cfg, -1, -1)), first, t);
+        String refused = result(new Executor().ExecuteDownloadIF(cfg, DownloadTest.key, -1, -1)) + "|"
+            + result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)) + "|" + tavis.ConnectDeviceIF() + "|"
+            + tavis.LoginDeviceIF("3", "secret");
+        c.equal("-6 0|-144 0||-1", refused, "download, first stage, connect, login during a download");
+        tavis.SetupJNI("Keta B", "9600", NO_PORT);
         KeyFile keys = new KeyFile();
-        c.equal(0, keys.OpenKeyDocumentIF(DownloadTest.work.resolve("new-keys.xml").toString())
-                   | keys.CloseKeyDocumentIF(false), "key-file calls during a download");
+        c.equal(0, new Configurator().CreateConfigFileIF(work.resolve("two.xml").toString())
+                   | keys.OpenKeyDocumentIF(work.resolve("new-keys.xml").toString()) | keys.CloseKeyDocumentIF(false),
+                "a build and key-file calls during a download");
         release.countDown();
-        t.join();
+        t[0].join();
         c.equal("0 0", first.get(), "the first download");
-        List<Command> sent = DownloadTest.device.commands();
-        c.equal(1L, sent.stream().filter(cmd -> cmd.name().equals("mFDsrt2ndstgldr")).count(),
-                "one second loader: " + DownloadTest.names(sent));
-        c.check(DownloadTest.names(sent).endsWith("mFDfindwnld mSCsoftreset")
-                && sent.stream().noneMatch(cmd -> cmd.name().equals("DeviceIdent") || cmd.name().equals("SetAccessMode")),
-                "nothing of the refused calls reached the device: " + DownloadTest.names(sent));
-        DownloadTest.device.respond(DownloadTest::answer);
+        String sent = DownloadTest.names(device.commands());
+        c.check(sent.startsWith("MStrace GetAccessMode mFDsrt2ndstgldr ") && sent.endsWith("mFDfindwnld mSCsoftreset")
+                && !sent.matches(".*(DeviceIdent|SetAccessMode|mFDsrt2ndstgldr.*mFDsrt2ndstgldr).*"),
+                "one download's commands, nothing of the refused calls: " + sent);
+        device.respond(DownloadTest::answer);
         c.equal("SCANNER42", tavis.ConnectDeviceIF(), "the refused SetupJNI kept Keta A");
 
-        CountDownLatch stageEntered = new CountDownLatch(1), stageRelease = new CountDownLatch(1);
         AtomicReference<String> stage = new AtomicReference<>();
-        t = held(stageEntered, stageRelease, stage,
-                 () -> DownloadTest.result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)));
-        c.check(stageEntered.await(20, TimeUnit.SECONDS), "the first stage reached its program data");
-        c.equal("-6 0", DownloadTest.result(DownloadTest.run(cfg, -1, -1)), "a download during a first stage");
-        stageRelease.countDown();
-        t.join();
+        release = heldAtProgramData(() -> result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)), stage, t);
+        c.equal("-6 0", result(run(cfg, -1, -1)), "a download during a first stage");
+        release.countDown();
+        t[0].join();
         c.equal("0 0", stage.get(), "the first stage");
-        DownloadTest.device.respond(DownloadTest::answer);
-        c.equal("0 0", DownloadTest.result(DownloadTest.run(cfg, -1, -1)), "a download after them");
+        device.respond(DownloadTest::answer);
+        c.equal("0 0", result(run(cfg, -1, -1)), "a download after them");
     }
 
-    // A build or a compression into a pipe waits until the pipe is read: a
+    // A build and a compression into a pipe wait until the pipe is read: a
     // refusal seen meanwhile can only come from the guard.
-    static void secondCallsDuringABuildAndACompression() throws Exception {
-        Path pipe = DownloadTest.work.resolve("held.cfg");
+    static void callsDuringABuildAndACompression() throws Exception {
         Configurator configurator = new Configurator();
-        String project = DownloadTest.config("held", DownloadTest.SYSTEM, DownloadTest.PARAM)
-                             .replace("held.cfg", "held.xml");
-        Files.delete(pipe);
-        c.run(0, "mkfifo", pipe.toString());
-        AtomicReference<String> built = new AtomicReference<>();
-        String other = DownloadTest.work.resolve("two.xml").toString();
-        Thread t = holding(() -> built.set("" + configurator.CreateConfigFileIF(project)),
-                           () -> configurator.CreateConfigFileIF(other), -54, "a second build");
-        int opened = configurator.OpenProjectDocumentIF(other);
-        if (opened == 0) configurator.CloseProjectDocumentIF(false);
-        c.equal(-70, opened, "a project call during a build");
-        c.equal(-70, configurator.AddProjectDeviceIF(), "another project call during a build");
         KeyFile keys = new KeyFile();
-        Path plain = DownloadTest.work.resolve("keys.xml"), packed = DownloadTest.work.resolve("again.key");
-        c.equal(0, keys.CompressIF(plain.toString(), packed.toString()), "a compression during a build");
-        c.check(drain(pipe).startsWith("55 aa 02 ff"), "the held build wrote a compressed configuration");
-        t.join();
-        c.equal("0", built.get(), "the held build");
-
-        c.run(0, "mkfifo", DownloadTest.work.resolve("held.key").toString());
-        AtomicReference<String> compressed = new AtomicReference<>();
-        String heldKey = DownloadTest.work.resolve("held.key").toString();
-        t = holding(() -> compressed.set("" + keys.CompressIF(plain.toString(), heldKey)),
-                    () -> keys.AddKeyDeviceIF(), -129, "a key-file call during a compression");
-        c.equal(-129, keys.DeCompressIF(packed.toString(), plain + ".out"), "a decompression during a compression");
-        c.equal(-129, keys.OpenKeyDocumentIF(plain.toString()), "an open during a compression");
-        tavis.SetupJNI("Keta B", "9600", "/nonexistent/korvo-port");
-        c.equal(0, configurator.CreateConfigFileIF(other), "a build during a compression");
-        c.check(drain(DownloadTest.work.resolve("held.key")).startsWith("55 aa 02 ff"), "the held compression");
-        t.join();
-        c.equal("0", compressed.get(), "the held compression's result");
-        c.equal("SCANNER42", tavis.ConnectDeviceIF(), "SetupJNI refused during a compression");
+        String project = DownloadTest.config("held", DownloadTest.SYSTEM, DownloadTest.PARAM).replace(".cfg", ".xml");
+        String other = work.resolve("two.xml").toString(), plain = work.resolve("keys.xml").toString();
+        Files.delete(work.resolve("held.cfg"));
+        heldOnPipe("held.cfg", () -> configurator.CreateConfigFileIF(project), () -> configurator.CreateConfigFileIF(other),
+                   () -> configurator.AddProjectDeviceIF(), "-54 -70");
+        heldOnPipe("held.key", () -> keys.CompressIF(plain, work.resolve("held.key").toString()),
+                   () -> keys.AddKeyDeviceIF(), () -> keys.DeCompressIF(DownloadTest.key, plain + ".out"), "-129 -129");
     }
 
-    // Starts `held` (which waits on a pipe inside the library) on a thread and
-    // calls `probe` until that gives `busy`. A probe that ran first makes
+    // `held` writes into the pipe `name`; while it waits, `probe` and `other`
+    // give `codes`, and SetupJNI is refused. A probe that ran first makes
     // `held` itself refused; it is started again then, with more of a head start.
-    static Thread holding(Runnable held, IntSupplier probe, int busy, String what) throws Exception {
-        for (int attempt = 0; attempt < 10; attempt++) {
-            Thread t = new Thread(held);
+    static void heldOnPipe(String name, IntSupplier held, IntSupplier probe, IntSupplier other, String codes)
+            throws Exception {
+        c.run(0, "mkfifo", name);
+        AtomicReference<String> result = new AtomicReference<>();
+        String busy = codes.split(" ")[0], got = "never held";
+        Thread t = null;
+        for (int attempt = 0; attempt < 10 && !got.startsWith(busy + " "); attempt++) {
+            t = new Thread(() -> result.set("" + held.getAsInt()));
             t.start();
             Thread.sleep(50L << attempt);
-            for (int i = 0; i < 500 && t.isAlive(); i++) {
-                if (probe.getAsInt() == busy) {
-                    c.check(true, what);
-                    return t;
-                }
-                Thread.sleep(10);
+            for (int i = 0; i < 500 && t.isAlive() && !got.startsWith(busy + " "); i++, Thread.sleep(10)) {
+                got = probe.getAsInt() + " ";
             }
-            if (t.isAlive()) {
-                c.check(false, what + ": never refused");
-                return t;
-            }
+            if (t.isAlive() && !got.startsWith(busy + " ")) break;
         }
-        c.check(false, what + ": never held");
-        return new Thread(() -> {});
+        tavis.SetupJNI("Keta B", "9600", NO_PORT);
+        c.equal(codes, got + other.getAsInt(), name + ": calls of its kind meanwhile");
+        c.equal("55 aa 02 ff", drain(work.resolve(name)), name + ": what the held call wrote");
+        t.join();
+        c.equal("0", result.get(), name + ": the held call");
+        c.equal("SCANNER42", tavis.ConnectDeviceIF(), name + ": SetupJNI was refused");
     }
 
     // Reads the pipe to its end, which the writer reaches within 30 s; the
@@ -204,26 +180,26 @@ public final class MisuseTest {
     // the id of the calling thread, or of the one that loaded the library):
     // the download uses other names, and the links and their target stay.
     static void plantedLinks() throws Exception {
-        Path victim = DownloadTest.work.resolve("victim.txt");
+        Path victim = work.resolve("victim.txt");
         Files.writeString(victim, "precious");
         String host = Files.readString(Paths.get("/proc/sys/kernel/hostname")).trim();
         String stem = (host.isEmpty() || host.length() > 14 ? "COMPUTER" : host) + System.getProperty("user.name");
         String loader = threadId();
-        AtomicReference<String> result = new AtomicReference<>();
+        AtomicReference<String> outcome = new AtomicReference<>();
         Thread t = new Thread(() -> {
             try {
                 for (String tid : new String[] {threadId(), loader}) {
                     for (String key : new String[] {"CONFIG", "KEYFILE_TMP", "DWNLD_SDATA_TEMP"})
                         Files.createSymbolicLink(Paths.get("~" + key + stem + tid + ".TMP"), victim);
                 }
-                result.set(DownloadTest.result(DownloadTest.run(cfg, -1, -1)));
+                outcome.set(result(run(cfg, -1, -1)));
             } catch (Exception e) {
-                result.set(e.toString());
+                outcome.set(e.toString());
             }
         });
         t.start();
         t.join();
-        c.equal("0 0", result.get(), "a download beside planted links");
+        c.equal("0 0", outcome.get(), "a download beside planted links");
         c.equal("precious", Files.readString(victim), "the links' target");
         try (Stream<Path> files = Files.list(Paths.get("."))) {
             List<Path> links = files.filter(Files::isSymbolicLink).toList();
@@ -237,7 +213,7 @@ public final class MisuseTest {
         return Files.readSymbolicLink(Paths.get("/proc/thread-self")).getFileName().toString();
     }
 
-    // A child front end in a fresh folder; its output goes to out.txt there.
+    // A child front end (MisusedFrontEnd) in a folder of its own, writing to out.txt there.
     static Process child(Path dir, String mode) throws Exception {
         Files.createDirectories(dir);
         String java = Paths.get(System.getProperty("java.home"), "bin", "java").toString();
@@ -251,13 +227,12 @@ public final class MisuseTest {
         return Files.exists(out) ? Files.readString(out, StandardCharsets.ISO_8859_1) : "";
     }
 
-    static void awaitLine(Path dir, String line) throws Exception {
+    // Waits up to 30 s for the child to say `line`, then up to 30 s for its
+    // end after `signal` ("": none); its exit status, or -1 when it hung.
+    static int ended(Process p, Path dir, String line, String signal) throws Exception {
         for (int i = 0; i < 600 && !output(dir).contains(line + "\n"); i++) Thread.sleep(50);
-        c.check(output(dir).contains(line + "\n"), dir + ": " + line);
-    }
-
-    // Its exit status, or -1 when it had not ended after 30 s (then it is killed).
-    static int ended(Process p) throws Exception {
+        if (signal.equals("TERM")) p.destroy();
+        if (signal.equals("KILL")) p.destroyForcibly();
         if (p.waitFor(30, TimeUnit.SECONDS)) return p.exitValue();
         p.destroyForcibly().waitFor();
         return -1;
@@ -274,31 +249,22 @@ public final class MisuseTest {
     // the waiting download woken, and nothing left behind, or (SIGKILL) left
     // only until the next download in that folder.
     static void endings() throws Exception {
-        Path base = DownloadTest.work.resolve("endings");
-        Object[][] cases = {  // mode, how it ends, exit status, output contains
-            {"exit", "", 3, "AbortDownload"},
-            {"wait", "TERM", 143, "AbortDownload"},
-            {"compress", "TERM", 143, "compressing"},
+        String[][] cases = {  // mode, signal, the line it waits for, exit status, output contains
+            {"exit", "", "waiting", "3", "AbortDownload"},
+            {"wait", "TERM", "waiting", "143", "AbortDownload"},
+            {"compress", "TERM", "compressing", "143", "compressing"},
+            {"wait", "KILL", "waiting", "137", "waiting"},
+            {"download", "", "download returned", "0", "download returned 0 0"},  // in the killed one's folder
         };
-        for (Object[] t : cases) {
-            Path dir = base.resolve(t[0] + "-" + t[1]);
-            Process p = child(dir, (String) t[0]);
-            awaitLine(dir, t[0].equals("compress") ? "compressing" : "waiting");
-            if (t[1].equals("TERM")) p.destroy();
-            c.equal(t[2], ended(p), dir + " exit status: " + output(dir));
-            c.check(output(dir).contains((String) t[3]), dir + " says " + t[3] + ": " + output(dir));
-            c.equal(List.of(), left(dir), dir + ": crash reports or temporary files");
+        for (String[] t : cases) {
+            Path dir = work.resolve("endings").resolve(t[0].equals("download") ? "wait-KILL" : t[0] + "-" + t[1]);
+            int status = ended(child(dir, t[0]), dir, t[2], t[1]);
+            c.equal(Integer.parseInt(t[3]), status, dir + " exit status: " + output(dir));
+            c.check(output(dir).contains(t[4]), dir + " says " + t[4] + ": " + output(dir));
+            boolean killed = t[1].equals("KILL");
+            c.check(killed ? left(dir).stream().anyMatch(n -> n.startsWith("~DWNLD_SDATA_TEMP")) : left(dir).isEmpty(),
+                    dir + (killed ? ": the killed download's data stays" : ": no crash report, no temporary file")
+                    + ": " + left(dir));
         }
-        Path killed = base.resolve("kill");
-        Process p = child(killed, "wait");
-        awaitLine(killed, "waiting");
-        p.destroyForcibly();
-        c.equal(137, ended(p), "killed");
-        c.check(left(killed).stream().anyMatch(n -> n.startsWith("~DWNLD_SDATA_TEMP")),
-                "a killed download leaves its data: " + left(killed));
-        Files.delete(killed.resolve("out.txt"));
-        c.equal(0, ended(child(killed, "download")), "the next download there: " + output(killed));
-        c.check(output(killed).contains("download returned 0 0"), "it succeeded: " + output(killed));
-        c.equal(List.of(), left(killed), "the killed one's leftovers are gone");
     }
 }
