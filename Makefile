@@ -34,14 +34,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
-	@echo "== device round trips through the JVM"
-	@java -Djava.library.path=$(BUILD) -cp $(BUILD)/java-classes korvotest.RoundTripBench 3
-	@echo "== 8 MiB downloads through the JVM"
-	@cd $(BUILD) && for m in prepare whole part; do \
-	  java -Djava.library.path=. -cp java-classes download.DownloadBench $$m >/dev/null || exit 1; done
-	@echo "== 8 MiB download: korvo-fe's line, the library and korvo-sim over loopback TCP"
-	@cd $(BUILD) && java -Djava.library.path=. -Dkorvo.tool=$$PWD/korvo -cp java-classes download.FrontEndBench >/dev/null
+	@scripts/run-benchmarks $(BUILD)
 
 # The whole suite (C++ and JVM tests) on an unoptimised build, then line and
 # branch coverage of src/ and tools/; the per-file table goes to coverage.txt.

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "../tests/config/srec_test_util.h"
+#include "config/crc32.h"
 #include "config/srec_converter.h"
 
 namespace {

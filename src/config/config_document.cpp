@@ -1,12 +1,10 @@
 #include "config/config_document.h"
 
-#include <xercesc/util/Base64.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/base64_stream.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 
@@ -73,12 +71,24 @@ int MissingDataResult(const std::string& output_path) {
   return kConfigMissing;
 }
 
-struct XmlBytes {
-  XMLByte* bytes = nullptr;
-  ~XmlBytes() {
-    if (bytes) XMLPlatformUtils::fgMemoryManager->deallocate(bytes);
+constexpr size_t kCopyChunk = 64 * 1024;
+
+// Hands the file to `take(data, size)` piece by piece; false when it cannot
+// be read or `take` refuses a piece.
+template <typename Take>
+bool ReadPieces(const std::string& path, Take&& take) {
+  UniqueFile in(OpenFileUtf8(path, "rb"));
+  if (!in) return false;
+  std::vector<char> piece(kCopyChunk);
+  for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), in.get())) > 0;) {
+    if (!take(piece.data(), got)) return false;
   }
-};
+  return !std::ferror(in.get());
+}
+
+bool WriteAll(std::FILE* out, const std::string& bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+}
 
 }  // namespace
 
@@ -96,6 +106,7 @@ ConfigDocument::~ConfigDocument() {
     parser_.reset();
     return 0;
   });
+  texts_.reset();
 }
 
 int ConfigDocument::Load(const std::string& path) {
@@ -104,11 +115,14 @@ int ConfigDocument::Load(const std::string& path) {
   if (!temp.Create(kTempConfig)) return kConfigFileError;
   return Guarded([&]() -> int {
     if (compressor_.Decompress(path, temp.path()) != 0) return kConfigFileError;
+    auto texts = std::make_unique<DataTextFiles>();
     std::unique_ptr<ConfigParser> parser;
     DOMDocument* document = nullptr;
-    int rc = LoadXmlDocument(temp.path(), parser, document);
+    int rc = LoadXmlDocument(temp.path(), parser, document, texts.get());
     if (rc != 0) return rc;
+    if (!texts->ok()) return kConfigFileError;
     parser_ = std::move(parser);
+    texts_ = std::move(texts);
     document_ = document;
     loaded_ = true;
     return 0;
@@ -119,10 +133,12 @@ int ConfigDocument::Unload() {
   if (!loaded_) return kConfigUnloadNotLoaded;
   loaded_ = false;
   document_ = nullptr;
-  return Guarded([&] {
+  int rc = Guarded([&] {
     parser_.reset();
     return 0;
   });
+  texts_.reset();
+  return rc;
 }
 
 DOMElement* ConfigDocument::HeaderDevice(int device) const {
@@ -245,15 +261,32 @@ int ConfigDocument::ExtractData(int device, const std::string& output_path) {
   return Guarded([&]() -> int {
     DOMText* text = SoleText(DataDevice(device));
     if (!text) return MissingDataResult(output_path);
+    const std::string* file = texts_->FileOf(text);
     // Text that does not decode is as good as no data: writing it would
     // hand the device garbage.
-    XMLSize_t size = 0;
-    XmlBytes decoded;
-    decoded.bytes = Base64::decodeToXMLByte(text->getData(), &size,
-                                            XMLPlatformUtils::fgMemoryManager,
-                                            Base64::Conf_RFC2045);
-    if (!decoded.bytes) return MissingDataResult(output_path);
-    return WriteOutput(output_path, decoded.bytes, size);
+    int rc = WriteOutput(output_path, [&](std::FILE* out) {
+      Base64Decoder decoder;
+      std::string bytes;
+      bool valid = true, written = true;
+      auto decode = [&](const char* data, size_t size) {
+        valid = decoder.Add(data, size, bytes);
+        written = WriteAll(out, bytes);
+        bytes.clear();
+        return valid && written;
+      };
+      bool read = true;
+      if (file) {
+        read = ReadPieces(*file, decode);
+      } else {
+        const std::string narrow = NarrowText(text->getData());
+        decode(narrow.data(), narrow.size());
+      }
+      if (!written) return kConfigFileError;
+      if (!valid) return kConfigMissing;
+      if (!read) return kConfigFileError;
+      return decoder.Finish() ? 0 : kConfigMissing;
+    });
+    return rc == kConfigMissing ? MissingDataResult(output_path) : rc;
   });
 }
 
@@ -262,22 +295,33 @@ int ConfigDocument::ExtractText(int device, const std::string& output_path) {
   return Guarded([&]() -> int {
     DOMText* text = SoleText(DataDevice(device));
     if (!text) return MissingDataResult(output_path);
-    std::string narrow = NarrowText(text->getData());
-    return WriteOutput(output_path, narrow.data(), narrow.size());
+    const std::string* file = texts_->FileOf(text);
+    return WriteOutput(output_path, [&](std::FILE* out) {
+      if (!file) return WriteAll(out, NarrowText(text->getData())) ? 0 : kConfigFileError;
+      bool copied = ReadPieces(*file, [&](const char* data, size_t size) {
+        return std::fwrite(data, 1, size, out) == size;
+      });
+      return copied ? 0 : kConfigFileError;
+    });
   });
 }
 
 // The output is only written once there is something sound to write, into
 // a file that replaces it only when complete: a failed write leaves an
 // existing output as it was.
-int ConfigDocument::WriteOutput(const std::string& output_path, const void* data, size_t size) {
-  ReplacingOutput output(output_path);
-  if (!output.ok()) return kConfigFileError;
-  std::FILE* file = OpenFileUtf8(output.path(), "wb");
-  if (!file) return kConfigFileError;
-  bool written = std::fwrite(data, 1, size, file) == size;
-  bool closed = std::fclose(file) == 0;
-  return written && closed && output.Commit() == 0 ? 0 : kConfigFileError;
+template <typename Write>
+int ConfigDocument::WriteOutput(const std::string& output_path, Write&& write) {
+  int rc = kConfigFileError;
+  {
+    ReplacingOutput output(output_path);
+    if (!output.ok()) return kConfigFileError;
+    std::FILE* file = OpenFileUtf8(output.path(), "wb");
+    if (!file) return kConfigFileError;
+    rc = write(file);
+    const bool closed = std::fclose(file) == 0;
+    if (rc == 0 && (!closed || output.Commit() != 0)) rc = kConfigFileError;
+  }
+  return rc;
 }
 
 const char* ConfigResultText(int code) {

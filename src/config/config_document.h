@@ -5,7 +5,9 @@
 //
 // Devices count from 0 in document order of Header/Device, and of
 // Data/Device for the data operations; the two are assumed to be in the
-// same order, as the builder writes them.
+// same order, as the builder writes them. The devices' data texts are kept
+// in temporary files beside the tree while the document is loaded (see
+// DataTextFiles), so that a payload of any size costs a few kilobytes.
 //
 // Not thread-safe; one object per user. No exception leaves an operation.
 #pragma once
@@ -15,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "config/data_text_files.h"
 #include "config/splay_compressor.h"
 #include "config/xml_access.h"
 
@@ -79,7 +82,8 @@ class ConfigDocument final {
 
   // Decompresses the file at `path` (UTF-8) into the process's "CONFIG"
   // temporary file, parses it and deletes the temporary file on every path.
-  // 0, -82 (already loaded), -91 (cannot decompress), -90, -84..-87.
+  // 0, -82 (already loaded), -91 (cannot decompress, or the data texts
+  // cannot be written to their temporary files), -90, -84..-87.
   int Load(const std::string& path);
   // 0, or -88 when not loaded.
   int Unload();
@@ -113,10 +117,10 @@ class ConfigDocument final {
   int GetSystemEntry(const std::string& name, std::string& value, bool* legacy = nullptr);
 
   // Decodes the Base64 text of Data/Device number `device` and writes it to
-  // `output_path` (UTF-8). The Device must hold exactly one child node, a
-  // text node, that decodes. On failure no output file is left behind and
-  // an existing one is kept. -91 when the output cannot be opened for
-  // writing, even if the data is missing too. 0, -68, -89, -91.
+  // `output_path` (UTF-8), a piece at a time. The Device must hold exactly
+  // one child node, a text node, that decodes. On failure no output file is
+  // left behind and an existing one is kept. -91 when the output cannot be
+  // opened for writing, even if the data is missing too. 0, -68, -89, -91.
   int ExtractData(int device, const std::string& output_path);
 
   // As ExtractData, but writes the device's first text child unchanged.
@@ -128,10 +132,13 @@ class ConfigDocument final {
  private:
   xercesc::DOMElement* HeaderDevice(int device) const;
   xercesc::DOMElement* DataDevice(int device) const;
-  int WriteOutput(const std::string& output_path, const void* data, size_t size);
+  // Runs `write` on a file that replaces the output when `write` returns 0.
+  template <typename Write>
+  int WriteOutput(const std::string& output_path, Write&& write);
 
   xercesc::DOMDocument* document_ = nullptr;
   std::unique_ptr<ConfigParser> parser_;
+  std::unique_ptr<DataTextFiles> texts_;  // of the loaded document
   SplayCompressor compressor_;
   bool loaded_ = false;
 };

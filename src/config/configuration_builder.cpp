@@ -26,6 +26,8 @@ constexpr char kBrekBinConversion[] = "SRECToBrekBinXML";
 constexpr char kSrecConversion[] = "SRECXML";
 constexpr char kFileConversion[] = "File";
 
+constexpr char kBlockStreamPrefix[] = "~BREKTMP";
+
 struct DocumentReleaser {
   void operator()(DOMDocument* d) const { d->release(); }
 };
@@ -142,6 +144,9 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   pending_output_ = output_path;
   if (!implementation_) return kBuildNoImplementation;
 
+  // The payloads' files (and the block streams converted for them) stay
+  // open until the document is written, and go with the build.
+  payloads_ = std::make_unique<EmbeddedPayloads>();
   TempFileGuard xml;
   rc = GuardXml(
       [&]() -> int {
@@ -149,15 +154,25 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
             CreateXmlDocument(implementation_, kRootName));
         if (!document) return kBuildOtherException;
         int result = BuildDocument(document.get());
-        if (result == 0 && (!xml.Create(kTempBuilderXml) ||
-                            WriteXmlDocument(implementation_, document.get(), xml.path()) != 0))
-          result = Note(kBuildOtherException,
-                        "cannot write the temporary file " + TempFileName(kTempBuilderXml, "TMP") +
-                            " (is the current folder writable?)");
-        return result;
+        if (result != 0) return result;
+        // A configuration the download would refuse must not be built.
+        if (payloads_->TextBytes() > kMaxXmlDocumentBytes)
+          return Note(kSrecFileError,
+                      "the devices' images are too large together: their Base64 text alone would"
+                      " be " + std::to_string(payloads_->TextBytes()) + " bytes, and a download"
+                      " reads at most " + std::to_string(kMaxXmlDocumentBytes >> 20) +
+                      " MiB of configuration");
+        if (xml.Create(kTempBuilderXml) &&
+            WriteXmlDocument(implementation_, document.get(), xml.path(), payloads_.get()) == 0)
+          return payloads_->ok() ? 0 : Note(kSrecFileError, payloads_->failure());
+        if (!payloads_->ok()) return Note(kSrecFileError, payloads_->failure());
+        return Note(kBuildOtherException, "cannot write the temporary file " +
+                                              TempFileName(kTempBuilderXml, "TMP") +
+                                              " (is the current folder writable?)");
       },
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);
+  payloads_.reset();
   if (rc == 0) rc = Note(CompressReplacing(compressor_, xml.path(), output_path), output_path);
   if (rc != 0) {
     built_.clear();
@@ -271,8 +286,6 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
                                   const std::string& conversion, unsigned long partial_size,
                                   DOMElement* header_device, DOMElement* data_device,
                                   BuiltDevice& built) {
-  // Removed at the end of every conversion, whatever wrote it.
-  TempFileGuard brek_guard;
   const bool brek = conversion == kBrekConversion;
   const bool brek_bin = conversion == kBrekBinConversion;
   const bool srec = conversion == kSrecConversion;
@@ -291,7 +304,9 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   if (rc != 0) return rc;
   const std::string data_path = ProjectPath(project_directory_, data_name);
   std::string why;
-  if (!UniqueFile(OpenDataFile(data_path, &why))) {
+  // S-record text is 2 to 3 times its image: the conversion bounds that.
+  const uint64_t bound = brek || brek_bin ? UINT64_MAX : kMaxImageBytes;
+  if (!UniqueFile(OpenDataFile(data_path, &why, nullptr, bound))) {
     detail_ = data_path + ": " + why;
     return kSrecFileError;
   }
@@ -300,42 +315,36 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
     return kBuildOutputFailed;
   }
 
-  if (file) {
-    rc = Note(EmbedRawFile(document, header_device, data_device, data_path),
-              data_path + ": cannot open or read the data file");
-    if (rc != 0) return rc;
-    built.data_type = "FILE";
-    built.payload_bytes = FileSize(data_path) + 4;  // the CRC-32 in front
-    return 0;
-  }
-  if (srec) {
-    rc = Note(EmbedDataFile(document, header_device, data_device, data_path, "SREC", "",
-                            partial_size),
-              data_path + ": cannot open or read the data file");
-    if (rc != 0) return rc;
-    if (!LooksLikeSrec(data_path))
+  if (file || srec) {
+    rc = file ? EmbedRawFile(document, header_device, data_device, data_path, *payloads_, &why)
+              : EmbedDataFile(document, header_device, data_device, data_path, "SREC", "",
+                              partial_size, *payloads_, &why);
+    if (rc != 0) return Note(rc, data_path + ": " + why);
+    if (srec && !LooksLikeSrec(data_path))
       warnings_.push_back(data_path + ": does not look like S-record text, yet is embedded as"
                           " SRECXML");
-    built.data_type = "SREC";
-    built.payload_bytes = FileSize(data_path);
+    built.data_type = file ? "FILE" : "SREC";
+    built.payload_bytes = FileSize(data_path) + (file ? 4 : 0);  // the CRC-32 in front
     return 0;
   }
-  if (!brek_guard.Create(kTempBrek)) {
-    detail_ = "cannot create the temporary file " + TempFileName(kTempBrek, "TMP") +
-              " (is the current folder writable?)";
-    return kSrecFileError;
-  }
+  // Each device's block stream is a file of its own until the document is written.
+  auto brek_file = std::make_unique<TempFileGuard>();
+  if (!brek_file->CreateUnique(kBlockStreamPrefix))
+    return Note(kSrecFileError, "cannot create a temporary file for the block stream (is the"
+                                " current folder writable?)");
+  const std::string brek_path = brek_file->path();
+  payloads_->KeepUntilWritten(std::move(brek_file));
   std::string range_text;
   SrecReport report;
   rc = ConvertSrecToBrek(converter_, data_path, selected ? &selection : nullptr, range_text,
-                         brek_guard.path(), "", &report);
+                         brek_path, "", &report);
   for (const SrecNote& note : report.warnings) warnings_.push_back(report.Text(note));
   if (rc != 0) return Note(rc, report.Text());
   built.data_type = brek ? "BREK" : "BREKBIN";
-  rc = EmbedDataFile(document, header_device, data_device, brek_guard.path(), built.data_type,
-                     range_text, partial_size);
-  if (rc != 0) return Note(rc, brek_guard.path() + ": cannot read the converted data back");
-  built.payload_bytes = FileSize(brek_guard.path());
+  rc = EmbedDataFile(document, header_device, data_device, brek_path, built.data_type, range_text,
+                     partial_size, *payloads_, &why);
+  if (rc != 0) return Note(rc, brek_path + ": cannot read the converted data back");
+  built.payload_bytes = FileSize(brek_path);
   return 0;
 }
 

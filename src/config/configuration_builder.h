@@ -11,9 +11,11 @@
 #include <xercesc/dom/DOM.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "config/payload_embedding.h"
 #include "config/project_document.h"
 #include "config/splay_compressor.h"
 #include "config/srec_converter.h"
@@ -104,6 +106,7 @@ class ConfigurationBuilder final {
   std::string detail_;
   std::vector<std::string> warnings_;
   std::string pending_output_;  // the output of the build under way
+  std::unique_ptr<EmbeddedPayloads> payloads_;  // of the build under way
 };
 
 // Compresses `input_path` into a temporary file beside `output_path` and

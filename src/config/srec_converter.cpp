@@ -1,8 +1,5 @@
 #include "config/srec_converter.h"
 
-#include <xercesc/util/Base64.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -10,16 +7,14 @@
 
 #include "config/data_file.h"
 #include "config/temp_files.h"
-#include "config/xml_access.h"
 #include "platform/system.h"
-
-using namespace xercesc;
 
 namespace korvo {
 namespace {
 
 constexpr size_t kInputChunk = size_t(1) << 20;
 constexpr size_t kOutputChunk = size_t(1) << 20;
+constexpr size_t kLookaheadChunk = size_t(64) << 10;
 constexpr int kInitialUntilCheck = 1023;
 constexpr int kPhaseBeforeData = 5;
 constexpr int kPhaseBlockOpen = 6;
@@ -80,9 +75,14 @@ int Covering(const std::map<uint64_t, uint64_t>& ranges, uint64_t start, uint64_
   return it->first <= start && it->second >= end ? 2 : 1;
 }
 
+// S-record text is 2 to 3 times its image: the conversion bounds the image.
+std::FILE* OpenSrecFile(const std::string& path, std::string* why) {
+  return OpenDataFile(path, why, nullptr, UINT64_MAX);
+}
+
 }  // namespace
 
-SrecToBrekConverter::SrecToBrekConverter() = default;
+SrecToBrekConverter::SrecToBrekConverter() : max_image_bytes_(kMaxImageBytes) {}
 
 SrecToBrekConverter::~SrecToBrekConverter() = default;
 
@@ -243,7 +243,6 @@ bool SrecToBrekConverter::FlushOutput() {
   if (out_used_ != 0) {
     if (!write_failed_ && std::fwrite(out_buf_.data(), 1, out_used_, output_) != out_used_)
       write_failed_ = true;
-    out_base_ += out_used_;
     out_used_ = 0;
   }
   if (write_failed_ && state_ == kRunning) state_ = kIoError;
@@ -265,64 +264,119 @@ void SrecToBrekConverter::WriteU32(uint32_t value) {
 
 inline void SrecToBrekConverter::WriteCheckByte() { WriteByte(uint8_t(0u - block_sum_)); }
 
+// The length comes first and is in every check byte's sum, so it is looked
+// up before the block is written: the block stream is written once, front
+// to back.
 void SrecToBrekConverter::StartBlock(uint32_t address) {
+  const uint64_t length = MeasureBlock(address);
+  if (state_ != kRunning) return;
   WriteByte(0x01);
   block_sum_ = 0;
   block_length_ = 0;
+  expected_length_ = uint32_t(length);
   until_check_ = kInitialUntilCheck;
-  block_length_pos_ = out_base_ + out_used_;
-  for (int i = 0; i < 4; ++i) WriteByte(0);  // length, filled in by FinishBlock
+  WriteU32(expected_length_);
   WriteU32(address);
   phase_ = kPhaseBlockOpen;
 }
 
 void SrecToBrekConverter::FinishBlock() {
-  uint8_t length_bytes[4] = {uint8_t(block_length_ >> 24), uint8_t(block_length_ >> 16),
-                             uint8_t(block_length_ >> 8), uint8_t(block_length_)};
-  uint8_t correction =
-      uint8_t(length_bytes[0] + length_bytes[1] + length_bytes[2] + length_bytes[3]);
-  block_sum_ = uint8_t(block_sum_ + correction);
-  // The check bytes inside the block were summed before the length was known.
-  if (block_length_pos_ >= out_base_) {
-    uint8_t* block = out_buf_.data() + (block_length_pos_ - out_base_);
-    std::memcpy(block, length_bytes, 4);
-    uint64_t checks = block_length_ / 1024;
-    for (uint64_t k = 1; k <= checks; ++k) block[8 + k * 1025 - 1] -= correction;
-  } else if (FlushOutput()) {
-    if (!PatchFlushedBlock(length_bytes, correction)) {
-      write_failed_ = true;
-      FlushOutput();
-    }
+  // Only a file changed between the look ahead and the reading gets here.
+  if (block_length_ != expected_length_) {
+    Fail(kIoError, "the file changed while it was being converted");
+    return;
   }
   if (until_check_ != kInitialUntilCheck) WriteCheckByte();
 }
 
-// The block has left the buffer: read it back piece by piece, correct it
-// and write it again, then return to the end of the output.
-bool SrecToBrekConverter::PatchFlushedBlock(const uint8_t* length_bytes, uint8_t correction) {
-  const uint64_t end = out_base_;
-  const uint64_t data_start = block_length_pos_ + 8;
-  const uint64_t checks = block_length_ / 1024;
-  uint64_t next_check = 1;  // index of the next check byte to correct
-  for (uint64_t pos = block_length_pos_; pos < end;) {
-    size_t n = size_t(std::min<uint64_t>(out_buf_.size(), end - pos));
-    if (next_check > checks && pos >= block_length_pos_ + 4) break;
-    if (std::fseek(output_, long(out_origin_ + pos), SEEK_SET) != 0) return false;
-    if (std::fread(out_buf_.data(), 1, n, output_) != n) return false;
-    for (uint64_t i = 0; i < 4; ++i) {
-      uint64_t at = block_length_pos_ + i;
-      if (at >= pos && at < pos + n) out_buf_[at - pos] = length_bytes[i];
-    }
-    for (; next_check <= checks; ++next_check) {
-      uint64_t at = data_start + next_check * 1025 - 1;
-      if (at >= pos + n) break;
-      out_buf_[at - pos] -= correction;
-    }
-    if (std::fseek(output_, long(out_origin_ + pos), SEEK_SET) != 0) return false;
-    if (std::fwrite(out_buf_.data(), 1, n, output_) != n) return false;
-    pos += n;
+// ---- looking ahead ----
+
+namespace {
+
+// Reads on from where the conversion is, first the rest of its buffer, then
+// the file; the file's position is the caller's to restore.
+class Lookahead {
+ public:
+  Lookahead(const char* pos, const char* end, std::FILE* file, std::vector<char>& buffer)
+      : pos_(pos), end_(end), file_(file), buffer_(buffer) {}
+
+  int Next() {
+    if (pos_ == end_ && !Refill()) return -1;
+    return static_cast<unsigned char>(*pos_++);
   }
-  return std::fseek(output_, long(out_origin_ + end), SEEK_SET) == 0;
+  void Skip(uint64_t n) {
+    while (n != 0 && (pos_ != end_ || Refill())) {
+      const size_t step = size_t(std::min<uint64_t>(n, uint64_t(end_ - pos_)));
+      pos_ += step;
+      n -= step;
+    }
+  }
+  // A byte of two upper-case hex digits; -1 for anything else.
+  int HexByte() {
+    const int high = Next(), low = Next();
+    if (high < 0 || low < 0 || (kHexValue[high] | kHexValue[low]) < 0) return -1;
+    return kHexValue[high] * 16 + kHexValue[low];
+  }
+  bool read_file() const { return read_file_; }
+
+ private:
+  bool Refill() {
+    buffer_.resize(kLookaheadChunk);
+    const size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    read_file_ = true;
+    pos_ = buffer_.data();
+    end_ = pos_ + n;
+    return n != 0;
+  }
+
+  const char* pos_;
+  const char* end_;
+  std::FILE* file_;
+  std::vector<char>& buffer_;
+  bool read_file_ = false;
+};
+
+}  // namespace
+
+// The data length of the block that starts with the current record, at
+// `address`: its own data and that of the contiguous records after it, up to
+// the first record at another address, an end record or anything the
+// conversion will fail on (records without data do not count, as the
+// conversion skips them).
+uint64_t SrecToBrekConverter::MeasureBlock(uint32_t address) {
+  const long resume = std::ftell(input_);
+  uint64_t length = uint64_t(remaining_ - 1);
+  uint64_t next = uint64_t(address) + length;
+  Lookahead ahead(in_pos_, in_end_, input_, look_buf_);
+  ahead.Skip(2 * uint64_t(remaining_));
+  for (;;) {
+    int c;
+    while ((c = ahead.Next()) >= 0 && c != 'S') {
+    }
+    const int type = ahead.Next();
+    if (type == '0') continue;  // skipped up to the next 'S', as the conversion does
+    if (type < '1' || type > '3') break;
+    const int address_bytes = type - '1' + 2;
+    const int count = ahead.HexByte();
+    if (count < address_bytes + 1 || count < 3) break;
+    uint64_t at = 0;
+    int byte = 0;
+    for (int i = 0; i < address_bytes && byte >= 0; ++i) {
+      byte = ahead.HexByte();
+      at = at << 8 | uint64_t(byte);
+    }
+    const uint64_t data = uint64_t(count - address_bytes - 1);
+    if (byte < 0 || (data != 0 && at != next) || next + data > kAddressSpaceEnd) break;
+    length += data;
+    next += data;
+    ahead.Skip(2 * data + 2);
+  }
+  if (ahead.read_file() && (resume < 0 || std::fseek(input_, resume, SEEK_SET) != 0)) {
+    state_ = kIoError;
+    report_.Fail("read error");
+  }
+  // More than a block can hold: the image limit ends the conversion first.
+  return std::min<uint64_t>(length, UINT32_MAX);
 }
 
 // ---- records ----
@@ -375,14 +429,20 @@ void SrecToBrekConverter::ReadDataRecord(int address_bytes) {
     Fail(kFormatError, "the record's data runs past address FFFFFFFF");
     return;
   }
-  if (length != 0) NoteOrder(address, end);
+  data_bytes_ += length;
+  if (data_bytes_ > max_image_bytes_) {
+    Fail(kTooLarge, TooLargeText("its records hold more than " + std::to_string(max_image_bytes_) +
+                                 " bytes of data"));
+    return;
+  }
+  NoteOrder(address, end);
   low_address_ = std::min(low_address_, address);
   end_address_ = std::max(end_address_, end);
   if (phase_ == kPhaseBeforeData) {
     StartBlock(address);
   } else if (address != next_address_) {
     FinishBlock();
-    StartBlock(address);
+    if (state_ == kRunning) StartBlock(address);
   }
   next_address_ = end;
   while (remaining_ > 1 && state_ == kRunning) {
@@ -422,6 +482,7 @@ int SrecToBrekConverter::Convert() {
   int rc = Run();
   std::vector<char>().swap(in_buf_);
   std::vector<uint8_t>().swap(out_buf_);
+  std::vector<char>().swap(look_buf_);
   in_pos_ = in_end_ = nullptr;
   return rc;
 }
@@ -447,13 +508,9 @@ int SrecToBrekConverter::Run() {
   }
   in_pos_ = in_end_ = in_buf_.data();
   out_used_ = 0;
-  out_base_ = 0;
+  data_bytes_ = 0;
+  expected_length_ = 0;
   if (!input_ || !output_) return -1;
-  out_origin_ = std::ftell(output_);
-  if (out_origin_ < 0) {
-    state_ = kIoError;
-    return -1;
-  }
 
   while (state_ == kRunning) {
     if (!SkipToRecord()) break;
@@ -629,7 +686,7 @@ int RunFilter(const std::string& source_path, const std::string& include,
               std::vector<int>* source_lines) {
   report.file = source_path;
   std::string why;
-  UniqueFile source(OpenDataFile(source_path, &why));
+  UniqueFile source(OpenSrecFile(source_path, &why));
   if (!source) return report.Fail(why), kSrecFileError;
   UniqueFile output(OpenFileUtf8(output_path, "w+b"));
   if (!output) return TempFileFailure(report, output_path), kSrecFileError;
@@ -655,52 +712,6 @@ int RunFilter(const std::string& source_path, const std::string& include,
   }
   if (source_lines) *source_lines = filter.source_lines();
   return 0;
-}
-
-void AppendEntry(DOMDocument* document, DOMElement* parent, const std::string& name,
-                 const std::string& text) {
-  DOMElement* element = document->createElement(XmlText(name));
-  element->setAttribute(XmlText("transparent"), XmlText("true"));
-  element->appendChild(document->createTextNode(XmlText(text)));
-  parent->appendChild(element);
-}
-
-// The whole data file, or false when it cannot be opened or read or is not
-// a regular file of at most kMaxDataFileBytes (also while it is read).
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t reserve_front) {
-  UniqueFile file(OpenDataFile(path));
-  if (!file) return false;
-  data.assign(reserve_front, 0);
-  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-    long size = std::ftell(file.get());
-    if (size > 0) data.reserve(reserve_front + size_t(size));
-    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
-  }
-  std::vector<uint8_t> chunk(kInputChunk);
-  for (;;) {
-    size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
-    if (n == 0) break;
-    if (data.size() - reserve_front + n > kMaxDataFileBytes) return false;
-    data.insert(data.end(), chunk.begin(), chunk.begin() + long(n));
-  }
-  return !std::ferror(file.get());
-}
-
-// Appends the Base64 encoding of `data` to `parent` as one text node.
-// Takes the data so that it is freed as soon as it is encoded: the widened
-// text and the document's copy of it are the peak of a build's memory.
-void AppendBase64(DOMDocument* document, DOMElement* parent, std::vector<uint8_t> data) {
-  MemoryManager* memory = XMLPlatformUtils::fgMemoryManager;
-  XMLSize_t length = 0;
-  XMLByte* encoded = Base64::encode(data.data(), data.size(), &length, memory);
-  if (!encoded) throw std::bad_alloc();
-  std::vector<uint8_t>().swap(data);
-  // The encoding is ASCII: widening each byte is its transcoding.
-  std::vector<XMLCh> text(length + 1);
-  for (XMLSize_t i = 0; i < length; ++i) text[i] = XMLCh(encoded[i]);
-  text[length] = 0;
-  memory->deallocate(encoded);
-  parent->appendChild(document->createTextNode(text.data()));
 }
 
 }  // namespace
@@ -743,9 +754,9 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
     input_path = filtered;
   }
   std::string why = "cannot open the data file";
-  UniqueFile input(selection ? OpenFileUtf8(input_path, "rb") : OpenDataFile(input_path, &why));
+  UniqueFile input(selection ? OpenFileUtf8(input_path, "rb") : OpenSrecFile(input_path, &why));
   if (!input) return out.Fail(why), kSrecFileError;
-  UniqueFile output(OpenFileUtf8(brek_path, "w+b"));
+  UniqueFile output(OpenFileUtf8(brek_path, "wb"));
   if (!output) return TempFileFailure(out, brek_path), kSrecFileError;
 
   converter.SetStreams(input.get(), output.get());
@@ -769,38 +780,13 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
     return 0;
   }
   RemoveFile(brek_path);
+  if (converter.State() == SrecToBrekConverter::kTooLarge) return kSrecFileError;
   if (rc != 0 && converter.State() != SrecToBrekConverter::kIoError) return kSrecConversionFailed;
   if (out.reason.empty() || rc == 0) {
     out.file = brek_path;
     out.Fail("cannot write this temporary file");
   }
   return kSrecFileError;
-}
-
-int EmbedDataFile(DOMDocument* document, DOMElement* header_device, DOMElement* data_device,
-                  const std::string& file_path, const std::string& data_type,
-                  const std::string& range_text, unsigned long partial_size) {
-  std::vector<uint8_t> data;
-  if (!ReadWholeFile(file_path, data, 0)) return kSrecFileError;
-  if (!range_text.empty()) AppendEntry(document, header_device, "ADDRESS_RANGE", range_text);
-  AppendEntry(document, header_device, "PROGRAM_MEMORY_SIZE",
-              std::to_string(partial_size != 0 ? uint64_t(partial_size) : uint64_t(data.size())));
-  AppendEntry(document, header_device, "DATA_TYPE", data_type);
-  if (!data.empty()) AppendBase64(document, data_device, std::move(data));
-  return 0;
-}
-
-int EmbedRawFile(DOMDocument* document, DOMElement* header_device, DOMElement* data_device,
-                 const std::string& file_path) {
-  std::vector<uint8_t> payload;
-  if (!ReadWholeFile(file_path, payload, 4)) return kSrecFileError;
-  uint32_t crc = Crc32(payload.data() + 4, payload.size() - 4);
-  for (int i = 0; i < 4; ++i) payload[size_t(i)] = uint8_t(crc >> (24 - 8 * i));
-  AppendEntry(document, header_device, "PROGRAM_MEMORY_SIZE", std::to_string(payload.size()));
-  AppendEntry(document, header_device, "DATA_TYPE", "FILE");
-  // Even an empty file carries its CRC, so the payload matches the size given.
-  AppendBase64(document, data_device, std::move(payload));
-  return 0;
 }
 
 std::string SrecReport::Text(int at_line, const std::string& what) const {
@@ -814,7 +800,7 @@ const char* SrecResultText(int code) {
   switch (code) {
     case kSrecNothingKept:
       return "no system entries could be read, or the address range selection kept no data record";
-    case kSrecFileError: return "a data file cannot be opened, read or written";
+    case kSrecFileError: return "a data file cannot be opened, read or written, or is too large";
     case kSrecLineTooLong: return "an S-record line has 1024 or more characters";
     case kSrecConversionFailed:
       return "the S-record data is malformed (bad record or digit, checksum error, or no end record)";

@@ -1,6 +1,6 @@
-// Turning device data files into the payloads embedded in a download
-// configuration: Motorola S-records into the BREK block stream (optionally
-// cut to an address range first), S-record or raw files embedded Base64.
+// Turning Motorola S-records into the BREK block stream, the payload of the
+// "BREK" and "BREKBIN" data types, optionally cut to an address range first
+// (payload_embedding.h puts payloads into a configuration).
 //
 // BREK block stream, all numbers most significant byte first:
 //   0x01, length L (4), load address (4), L data bytes with a check byte
@@ -10,15 +10,11 @@
 //   comes 0x01, 00 00 00 00, "BREK", check byte.
 #pragma once
 
-#include <xercesc/dom/DOM.hpp>
-
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
-
-#include "config/crc32.h"
 
 namespace korvo {
 
@@ -60,6 +56,9 @@ constexpr size_t kSrecMaxLineLength = 1024;
 // Streams S-records from `input` into the block stream on `output`.
 // Records are taken in file order: contiguous records share a block, any
 // other address starts a new one; nothing is sorted, merged or padded.
+// The block stream is written once, front to back: the records of each
+// block are looked at ahead for its length, so the input is read twice in
+// parts and must be a file that can be positioned.
 class SrecToBrekConverter final {
  public:
   // Conversion states.
@@ -68,6 +67,7 @@ class SrecToBrekConverter final {
   static constexpr int kRunning = 2;
   static constexpr int kChecksumError = 3;
   static constexpr int kIoError = 4;      // reading the input or writing the output failed
+  static constexpr int kTooLarge = 5;     // the records hold more data than an image may have
 
   SrecToBrekConverter();
   virtual ~SrecToBrekConverter();
@@ -78,9 +78,10 @@ class SrecToBrekConverter final {
   // record (lower-case hex). "ffffffff-00000000" when no data was seen.
   virtual std::string GetAddressRangeText() const;
   // The converter reads and writes these from their current positions and
-  // neither owns nor closes them. `output` must be open for update ("w+b"):
-  // block lengths and check bytes are patched after the block's data.
+  // neither owns nor closes them.
   virtual void SetStreams(std::FILE* input, std::FILE* output);
+  // The most data bytes the records may hold (kMaxImageBytes unless set).
+  void SetImageLimit(uint64_t bytes) { max_image_bytes_ = bytes; }
   // 0 when an end record was reached and everything was written, -1
   // otherwise; State() tells why. Reading may run ahead of the end record.
   virtual int Convert();
@@ -106,9 +107,9 @@ class SrecToBrekConverter final {
   void ReadEndRecord(int address_bytes);
   void ReadRecordChecksum();
   void StartBlock(uint32_t address);
+  uint64_t MeasureBlock(uint32_t address);
   void WriteCheckByte();
   bool FlushOutput();
-  bool PatchFlushedBlock(const uint8_t* length_bytes, uint8_t correction);
   void Fail(int state, std::string reason);
   void FailDigit(int c);
   void NoteOrder(uint32_t address, uint64_t end);
@@ -125,12 +126,14 @@ class SrecToBrekConverter final {
   uint64_t next_address_ = 0;  // 64 bits: a record may end exactly at 4 GiB
   uint32_t low_address_ = 0xFFFFFFFF;
   uint64_t end_address_ = 0;
-  uint64_t block_length_pos_ = 0;  // output offset of the open block's length field
   uint32_t block_length_ = 0;
+  uint32_t expected_length_ = 0;  // of the open block, found by looking ahead
   uint8_t block_sum_ = 0;
   int until_check_ = 1023;
   bool read_failed_ = false;
   bool write_failed_ = false;
+  uint64_t data_bytes_ = 0;
+  uint64_t max_image_bytes_;
 
   // Diagnostics: the line being read, data seen so far (merged, start to
   // end) and, per kind of doubtful order, its count and first occurrence.
@@ -148,11 +151,10 @@ class SrecToBrekConverter final {
   const char* in_pos_ = nullptr;
   const char* in_end_ = nullptr;
 
-  // Output buffer; out_base_ is the output offset of out_buf_[0].
+  std::vector<char> look_buf_;  // input read while looking ahead
+
   std::vector<uint8_t> out_buf_;
   size_t out_used_ = 0;
-  uint64_t out_base_ = 0;
-  long out_origin_ = 0;  // file position of output offset 0
 };
 
 // IncludeAddr and ExcludeAddr formatted "%08.8X", or empty.
@@ -179,32 +181,14 @@ int FilterAddressRange(const std::string& source_path, const std::string& includ
 // the converter's address range. The filtered file is always removed; the
 // block stream is removed on failure and left for the caller to embed (and
 // remove) on success. Codes: -41, -42, -43 from the filter; kSrecFileError
-// when a file cannot be opened, read or written; kSrecConversionFailed for
-// anything wrong in the data. `report` (may be null) receives the reason of
-// a failure, with lines of the source file, and the warnings.
+// when a file cannot be opened, read or written, or the records hold more
+// data than an image may have; kSrecConversionFailed for anything wrong in
+// the data. The S-record text itself has no size limit. `report` (may be
+// null) receives the reason of a failure, with lines of the source file,
+// and the warnings.
 int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
                       const AddressRangeSelection* selection, std::string& range_text,
                       const std::string& brek_path, const std::string& filtered_path = "",
                       SrecReport* report = nullptr);
-
-// Adds to `header_device` (the device's Header/Device element) ADDRESS_RANGE
-// (only when range_text is not empty), PROGRAM_MEMORY_SIZE (partial_size
-// when not 0, else the file size) and DATA_TYPE (data_type: "BREK",
-// "BREKBIN" or "SREC"), each with transparent="true", and appends the file's
-// Base64 encoding as one text node to `data_device` (its Data/Device
-// element). Elements are created in `document`. 0, or kSrecFileError when
-// the file cannot be opened or read (then nothing is added). Xerces
-// exceptions and std::bad_alloc pass through to the caller's mapping.
-int EmbedDataFile(xercesc::DOMDocument* document, xercesc::DOMElement* header_device,
-                  xercesc::DOMElement* data_device, const std::string& file_path,
-                  const std::string& data_type, const std::string& range_text,
-                  unsigned long partial_size);
-
-// "FILE" type: PROGRAM_MEMORY_SIZE (file size + 4) and DATA_TYPE "FILE"
-// into `header_device`, and into `data_device` the Base64 encoding of the
-// file's CRC-32 (most significant byte first) followed by the file.
-// Return codes and exceptions as for EmbedDataFile.
-int EmbedRawFile(xercesc::DOMDocument* document, xercesc::DOMElement* header_device,
-                 xercesc::DOMElement* data_device, const std::string& file_path);
 
 }  // namespace korvo

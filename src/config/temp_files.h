@@ -16,7 +16,6 @@ namespace korvo {
 constexpr char kTempConfig[] = "CONFIG";                  // decompressed configuration XML
 constexpr char kTempBuilderXml[] = "SCONFTMP";            // builder's XML before compression
 constexpr char kTempSrec[] = "SRECTMP";                   // S-record lines kept by the range filter
-constexpr char kTempBrek[] = "BREKTMP";                   // converted block stream to embed
 constexpr char kTempDownloadData[] = "DWNLD_SDATA_TEMP";  // data extracted for a download
 constexpr char kTempDownloadLog[] = "DWNLD_SLOG_TEMP";    // boot-loader traffic log
 constexpr char kTempFirstStage[] = "FRSTSG_DWNLD";        // first-stage data

@@ -73,9 +73,45 @@ class Utf8FileFormatTarget final : public XMLFormatTarget {
   bool failed_ = false;
 };
 
+// Lets a TextSource write the text of its nodes while the serializer passes
+// them: the serializer has written everything before the node into the
+// target when it asks the filter about it.
+class TextSourceFilter final : public DOMLSSerializerFilter {
+ public:
+  TextSourceFilter(TextSource& source, XMLFormatTarget& target)
+      : source_(source), target_(target) {}
+  FilterAction acceptNode(const DOMNode* node) const override {
+    source_.WriteText(node, target_);
+    return FILTER_ACCEPT;
+  }
+  ShowType getWhatToShow() const override { return DOMNodeFilter::SHOW_TEXT; }
+
+ private:
+  TextSource& source_;
+  XMLFormatTarget& target_;
+};
+
 }  // namespace
 
+void ConfigParser::SetTextDiversion(TextDiversion* diversion) {
+  diversion_ = diversion;
+  path_.clear();
+  diverted_.clear();
+  diverted_run_ = false;
+}
+
 void ConfigParser::FlushText() {
+  if (diverted_run_) {
+    // The text went to the diversion; the tree gets an empty node for it.
+    static XMLCh empty[1] = {0};
+    diverted_run_ = false;
+    XercesDOMParser::docCharacters(empty, 0, false);
+    DOMNode* node = getCurrentNode();
+    DOMText* placeholder = AsText(node);
+    if (!placeholder && node) placeholder = AsText(node->getLastChild());
+    diversion_->End(placeholder);
+    return;
+  }
   if (pending_text_.empty()) return;
   XercesDOMParser::docCharacters(pending_text_.c_str(), pending_text_.size(), false);
   std::basic_string<XMLCh>().swap(pending_text_);
@@ -86,6 +122,14 @@ void ConfigParser::docCharacters(const XMLCh* const chars, const XMLSize_t lengt
   if (cdata_section) {
     FlushText();
     XercesDOMParser::docCharacters(chars, length, cdata_section);
+    return;
+  }
+  if (InDivertedElement()) {
+    if (!diverted_run_) {
+      diverted_run_ = true;
+      diversion_->Begin();
+    }
+    diversion_->Append(chars, length);
     return;
   }
   pending_text_.append(chars, length);
@@ -109,6 +153,10 @@ void ConfigParser::endDocument() {
 void ConfigParser::endElement(const XMLElementDecl& decl, const unsigned int url_id,
                               const bool is_root, const XMLCh* const prefix) {
   FlushText();
+  if (!path_.empty()) {
+    path_.pop_back();
+    diverted_.pop_back();
+  }
   XercesDOMParser::endElement(decl, url_id, is_root, prefix);
 }
 
@@ -123,6 +171,8 @@ void ConfigParser::entityDecl(const DTDEntityDecl&, const bool, const bool) {
 
 void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
                                        const bool cdata_section) {
+  // The tree would merge it into the text around it.
+  if (InDivertedElement()) return docCharacters(chars, length, false);
   FlushText();
   XercesDOMParser::ignorableWhitespace(chars, length, cdata_section);
 }
@@ -132,7 +182,17 @@ void ConfigParser::startElement(const XMLElementDecl& decl, const unsigned int u
                                 const XMLSize_t attr_count, const bool is_empty,
                                 const bool is_root) {
   FlushText();
+  const size_t depth = path_.size();
+  if (diversion_) {
+    path_.emplace_back(reinterpret_cast<const char16_t*>(decl.getFullName()));
+    diverted_.push_back(diversion_->Diverts(path_));
+  }
   XercesDOMParser::startElement(decl, url_id, prefix, attrs, attr_count, is_empty, is_root);
+  // The base class ends an empty element through endElement; should it not.
+  if (is_empty && path_.size() > depth) {
+    path_.resize(depth);
+    diverted_.resize(depth);
+  }
 }
 
 void ConfigParser::startEntityReference(const XMLEntityDecl& decl) {
@@ -204,7 +264,7 @@ DOMElement* FindSingleElement(DOMElement* scope, const std::string& name) {
 }
 
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    DOMDocument*& document) {
+                    DOMDocument*& document, TextDiversion* diversion) {
   parser.reset();
   document = nullptr;
   int rc = GuardXml(
@@ -225,6 +285,11 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
         if (!file) return kXmlException;
         FileSource source(file.get(), XmlText(path).get());
+        p->SetTextDiversion(diversion);
+        struct Detach {
+          ConfigParser* parser;
+          ~Detach() { parser->SetTextDiversion(nullptr); }
+        } detach{p.get()};
         try {
           p->parse(source);
         } catch (const EntityDeclarationRefused&) {
@@ -253,17 +318,21 @@ DOMDocument* CreateXmlDocument(DOMImplementation* impl, const std::string& root_
   return impl->createDocument(nullptr, XmlText(root_name), nullptr);
 }
 
-int WriteXmlDocument(DOMImplementation* impl, DOMNode* document, const std::string& path) {
+int WriteXmlDocument(DOMImplementation* impl, DOMNode* document, const std::string& path,
+                     TextSource* source) {
   if (!impl || !document) return -1;
   auto* ls = dynamic_cast<DOMImplementationLS*>(impl);
   if (!ls) return -1;
   Utf8FileFormatTarget target(path);
   if (!target.ok()) return -1;
+  std::unique_ptr<TextSourceFilter> filter;
+  if (source) filter = std::make_unique<TextSourceFilter>(*source, target);
   DOMLSSerializer* writer = ls->createLSSerializer();
   struct Releaser {
     DOMLSSerializer* w;
     ~Releaser() { w->release(); }
   } releaser{writer};
+  if (filter) writer->setFilter(filter.get());
   DOMConfiguration* config = writer->getDomConfig();
   if (config->canSetParameter(XMLUni::fgDOMWRTFormatPrettyPrint, true))
     config->setParameter(XMLUni::fgDOMWRTFormatPrettyPrint, true);

@@ -7,12 +7,14 @@
 #pragma once
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/util/XMLString.hpp>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvo {
 
@@ -27,6 +29,42 @@ constexpr int kXmlException = -85;
 constexpr int kXmlDomException = -86;
 constexpr int kXmlOtherException = -87;
 constexpr int kNoTextChild = -111;
+
+// ---- Texts kept out of the tree (parser and serializer hooks) ----
+//
+// A loader may take the character data directly inside chosen elements out
+// of the tree while the document is parsed, and a writer may write such text
+// into the file while the document is serialised. Either way the tree holds
+// an empty text node in the text's place, so that its shape stays what it
+// would be with the text in it: each run of text between two pieces of
+// markup is one text node, and comments, CDATA sections and elements stay
+// apart from it.
+
+// Takes text away from the parser.
+class TextDiversion {
+ public:
+  virtual ~TextDiversion() = default;
+  // An element starts; `path` holds the names of the open elements, the
+  // root first and this one last. True when its direct text is to be taken.
+  virtual bool Diverts(const std::vector<std::u16string>& path) = 0;
+  // One run of such text: Begin, the characters in pieces, then End with
+  // the empty text node that stands for it in the tree.
+  virtual void Begin() = 0;
+  virtual void Append(const XMLCh* chars, size_t length) = 0;
+  virtual void End(xercesc::DOMText* placeholder) = 0;
+};
+
+// Gives text to the serializer.
+class TextSource {
+ public:
+  virtual ~TextSource() = default;
+  // Called for each text node as it is written. For a node this source
+  // stands for, writes its text into `out` (UTF-8 bytes, escaped already
+  // where they need to be) and returns true; false for every other node.
+  virtual bool WriteText(const xercesc::DOMNode* node, xercesc::XMLFormatTarget& out) = 0;
+};
+
+// ---- Parsing ----
 
 // The parser the loaders create; it owns the document it produced.
 //
@@ -57,9 +95,18 @@ class ConfigParser final : public xercesc::XercesDOMParser {
                     const bool is_root) override;
   void startEntityReference(const xercesc::XMLEntityDecl& decl) override;
 
+  // Text the diversion takes goes to it (null: none); for one parse.
+  void SetTextDiversion(TextDiversion* diversion);
+
  private:
   void FlushText();
+  bool InDivertedElement() const { return diversion_ && !diverted_.empty() && diverted_.back(); }
   std::basic_string<XMLCh> pending_text_;
+
+  TextDiversion* diversion_ = nullptr;
+  std::vector<std::u16string> path_;  // open elements, kept while a diversion is set
+  std::vector<bool> diverted_;        // for each of them, whether its text is taken
+  bool diverted_run_ = false;         // a run of taken text is open
 };
 
 // A transcoded copy of an 8-bit string for the duration of a DOM call.
@@ -102,8 +149,10 @@ xercesc::DOMElement* FindSingleElement(xercesc::DOMElement* scope, const std::st
 // declares any entity is refused (-85); the predefined entities and
 // character references are read as always. The file must be a regular
 // file of at most kMaxXmlDocumentBytes (-85 otherwise).
+//
+// `diversion` (may be null) takes the text it chooses out of the tree.
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    xercesc::DOMDocument*& document);
+                    xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr);
 
 // The "Core" implementation, or null.
 xercesc::DOMImplementation* CoreImplementation();
@@ -112,11 +161,12 @@ xercesc::DOMImplementation* CoreImplementation();
 xercesc::DOMDocument* CreateXmlDocument(xercesc::DOMImplementation* impl,
                                         const std::string& root_name);
 
-// Serialises `document` pretty-printed into the file at `path`.
+// Serialises `document` pretty-printed into the file at `path`, with the
+// text of the nodes `source` (may be null) stands for written in their place.
 // 0 on success; -1 when the file cannot be written (the file may be partial).
 // Xerces exceptions pass through to the caller's mapping.
 int WriteXmlDocument(xercesc::DOMImplementation* impl, xercesc::DOMNode* document,
-                     const std::string& path);
+                     const std::string& path, TextSource* source = nullptr);
 
 // Runs `body`, mapping escaping exceptions onto a document band's four codes.
 template <typename Body>

@@ -1,31 +1,25 @@
 #include "device/block_walk.h"
 
-#include <cstdio>
-
-#include "platform/system.h"
-
 namespace korvo {
 namespace {
 
 constexpr uint8_t kBlockMarker = 1;
-
-bool SeekTo(std::FILE* file, uint64_t position) {
-  return position <= static_cast<uint64_t>(INT64_MAX) &&
-         std::fseek(file, static_cast<long>(position), SEEK_SET) == 0;
-}
+constexpr size_t kScanPiece = 1024;
 
 }  // namespace
 
-bool BlockWalk::FindFirstMarker(std::FILE* file) {
-  uint8_t piece[1024];
-  uint64_t offset = 0;
-  for (size_t got; (got = std::fread(piece, 1, sizeof piece, file)) > 0; offset += got) {
+// Whatever comes before the first block is not sent.
+bool BlockWalk::FindFirstMarker() {
+  const uint8_t* data = nullptr;
+  size_t got = 0;
+  while (file_.Peek(kScanPiece, &data, &got) && got > 0) {
     for (size_t i = 0; i < got; ++i) {
-      if (piece[i] == kBlockMarker) {
-        position_ = offset + i;
+      if (data[i] == kBlockMarker) {
+        file_.Skip(i);
         return true;
       }
     }
+    file_.Skip(got);
   }
   return false;
 }
@@ -33,15 +27,13 @@ bool BlockWalk::FindFirstMarker(std::FILE* file) {
 bool BlockWalk::NextPart(std::vector<uint8_t>& part, bool& last) {
   part.clear();
   last = false;
-  UniqueFile file(OpenFileUtf8(path_, "rb"));
-  if (!file) return false;
   if (!started_) {
-    if (!FindFirstMarker(file.get())) return false;
+    if (!FindFirstMarker()) return false;
     started_ = true;
   }
-  uint8_t buffer[kMaxFirstPart];
-  if (!SeekTo(file.get(), position_)) return false;
-  size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+  const uint8_t* buffer = nullptr;
+  size_t got = 0;
+  if (!file_.Peek(kMaxFirstPart, &buffer, &got)) return false;
 
   size_t chunk;
   if (remaining_ == 0) {
@@ -69,7 +61,7 @@ bool BlockWalk::NextPart(std::vector<uint8_t>& part, bool& last) {
     return false;
   }
   part.assign(buffer, buffer + chunk);
-  position_ += chunk;
+  file_.Skip(chunk);
   return true;
 }
 

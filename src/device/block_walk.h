@@ -6,14 +6,16 @@
 // (header, 1024 data bytes, check byte) followed by continuation parts of at
 // most 1025 bytes. The closing block (n = 0) is the last part.
 //
-// Used by the part-wise device update and by the first-stage download. Not
-// thread-safe; one walk per transfer.
+// Used by the part-wise device update and by the first-stage download. The
+// file is opened once and read front to back. Not thread-safe; one walk per
+// transfer.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "config/data_file.h"
 
 namespace korvo {
 
@@ -24,20 +26,19 @@ class BlockWalk final {
   static constexpr size_t kMaxFirstPart = kHeaderBytes + kMaxDataPerPart + 1;  // 1034
   static constexpr size_t kMaxContinuation = kMaxDataPerPart + 1;              // 1025
 
-  explicit BlockWalk(std::string path) : path_(std::move(path)) {}
+  explicit BlockWalk(std::string path) : file_(std::move(path)) {}
 
-  // Reads the next part into `part` (replaced). `last` is set when the part
-  // is the closing block. False, with `part` empty, when the file cannot be
-  // opened, holds no marker byte, or ends inside a part; the walk is then
-  // not usable any more.
+  // Reads the next part into `part` (replaced; its storage is reused). `last`
+  // is set when the part is the closing block. False, with `part` empty,
+  // when the file cannot be opened, holds no marker byte, or ends inside a
+  // part; the walk is then not usable any more.
   bool NextPart(std::vector<uint8_t>& part, bool& last);
 
  private:
-  bool FindFirstMarker(std::FILE* file);
+  bool FindFirstMarker();
 
-  std::string path_;
+  SequentialReader file_;
   bool started_ = false;
-  uint64_t position_ = 0;   // of the next part in the file
   uint32_t remaining_ = 0;  // data bytes of a long block still to send
 };
 

@@ -1,14 +1,13 @@
 #include "download/device_update.h"
 
-#include <xercesc/util/Base64.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "config/base64_stream.h"
 #include "config/config_document.h"
+#include "config/data_file.h"
 #include "config/temp_files.h"
 #include "device/block_walk.h"
 #include "device/brek_bridge.h"
@@ -48,22 +47,19 @@ class BrekPartSender final : public PartSender {
       : channel_(channel), state_(state), n_(n), walk_(std::move(file)) {}
 
   int SendNext(int& part) override {
-    std::vector<uint8_t> chunk;
     bool last = false;
-    if (!walk_.NextPart(chunk, last)) return -1;
+    if (!walk_.NextPart(chunk_, last)) return -1;
     part = last ? 0 : part + 1;
-    XMLSize_t length = 0;
-    XMLByte* encoded = xercesc::Base64::encode(chunk.data(), chunk.size(), &length);
-    if (!encoded) return -1;
-    std::unique_ptr<XMLByte, void (*)(XMLByte*)> owned(encoded, [](XMLByte* p) {
-      xercesc::XMLPlatformUtils::fgMemoryManager->deallocate(p);
-    });
+    encoded_.clear();
+    encoder_.Add(chunk_.data(), chunk_.size(), encoded_);
+    encoder_.Finish(encoded_);
+    const auto* text = reinterpret_cast<const uint8_t*>(encoded_.data());
     int rc = 0;
     int& ret = state_.ret;
     ret = 0;
-    for (size_t at = 0; at < length && rc >= 0 && ret == 0; at += kMaxPackage) {
-      size_t slice = std::min(kMaxPackage, size_t(length) - at);
-      rc = channel_.ProgramData(state_.session, n_, int(slice), encoded + at, &ret);
+    for (size_t at = 0; at < encoded_.size() && rc >= 0 && ret == 0; at += kMaxPackage) {
+      size_t slice = std::min(kMaxPackage, encoded_.size() - at);
+      rc = channel_.ProgramData(state_.session, n_, int(slice), text + at, &ret);
     }
     if (rc >= 0 && ret == 0) return 0;
     DebugPrint("SendProgramData failed Res:%d Ret:%d\n", rc, ret);
@@ -75,6 +71,10 @@ class BrekPartSender final : public PartSender {
   DownloadState& state_;
   int n_;
   BlockWalk walk_;
+  // Kept from part to part.
+  std::vector<uint8_t> chunk_;
+  Base64Encoder encoder_;
+  std::string encoded_;
 };
 
 // An S-record data file: one line per part, line end included; the "S7"
@@ -85,11 +85,9 @@ class SrecPartSender final : public PartSender {
       : channel_(channel), state_(state), n_(n), file_(std::move(file)) {}
 
   int SendNext(int& part) override {
-    UniqueFile file(OpenFileUtf8(file_, "rb"));
-    if (!file || std::fseek(file.get(), position_, SEEK_SET) != 0) return -1;
-    uint8_t buffer[kMaxPackage];
-    size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    if (got == 0) return -1;
+    const uint8_t* buffer = nullptr;
+    size_t got = 0;
+    if (!file_.Peek(kMaxPackage, &buffer, &got) || got == 0) return -1;
     size_t length = 0;
     bool in_line_end = false, ended = false;
     for (; length < got; ++length) {
@@ -101,11 +99,11 @@ class SrecPartSender final : public PartSender {
       in_line_end = line_end;
     }
     // The file's last line ends where the file does.
-    if (got < sizeof buffer) ended = true;
-    position_ += long(length);
+    if (got < kMaxPackage) ended = true;
     part = length >= 4 && buffer[0] == 'S' && buffer[1] == '7' ? 0 : part + 1;
     if (!ended) return -1;
     int rc = channel_.ProgramData(state_.session, n_, int(length), buffer, &state_.ret);
+    file_.Skip(length);
     if (rc >= 0 && state_.ret == 0) return 0;
     DebugPrint("SendProgramData failed Res:%d Ret:%d\n", rc, state_.ret);
     return -1;
@@ -115,8 +113,7 @@ class SrecPartSender final : public PartSender {
   DeviceChannel& channel_;
   DownloadState& state_;
   int n_;
-  std::string file_;
-  long position_ = 0;
+  SequentialReader file_;
 };
 
 }  // namespace

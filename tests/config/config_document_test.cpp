@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
@@ -12,6 +14,7 @@ namespace {
 
 using test_support::ReadFile;
 using test_support::WriteFile;
+using xercesc::DOMElement;
 
 const char kPacked[] = "config_document_test.cfg";
 const char kOut[] = "config_document_test.out";
@@ -146,14 +149,31 @@ TEST_F(ConfigDocumentTest, DeviceEntriesLogsTransparentEntriesAndConstraints) {
   EXPECT_EQ("-89 absent    0 0 0 0", constraint(3, 1));
 }
 
+// Files of the data texts kept beside the loaded tree.
+int DataTextFileCount() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    count += entry.path().filename().string().rfind("~CFGDATA", 0) == 0;
+  return count;
+}
+
 TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
   // Device 1: "Korvo\0\xff" followed by 60 bytes of 'k', in 76-character lines.
   ASSERT_EQ(0, Load(Config("<System2/>",
                            "<Device>QUJD</Device><Device>S29ydm8A/2tra2tra2tra2tra2tra2tra2tra2tr"
                            "a2tra2tra2tra2tra2tra2tra2tra2tra2tr\na2tra2tra2traw==</Device>"
                            "<Device>QU<!-- c -->JD</Device><Device><!-- c --></Device><Device/>"
-                           "<Device>QUJD<x/></Device><Device>not base64!</Device>"
-                           "<Device>QUJ</Device>")));
+                           "<Device>QUJD<x/>QUJD</Device><Device>not base64!</Device>"
+                           "<Device>QUJ</Device><Device><![CDATA[QUJD]]></Device>"
+                           // Only the direct texts of Data/Device are kept in files.
+                           "<Device><Device>QUJD</Device></Device><Device>\xC3\xA4\xF0\x9F\x98\x80"
+                           // Xerces' decoder took these for "QUJD", reading the low bytes of
+                           // U+0144 and U+0120 (a blank).
+                           "</Device><Device>QUJ\xC5\x84</Device><Device>QUJD\xC4\xA0</Device>")));
+  // The tree holds none of the texts, and each device's first has a file.
+  DOMElement* data = FindSingleElement(doc.Document(), "Data");
+  EXPECT_EQ(0u, AsText(data->getFirstChild()->getFirstChild())->getLength());
+  EXPECT_EQ(9, DataTextFileCount());
   EXPECT_EQ(0, doc.ExtractData(1, kOut));
   EXPECT_EQ(std::string("Korvo\0\xff", 7) + std::string(60, 'k'), ReadFile(kOut));
   EXPECT_EQ(0, doc.ExtractData(0, kOut));  // replaces the earlier output
@@ -161,13 +181,18 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
   EXPECT_EQ(0, doc.ExtractText(0, kOut));
   EXPECT_EQ("QUJD", ReadFile(kOut));
   // Anything else is no data, and the output stays as it was.
-  for (int device = 2; device <= 8; ++device) {
+  for (int device = 2; device <= 9; ++device) {
     EXPECT_EQ(kConfigMissing, doc.ExtractData(device, kOut)) << device;
     EXPECT_EQ("QUJD", ReadFile(kOut)) << device;
   }
-  EXPECT_EQ(kConfigMissing, doc.ExtractText(2, kOut));
+  for (int device : {2, 8, 9}) EXPECT_EQ(kConfigMissing, doc.ExtractText(device, kOut)) << device;
   EXPECT_EQ(0, doc.ExtractText(6, kOut));  // copied, not decoded
   EXPECT_EQ("not base64!", ReadFile(kOut));
+  EXPECT_EQ(0, doc.ExtractData(10, kOut));  // the inner device, read from the tree
+  EXPECT_EQ("ABC", ReadFile(kOut));
+  EXPECT_EQ(0, doc.ExtractText(11, kOut));
+  EXPECT_EQ("\xC3\xA4\xF0\x9F\x98\x80", ReadFile(kOut));
+  for (int device : {12, 13}) EXPECT_EQ(kConfigMissing, doc.ExtractData(device, kOut)) << device;
   RemoveFile(kOut);
   EXPECT_EQ(kConfigMissing, doc.ExtractData(-1, kOut));
   EXPECT_EQ("<missing>", ReadFile(kOut));
@@ -179,6 +204,37 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
   ASSERT_EQ(0, Load("<download_configuration><Header><System2/><Device/></Header>"
                     "<Data><Device>QUJD</Device></Data><Data/></download_configuration>"));
   EXPECT_EQ(kConfigMissing, doc.ExtractData(0, kOut));
+  EXPECT_EQ(1, DataTextFileCount());
+  // Declared element content makes the blanks around the text "ignorable";
+  // the tree keeps them in the same text node, and so does the file.
+  ASSERT_EQ(0, Load("<!DOCTYPE download_configuration [<!ELEMENT Device (x)*>]>"
+                    "<download_configuration><Header/><Data><Device> QU\nJD </Device></Data>"
+                    "</download_configuration>"));
+  EXPECT_EQ(0, doc.ExtractText(0, kOut));
+  EXPECT_EQ(" QU\nJD ", ReadFile(kOut));
+  RemoveFile(kOut);
+  doc.Unload();
+  EXPECT_EQ(0, DataTextFileCount());
+  // Nor does a load that fails halfway through a text leave one behind.
+  EXPECT_EQ(kConfigXmlException, Load(Config("<System2/>", "<Device>QUJD</Dev>")));
+  EXPECT_EQ(0, DataTextFileCount());
+}
+
+// A character the parser hands over in two pieces, as the two halves of a
+// surrogate pair, is still one character in the file.
+TEST(DataTextFilesTest, SurrogatePairSplitBetweenPiecesIsOneCharacter) {
+  xercesc::DOMDocument* tree = CreateXmlDocument(CoreImplementation(), "r");
+  DataTextFiles texts;
+  ASSERT_TRUE(texts.Diverts({u"r", u"Data", u"Device"}));
+  texts.Begin();
+  const XMLCh first[] = {'A', 0xD83D}, second[] = {0xDE00, 0xD83D};
+  texts.Append(first, 2);
+  texts.Append(second, 2);  // the last one alone
+  xercesc::DOMText* node = tree->createTextNode(XmlText(""));
+  texts.End(node);
+  ASSERT_TRUE(texts.ok());
+  EXPECT_EQ("A\xF0\x9F\x98\x80\xED\xA0\xBD", ReadFile(*texts.FileOf(node)));
+  tree->release();
 }
 
 }  // namespace

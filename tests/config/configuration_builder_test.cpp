@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <xercesc/util/Base64.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
 #include <filesystem>
+#include <set>
 
 #include "config/config_document.h"
+#include "config/crc32.h"
 #include "config/srec_test_util.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
@@ -17,6 +22,8 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using test_support::ReadFile;
 using test_support::WriteFile;
+using xercesc::DOMDocument;
+using xercesc::DOMElement;
 
 std::string S3(uint32_t address, const std::string& data) {
   return srectest::Record('3', address, {data.begin(), data.end()}) + "\n";
@@ -59,10 +66,9 @@ class ConfigurationBuilderTest : public ::testing::Test {
 
   // Nothing of a build stays: no temporary file, nor the project held open.
   void ExpectNothingLeft() {
-    for (const char* key : {kTempBuilderXml, kTempSrec, kTempBrek})
-      EXPECT_TRUE(test_support::TempFilesLeft(key).empty()) << key;
+    EXPECT_EQ(std::vector<std::string>(), test_support::TempFilesLeft());
     for (const auto& entry : fs::directory_iterator(dir_))
-      EXPECT_EQ(std::string::npos, entry.path().string().find("~")) << entry.path();
+      EXPECT_EQ(std::string::npos, entry.path().filename().string().find("~")) << entry.path();
     EXPECT_FALSE(builder_.Project().IsOpen());
   }
 
@@ -76,7 +82,7 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
                     partial = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
   WriteFile(dir_ / "empty.bin", "");
   // Links planted under the first names of its temporary files lead nowhere.
-  test_support::PlantedLinks planted({kTempBuilderXml, kTempSrec, kTempBrek, kTempConfig});
+  test_support::PlantedLinks planted({kTempBuilderXml, kTempSrec, kTempConfig});
   // Absolute names stand as they are.
   ASSERT_EQ(0, Build(Project(
       Device() + Device(kFile + (dir_ / "raw.bin").string() + "</DataFilename>") +
@@ -124,6 +130,111 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
   }
   EXPECT_EQ(Crc32("123456789", 9), Crc32("56789", 5, Crc32("1234", 4)));
   EXPECT_EQ("", planted.Damage());
+}
+
+// A one-device configuration as the builder writes it around the payload's
+// Base64 text (Xerces' encoding); a few small files of it are kept in
+// tests/data as the builder wrote them before the payload was streamed.
+std::string ExpectedXml(const std::string& data_type, const std::string& range, uint64_t size,
+                        const std::string& payload) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>\n<download_configuration>\n\n"
+      "  <Header>\n    <System2>\n      <Key>K1</Key>\n    </System2>\n    <Device>\n";
+  if (!range.empty())
+    xml += "      <ADDRESS_RANGE transparent=\"true\">" + range + "</ADDRESS_RANGE>\n";
+  xml += "      <PROGRAM_MEMORY_SIZE transparent=\"true\">" + std::to_string(size) +
+         "</PROGRAM_MEMORY_SIZE>\n      <DATA_TYPE transparent=\"true\">" + data_type +
+         "</DATA_TYPE>\n      <V transparent=\"true\">1.2</V>\n    </Device>\n  </Header>\n\n"
+         "  <Data>\n";
+  if (payload.empty()) return xml + "    <Device/>\n  </Data>\n\n</download_configuration>\n";
+  XMLSize_t length = 0;
+  XMLByte* text = xercesc::Base64::encode(reinterpret_cast<const XMLByte*>(payload.data()),
+                                          payload.size(), &length);
+  xml += "    <Device>" + std::string(reinterpret_cast<char*>(text), length) + "</Device>\n";
+  xercesc::XMLPlatformUtils::fgMemoryManager->deallocate(text);
+  return xml + "  </Data>\n\n</download_configuration>\n";
+}
+
+// One block at 0x1000 holding `data`, then the closing block.
+std::string BlockStream(const std::string& data) {
+  const std::string closing = "\x01\0\0\0\0BREK\xDC"s;
+  if (data.empty()) return closing;
+  const size_t n = data.size();
+  std::string stream =
+      "\x01"s + char(n >> 24) + char(n >> 16) + char(n >> 8) + char(n) + "\0\0\x10\0"s;
+  uint8_t sum = 0;
+  for (size_t i = 1; i < stream.size(); ++i) sum = uint8_t(sum + uint8_t(stream[i]));
+  for (size_t i = 0; i < n; ++i) {
+    stream += data[i];
+    sum = uint8_t(sum + uint8_t(data[i]));
+    if ((i + 1) % 1024 == 0 || i + 1 == n) stream += char(uint8_t(0u - sum));
+  }
+  return stream + closing;
+}
+
+TEST_F(ConfigurationBuilderTest, OutputIsTheSameByteForByteForEveryTypeAndSize) {
+  const std::string xml = (dir_ / "plain.xml").string();
+  const std::set<std::string> kept = {"BREK0", "BREK61", "SREC0", "FILE61"};
+  std::vector<size_t> sizes{0, 8u << 20};
+  for (size_t n = 1; n <= 200; ++n) sizes.push_back(n);
+  for (const std::string type : {"BREK", "SREC", "FILE"}) {
+    for (size_t n : sizes) {
+      SCOPED_TRACE(type + " " + std::to_string(n));
+      const std::vector<uint8_t> bytes = srectest::Bytes(n, uint32_t(n));
+      const std::string data(bytes.begin(), bytes.end());
+      std::string conversion = kFile + "raw.bin</DataFilename>", payload = data, range;
+      WriteFile(dir_ / "raw.bin", data);
+      if (type == "BREK") {
+        conversion = kBrek;
+        WriteFile(dir_ / "fw.s19", srectest::SrecFile('3', {{0x1000, bytes}}));
+        payload = BlockStream(data);
+        char text[40];
+        std::snprintf(text, sizeof text, "00001000-%08zx", 0x1000 + n);
+        range = n ? text : "ffffffff-00000000";
+      } else if (type == "SREC") {
+        conversion = "<ConversionType>SRECXML</ConversionType><DataFilename>raw.bin</DataFilename>";
+      } else {
+        const uint32_t crc = Crc32(data.data(), data.size());
+        payload = std::string{char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)} + data;
+      }
+      ASSERT_EQ(0, Build(Project(Device(conversion))));
+      ASSERT_EQ(0, SplayCompressor().Decompress(Output(), xml));
+      const std::string built = ReadFile(xml), name = type + std::to_string(n);
+      ASSERT_TRUE(ExpectedXml(type, range, payload.size(), payload) == built);
+      if (kept.count(name)) {
+        EXPECT_EQ(ReadFile(KORVO_TEST_DATA "/built/" + name + ".xml"), built);
+      }
+    }
+  }
+}
+
+// A data file is read twice, for its entries and again for its payload: one
+// changed in between must fail the build, not hand the device something the
+// entries do not describe.
+TEST_F(ConfigurationBuilderTest, DataFileChangedBeforeItIsWrittenFailsTheBuild) {
+  const std::pair<std::string, std::string> changes[] = {  // type, new content of "123456789"
+      {"FILE", "1234567890"}, {"FILE", "987654321"}, {"FILE", "12345678"}, {"SREC", "1234"},
+      {"SREC", "1234567890"}, {"SREC", "123456789"}};
+  for (const auto& [type, content] : changes) {
+    SCOPED_TRACE(type + " " + content);
+    const std::string data = (dir_ / "raw.bin").string(), xml = (dir_ / "x.xml").string();
+    WriteFile(data, "123456789");
+    DOMDocument* document = CreateXmlDocument(CoreImplementation(), "download_configuration");
+    DOMElement* header = document->getDocumentElement();  // for the entries
+    DOMElement* device = document->createElement(XmlText("Device"));
+    header->appendChild(device);
+    EmbeddedPayloads payloads;
+    ASSERT_EQ(0, type == "FILE" ? EmbedRawFile(document, header, device, data, payloads)
+                                : EmbedDataFile(document, header, device, data, "SREC", "", 0,
+                                                payloads));
+    WriteFile(data, content);
+    EXPECT_EQ(0, WriteXmlDocument(CoreImplementation(), document, xml, &payloads));
+    const bool same = content == "123456789";
+    EXPECT_EQ(same, payloads.ok());
+    EXPECT_EQ(same ? "" : data + ": changed while the configuration was being built",
+              payloads.failure());
+    document->release();
+  }
 }
 
 TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {

@@ -75,24 +75,34 @@ TEST_F(SrecConvertTest, BlocksFollowTheRecordsExactly) {
   EXPECT_EQ("00000000-100000000", range_);
 }
 
-TEST_F(SrecConvertTest, CheckBytesAt1024BoundariesAndFailedWrites) {
+TEST_F(SrecConvertTest, CheckBytesAt1024BoundariesLimitsAndFailedWrites) {
   // 1024 bytes: a check byte after the last, no final one; 1025: one after byte 1024
-  // and a final one; 3 MiB outgrow the buffer, so the file is corrected.
+  // and a final one; 3 MiB outgrow every buffer, looked at ahead and written.
   for (size_t length : {1024u, 1025u, 3u << 20}) {
     SCOPED_TRACE(length);
     ASSERT_EQ(0, Convert(SrecFile('3', {{0, Bytes(1, 1)}, {0x100, Bytes(length, 5)}}, 250)));
     EXPECT_EQ(9 + 1 + 1 + 9 + length + (length + 1023) / 1024 + 10, fs::file_size(brek_));
     EXPECT_EQ(Bytes(length, 5), Blocks().at(1).data);
   }
-  // Such a block, ended by the end record, is read back: a "wb" output cannot be.
+  // The output is written front to back; a write that fails fails the conversion.
   for (const char* out : {"/dev/full", brek_.c_str()}) {
     UniqueFile input(OpenFileUtf8(source_, "rb"));
     UniqueFile output(OpenFileUtf8(out, "wb"));
     if (!output) continue;
     converter_.SetStreams(input.get(), output.get());
-    EXPECT_EQ(-1, converter_.Convert()) << out;
-    EXPECT_EQ(SrecToBrekConverter::kIoError, converter_.State()) << out;
+    const bool full = out != brek_;
+    EXPECT_EQ(full ? -1 : 0, converter_.Convert()) << out;
+    EXPECT_EQ(full ? SrecToBrekConverter::kIoError : SrecToBrekConverter::kFinished,
+              converter_.State()) << out;
   }
+  EXPECT_EQ(Bytes(3u << 20, 5), Blocks().at(1).data);
+  // The image is bounded, not the text: one byte more than it may hold is refused.
+  converter_.SetImageLimit(3u << 20);
+  EXPECT_EQ(kSrecFileError,
+            Convert(SrecFile('3', {{0, Bytes(1, 1)}, {0x100, Bytes(3u << 20, 5)}})));
+  EXPECT_EQ(0u, report_.reason.find("too large (its records hold more than 3145728 bytes of data;"))
+      << report_.reason;
+  EXPECT_EQ(0, Convert(SrecFile('3', {{0x100, Bytes(3u << 20, 5)}})));
 }
 
 std::string Good() { return Record('3', 0x1000, Bytes(16, 3)); }

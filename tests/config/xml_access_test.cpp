@@ -35,6 +35,53 @@ TEST(XmlAccessTest, GatheredTextBuildsTheSameTreeAsThePlainParser) {
   EXPECT_EQ("a&b" + big, text);
 }
 
+// Takes the texts directly inside every element named t.
+struct TakeT final : TextDiversion {
+  std::vector<std::string> texts;
+  std::vector<xercesc::DOMText*> placeholders;
+  std::u16string run;
+  bool Diverts(const std::vector<std::u16string>& path) override { return path.back() == u"t"; }
+  void Begin() override { run.clear(); }
+  void Append(const XMLCh* chars, size_t length) override {
+    run.append(reinterpret_cast<const char16_t*>(chars), length);
+  }
+  void End(xercesc::DOMText* placeholder) override {
+    texts.push_back(NarrowText(reinterpret_cast<const XMLCh*>(run.c_str())));
+    placeholders.push_back(placeholder);
+  }
+};
+
+// Empties the texts of the elements named t, keeping them in `texts`.
+void EmptyTexts(xercesc::DOMNode* node, std::vector<std::string>& texts) {
+  for (xercesc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
+    if (AsText(c) && NarrowText(node->getNodeName()) == "t") {
+      texts.push_back(NarrowText(c->getNodeValue()));
+      AsText(c)->setData(XmlText(""));
+    }
+    EmptyTexts(c, texts);
+  }
+}
+
+TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
+  const std::string big(100000, 'Q'), path = "xml_access_diverted.xml";
+  test_support::WriteFile(path, "<r>r1<t>a&amp;b" + big +
+                                    "<!--x-->c<![CDATA[d]]>e<k>in k</k>f&#x1F600;</t><t/><t></t>"
+                                    "<k><t>" + big + "</t>k2</k><t>\xC3\xA4</t></r>");
+  std::unique_ptr<ConfigParser> plain_parser, parser;
+  xercesc::DOMDocument *plain = nullptr, *doc = nullptr;
+  ASSERT_EQ(0, LoadXmlDocument(path, plain_parser, plain));
+  TakeT take;
+  ASSERT_EQ(0, LoadXmlDocument(path, parser, doc, &take));
+  RemoveFile(path);
+  std::vector<std::string> texts;
+  EmptyTexts(plain->getDocumentElement(), texts);
+  EXPECT_EQ(Shape(plain->getDocumentElement()), Shape(doc->getDocumentElement()));
+  EXPECT_EQ(texts, take.texts);
+  ASSERT_EQ(6u, take.placeholders.size());  // four runs in the first t, one in each of two
+  EXPECT_EQ("k", NarrowText(take.placeholders[4]->getParentNode()->getParentNode()->getNodeName()));
+  EXPECT_EQ(take.placeholders[5], doc->getDocumentElement()->getLastChild()->getFirstChild());
+}
+
 TEST(XmlAccessTest, GuardMapsExceptionsToBandCodes) {
   EXPECT_EQ(-1, GuardXml([]() -> int { throw xercesc::OutOfMemoryException(); }, -1, -2, -3, -4));
   EXPECT_EQ(-3, GuardXml([]() -> int { throw xercesc::DOMException(); }, -1, -2, -3, -4));

@@ -100,7 +100,7 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
       {Project("SRECToBrekXML", "truncated.s19"), "build p.xml",
        build_error(-48, "device 0: truncated.s19: line 3: the file ends inside a record")},
       {Project("SRECXML", "../../../../../../../dev/zero"), "build p.xml",
-       "error -42: a data file cannot be opened, read or written: device 0: "
+       "error -42: a data file cannot be opened, read or written, or is too large: device 0: "
        "../../../../../../../dev/zero: not a regular file"},
       {Project("File", "fw.s19").substr(0, 80), "build p.xml", "error -65"},
       {Project("File", "fw.s19", "p.xml"), "build p.xml",
@@ -159,23 +159,38 @@ TEST_F(HardeningTest, DataFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
   fs::create_directory(dir_ / "folder");
   ASSERT_EQ(0, mkfifo(At("pipe").c_str(), 0600));
   WriteFile(At("huge.bin"), "");
-  fs::resize_file(dir_ / "huge.bin", kMaxDataFileBytes + 1);  // sparse
+  fs::resize_file(dir_ / "huge.bin", kMaxImageBytes + 1);  // sparse
   const std::pair<std::string, std::string> files[] = {  // and why each is refused
       {"folder", "not a regular file"}, {"pipe", "not a regular file"},
       {"../../../../../../../../dev/zero", "not a regular file"}, {"huge.bin", "too large"},
       {"missing.bin", "no such file"}};
   ConfigurationBuilder builder;
-  for (const char* conversion : {"File", "SRECXML", "SRECToBrekXML"}) {
-    for (const auto& [file, why] : files) {
-      SCOPED_TRACE(conversion + (" " + file));
+  for (const std::string conversion : {"File", "SRECXML", "SRECToBrekXML"}) {
+    for (auto [file, why] : files) {
+      SCOPED_TRACE(conversion + " " + file);
       WriteFile(At("p.xml"), Project(conversion, file));
       WriteFile(At("out.cfg"), "previous");
-      EXPECT_EQ(kSrecFileError, builder.Build(At("p.xml")));
+      // S-record text is no image: its records are, and these are none.
+      const bool text = conversion == "SRECToBrekXML" && file == "huge.bin";
+      if (text) why = "unexpected byte 00";
+      EXPECT_EQ(text ? kSrecConversionFailed : kSrecFileError, builder.Build(At("p.xml")));
       EXPECT_NE(std::string::npos, builder.FailureDetail().find(why)) << builder.FailureDetail();
       EXPECT_NE(std::string::npos, builder.FailureDetail().find(file));
       EXPECT_EQ("previous", ReadFile(At("out.cfg")));
     }
   }
+  // Two images of the largest size are more than one configuration a download
+  // reads can hold.
+  fs::resize_file(dir_ / "huge.bin", kMaxImageBytes);
+  std::string two = Project("SRECXML", "huge.bin");
+  const size_t device = two.find("<Device>");
+  two.insert(device, two.substr(device, two.find("</Device>") + 9 - device));
+  WriteFile(At("p.xml"), two);
+  EXPECT_EQ(kSrecFileError, builder.Build(At("p.xml")));
+  EXPECT_EQ(0u, builder.FailureDetail().find("the devices' images are too large together: their"
+                                             " Base64 text alone would be 727758354 bytes"))
+      << builder.FailureDetail();
+  EXPECT_EQ(8u, fs::file_size(dir_ / "out.cfg"));  // "previous", and no diff of a huge one
   // The readers themselves refuse such files too, whoever calls them.
   SrecToBrekConverter converter;
   std::string range;

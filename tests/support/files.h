@@ -34,18 +34,25 @@ inline std::string ReadFile(const std::string& path) {
   return bytes;
 }
 
-// The temporary files of `key` that this thread made and that are still in
-// the current folder (other test processes share the folder, not the names);
-// links planted under such names are not the library's.
-inline std::vector<std::string> TempFilesLeft(const std::string& key) {
+// The temporary files that this process made (for Create's names, this
+// thread) and that are still in the current folder: of `key`, or of any
+// kind when `key` is empty. Other test processes share the folder, not the
+// names; links planted under such names are not the library's.
+inline std::vector<std::string> TempFilesLeft(const std::string& key = "") {
   const std::string first = TempFileName(key, "TMP");
-  const std::string fallback = first.substr(0, first.size() - 4) + "-";
+  // "~" key, then computer, user and thread: only that last part when any key counts.
+  const std::string part = first.substr(key.empty() ? 1 : 0, first.size() - 4 - (key.empty() ? 1 : 0));
+  const std::string unique = "~" + std::to_string(ProcessId()) + "-";  // CreateUnique's names
   std::vector<std::string> names, left;
   ListFolder("", &names);
   for (const std::string& n : names) {
-    bool ours = n == first || (n.compare(0, fallback.size(), fallback) == 0 && n.size() > 4 &&
-                               n.compare(n.size() - 4, 4, ".TMP") == 0);
-    if (ours && !std::filesystem::is_symlink(n)) left.push_back(n);
+    const size_t at = n.find(part);
+    const bool named = at != std::string::npos && (key.empty() ? n[0] == '~' : at == 0) &&
+                       (n[at + part.size()] == '.' || n[at + part.size()] == '-');
+    const bool temporary = n.size() > 4 && n.compare(n.size() - 4, 4, ".TMP") == 0;
+    if (temporary && (named || (key.empty() && n.find(unique) != std::string::npos)) &&
+        !std::filesystem::is_symlink(n))
+      left.push_back(n);
   }
   return left;
 }

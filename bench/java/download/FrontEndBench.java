@@ -21,7 +21,7 @@ public final class FrontEndBench {
         FrontEndTest.build = Paths.get(System.getProperty("korvo.tool", "korvo")).toAbsolutePath().getParent();
         DownloadTest.work = Paths.get("frontend-bench-work").toAbsolutePath();
         Files.createDirectories(DownloadTest.work);
-        DownloadBench.writeImage();
+        DownloadBench.writeImage(DownloadTest.work.resolve("big.s19"), 8);
         String key = DownloadTest.keyFile();
         String system = DownloadTest.SYSTEM.replace("true</Logging>", "false</Logging>");
         String cfg = DownloadTest.config("big", system,
@@ -65,6 +65,7 @@ public final class FrontEndBench {
                           - (firstData - start) / 1e9);
         System.err.printf("  CPU: JVM (front end + library) %.2f s, korvo-sim %.2f s; %s%n", jvm, device,
                           summary.lines().filter(l -> l.startsWith("device 1")).findFirst().orElse("no device"));
+        if (r.iManagerError != 0) System.exit(1);
     }
 
     static long jvmCpu() {
