@@ -193,34 +193,14 @@ TEST_F(DownloadManagerTest, ACallOfARunningKindIsRefusedAndTheRunningOneGoesOn) 
   }
 }
 
-// The unload while a download waits for an answer that never comes: the
-// wait is woken, the download fails at once and cleans up, and only then
-// are the manager's objects released. Run in a child process, since the
-// stop it requests ends every wait of the process for good.
-TEST_F(DownloadManagerTest, AnUnloadWakesAWaitingDownloadAndReleasesAfterIt) {
+// The unload while a download waits for an answer that never comes and a
+// 96 MiB compression (seconds of work) runs: the wait is woken, the
+// compression stops, both fail at once and clean up, and only then are the
+// manager's objects released. In a child process, since the stop it
+// requests ends every wait of the process for good.
+TEST_F(DownloadManagerTest, AnUnloadEndsRunningOperationsAndReleasesAfterThem) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   device_.silent = true;
-  EXPECT_EXIT(
-      {
-        manager_.GetDownloadExecutor()->set_answer_wait_limit_ms(0);  // the real 20 s
-        bool released = false;
-        std::thread unload([&] {
-          device_.AwaitHeld();
-          released = manager_.Shutdown(10000);
-        });
-        int device_error = 0;
-        int result = Download(manager_, &device_error);
-        unload.join();
-        std::fprintf(stderr, "download %d, released %d, left %zu\n", result, int(released),
-                     test_support::TempFilesLeft(kTempDownloadData).size());
-        std::exit(released && !manager_.GetDownloadExecutor() ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "download -12, released 1, left 0");
-}
-
-// A compression stops within moments too; a 96 MiB one would take seconds.
-TEST_F(DownloadManagerTest, AnUnloadStopsACompression) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         {
@@ -232,29 +212,38 @@ TEST_F(DownloadManagerTest, AnUnloadStopsACompression) {
             std::fwrite(noise.data(), 1, noise.size(), big.get());
           }
         }
+        manager_.GetDownloadExecutor()->set_answer_wait_limit_ms(0);  // the real 20 s
+        int compressed = 0;
+        std::thread compress([&] {
+          compressed = manager_.Exclusive(OperationKind::kKeys, "CompressIF", kKeyBusy, [&] {
+            return manager_.GetKeyDocument()->Compress("manager_big.bin", "manager_big.out");
+          });
+        });
         bool released = false;
         std::thread unload([&] {
           // The file that is to replace the output exists once compressing starts.
-          auto started = [] {
-            std::vector<std::string> names;
+          std::vector<std::string> names;
+          auto compressing = [&] {
             ListFolder("", &names);
             for (const std::string& name : names)
               if (name.compare(0, 17, "manager_big.out.~") == 0) return true;
             return false;
           };
-          while (!started()) SleepMs(5);
+          device_.AwaitHeld();
+          while (!compressing()) SleepMs(5);
           released = manager_.Shutdown(1000);
         });
-        int result = manager_.Exclusive(OperationKind::kKeys, "CompressIF", kKeyBusy, [&] {
-          return manager_.GetKeyDocument()->Compress("manager_big.bin", "manager_big.out");
-        });
+        int device_error = 0;
+        int result = Download(manager_, &device_error);
         unload.join();
+        compress.join();
         RemoveFile("manager_big.bin");
-        std::fprintf(stderr, "compress %d, released %d, output %s\n", result, int(released),
+        std::fprintf(stderr, "download %d, compress %d, released %d, left %zu, output %s\n", result,
+                     compressed, int(released), test_support::TempFilesLeft(kTempDownloadData).size(),
                      test_support::ReadFile("manager_big.out").substr(0, 9).c_str());
-        std::exit(released ? 0 : 1);
+        std::exit(released && !manager_.GetDownloadExecutor() ? 0 : 1);
       },
-      testing::ExitedWithCode(0), "compress -1, released 1, output <missing>");
+      testing::ExitedWithCode(0), "download -12, compress -1, released 1, left 0, output <missing>");
 }
 
 }  // namespace

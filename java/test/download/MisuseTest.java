@@ -30,8 +30,9 @@ import quarnel.firmwaredownload.TAVISInterface;
 /**
  * What a front end with a Quit button, a background build or a second
  * window does sooner or later: calls from two threads at once, a quit or a
- * signal while the library works, a killed process, and links planted under
- * the names of the library's temporary files. Runs in a folder of its own.
+ * signal while the library works, and a killed process. (Links planted under
+ * the temporary files' names are the C++ tests' part.) Runs in a folder of
+ * its own.
  */
 public final class MisuseTest {
     static final Checks c = new Checks("Misuse");
@@ -53,7 +54,6 @@ public final class MisuseTest {
 
         callsDuringADownload();
         callsDuringABuildAndACompression();
-        plantedLinks();
         endings();
         c.noneLeft(Paths.get("."), "~.*");
         c.finish();
@@ -174,43 +174,6 @@ public final class MisuseTest {
         reader.start();
         reader.join(30_000);
         return head.get();
-    }
-
-    // Links under the names the download's temporary files take first (with
-    // the id of the calling thread, or of the one that loaded the library):
-    // the download uses other names, and the links and their target stay.
-    static void plantedLinks() throws Exception {
-        Path victim = work.resolve("victim.txt");
-        Files.writeString(victim, "precious");
-        String host = Files.readString(Paths.get("/proc/sys/kernel/hostname")).trim();
-        String stem = (host.isEmpty() || host.length() > 14 ? "COMPUTER" : host) + System.getProperty("user.name");
-        String loader = threadId();
-        AtomicReference<String> outcome = new AtomicReference<>();
-        Thread t = new Thread(() -> {
-            try {
-                for (String tid : new String[] {threadId(), loader}) {
-                    for (String key : new String[] {"CONFIG", "KEYFILE_TMP", "DWNLD_SDATA_TEMP"})
-                        Files.createSymbolicLink(Paths.get("~" + key + stem + tid + ".TMP"), victim);
-                }
-                outcome.set(result(run(cfg, -1, -1)));
-            } catch (Exception e) {
-                outcome.set(e.toString());
-            }
-        });
-        t.start();
-        t.join();
-        c.equal("0 0", outcome.get(), "a download beside planted links");
-        c.equal("precious", Files.readString(victim), "the links' target");
-        try (Stream<Path> files = Files.list(Paths.get("."))) {
-            List<Path> links = files.filter(Files::isSymbolicLink).toList();
-            c.equal(6, links.size(), "the planted links stay: " + links);
-            for (Path link : links) Files.delete(link);
-        }
-    }
-
-    // The calling thread's id in the operating system.
-    static String threadId() throws Exception {
-        return Files.readSymbolicLink(Paths.get("/proc/thread-self")).getFileName().toString();
     }
 
     // A child front end (MisusedFrontEnd) in a folder of its own, writing to out.txt there.
