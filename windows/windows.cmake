@@ -34,6 +34,7 @@ target_include_directories(korvo_tests BEFORE PRIVATE ${CMAKE_CURRENT_LIST_DIR}/
 target_include_directories(korvo_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(korvo_tests PRIVATE korvo_static GTest::gtest GTest::gmock)
 target_link_options(korvo_tests PRIVATE -static)
+target_compile_definitions(korvo_tests PRIVATE KORVO_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
 add_subdirectory(${CMAKE_SOURCE_DIR}/sim ${CMAKE_BINARY_DIR}/sim)
 if(TARGET korvo-sim)
   target_link_options(korvo-sim PRIVATE -static)
