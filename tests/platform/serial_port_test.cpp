@@ -22,8 +22,12 @@ TEST(SerialSettingsTest, ParsesTheLineTextAndRefusesMalformedTextLeavingOutputAl
   EXPECT_EQ(SerialParity::kEven, s.parity);
   EXPECT_EQ(7, s.data_bits);
   EXPECT_EQ(2, s.stop_bits);
+  for (int bits : {5, 8}) {
+    ASSERT_TRUE(ParseSerialSettings("9600,o," + std::to_string(bits) + ",1", &s)) << bits;
+    EXPECT_EQ(bits, s.data_bits);
+  }
   for (const char* bad : {"", "9600", "9600,n,8", "9600,n,8,1,x", "9601,n,8,1", "9600,x,8,1",
-                          "9600,n,9,1", "9600,n,8,3", "-9600,n,8,1", "9600,,8,1", "96 00,n,8,1"}) {
+                          "9600,n,4,1", "9600,n,9,1", "9600,n,8,3", "-9600,n,8,1", "9600,,8,1", "96 00,n,8,1"}) {
     s.baud_rate = 7;
     EXPECT_FALSE(ParseSerialSettings(bad, &s)) << bad;
     EXPECT_EQ(7u, s.baud_rate) << bad;
