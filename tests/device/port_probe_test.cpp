@@ -3,12 +3,19 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "device/even_parity.h"
 #include "device/serial_pty.h"
 #include "platform/serial_port.h"
+#include "support/files.h"
 
 namespace korvo {
 namespace {
@@ -94,6 +101,46 @@ TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
   EXPECT_NE(nullptr, holder);
   CloseSerialPort(holder);
 }
+
+#ifndef _WIN32
+// As terminal programs leave them: the owner's process id as text or, in
+// the older form, as a machine word. A lock of a process that is gone is no
+// lock.
+TEST(PortProbeTest, ALiveUucpLockFileKeepsTheProbeOutAStaleOneDoesNot) {
+  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable here";
+  PseudoTerminal pty;
+  ASSERT_TRUE(pty.ok());
+  char* real = realpath(pty.slave_path().c_str(), nullptr);
+  ASSERT_NE(nullptr, real);
+  const std::string device = real;
+  std::free(real);
+  const std::string lock = "/run/lock/LCK.." + device.substr(device.rfind('/') + 1);
+  const int live = getppid(), gone = 0x7FFFFFF0;
+  struct Case {
+    std::string content;
+    bool taken;
+  } cases[] = {
+      {"      " + std::to_string(live) + "\n", true},
+      {std::string(reinterpret_cast<const char*>(&live), sizeof live), true},
+      {std::to_string(gone) + "\n", false},
+  };
+  for (const Case& c : cases) {
+    test_support::WriteFile(lock, c.content);
+    if (c.taken) {
+      PortProbe probe = ProbePort(pty.slave_path(), kTimeoutMs);
+      EXPECT_EQ(Outcome::kInUse, probe.outcome) << c.content;
+      EXPECT_EQ(0u, probe.detail.find("taken: the lock file " + lock + " of process " +
+                                      std::to_string(live)))
+          << probe.detail;
+      EXPECT_EQ("", pty.Drain(50));
+    } else {
+      SimulatedDevice answering(pty, {"\x02sRA DeviceIdent 1 K\x03"});
+      EXPECT_EQ("K", ProbePort(pty.slave_path(), kTimeoutMs).ident);
+    }
+    std::remove(lock.c_str());
+  }
+}
+#endif
 
 TEST(PortProbeTest, ProbesOfTwoPortsRunAtOnce) {
   PseudoTerminal answering, silent;
