@@ -136,10 +136,14 @@ std::string UucpLock(const std::string& name) {
     size_t n = std::fread(text, 1, sizeof text - 1, f);
     std::fclose(f);
     long pid = 0;
-    if (std::sscanf(text, " %ld", &pid) != 1 && n == sizeof(int)) {
-      int binary = 0;  // the older form: the process id as a machine word
+    // The older form is the process id as a machine word, whose high byte
+    // is zero; text has no zero byte, but a word's low byte may be a digit.
+    if (n == sizeof(int) && std::memchr(text, '\0', n)) {
+      int binary = 0;
       std::memcpy(&binary, text, sizeof binary);
       pid = binary;
+    } else if (std::sscanf(text, " %ld", &pid) != 1) {
+      pid = 0;
     }
     if (pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
       return "the lock file " + file + " of " + Process(pid);

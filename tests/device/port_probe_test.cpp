@@ -9,6 +9,7 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -115,7 +116,16 @@ TEST(PortProbeTest, ALiveUucpLockFileKeepsTheProbeOutAStaleOneDoesNot) {
   const std::string device = real;
   std::free(real);
   const std::string lock = "/run/lock/LCK.." + device.substr(device.rfind('/') + 1);
-  const int live = getppid(), gone = 0x7FFFFFF0;
+  // Written as a word, an id whose low byte is a digit reads as text too:
+  // the lowest live one there is (kernel threads live long).
+  int live = getppid();
+  for (int pid = 48; pid < (1 << 16); pid += (pid & 0xFF) == '9' ? 256 - 9 : 1) {
+    if (pid != getpid() && kill(pid, 0) == 0) {
+      live = pid;
+      break;
+    }
+  }
+  const int gone = 0x7FFFFFF0;
   struct Case {
     std::string content;
     bool taken;
