@@ -134,6 +134,7 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
      * device and cleans up as after any failure.
      */
     public void interrupt() {
+        log.note(hurried ? "Ctrl-C again: no more waiting for the device" : "Ctrl-C: the download is stopped");
         interrupted = true;
         String name = waitingFor;
         if (name != null) answerLater(name, 0);
