@@ -1,6 +1,8 @@
 #include "config/xml_access.h"
 
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -19,7 +21,10 @@ namespace korvo {
 namespace {
 
 // Thrown out of the scanner when the document declares an entity.
-struct EntityDeclarationRefused {};
+struct EntityDeclarationRefused {
+  std::string name;
+  uint64_t line, column;
+};
 
 // Streams a document from an open file, so that a large document is never
 // held twice, as bytes and as the tree. Reading stops at the size bound; a
@@ -90,6 +95,28 @@ class TextSourceFilter final : public DOMLSSerializerFilter {
   TextSource& source_;
   XMLFormatTarget& target_;
 };
+
+// Why the file itself could not be read.
+std::string OpenFailureText(InputFileError error) {
+  switch (error) {
+    case InputFileError::kNotFound: return "no such file";
+    case InputFileError::kNotRegular: return "not a regular file (a folder, a device or a pipe)";
+    case InputFileError::kTooLarge:
+      return "too large (an XML document may have at most " +
+             std::to_string(kMaxXmlDocumentBytes >> 20) + " MiB)";
+    default: return "cannot be opened";
+  }
+}
+
+// The parser's reason, or a plainer one where it has none of its own.
+void NoteParseFailure(uint64_t file_size, XmlDiagnostic& diagnostic) {
+  if (file_size == 0) {
+    diagnostic.line = diagnostic.column = 0;
+    diagnostic.reason = "the file is empty";
+  } else if (!diagnostic.failed()) {
+    diagnostic.reason = "not well-formed XML";
+  }
+}
 
 }  // namespace
 
@@ -165,8 +192,10 @@ void ConfigParser::endEntityReference(const XMLEntityDecl& decl) {
   XercesDOMParser::endEntityReference(decl);
 }
 
-void ConfigParser::entityDecl(const DTDEntityDecl&, const bool, const bool) {
-  throw EntityDeclarationRefused();
+void ConfigParser::entityDecl(const DTDEntityDecl& decl, const bool, const bool) {
+  const Locator* at = getScanner() ? getScanner()->getLocator() : nullptr;
+  throw EntityDeclarationRefused{NarrowText(decl.getName()), at ? uint64_t(at->getLineNumber()) : 0,
+                                 at ? uint64_t(at->getColumnNumber()) : 0};
 }
 
 void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
@@ -264,9 +293,14 @@ DOMElement* FindSingleElement(DOMElement* scope, const std::string& name) {
 }
 
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    DOMDocument*& document, TextDiversion* diversion) {
+                    DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic) {
   parser.reset();
   document = nullptr;
+  XmlDiagnostic ignored;
+  XmlDiagnostic& why = diagnostic ? *diagnostic : ignored;
+  why = XmlDiagnostic();
+  why.file = path;
+  XmlErrorRecorder errors(why);
   int rc = GuardXml(
       [&]() -> int {
         std::unique_ptr<ConfigParser> p(new ConfigParser());
@@ -281,21 +315,37 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         p->setSecurityManager(&entity_limit);
         // Opened through the UTF-8 path ourselves; Xerces would narrow the
         // path through the locale's code page.
-        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
-        if (!file) return kXmlException;
+        InputFileError open_error = InputFileError::kNone;
+        uint64_t size = 0;
+        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, &open_error, &size));
+        if (!file) {
+          why.reason = OpenFailureText(open_error);
+          return kXmlException;
+        }
+        p->setErrorHandler(&errors);
         FileSource source(file.get(), XmlText(path).get());
         p->SetTextDiversion(diversion);
         struct Detach {
           ConfigParser* parser;
-          ~Detach() { parser->SetTextDiversion(nullptr); }
+          ~Detach() {
+            parser->SetTextDiversion(nullptr);
+            parser->setErrorHandler(nullptr);  // the recorder lives only as long as the load
+          }
         } detach{p.get()};
         try {
           p->parse(source);
-        } catch (const EntityDeclarationRefused&) {
+        } catch (const EntityDeclarationRefused& refused) {
+          why.line = refused.line;
+          why.column = refused.column;
+          why.reason = "the document type declares the entity '" + refused.name +
+                       "', and entity declarations are refused";
           return kXmlException;
         }
         DOMDocument* doc = p->getDocument();
-        if (!doc || p->getErrorCount() != 0) return kXmlException;
+        if (!doc || p->getErrorCount() != 0) {
+          NoteParseFailure(size, why);
+          return kXmlException;
+        }
         parser = std::move(p);
         document = doc;
         return 0;
@@ -304,6 +354,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
   if (rc != 0) {
     parser.reset();
     document = nullptr;
+    if (!why.failed()) why.reason = "the XML library failed (error " + std::to_string(rc) + ")";
   }
   return rc;
 }

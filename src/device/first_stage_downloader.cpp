@@ -47,6 +47,7 @@ int FirstStageDownloader::FindApplicationDevice(int& app) {
 int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int* result) {
   *result = -1;
   int code = config_.Load(config_file);
+  if (code != 0) DebugPrint("Configuration not loaded: %s\n", config_.LoadDiagnostic().Text().c_str());
   if (code == 0 && !channel_) code = kFirstStageNoChannel;
   if (code == 0 && channel_->Open() != 0) code = kFirstStageOpenFailed;
   if (code != 0) {

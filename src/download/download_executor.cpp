@@ -143,8 +143,11 @@ int DownloadExecutor::OpenDocumentsAndChannel(const std::string& config_file,
                                               const std::string& key_file, bool& serial) {
   serial = false;
   int rc = config_.Load(config_file);
+  if (rc != 0) DebugPrint("Configuration not loaded: %s\n", config_.LoadDiagnostic().Text().c_str());
   if (rc != 0) return rc;
   rc = keys_.Open(key_file, true);
+  if (keys_.LoadDiagnostic().failed())
+    DebugPrint("Key file not read: %s\n", keys_.LoadDiagnostic().Text().c_str());
   if (rc != 0) return rc;
 
   ReplaceChannel(nullptr);

@@ -168,13 +168,20 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
   return Guard([&]() -> int {
     // Deletes the decompressed copy on every way out.
     TempFileGuard temp(decompress ? ProcessTempNames().key_file : std::string());
-    if (decompress && compressor_.Decompress(path, temp.path()) != 0) return kKeyDecompressFailed;
+    diagnostic_ = {path, 0, 0, ""};
+    if (decompress && compressor_.Decompress(path, temp.path()) != 0) {
+      diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
+      return kKeyDecompressFailed;
+    }
     if (open_) return kKeyAlreadyOpen;
     if (!implementation_) return kKeyNoImplementation;
     FileError probe = decompress ? FileError::kNone : ProbeFile(path);
     // A file that is there but cannot be read must not open as a new, empty
     // document that a save would then write over it.
-    if (probe == FileError::kIoError) return kKeyXmlException;
+    if (probe == FileError::kIoError) {
+      diagnostic_.reason = "cannot be opened for reading";
+      return kKeyXmlException;
+    }
     if (probe == FileError::kNotFound) {
       DOMDocument* created = CreateXmlDocument(implementation_, kRoot);
       if (!created) return kKeyNoImplementation;
@@ -183,7 +190,9 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
     } else {
       std::unique_ptr<ConfigParser> parser;
       DOMDocument* parsed = nullptr;
-      int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed);
+      int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed, nullptr,
+                               &diagnostic_);
+      diagnostic_.file = path;
       switch (rc) {
         case 0:
           parser_ = std::move(parser);
