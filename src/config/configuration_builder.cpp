@@ -75,9 +75,14 @@ DOMElement* AppendElement(DOMDocument* document, DOMElement* parent, const char*
 }  // namespace
 
 std::string ProjectPath(const std::string& directory, const std::string& name) {
-  const bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
-                        (name.size() >= 3 && name[1] == ':' && (name[2] == '/' || name[2] == '\\'));
-  return absolute ? name : directory + name;
+  auto separator = [&name](size_t i) {
+    return i < name.size() && (name[i] == '/' || name[i] == '\\');
+  };
+  // A name that starts with one separator stays below the project's folder,
+  // as the format has it; only a drive or a network share leaves the folder.
+  const bool drive = name.size() >= 3 && name[1] == ':' && separator(2);
+  const bool share = separator(0) && separator(1);
+  return drive || share ? name : directory + name;
 }
 
 std::string DirectoryPart(const std::string& path) {

@@ -132,8 +132,10 @@ int CompressReplacing(SplayCompressor& compressor, const std::string& input_path
 // and '\' separate, and a leading "X:" is a drive.
 std::string DirectoryPart(const std::string& path);
 
-// `name` taken relative to `directory`, unless it is itself absolute
-// ("/...", "\\...", "X:\..." or "X:/...").
+// `name` taken relative to `directory`, unless it names a drive ("X:\..." or
+// "X:/...") or a network share ("\\host\..." or "//host/..."): a name that
+// starts with one separator is joined to the folder too ("/p/" and "/a.cfg"
+// give "/p//a.cfg").
 std::string ProjectPath(const std::string& directory, const std::string& name);
 
 // Reads `text` as an unsigned 32-bit number the way strtoul in base 0 does

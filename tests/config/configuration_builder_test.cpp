@@ -84,16 +84,16 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
                            "</DataFilename><PartialMemorySize>",
                     partial = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
   WriteFile(dir_ / "empty.bin", "");
-  // Absolute names stand as they are.
+  // A name that starts with a separator is still below the project's folder.
   ASSERT_EQ(0, Build(Project(
-      Device() + Device(kFile + (dir_ / "raw.bin").string() + "</DataFilename>") +
+      Device() + Device(kFile + "/raw.bin</DataFilename>") +
           Device(kFile + "empty.bin</DataFilename>") +
           Device(srec + "0x10000</PartialMemorySize>", partial) +
           // Only "true" means partial: the size is not read.
           Device(srec + "64k</PartialMemorySize>", "<PARTIAL_DOWNLOAD>True</PARTIAL_DOWNLOAD>") +
           Device("<ConversionType>SRECToBrekBinXML</ConversionType><DataFilename>fw.s19"
                  "</DataFilename><AddressRangeSelection IncludeAddr=\"0x1010\" ExcludeAddr=\"\"/>"),
-      Output(), "<System><Key>old</Key></System><System2><Key>K1</Key></System2>")));
+      "out.cfg", "<System><Key>old</Key></System><System2><Key>K1</Key></System2>")));
   ExpectNothingLeft();
   EXPECT_EQ(Output(), builder_.OutputPath());
   // Indented XML behind the magic number, the header first, with System2's entries.
@@ -349,9 +349,14 @@ TEST_F(ConfigurationBuilderTest, ProjectOpenByFrontEndBlocksBuild) {
 }
 
 TEST(ConfigurationBuilderPathTest, DirectoryAndNumbers) {
-  EXPECT_EQ("C:\\a.cfg", ProjectPath("/p/", "C:\\a.cfg"));
-  EXPECT_EQ("\\\\host\\a.cfg", ProjectPath("/p/", "\\\\host\\a.cfg"));
-  EXPECT_EQ("/p/C:a.cfg", ProjectPath("/p/", "C:a.cfg"));
+  // Only a drive or a network share leaves the project's folder.
+  const std::pair<const char*, const char*> names[] = {
+      {"C:\\a.cfg", "C:\\a.cfg"},         {"d:/a.cfg", "d:/a.cfg"},
+      {"\\\\host\\a.cfg", "\\\\host\\a.cfg"}, {"//host/a.cfg", "//host/a.cfg"},
+      {"C:a.cfg", "/p/C:a.cfg"},         {"\\a.cfg", "/p/\\a.cfg"},
+      {"/a.cfg", "/p//a.cfg"},           {"a.cfg", "/p/a.cfg"},
+      {"\\/a.cfg", "\\/a.cfg"}};
+  for (const auto& [name, path] : names) EXPECT_EQ(path, ProjectPath("/p/", name)) << name;
   EXPECT_EQ("C:\\proj\\", DirectoryPart("C:\\proj\\a.xml"));
   EXPECT_EQ("C:", DirectoryPart("C:a.xml"));
   // The number read; -1 when refused with the value left as it was.
