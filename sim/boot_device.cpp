@@ -255,8 +255,15 @@ void BootDevice::OnFrame(std::vector<uint8_t> raw) {
       }
       verified_ = match;
       lock.unlock();
-      if (match) return Answer(brek::kAck, frame.seq, 0, image_crc_);
-      return Answer(brek::kNak, frame.seq, brek::kBadImage, 0);
+      if (!match) return Answer(brek::kNak, frame.seq, brek::kBadImage, 0);
+      Answer(brek::kAck, frame.seq, 0, image_crc_);
+      // The device starts the image it took and answers telegrams again, at
+      // the line's own speed.
+      boot_mode_ = false;
+      started_ = false;
+      pace_baud_ = options_.line_baud;
+      if (options_.firmware) options_.firmware->ApplicationInstalled();
+      return;
     }
     default: break;
   }

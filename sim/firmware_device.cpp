@@ -92,6 +92,17 @@ std::string Base64Decode(const std::string& text) {
   return out;
 }
 
+// Base64 text, as the library sends encoded parts: nothing but the
+// alphabet, padding and line breaks. A raw block stream holds byte 1.
+bool LooksLikeBase64(const std::string& text) {
+  for (char ch : text) {
+    const bool alphabet = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                          (ch >= '0' && ch <= '9') || ch == '+' || ch == '/' || ch == '=';
+    if (!alphabet && ch != '\r' && ch != '\n') return false;
+  }
+  return !text.empty();
+}
+
 uint32_t U32(const std::string& s, size_t at) {
   return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |
          uint32_t(uint8_t(s[at + 2])) << 8 | uint8_t(s[at + 3]);
@@ -307,11 +318,12 @@ std::string FirmwareDevice::Download(const std::string& name, const std::string&
     return ok;
   }
   if (name == "mFDexedwnld") {
-    // Each part arrives encoded on its own; SREC lines come as they are.
+    // Each part arrives encoded on its own; SREC lines come as they are, and
+    // so does a first-stage download's block stream (no DATA_TYPE then).
     std::string type;
     for (auto& [key, value] : device.entries) if (key == "DATA_TYPE") type = value;
     bool encoded = type == "BREK" || type == "BREKBIN" || type == "FILE" ||
-                   (type.empty() && !device.pending.empty() && device.pending[0] != 'S');
+                   (type.empty() && LooksLikeBase64(device.pending) && device.pending[0] != 'S');
     device.payload += encoded ? Base64Decode(device.pending) : device.pending;
     device.pending.clear();
     device.progress = 0;
@@ -322,6 +334,14 @@ std::string FirmwareDevice::Download(const std::string& name, const std::string&
     return "sAN " + name + " " + Hex(uint32_t(device.progress));
   }
   return Fail(kSimUnknownCommand);
+}
+
+void FirmwareDevice::ApplicationInstalled() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    application_ = true;
+  }
+  if (on_change_) on_change_();
 }
 
 std::string FirmwareDevice::Summary() const {

@@ -43,6 +43,9 @@ class FirmwareDevice {
   // after a soft reset, so the summary on disk is current.
   void OnChange(std::function<void()> callback) { on_change_ = std::move(callback); }
 
+  // The boot loader stored a verified image: the device runs it from now on.
+  void ApplicationInstalled();
+
   std::string Summary() const;
   const Profile& profile() const { return profile_; }
 

@@ -122,6 +122,13 @@ int main(int argc, char** argv) {
     firmware.OnChange([&] { WriteSummary(summary_path, firmware.Summary()); });
   options.firmware = &firmware;
 
+  // Before the ready lines: a caller may stop the simulator as soon as it
+  // has read them, and must still get the summary.
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);  // a peer that went away is seen by the write
+#endif
   std::unique_ptr<korvo::sim::Line> line;
   if (pty || !line_path.empty()) {
     line = line_path.empty() ? korvo::sim::OpenPseudoTerminal() : korvo::sim::OpenTerminal(line_path);
@@ -143,11 +150,6 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-#ifdef SIGPIPE
-  std::signal(SIGPIPE, SIG_IGN);  // a peer that went away is seen by the write
-#endif
   std::atomic<bool> booted{false};
   std::unique_ptr<korvo::sim::BootDevice> device;
   if (line) {

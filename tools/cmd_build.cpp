@@ -34,7 +34,8 @@ void PrintFailureJson(const std::string& project, int rc, const std::string& mes
   nlohmann::json warnings = nlohmann::json::array();
   if (builder) {
     const FailurePlace& at = builder->FailedAt();
-    if (builder->FailedDevice() >= 0) error["device"] = builder->FailedDevice();
+    if (builder->FailedDevice() >= 0)
+      error["device"] = {{"number", builder->FailedDevice() + 1}, {"index", builder->FailedDevice()}};
     if (!at.file.empty()) error["file"] = at.file;
     error["line"] = known(at.line);
     error["column"] = known(at.column);

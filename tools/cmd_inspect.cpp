@@ -226,7 +226,7 @@ std::vector<MapBlock> MemoryMap(const Payload& p) {
 
 // What the map shows that a download would not want, one text each.
 std::vector<std::string> PayloadWarnings(const Payload& p, int device) {
-  const std::string where = "device " + std::to_string(device) + ": ";
+  const std::string where = "device " + std::to_string(device + 1) + ": ";
   std::vector<std::string> warnings;
   if (p.rc == kConfigMissing) warnings.push_back(where + "data: no single valid Base64 text");
   else if (p.rc != 0) warnings.push_back(where + "data: not readable (error " + std::to_string(p.rc) + ")");
@@ -268,8 +268,10 @@ void PrintData(ConfigDocument& doc, int device) {
   if (p.has_map) PrintMemoryMap(p);
 }
 
+// Devices are numbered from 1 as the device, korvo-fe and korvo-sim number
+// them; the JSON form also gives the index the natives take.
 void PrintDevice(ConfigDocument& doc, int device) {
-  std::printf("Device %d:\n", device);
+  std::printf("Device %d:\n", device + 1);
   DOMElement* element = HeaderDevice(doc, device);
   std::printf("  Entries:\n");
   for (DOMNode* n = element ? element->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
@@ -300,7 +302,8 @@ nlohmann::json DeviceJson(ConfigDocument& doc, int device, std::vector<std::stri
   }
   Payload p = ReadPayload(doc, device);
   for (std::string& warning : PayloadWarnings(p, device)) warnings.push_back(std::move(warning));
-  nlohmann::json out = {{"index", device}, {"entries", entries}, {"data_type", p.type}};
+  nlohmann::json out = {{"number", device + 1}, {"index", device}, {"entries", entries},
+                        {"data_type", p.type}};
   if (p.rc != 0) {
     out["payload_error"] = p.rc;
     return out;

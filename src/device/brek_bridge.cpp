@@ -204,4 +204,18 @@ int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, Status
   return code;
 }
 
+const char* BrekBridgeResultText(int code) {
+  switch (code) {
+    case kBrekBridgeCreateFailed:
+      return "no boot-loader library was found (or it lacks an entry point), or the boot loader's "
+             "port could not be set up";
+    case kBrekBridgePortFailed: return "the COM port for the boot loader did not open";
+    case kBrekBridgeFileFailed: return "the boot-loader download file could not be built";
+    case kBrekBridgeFileRefused: return "the boot loader refused the download file";
+    case kBrekBridgeNoBootMode: return "the device did not enter boot mode";
+    case kBrekBridgeDownloadFailed: return "the boot-loader download failed";
+    default: return "";
+  }
+}
+
 }  // namespace korvo

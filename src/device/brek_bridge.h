@@ -22,6 +22,9 @@ constexpr int kBrekBridgeFileRefused = -153;     // the library refused the down
 constexpr int kBrekBridgeNoBootMode = -154;      // no boot mode after three requests
 constexpr int kBrekBridgeDownloadFailed = -156;  // the library's download failed
 
+// What a boot-loader bridge code means; "" for codes of other bands.
+const char* BrekBridgeResultText(int code);
+
 struct BrekDownloadRequest {
   std::string data_file;      // the device data written by the configuration reader
   std::string port_name;      // the COM port (the front end's serial port name)

@@ -13,6 +13,22 @@
 
 namespace korvo {
 
+// What the device said to the last command a channel sent, beside the
+// result numbers (which stay -1 for every failure): for reports only.
+struct DeviceAnswer {
+  enum class Kind { kNone, kAnswered, kError, kSilent };
+  std::string command;  // method or variable name; "" before the first command
+  Kind kind = Kind::kNone;
+  uint32_t code = 0;       // the device's own code of an error answer ("sFA 7": 7)
+  uint32_t waited_ms = 0;  // how long a silent device was waited for
+};
+
+// Program data a device took: successful ProgramData calls and their bytes.
+struct ChannelTraffic {
+  uint64_t packages = 0;
+  uint64_t bytes = 0;
+};
+
 class DeviceChannel {
  public:
   virtual ~DeviceChannel() = default;
@@ -43,6 +59,11 @@ class DeviceChannel {
   virtual int GetResultValue(int index, uint32_t* value) = 0;
   virtual int GetResultString(int index, std::string& text, bool flex, int fixed_length) = 0;
   virtual bool HasApplication() = 0;
+
+  // Not operations of the device: what the last command got back and what
+  // program data went out so far. Channels that keep no record say nothing.
+  virtual DeviceAnswer LastAnswer() const { return DeviceAnswer(); }
+  virtual ChannelTraffic Traffic() const { return ChannelTraffic(); }
 };
 
 }  // namespace korvo

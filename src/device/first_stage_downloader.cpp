@@ -44,13 +44,42 @@ int FirstStageDownloader::FindApplicationDevice(int& app) {
   return kFirstStageNoApp;
 }
 
+void FirstStageDownloader::Phase(const char* name) {
+  const uint32_t now = TickCount();
+  if (!record_.phases.empty() && phase_started_ != 0)
+    record_.phases.back().second = now - phase_started_;
+  phase_started_ = 0;
+  if (*name) {
+    record_.phases.emplace_back(name, 0);
+    phase_started_ = now == 0 ? 1 : now;
+  }
+}
+
 int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int* result) {
+  record_ = FirstStageRecord();
+  const ChannelTraffic before = channel_ ? channel_->Traffic() : ChannelTraffic();
+  int code = Run(config_file, result);
+  Phase("");
+  if (channel_) {
+    const ChannelTraffic after = channel_->Traffic();
+    record_.traffic.packages = after.packages - before.packages;
+    record_.traffic.bytes = after.bytes - before.bytes;
+  }
+  return code;
+}
+
+int FirstStageDownloader::Run(const std::string& config_file, int* result) {
   *result = -1;
+  Phase("configuration");
   int code = config_.Load(config_file);
-  if (code != 0) DebugPrint("Configuration not loaded: %s\n", config_.LoadDiagnostic().Text().c_str());
+  if (code != 0) {
+    record_.failed_step = "configuration";
+    record_.diagnostic = config_.LoadDiagnostic().Text();
+  }
   if (code == 0 && !channel_) code = kFirstStageNoChannel;
   if (code == 0 && channel_->Open() != 0) code = kFirstStageOpenFailed;
   if (code != 0) {
+    if (record_.failed_step.empty()) record_.failed_step = "channel";
     if (config_.IsLoaded()) config_.Unload();
     if (channel_) channel_->Close();
     return code;
@@ -59,23 +88,40 @@ int FirstStageDownloader::ExecuteFirstStage(const std::string& config_file, int*
   const std::string& data_file = ProcessTempNames().first_stage;
   int app = -1;
   code = FindApplicationDevice(app);
+  if (code != 0) record_.failed_step = "devices";
+  if (code == 0) record_.app = app;
   std::string range;
-  if (code == 0 && config_.GetDeviceEntry(app, "ADDRESS_RANGE", range) != 0)
+  if (code == 0 && config_.GetDeviceEntry(app, "ADDRESS_RANGE", range) != 0) {
     code = kFirstStageNoAddressRange;
+    record_.failed_step = "address range";
+  }
   if (code == 0) {
+    Phase("address range");
+    record_.address_range = range;
     int ret = -1;
     int rc = channel_->ProgramConfigData(0, 1, "ADDRESS_RANGE", range, &ret);
     if (rc < 0 || ret != 0) {
       code = kFirstStageAddressRefused;
       *result = ret;
+      record_.failed_step = "address range";
+      record_.answer = channel_->LastAnswer();
     }
   }
-  if (code == 0) code = config_.ExtractData(app, data_file);
   if (code == 0) {
+    code = config_.ExtractData(app, data_file);
+    if (code != 0) record_.failed_step = "data";
+  }
+  if (code == 0) {
+    Phase("transfer");
     code = SendProgramData(1, data_file, result) == 0 ? 0 : kFirstStageSendFailed;
     if (code == 0) *result = 0;
+    if (code != 0) {
+      record_.failed_step = "transfer";
+      record_.answer = channel_->LastAnswer();
+    }
   }
 
+  Phase("abort");
   int ret = -1;
   int rc = channel_->AbortDeviceDownload(0, 0, &ret);
   DebugPrint("AbortDownload Res:%d Ret:%d\n", rc, ret);
@@ -105,6 +151,7 @@ int FirstStageDownloader::SendProgramData(int b, const std::string& file, int* r
     if (rc >= 0) {
       rc = channel_->ExecuteDeviceDownload(0, b, result);
       DebugPrint("... Execute Res:%d Ret:%d\n", rc, *result);
+      if (rc >= 0 && *result >= 0) ++record_.parts;
     } else {
       DebugPrint("Update: SendProgramPartialData failed\n");
     }

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/config_document.h"
 #include "device/channel_slot.h"
@@ -33,6 +35,18 @@ constexpr int kFirstStageAddressRefused = -143;
 // What a first-stage code means; "" for codes of other bands.
 const char* FirstStageResultText(int code);
 
+// What the last first-stage download did, for reports.
+struct FirstStageRecord {
+  int app = -1;  // the APP device (from 0), -1 until it was found
+  std::string address_range;
+  std::string failed_step;  // "" after success
+  std::string diagnostic;   // why the configuration did not load, and where
+  DeviceAnswer answer;      // what the device said to the failed step's last command
+  uint64_t parts = 0;       // parts the device executed
+  ChannelTraffic traffic;
+  std::vector<std::pair<std::string, uint32_t>> phases;  // name, milliseconds
+};
+
 class FirstStageDownloader final {
  public:
   FirstStageDownloader() = default;
@@ -52,12 +66,19 @@ class FirstStageDownloader final {
   // temporary data file is gone and the configuration released on return.
   int ExecuteFirstStage(const std::string& config_file, int* result);
 
+  const FirstStageRecord& record() const { return record_; }
+
  private:
   int FindApplicationDevice(int& app);
   int SendProgramData(int b, const std::string& file, int* result);
+  int Run(const std::string& config_file, int* result);
+  // Ends the running phase and starts `name` ("" starts none).
+  void Phase(const char* name);
 
   ConfigDocument config_;
   ChannelSlot channel_;
+  FirstStageRecord record_;
+  uint32_t phase_started_ = 0;
 };
 
 }  // namespace korvo

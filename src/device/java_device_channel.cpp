@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/system.h"
 
 namespace korvo {
 namespace {
@@ -59,13 +60,30 @@ int JavaDeviceChannel::WaitForAnswer(uint32_t timeout_ms) {
 bool JavaDeviceChannel::CheckAnswer(AnswerKind kind, const std::string& name) {
   static const char* const kKindTexts[] = {"AN", "RA", "EA"};
   std::lock_guard<std::mutex> hold(lock_.native());
-  if (answer_kind_ == "FA") return false;
+  if (answer_kind_ == "FA") {
+    last_answer_.kind = DeviceAnswer::Kind::kError;
+    ScanHex(answer_, answer_ + stored_length_, &last_answer_.code);
+    return false;
+  }
+  last_answer_.kind = DeviceAnswer::Kind::kAnswered;
   return answer_kind_ == kKindTexts[static_cast<int>(kind)] && answer_name_ == name;
+}
+
+bool JavaDeviceChannel::Await(AnswerKind kind, const std::string& name, uint32_t timeout_ms) {
+  last_answer_ = DeviceAnswer();
+  last_answer_.command = name;
+  const uint32_t start = TickCount();
+  if (WaitForAnswer(timeout_ms) < 0) {
+    last_answer_.kind = DeviceAnswer::Kind::kSilent;
+    last_answer_.waited_ms = TickCount() - start;
+    return false;
+  }
+  return CheckAnswer(kind, name);
 }
 
 int JavaDeviceChannel::RunCommand(const char* method, uint32_t timeout_ms, int* result) {
   if (sender_) sender_->SendMethodCall(method, parameters_.data(), parameters_.size());
-  if (WaitForAnswer(timeout_ms) < 0 || !CheckAnswer(AnswerKind::kMethod, method)) return -1;
+  if (!Await(AnswerKind::kMethod, method, timeout_ms)) return -1;
   // The status is not looked at: the first number counts even when it ends
   // the answer.
   uint32_t value = 0;
@@ -84,7 +102,7 @@ int JavaDeviceChannel::Open() {
   parameters_.Reset();
   parameters_.AppendNumber(0);
   if (sender_) sender_->SendEventRequest("MStrace", parameters_.data(), parameters_.size());
-  if (WaitForAnswer(kCommandTimeoutMs) == 0) CheckAnswer(AnswerKind::kEvent, "MStrace");
+  Await(AnswerKind::kEvent, "MStrace", kCommandTimeoutMs);
   return 0;  // tracing is optional for the device
 }
 
@@ -127,7 +145,12 @@ int JavaDeviceChannel::ProgramData(int a, int b, int count, const uint8_t* bytes
   parameters_.AppendNumber(static_cast<uint32_t>(b));
   parameters_.AppendNumber(static_cast<uint32_t>(count));
   parameters_.AppendCounted(bytes, static_cast<size_t>(count));
-  return RunCommand("mFDprgdata", kCommandTimeoutMs, result);
+  int rc = RunCommand("mFDprgdata", kCommandTimeoutMs, result);
+  if (rc >= 0 && *result == 0) {
+    ++traffic_.packages;
+    traffic_.bytes += static_cast<uint64_t>(count);
+  }
+  return rc;
 }
 
 int JavaDeviceChannel::ExecuteDeviceDownload(int a, int b, int* result) {
@@ -209,14 +232,14 @@ int JavaDeviceChannel::GetDeviceLogInfo(int* result) {
 
 int JavaDeviceChannel::CallMethod(const std::string& method) {
   if (sender_) sender_->SendMethodCall(method, nullptr, 0);
-  if (WaitForAnswer(kCommandTimeoutMs) < 0 || !CheckAnswer(AnswerKind::kMethod, method)) return -1;
+  if (!Await(AnswerKind::kMethod, method, kCommandTimeoutMs)) return -1;
   return 0;
 }
 
 int JavaDeviceChannel::ReadVariable(const std::string& variable, int timeout_ms) {
   if (sender_) sender_->SendVariableRead(variable);
   uint32_t timeout = timeout_ms < 0 ? 0u : static_cast<uint32_t>(timeout_ms);
-  if (WaitForAnswer(timeout) < 0 || !CheckAnswer(AnswerKind::kVariable, variable)) return -1;
+  if (!Await(AnswerKind::kVariable, variable, timeout)) return -1;
   return 0;
 }
 
@@ -235,8 +258,7 @@ int JavaDeviceChannel::SetAccessMode(const std::string& user_level, const std::s
   parameters_.Reset();
   if (!parameters_.AppendRaw(text.data(), text.size())) return -1;  // would be cut
   if (sender_) sender_->SendMethodCall("SetAccessMode", parameters_.data(), parameters_.size());
-  if (WaitForAnswer(kCommandTimeoutMs) < 0 || !CheckAnswer(AnswerKind::kMethod, "SetAccessMode"))
-    return -1;
+  if (!Await(AnswerKind::kMethod, "SetAccessMode", kCommandTimeoutMs)) return -1;
   std::lock_guard<std::mutex> hold(lock_.native());
   if (!decoder_) return -1;
   return decoder_->IsAccessGranted(answer_, static_cast<size_t>(stored_length_)) ? 0 : -1;

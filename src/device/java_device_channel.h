@@ -65,6 +65,8 @@ class JavaDeviceChannel final : public DeviceChannel {
   int GetResultValue(int index, uint32_t* value) override;
   int GetResultString(int index, std::string& text, bool flex, int fixed_length) override;
   bool HasApplication() override { return !NoProgramFlag(); }
+  DeviceAnswer LastAnswer() const override { return last_answer_; }
+  ChannelTraffic Traffic() const override { return traffic_; }
 
   // Process-wide: set when an identification answer contained "No Program"
   // (the device runs only its boot code); cleared by every ReadDeviceIdent.
@@ -83,6 +85,9 @@ class JavaDeviceChannel final : public DeviceChannel {
 
   int WaitForAnswer(uint32_t timeout_ms);
   bool CheckAnswer(AnswerKind kind, const std::string& name);
+  // Waits for the answer to command `name` and checks it; records in
+  // last_answer_ what came.
+  bool Await(AnswerKind kind, const std::string& name, uint32_t timeout_ms);
   // Sends the parameter text as a call of `method`, waits, checks the answer
   // and stores its first result number in *result.
   int RunCommand(const char* method, uint32_t timeout_ms, int* result);
@@ -102,6 +107,8 @@ class JavaDeviceChannel final : public DeviceChannel {
 
   uint32_t last_timeout_ms_ = 0;
   uint32_t wait_limit_ms_ = 0;
+  DeviceAnswer last_answer_;  // issuing thread only
+  ChannelTraffic traffic_;
 
   static std::atomic<bool> no_program_flag_;
 };

@@ -6,6 +6,7 @@
 #include "device/even_parity.h"
 #include "device/parameter_text.h"
 #include "platform/debug_output.h"
+#include "platform/system.h"
 
 namespace korvo {
 
@@ -97,16 +98,21 @@ int SerialDeviceChannel::ProgramConfigData(int, int, const std::string&, const s
   return 0;
 }
 
-int SerialDeviceChannel::ProgramData(int, int, int, const uint8_t*, int*) { return 0; }
+// No program data reach a device over this line: reporting them taken
+// would make a download that wrote nothing look successful.
+int SerialDeviceChannel::ProgramData(int, int, int, const uint8_t*, int* result) {
+  if (result) *result = -1;
+  return -1;
+}
 
 int SerialDeviceChannel::ExecuteDeviceDownload(int, int, int* result) {
-  if (result) *result = 0;
-  return 0;
+  if (result) *result = -1;
+  return -1;
 }
 
 int SerialDeviceChannel::GetDownloadStatus(int, int, int* result) {
-  if (result) *result = 0;
-  return 0;
+  if (result) *result = -1;
+  return -1;
 }
 
 int SerialDeviceChannel::AbortDeviceDownload(int, int, int* result) {
@@ -178,6 +184,8 @@ int SerialDeviceChannel::SetAccessMode(const std::string& user_level,
 int SerialDeviceChannel::Exchange(const char* kind, const std::string& name, const char* params,
                                   int param_count) {
   result_ = nullptr;  // results of the previous command are gone from here on
+  last_answer_ = DeviceAnswer();
+  last_answer_.command = name;
   if (!port_) return -1;
 
   // The name is C text; a name too long for the request area is refused
@@ -205,11 +213,17 @@ int SerialDeviceChannel::Exchange(const char* kind, const std::string& name, con
   if (written < static_cast<uint32_t>(telegram_length_)) return -1;
 
   uint32_t got = 0;
+  const uint32_t start = TickCount();
   ReadSerialPort(port_, answer_, kBufferSize, &got);
   if (got > static_cast<uint32_t>(kBufferSize)) got = kBufferSize;
   answer_[got] = '\0';
   answer_length_ = static_cast<int>(got);
-  if (got < 1) return -1;
+  if (got < 1) {
+    last_answer_.kind = DeviceAnswer::Kind::kSilent;
+    last_answer_.waited_ms = TickCount() - start;
+    return -1;
+  }
+  last_answer_.kind = DeviceAnswer::Kind::kAnswered;  // ParseAnswer tells an error apart
   if (!ParseAnswer(request, static_cast<int>(got))) {
     result_ = nullptr;
     return -1;
@@ -239,7 +253,11 @@ bool SerialDeviceChannel::ParseAnswer(const char* request, int count) {
   const char* p = stx + 1;
 
   if (StartsWith(p, "sFA ")) {
-    if (!StartsWith(p + 4, kNoProgramErrorCode)) return false;
+    if (!StartsWith(p + 4, kNoProgramErrorCode)) {
+      last_answer_.kind = DeviceAnswer::Kind::kError;
+      ScanHex(p + 4, answer_ + count, &last_answer_.code);
+      return false;
+    }
     TakeNoProgramAnswer();
     return true;
   }

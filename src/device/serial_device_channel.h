@@ -1,9 +1,11 @@
 // A stand-alone device channel on a serial line: it frames each command
 // itself as ASCII text between STX and ETX ("sMN name params" / "sRN name")
 // and reads the device's answer from the port. It carries identification,
-// login, method calls and variable reads; the firmware-download operations
-// are stubs that report success, because data go to such devices through
-// the boot loader instead.
+// login, method calls and variable reads. Program data cannot travel on it
+// (such devices take their data through the boot loader): ProgramData,
+// ExecuteDeviceDownload and GetDownloadStatus fail, so that a download that
+// would move data this way fails instead of reporting success. The other
+// firmware-download operations are stubs that report success.
 //
 // Ownership: the decoder is borrowed. A port still open is closed when the
 // channel is released. Thread safety: none; one thread, one command at a
@@ -80,6 +82,7 @@ class SerialDeviceChannel final : public DeviceChannel {
   // Flex strings only; `text` is emptied first.
   int GetResultString(int index, std::string& text, bool flex, int fixed_length) override;
   bool HasApplication() override { return !NoProgramFlag(); }
+  DeviceAnswer LastAnswer() const override { return last_answer_; }
 
   // Process-wide: set once a device identified itself with "No Program"
   // (only its boot code runs). The channel never clears it.
@@ -113,6 +116,7 @@ class SerialDeviceChannel final : public DeviceChannel {
   uint32_t read_interval_ms_ = kReadIntervalMs;
   uint32_t read_total_ms_ = kReadTotalMs;
   std::string port_name_;
+  DeviceAnswer last_answer_;
 
   static bool no_program_flag_;
 };

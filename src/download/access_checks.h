@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "download/operation_report.h"
+
 namespace korvo {
 
 class ConfigDocument;
@@ -34,6 +36,9 @@ constexpr int kAccessNoSignatureMatches = -22;
 constexpr int kAccessIdentificationFailed = -23;
 constexpr int kAccessBadAccessCode = -92;
 
+// What an access-check code means; "" for codes of other bands.
+const char* AccessResultText(int code);
+
 // Time-out of a device variable read during the access checks.
 constexpr int kAccessReadTimeoutMs = 20000;
 
@@ -44,6 +49,10 @@ class AccessChecks final {
   AccessChecks(ConfigDocument& config, KeyDocument& keys, DeviceChannel& channel,
                int32_t& user_level)
       : config_(config), keys_(keys), channel_(channel), user_level_(user_level) {}
+
+  // Every check made from now on is appended to `trace` (borrowed; null
+  // records nothing).
+  void set_trace(std::vector<CheckRecord>* trace) { trace_ = trace; }
 
   // The whole check. `granted` is false unless the user may load the
   // device; `message` receives the reason of the last mismatch.
@@ -72,11 +81,14 @@ class AccessChecks final {
 
  private:
   int CallDevice(int type, const std::string& communication_name);
+  int Record(CheckRecord record);
+  std::string GrantingLevels();
 
   ConfigDocument& config_;
   KeyDocument& keys_;
   DeviceChannel& channel_;
   int32_t& user_level_;
+  std::vector<CheckRecord>* trace_ = nullptr;
 };
 
 }  // namespace korvo

@@ -26,6 +26,11 @@ int PrintLength(const char* text, size_t length) {
 
 }  // namespace
 
+const char* CompareOpText(int op) {
+  static const char* const kTexts[] = {"=", "!=", ">=", "<=", ">", "<"};
+  return op >= 0 && op < 6 ? kTexts[op] : "?";
+}
+
 int32_t TextToInt(const char* text, size_t length) {
   if (text == nullptr) return 0;
   size_t i = 0;

@@ -26,6 +26,9 @@ enum CompareOp : int {
   kCompareLess = 5,
 };
 
+// "=", "!=", ">=", "<=", ">" or "<"; "?" for any other code.
+const char* CompareOpText(int op);
+
 // Leading white space, an optional sign, then decimal digits up to the first
 // other byte; no digits gives 0. Out-of-range values saturate at the 32-bit
 // limits. Reads at most `length` bytes and stops at a zero byte.

@@ -12,6 +12,7 @@
 #include "device/block_walk.h"
 #include "device/brek_bridge.h"
 #include "device/device_channel.h"
+#include "download/operation_report.h"
 #include "keys/key_document.h"
 #include "platform/debug_output.h"
 #include "platform/system.h"
@@ -121,130 +122,113 @@ std::string DeviceUpdate::Counter(int n, const DownloadState& state) const {
   return std::to_string(n) + " of " + std::to_string(state.device_count);
 }
 
-bool DeviceUpdate::WriteLog(const std::string& text, DownloadState& state) {
+StepResult DeviceUpdate::WriteLog(const std::string& text, DownloadState& state) {
   int rc = channel_.WriteDeviceLog(state.session, text, &state.ret);
-  if (rc >= 0 && state.ret >= 0) return true;
-  if (rc >= 0) state.device_error = state.ret;
-  state.result = kUpdateLogFailed;
-  return false;
+  if (rc >= 0 && state.ret >= 0) return {};
+  if (rc >= 0) return {kUpdateLogFailed, state.ret};
+  return {kUpdateLogFailed, std::nullopt};
 }
 
-bool DeviceUpdate::WriteLogLines(int index, DownloadState& state) {
+StepResult DeviceUpdate::WriteLogLines(int index, DownloadState& state) {
   std::string text;
   for (int k = 0;; ++k) {
     int rc = config_.GetLogText(index, k, text);
     if (rc == kConfigIndexPastEnd) break;
-    if (rc != 0) {
-      state.result = rc;
-      return false;
-    }
-    if (!WriteLog(text, state)) return false;
+    if (rc != 0) return {rc, std::nullopt};
+    StepResult written = WriteLog(text, state);
+    if (!written.ok()) return written;
   }
   std::string name;
   int rc = config_.GetDeviceEntry(index, "Name", name);
-  if (rc != 0 && rc != kConfigMissing) {
-    state.result = rc;
-    return false;
-  }
+  if (rc != 0 && rc != kConfigMissing) return {rc, std::nullopt};
   return WriteLog("Updating device : " + name, state);
 }
 
-bool DeviceUpdate::SendConfigEntries(int index, int n, DownloadState& state) {
+StepResult DeviceUpdate::SendConfigEntries(int index, int n, DownloadState& state) {
   std::string name, value;
   for (int k = 0;; ++k) {
     int rc = config_.GetTransparentEntry(index, k, name, value);
-    if (rc == kConfigIndexPastEnd) return true;
-    if (rc != 0) {
-      state.result = rc;
-      return false;
-    }
+    if (rc == kConfigIndexPastEnd) return {};
+    if (rc != 0) return {rc, std::nullopt};
     rc = channel_.ProgramConfigData(state.session, n, name, value, &state.ret);
-    if (rc < 0 || state.ret != 0) {
-      state.device_error = state.ret;
-      state.result = kUpdateConfigDataFailed;
-      return false;
-    }
+    if (rc < 0 || state.ret != 0) return {kUpdateConfigDataFailed, state.ret};
   }
 }
 
-bool DeviceUpdate::Run(int index, DownloadState& state) {
+StepResult DeviceUpdate::Run(int index, DownloadState& state, DeviceRecord* record) {
+  const ChannelTraffic before = channel_.Traffic();
+  StepResult result = Update(index, state, record);
+  if (record) {
+    const ChannelTraffic after = channel_.Traffic();
+    record->packages += after.packages - before.packages;
+    record->bytes += after.bytes - before.bytes;
+  }
+  return result;
+}
+
+StepResult DeviceUpdate::Update(int index, DownloadState& state, DeviceRecord* record) {
   const int n = index + 1;
-  if (state.logging && !WriteLogLines(index, state)) return false;
-  if (!SendConfigEntries(index, n, state)) return false;
+  if (state.logging) {
+    StepResult logged = WriteLogLines(index, state);
+    if (!logged.ok()) return logged;
+  }
+  StepResult sent = SendConfigEntries(index, n, state);
+  if (!sent.ok()) return sent;
 
   std::string text;
   int rc = config_.GetDeviceEntry(index, "DATA_TYPE", text);
-  if (rc != 0) {
-    state.result = rc;
-    return false;
-  }
+  if (rc != 0) return {rc, std::nullopt};
+  if (record) record->data_type = text;
   state.data_type = DataTypeCode(text);
-  if (state.data_type == kDataNone) {
-    state.result = kUpdateUnknownDataType;
-    return false;
-  }
+  if (state.data_type == kDataNone) return {kUpdateUnknownDataType, std::nullopt};
   std::string partial;
   rc = config_.GetDeviceEntry(index, "PARTIAL_DOWNLOAD", partial);
-  if (rc != 0 && rc != kConfigMissing) {
-    state.result = rc;
-    return false;
-  }
+  if (rc != 0 && rc != kConfigMissing) return {rc, std::nullopt};
 
   const std::string& data_file = ProcessTempNames().download_data;
   if (partial == "true" || !channel_.HasApplication()) {
     rc = config_.ExtractData(index, data_file);
-    if (rc != 0) {
-      state.result = rc;
-      return false;
-    }
-    if (state.data_type == kDataBrekBin) return HandOverToBootLoader(index, state);
+    if (rc != 0) return {rc, std::nullopt};
+    if (state.data_type == kDataBrekBin) return HandOverToBootLoader(index, record);
+    if (record) record->transfer = "part by part";
     status_.Report("Erasing flash ...", -1);
-    if (TransferParts(n, data_file, state) < 0 || state.ret != 0) {
-      state.device_error = state.ret;
-      state.result = kUpdateTransferFailed;
-      return false;
-    }
-    return true;
+    if (TransferParts(n, data_file, state) < 0 || state.ret != 0)
+      return {kUpdateTransferFailed, state.ret};
+    return {};
   }
 
+  if (record) record->transfer = "whole file";
   bool as_text = state.data_type == kDataBrek || state.data_type == kDataFile;
   rc = as_text ? config_.ExtractText(index, data_file) : config_.ExtractData(index, data_file);
-  if (rc != 0) {
-    state.result = rc;
-    return false;
-  }
-  if (TransferWhole(n, data_file, state) < 0 || state.ret != 0) {
-    state.device_error = state.ret;
-    state.result = kUpdateTransferFailed;
-    return false;
-  }
-  return true;
+  if (rc != 0) return {rc, std::nullopt};
+  if (TransferWhole(n, data_file, state) < 0 || state.ret != 0)
+    return {kUpdateTransferFailed, state.ret};
+  return {};
 }
 
-bool DeviceUpdate::HandOverToBootLoader(int index, DownloadState& state) {
+StepResult DeviceUpdate::HandOverToBootLoader(int index, DeviceRecord* record) {
   std::string address_range, device_type;
   int rc = config_.GetDeviceEntry(index, "ADDRESS_RANGE", address_range);
   if (rc == 0) rc = config_.GetDeviceEntry(index, "DEVICE_TYPE", device_type);
-  if (rc != 0) {
-    state.result = rc;
-    return false;
-  }
+  if (rc != 0) return {rc, std::nullopt};
+  if (record) record->transfer = "boot loader";
   // Only the serial channel gives the line up (non-zero); over the Java
   // channel no byte would reach the device, which is a failure, not success.
-  if (channel_.Close() == 0) {
-    state.device_error = -1;
-    state.result = kUpdateTransferFailed;
-    return false;
-  }
+  if (channel_.Close() == 0) return {kUpdateTransferFailed, -1};
   const std::string& data_file = ProcessTempNames().download_data;
+  uint64_t size = 0;
+  if (UniqueFile data{OpenFileUtf8(data_file, "rb")}) {
+    if (std::fseek(data.get(), 0, SEEK_END) == 0) size = uint64_t(std::ftell(data.get()));
+  }
   BrekDownloadRequest request{data_file, settings_.serial_port_name,
                               settings_.download_baud_rate, device_type, address_range};
-  int code = RunBrekDownload(request, &state.device_error, host_);
+  int device_error = -1;
+  int code = RunBrekDownload(request, &device_error, host_);
+  if (record && code == 0) record->bytes += size;
   RemoveFile(data_file);
   config_.Unload();
   keys_.Close(false);
-  state.result = code;
-  return code == 0;
+  return {code, device_error};
 }
 
 bool DeviceUpdate::SendWholeFile(int n, const std::string& file, const std::string& counter,

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/connection_settings.h"
@@ -19,6 +20,7 @@ namespace korvo {
 class ConfigDocument;
 class DeviceChannel;
 class KeyDocument;
+struct DeviceRecord;
 
 // Result codes of a device update (reader and boot-loader codes pass through).
 constexpr int kUpdateConfigDataFailed = -10;  // ProgramConfigData failed
@@ -29,14 +31,23 @@ constexpr int kUpdateLogFailed = -19;         // writing a device log line faile
 // "DATA_TYPE" codes.
 enum DataType : int { kDataNone = 0, kDataBrek = 1, kDataSrec = 2, kDataBrekBin = 3, kDataFile = 4 };
 
+// What a step of a download ended with: its result code (0: success) and,
+// when the device gave a bad result number, that number. A step that did
+// not hear from the device about its failure leaves the caller's device
+// error as it was.
+struct StepResult {
+  int code = 0;
+  std::optional<int> device_error;
+
+  bool ok() const { return code == 0; }
+};
+
 // The values a download shares with the update of each of its devices.
 struct DownloadState {
   int session = 0;       // what StartSecondLoader returned; first number of every call
   int device_count = 0;  // for the "n of m" counter of the status texts
   bool logging = false;
-  int result = -1;        // set when an update fails
-  int device_error = -1;  // set when a device call returned a bad result
-  int ret = 0;            // the device result of the last call
+  int ret = 0;           // the device result of the last call
   int data_type = kDataNone;
 };
 
@@ -62,15 +73,16 @@ class DeviceUpdate final {
         host_(host),
         storing_(storing) {}
 
-  // Updates device `index` (from 0). False on failure, with state.result
-  // and, for device-side errors, state.device_error set.
-  bool Run(int index, DownloadState& state);
+  // Updates device `index` (from 0). `record` (may be null) receives the
+  // data type, the way the data went and how much of it the device took.
+  StepResult Run(int index, DownloadState& state, DeviceRecord* record = nullptr);
 
  private:
-  bool WriteLog(const std::string& text, DownloadState& state);
-  bool WriteLogLines(int index, DownloadState& state);
-  bool SendConfigEntries(int index, int n, DownloadState& state);
-  bool HandOverToBootLoader(int index, DownloadState& state);
+  StepResult Update(int index, DownloadState& state, DeviceRecord* record);
+  StepResult WriteLog(const std::string& text, DownloadState& state);
+  StepResult WriteLogLines(int index, DownloadState& state);
+  StepResult SendConfigEntries(int index, int n, DownloadState& state);
+  StepResult HandOverToBootLoader(int index, DeviceRecord* record);
   int TransferWhole(int n, const std::string& file, DownloadState& state);
   bool SendWholeFile(int n, const std::string& file, const std::string& counter,
                      DownloadState& state, int& last);

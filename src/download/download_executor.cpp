@@ -10,6 +10,7 @@
 #include "device/serial_device_channel.h"
 #include "download/access_checks.h"
 #include "download/constraint_check.h"
+#include "keys/key_document.h"
 #include "platform/debug_output.h"
 #include "platform/system.h"
 
@@ -139,16 +140,41 @@ void DownloadExecutor::ReleaseDocuments() {
   if (keys_.IsOpen()) keys_.Close(false);
 }
 
+namespace {
+
+// Why a device is left out of a download; null when it is written.
+constexpr const char* kByConstraints = "constraints";
+constexpr const char* kBySkip = "skip";
+constexpr const char* kByOnly = "only";
+constexpr const char* kByApplicationMode = "application mode";
+
+}  // namespace
+
+int DownloadExecutor::Fail(const char* step, int code) {
+  report_.Fail(step, channel_ ? channel_->LastAnswer() : DeviceAnswer());
+  return code;
+}
+
+// A step that failed before the device was asked anything.
+int DownloadExecutor::FailBeforeDevice(const char* step, int code) {
+  report_.Fail(step, DeviceAnswer());
+  return code;
+}
+
 int DownloadExecutor::OpenDocumentsAndChannel(const std::string& config_file,
                                               const std::string& key_file, bool& serial) {
   serial = false;
+  report_.StartPhase("documents");
   int rc = config_.Load(config_file);
-  if (rc != 0) DebugPrint("Configuration not loaded: %s\n", config_.LoadDiagnostic().Text().c_str());
-  if (rc != 0) return rc;
+  if (rc != 0) {
+    report_.AddNote(config_.LoadDiagnostic().Text());
+    return FailBeforeDevice("configuration", rc);
+  }
   rc = keys_.Open(key_file, true);
-  if (keys_.LoadDiagnostic().failed())
-    DebugPrint("Key file not read: %s\n", keys_.LoadDiagnostic().Text().c_str());
-  if (rc != 0) return rc;
+  // A key file that does not parse opens empty; the checks then fail on it.
+  if (keys_.LoadDiagnostic().failed()) report_.AddNote(keys_.LoadDiagnostic().Text());
+  if (rc != 0) return FailBeforeDevice("key file", rc);
+  DescribeDevices();
 
   ReplaceChannel(nullptr);
   std::string tavis;
@@ -157,8 +183,9 @@ int DownloadExecutor::OpenDocumentsAndChannel(const std::string& config_file,
   // Configurations with only the older System section carry no version.
   if (!legacy) {
     rc = CheckDownloaderVersion();
-    if (rc != 0) return rc;
+    if (rc != 0) return FailBeforeDevice("version", rc);
   }
+  report_.StartPhase("channel");
   if (tavis_rc != 0 || tavis != "false") {
     use_java_channel_ = 1;
     ReplaceChannel(MakeJavaChannel());
@@ -168,80 +195,181 @@ int DownloadExecutor::OpenDocumentsAndChannel(const std::string& config_file,
     ReplaceChannel(MakeSerialChannel());
     serial = true;
   }
-  if (!channel_ || channel_->Open() != 0) return kExecuteNoChannel;
+  report_.set_channel(serial ? "serial" : "java");
+  if (!channel_ || channel_->Open() != 0) return Fail("channel", kExecuteNoChannel);
   return 0;
+}
+
+// Name, DEVICE_TYPE and DATA_TYPE of every device, so that the report
+// names even those a download never reaches.
+void DownloadExecutor::DescribeDevices() {
+  int count = 0;
+  if (config_.GetDeviceCount(count) != 0) return;
+  for (int i = 0; i < count; ++i) {
+    DeviceRecord& device = report_.Device(i);
+    config_.GetDeviceEntry(i, "Name", device.name);
+    config_.GetDeviceEntry(i, "DEVICE_TYPE", device.type);
+    config_.GetDeviceEntry(i, "DATA_TYPE", device.data_type);
+  }
 }
 
 int DownloadExecutor::CheckDownloaderVersion() {
   std::string version;
   config_.GetSystemEntry("NeededDownloaderVersion", version);
+  CheckRecord check{"version", "NeededDownloaderVersion", version, "at most 2.3", false, 0, ""};
   size_t dot = version.find('.');
-  if (dot == std::string::npos) return kExecuteBadVersion;
+  if (dot == std::string::npos) {
+    check.code = kExecuteBadVersion;
+    check.note = "no \".\" in the version";
+    report_.checks().push_back(check);
+    return kExecuteBadVersion;
+  }
   long major = std::atol(version.substr(0, dot).c_str());
   long minor = std::atol(version.c_str() + dot + 1);
   // Saturate so that a huge number reads as "too new", never as old.
   if (major > 1000000 || major < -1000000) major = major > 0 ? 1000000 : -1000000;
   if (minor > 1000000 || minor < -1000000) minor = minor > 0 ? 1000000 : -1000000;
-  return major * 1000 + minor > kDownloaderVersion ? kExecuteTooNew : 0;
+  check.passed = major * 1000 + minor <= kDownloaderVersion;
+  if (!check.passed) check.code = kExecuteTooNew;
+  report_.checks().push_back(check);
+  return check.passed ? 0 : kExecuteTooNew;
 }
 
-int DownloadExecutor::StartSecondLoader(DownloadState& state) {
-  int value = -1;
-  if (channel_->StartSecondLoader(0, &value) < 0) return kExecuteNoSecondLoader;
-  if (value < 0) {
-    state.device_error = value;
-    return kExecuteNoSecondLoader;
+// Rights first, then every device's constraints (read even when the rights
+// are refused); 0 or -4.
+int DownloadExecutor::CheckRightsAndConstraints(std::vector<bool>& constraints,
+                                                std::string& additional_info) {
+  report_.StartPhase("checks");
+  bool granted = false;
+  AccessChecks checks(config_, keys_, *channel_, user_level_);
+  checks.set_trace(&report_.checks());
+  int rc = checks.CheckAccessRights(granted, additional_info);
+  const DeviceAnswer answer = rc != 0 ? channel_->LastAnswer() : DeviceAnswer();
+  const char* why = rc == 0 ? "" : *AccessResultText(rc) ? AccessResultText(rc)
+                                 : *KeyResultText(rc)    ? KeyResultText(rc)
+                                                         : ConfigResultText(rc);
+  report_.checks().push_back(
+      {"access", "", "", "", rc == 0 && granted, rc, rc == 0 && !granted ? "not granted" : why});
+  for (size_t i = 0; i < constraints.size(); ++i) {
+    DeviceRecord& device = report_.Device(int(i));
+    constraints[i] = CheckDownloadConstraints(config_, *channel_, int(i), &device.constraints);
+    device.constraints_checked = true;
+    device.constraints_hold = constraints[i];
   }
-  state.session = value;
+  if (rc != 0 || !granted) {
+    report_.Fail("rights", answer);
+    return kExecuteAccessRefused;
+  }
   return 0;
 }
 
-int DownloadExecutor::WriteStartLog(const std::string& config_file, DownloadState& state) {
+StepResult DownloadExecutor::StartSecondLoader(DownloadState& state) {
+  report_.StartPhase("second loader");
+  int value = -1;
+  if (channel_->StartSecondLoader(0, &value) < 0) return {kExecuteNoSecondLoader, std::nullopt};
+  if (value < 0) return {kExecuteNoSecondLoader, value};
+  state.session = value;
+  return {};
+}
+
+StepResult DownloadExecutor::WriteStartLog(const std::string& config_file, DownloadState& state) {
+  report_.StartPhase("log");
   std::string logging;
   int rc = config_.GetSystemEntry("Logging", logging);
-  if (rc != 0) return rc;
+  if (rc != 0) return {rc, std::nullopt};
   state.logging = logging == "true";
-  if (!state.logging) return 0;
+  if (!state.logging) return {};
   const std::string lines[] = {"Download started at :" + LocalTimeText() + "\n",
                                "Current user level :" + std::to_string(user_level_),
                                "Configuration filename = " + config_file};
   for (const std::string& line : lines) {
     rc = channel_->WriteDeviceLog(state.session, line, &state.ret);
-    if (rc < 0 || state.ret < 0) {
-      if (rc >= 0) state.device_error = state.ret;
-      return kExecuteLogFailed;
+    if (rc < 0) return {kExecuteLogFailed, std::nullopt};
+    if (state.ret < 0) return {kExecuteLogFailed, state.ret};
+  }
+  return {};
+}
+
+// The first device whose DEVICE_TYPE is "APP", or -1 (with a note) when
+// there is none or the caller left it out.
+int DownloadExecutor::FindApplicationDevice(int count, int device_to_skip, int only_device) {
+  std::string type;
+  int app = -1;
+  for (int i = 0; i < count && app < 0; ++i) {
+    if (config_.GetDeviceEntry(i, "DEVICE_TYPE", type) == 0 && type == "APP") app = i;
+  }
+  if (app < 0) {
+    report_.AddNote("application mode: no device of type APP");
+  } else if ((only_device >= 0 && only_device != app) ||
+             (device_to_skip >= 0 && device_to_skip == app)) {
+    report_.AddNote("application mode: the APP device is left out by skip or only device");
+    app = -1;
+  }
+  return app;
+}
+
+// Which devices a download in normal mode leaves out, and why.
+std::vector<const char*> DownloadExecutor::NormalPlan(int count, int device_to_skip,
+                                                      int only_device,
+                                                      const std::vector<bool>& constraints) {
+  std::vector<const char*> plan(count > 0 ? size_t(count) : 0, nullptr);
+  for (int i = 0; i < count; ++i) {
+    const bool allowed = size_t(i) < constraints.size() && constraints[size_t(i)];
+    // With only device, skip device is not consulted.
+    if (only_device >= 0)
+      plan[size_t(i)] = i != only_device ? kByOnly : allowed ? nullptr : kByConstraints;
+    else
+      plan[size_t(i)] = i == device_to_skip ? kBySkip : allowed ? nullptr : kByConstraints;
+  }
+  return plan;
+}
+
+void DownloadExecutor::RecordPlan(const std::vector<const char*>& plan, bool dry_run) {
+  for (size_t i = 0; i < plan.size(); ++i) {
+    DeviceRecord& device = report_.Device(int(i));
+    if (plan[i]) {
+      device.outcome = dry_run ? "would be skipped" : "skipped";
+      device.reason = plan[i];
+    } else if (dry_run) {
+      device.outcome = "would be written";
     }
   }
-  return 0;
 }
 
 int DownloadExecutor::RunApplicationMode(int device_to_skip, int only_device,
                                          const std::vector<bool>& constraints,
-                                         DownloadState& state, bool* only_app_downloaded,
+                                         DownloadState& state, int& device_error,
+                                         bool* only_app_downloaded,
                                          int* device_which_was_uploaded) {
   config_.GetDeviceCount(state.device_count);
-  int app = -1;
-  std::string type;
-  for (int i = 0; i < state.device_count && app < 0; ++i) {
-    if (config_.GetDeviceEntry(i, "DEVICE_TYPE", type) == 0 && type == "APP") app = i;
+  const int app = FindApplicationDevice(state.device_count, device_to_skip, only_device);
+  if (app < 0) {
+    device_error = -1;
+    return Fail("application mode", kExecuteFailed);
   }
-  if (app < 0 || (only_device >= 0 && only_device != app) ||
-      (device_to_skip >= 0 && device_to_skip == app)) {
-    state.device_error = -1;
-    return kExecuteFailed;
-  }
-  state.device_error = 0;
+  device_error = 0;
   const bool allowed = size_t(app) < constraints.size() && constraints[size_t(app)];
+  std::vector<const char*> plan(size_t(state.device_count), kByApplicationMode);
+  plan[size_t(app)] = allowed ? nullptr : kByConstraints;
+  RecordPlan(plan, false);
   if (allowed) {
+    DeviceRecord& record = report_.Device(app);
+    report_.StartPhase("device " + std::to_string(app + 1));
     DeviceUpdate update(config_, keys_, *channel_, status_, settings_, host_, storing_);
-    if (!update.Run(app, state) || state.device_error != 0) {
-      state.device_error = -1;
-      return kExecuteFailed;
+    StepResult r = update.Run(app, state, &record);
+    record.result = r.code;
+    record.device_error = r.device_error;
+    if (!r.ok() || r.device_error.value_or(0) != 0) {
+      record.outcome = "failed";
+      device_error = -1;
+      return Fail("device update", kExecuteFailed);
     }
+    record.outcome = "written";
   }
   // When the constraints kept the application out, nothing was loaded and
   // no second call can follow: the caller must not be told to reconnect.
   const bool rest_follows = allowed && state.device_count > 1 && only_device < 0;
+  report_.StartPhase("finish");
   status_.Report(rest_follows
                      ? "Download of first part completed. Rebooting device and reconnecting..."
                      : "Download finished ...");
@@ -255,52 +383,49 @@ int DownloadExecutor::RunApplicationMode(int device_to_skip, int only_device,
   return 0;
 }
 
-bool DownloadExecutor::UpdateDevices(int device_to_skip, int only_device,
-                                     const std::vector<bool>& constraints,
-                                     DownloadState& state) {
+int DownloadExecutor::UpdateDevices(const std::vector<const char*>& plan, DownloadState& state,
+                                    int& device_error) {
   DeviceUpdate update(config_, keys_, *channel_, status_, settings_, host_, storing_);
-  if (only_device >= 0) {
-    // A device the configuration does not have is an error, not "nothing to do".
-    if (size_t(only_device) >= constraints.size()) {
-      state.result = kConfigMissing;
-      return false;
-    }
-    if (constraints[size_t(only_device)]) return update.Run(only_device, state);
-    state.device_error = 0;
-    return true;
-  }
-  for (int i = 0; i < state.device_count; ++i) {
-    if (device_to_skip >= 0 && i == device_to_skip) continue;
-    if (size_t(i) >= constraints.size() || !constraints[size_t(i)]) {
-      state.result = 0;
-      state.device_error = 0;
+  for (size_t i = 0; i < plan.size(); ++i) {
+    if (plan[i]) {
+      if (plan[i] == kByConstraints) device_error = 0;
       continue;
     }
-    if (!update.Run(i, state)) return false;
+    DeviceRecord& record = report_.Device(int(i));
+    report_.StartPhase("device " + std::to_string(i + 1));
+    StepResult r = update.Run(int(i), state, &record);
+    record.result = r.code;
+    record.device_error = r.device_error;
+    if (r.device_error) device_error = *r.device_error;
+    if (!r.ok()) {
+      record.outcome = "failed";
+      return Fail("device update", r.code);
+    }
+    record.outcome = "written";
   }
-  return true;
+  return 0;
 }
 
-int DownloadExecutor::FinishDownload(DownloadState& state) {
+StepResult DownloadExecutor::FinishDownload(DownloadState& state) {
+  report_.StartPhase("finish");
   if (state.logging) channel_->WriteDeviceLog(state.session, "Download finished", &state.ret);
   int rc = channel_->FinishDeviceDownload(state.session, 0, &state.ret);
   if (rc < 0 || state.ret != 0) {
     DebugPrint("FinishDownload 0 failed Res:%d Ret:%d\n", rc, state.ret);
-    state.device_error = state.ret;
     status_.Report("Error during download ...");
-    return kExecuteFinishFailed;
+    return {kExecuteFinishFailed, state.ret};
   }
   status_.Report("Download finished ...");
-  state.device_error = 0;
-  return 0;
+  return {0, 0};
 }
 
-void DownloadExecutor::AbortDownload(DownloadState& state) {
+void DownloadExecutor::AbortDownload(DownloadState& state, int result, int device_error) {
+  report_.StartPhase("abort");
   if (state.logging) {
     channel_->WriteDeviceLog(state.session,
                              "Error while downloading: System error code : " +
-                                 std::to_string(state.result) +
-                                 " Device error code : " + std::to_string(state.device_error),
+                                 std::to_string(result) +
+                                 " Device error code : " + std::to_string(device_error),
                              &state.ret);
   }
   int rc = channel_->AbortDeviceDownload(state.session, 0, &state.ret);
@@ -311,9 +436,55 @@ int DownloadExecutor::Execute(const std::string& config_file, const std::string&
                               int* device_error, int device_to_skip, int only_device,
                               bool* only_app_downloaded, int* device_which_was_uploaded,
                               std::string* additional_info) {
-  DownloadState state;
-  status_.Report("Download of " + config_file + " started ...", 0);
+  report_.Start("download");
+  int error = -1;
   *device_error = -1;
+  int result = Download(config_file, key_file, device_to_skip, only_device, false, error,
+                        only_app_downloaded, device_which_was_uploaded, *additional_info);
+  *device_error = error;
+  report_.Finish(result, error, ResultText("download", result));
+  return result;
+}
+
+int DownloadExecutor::DryRun(const std::string& config_file, const std::string& key_file,
+                             int device_to_skip, int only_device, std::string* additional_info) {
+  report_.Start("dry run");
+  int error = -1;
+  bool only_app = false;
+  int uploaded = -1;
+  int result = Download(config_file, key_file, device_to_skip, only_device, true, error,
+                        &only_app, &uploaded, *additional_info);
+  report_.Finish(result, error, ResultText("dry run", result));
+  return result;
+}
+
+// What a download would do once its checks passed, without writing: the
+// devices it would write and the result that is known before any write.
+int DownloadExecutor::PlanOnly(int device_to_skip, int only_device,
+                               const std::vector<bool>& constraints, bool serial) {
+  int count = 0;
+  if (int rc = config_.GetDeviceCount(count)) return Fail("devices", rc);
+  if (!serial && !channel_->HasApplication()) {
+    const int app = FindApplicationDevice(count, device_to_skip, only_device);
+    if (app < 0) return Fail("application mode", kExecuteFailed);
+    std::vector<const char*> plan(size_t(count), kByApplicationMode);
+    plan[size_t(app)] = constraints[size_t(app)] ? nullptr : kByConstraints;
+    RecordPlan(plan, true);
+    return 0;
+  }
+  if (only_device >= 0 && size_t(only_device) >= constraints.size())
+    return Fail("devices", kConfigMissing);
+  RecordPlan(NormalPlan(count, device_to_skip, only_device, constraints), true);
+  return 0;
+}
+
+int DownloadExecutor::Download(const std::string& config_file, const std::string& key_file,
+                               int device_to_skip, int only_device, bool dry_run,
+                               int& device_error, bool* only_app_downloaded,
+                               int* device_which_was_uploaded, std::string& additional_info) {
+  status_.Report("Download of " + config_file + " started ...", 0);
+  report_.AddFile("configuration", config_file);
+  report_.AddFile("key file", key_file);
   // The documents and the data file go on every way out; a download that
   // left them behind would make every later one fail.
   struct Release {
@@ -332,45 +503,63 @@ int DownloadExecutor::Execute(const std::string& config_file, const std::string&
     if (channel_) channel_->Close();
     return rc;
   }
-
-  bool granted = false;
-  rc = AccessChecks(config_, keys_, *channel_, user_level_).CheckAccessRights(granted,
-                                                                            *additional_info);
-  for (int i = 0; i < count; ++i)
-    constraints[size_t(i)] = CheckDownloadConstraints(config_, *channel_, i);
-  if (rc != 0 || !granted) {
-    channel_->Close();
-    return kExecuteAccessRefused;
-  }
-  rc = StartSecondLoader(state);
-  if (rc != 0) {
-    *device_error = state.device_error;
+  rc = CheckRightsAndConstraints(constraints, additional_info);
+  if (rc == 0 && dry_run) rc = PlanOnly(device_to_skip, only_device, constraints, serial);
+  if (rc != 0 || dry_run) {
     channel_->Close();
     return rc;
   }
+  return Write(config_file, device_to_skip, only_device, constraints, serial, device_error,
+               only_app_downloaded, device_which_was_uploaded);
+}
 
-  state.result = WriteStartLog(config_file, state);
-  bool failed = state.result != 0;
+// From the second loader on: everything that writes to the device.
+int DownloadExecutor::Write(const std::string& config_file, int device_to_skip, int only_device,
+                            const std::vector<bool>& constraints, bool serial, int& device_error,
+                            bool* only_app_downloaded, int* device_which_was_uploaded) {
+  DownloadState state;
+  StepResult started = StartSecondLoader(state);
+  if (!started.ok()) {
+    if (started.device_error) device_error = *started.device_error;
+    Fail("second loader", started.code);
+    channel_->Close();
+    return started.code;
+  }
+
+  StepResult logged = WriteStartLog(config_file, state);
+  if (logged.device_error) device_error = *logged.device_error;
+  int result = logged.code;
+  if (!logged.ok()) Fail("log", result);
   status_.Report("Executing download ...", -1);
-  if (!failed && !serial && !channel_->HasApplication()) {
-    rc = RunApplicationMode(device_to_skip, only_device, constraints, state, only_app_downloaded,
-                            device_which_was_uploaded);
-    *device_error = state.device_error;
-    return rc;
+  if (logged.ok() && !serial && !channel_->HasApplication()) {
+    return RunApplicationMode(device_to_skip, only_device, constraints, state, device_error,
+                              only_app_downloaded, device_which_was_uploaded);
   }
-  if (!failed) {
-    state.result = config_.GetDeviceCount(state.device_count);
-    failed = state.result != 0 || !UpdateDevices(device_to_skip, only_device, constraints, state);
+  if (result == 0) {
+    result = config_.GetDeviceCount(state.device_count);
+    if (result != 0) {
+      Fail("devices", result);
+    } else if (only_device >= 0 && size_t(only_device) >= constraints.size()) {
+      // A device the configuration does not have is an error, not "nothing to do".
+      result = Fail("devices", kConfigMissing);
+    } else {
+      std::vector<const char*> plan =
+          NormalPlan(state.device_count, device_to_skip, only_device, constraints);
+      RecordPlan(plan, false);
+      result = UpdateDevices(plan, state, device_error);
+    }
   }
-  if (!failed) {
-    state.result = FinishDownload(state);
-    failed = state.result != 0;
+  if (result == 0) {
+    StepResult finished = FinishDownload(state);
+    if (finished.device_error) device_error = *finished.device_error;
+    result = finished.code;
+    if (result != 0) Fail("finish", result);
   }
-  if (failed) AbortDownload(state);
+  if (result != 0) AbortDownload(state, result, device_error);
+  report_.StartPhase("reboot");
   channel_->SoftReset(&state.ret);
   channel_->Close();
-  *device_error = state.device_error;
-  return state.result;
+  return result;
 }
 
 }  // namespace korvo

@@ -25,6 +25,7 @@
 #include "device/device_channel.h"
 #include "download/device_update.h"
 #include "download/host_services.h"
+#include "download/operation_report.h"
 #include "download/status_line.h"
 #include "keys/key_document.h"
 
@@ -82,6 +83,18 @@ class DownloadExecutor final {
               int device_to_skip, int only_device, bool* only_app_downloaded,
               int* device_which_was_uploaded, std::string* additional_info);
 
+  // A dry run: the download up to, and not including, starting the second
+  // loader (documents, version, rights, identification, signatures, every
+  // device's constraints), then the plan of which devices it would write.
+  // Nothing is written to the device and nothing is left behind. Returns
+  // the code the download would give before writing (0 when it would go
+  // on); `additional_info` (not null) as for Execute.
+  int DryRun(const std::string& config_file, const std::string& key_file, int device_to_skip,
+             int only_device, std::string* additional_info);
+
+  // What the last Execute or DryRun did.
+  const OperationReport& report() const { return report_; }
+
   // Hands one device answer to the current channel, which takes `bytes`
   // (new[]); without a channel the bytes are released and -1 returned.
   int DeliverAnswer(const std::string& kind, const std::string& name, uint8_t* bytes, int count);
@@ -112,19 +125,40 @@ class DownloadExecutor final {
   std::unique_ptr<DeviceChannel> MakeSerialChannel() const;
   std::string IdentifyOverSerialLine();
 
+  // The whole download (or its checks alone, for a dry run): the code,
+  // with `device_error` as Execute describes it.
+  int Download(const std::string& config_file, const std::string& key_file,
+               int device_to_skip, int only_device, bool dry_run, int& device_error,
+               bool* only_app_downloaded, int* device_which_was_uploaded,
+               std::string& additional_info);
+  int Write(const std::string& config_file, int device_to_skip, int only_device,
+            const std::vector<bool>& constraints, bool serial, int& device_error,
+            bool* only_app_downloaded, int* device_which_was_uploaded);
   int OpenDocumentsAndChannel(const std::string& config_file, const std::string& key_file,
                               bool& serial);
+  void DescribeDevices();
   int CheckDownloaderVersion();
-  int StartSecondLoader(DownloadState& state);
-  int WriteStartLog(const std::string& config_file, DownloadState& state);
+  int CheckRightsAndConstraints(std::vector<bool>& constraints, std::string& additional_info);
+  int PlanOnly(int device_to_skip, int only_device, const std::vector<bool>& constraints,
+               bool serial);
+  StepResult StartSecondLoader(DownloadState& state);
+  StepResult WriteStartLog(const std::string& config_file, DownloadState& state);
+  int FindApplicationDevice(int count, int device_to_skip, int only_device);
+  static std::vector<const char*> NormalPlan(int count, int device_to_skip, int only_device,
+                                             const std::vector<bool>& constraints);
+  void RecordPlan(const std::vector<const char*>& plan, bool dry_run);
   int RunApplicationMode(int device_to_skip, int only_device,
                          const std::vector<bool>& constraints, DownloadState& state,
-                         bool* only_app_downloaded, int* device_which_was_uploaded);
-  bool UpdateDevices(int device_to_skip, int only_device, const std::vector<bool>& constraints,
-                     DownloadState& state);
-  int FinishDownload(DownloadState& state);
-  void AbortDownload(DownloadState& state);
+                         int& device_error, bool* only_app_downloaded,
+                         int* device_which_was_uploaded);
+  int UpdateDevices(const std::vector<const char*>& plan, DownloadState& state,
+                    int& device_error);
+  StepResult FinishDownload(DownloadState& state);
+  void AbortDownload(DownloadState& state, int result, int device_error);
   void ReleaseDocuments();
+  // Records the failed step with what the device said last; returns `code`.
+  int Fail(const char* step, int code);
+  int FailBeforeDevice(const char* step, int code);
 
   std::string communication_name_;
   HostServices* host_;
@@ -137,6 +171,7 @@ class DownloadExecutor final {
   ConfigDocument config_;
   KeyDocument keys_;
   StatusLine status_;
+  OperationReport report_;
   StoringPolicy storing_;
   uint32_t answer_wait_limit_ms_ = 0;
   int32_t user_level_ = 0;

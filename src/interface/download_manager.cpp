@@ -10,8 +10,10 @@
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
 #include "download/download_executor.h"
+#include "download/operation_report.h"
 #include "interface/java_binding.h"
 #include "keys/key_document.h"
+#include "platform/system.h"
 
 namespace korvo {
 namespace {
@@ -68,6 +70,28 @@ bool DownloadManager::PrepareFirstStage() {
   first_stage_->ReplaceChannel(
       std::make_unique<JavaDeviceChannel>(first_stage_decoder_.get(), &JavaBinding::Instance()));
   return true;
+}
+
+int DownloadManager::CreateConfigFile(const std::string& file_name) {
+  if (!builder_) {
+    KeepReport(UnavailableReport("build", "configuration builder"));
+    return -1;
+  }
+  const uint32_t started = TickCount();
+  int rc = builder_->CreateConfigFile(file_name);
+  KeepReport(BuildReport(file_name, *builder_, rc, started));
+  return rc;
+}
+
+void DownloadManager::KeepReport(const OperationReport& report) {
+  std::string text = report.ToJson();
+  std::lock_guard<std::mutex> hold(report_mutex_);
+  last_report_.swap(text);
+}
+
+std::string DownloadManager::LastReport() const {
+  std::lock_guard<std::mutex> hold(report_mutex_);
+  return last_report_;
 }
 
 void DownloadManager::ReplaceExecutor(DownloadExecutor* executor) {

@@ -19,6 +19,7 @@ namespace korvo {
 
 class AnswerDecoder;
 class ConfigurationBuilder;
+class OperationReport;
 class DownloadExecutor;
 class FirstStageDownloader;
 class KeyDocument;
@@ -49,6 +50,15 @@ class DownloadManager final {
   // The settings SetupJNI gave (empty before).
   const ConnectionSettings& connection_settings() const { return settings_; }
 
+  // Builds the configuration of the project `file_name` and keeps the
+  // build's report; -1 without a builder.
+  int CreateConfigFile(const std::string& file_name);
+
+  // The report of the last download, dry run, first stage or build as JSON
+  // text; "" before the first. Both are safe from any thread.
+  void KeepReport(const OperationReport& report);
+  std::string LastReport() const;
+
   // ReceiveBytes: hands one device answer (kind, name, bytes from new[],
   // ownership passes) to the receiver that DownloadMode selects. Returns -1,
   // with the bytes released, when there is no receiver.
@@ -65,6 +75,8 @@ class DownloadManager final {
   void ReplaceExecutor(DownloadExecutor* executor);
   DownloadExecutor* NewExecutor(const std::string& communication_name) const;
   std::mutex route_mutex_;  // held while the executor is swapped or delivered to
+  mutable std::mutex report_mutex_;
+  std::string last_report_;
 };
 
 // The library's manager.

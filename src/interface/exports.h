@@ -26,4 +26,21 @@ KORVO_EXPORT int ExecuteDownload(const char* config_file, const char* key_file,
 // -1 with no output written when the first-stage downloader is missing.
 KORVO_EXPORT int ExecuteFirstStageDownload(const char* config_file, int* device_error);
 
+// A dry run of ExecuteDownload: every check up to, not including, starting
+// the second loader, and which devices the download would write; nothing is
+// written to the device. Returns the code the download would give before
+// writing (0: it would go on); GetLastReport tells the rest.
+KORVO_EXPORT int DryRunDownload(const char* config_file, const char* key_file,
+                                int device_to_skip, int only_device,
+                                std::string* additional_info);
+
+// The report of the last download, dry run, first stage or build as JSON
+// text (docs/front-end.md); 0, or -1 with `report` emptied before the first.
+KORVO_EXPORT int GetLastReport(std::string* report);
+
+// The text of a result code as `operation` ("download", "dry run", "first
+// stage", "build"; null or another word: "download") means it. Never null;
+// the text lives as long as the library.
+KORVO_EXPORT const char* GetResultText(const char* operation, int code);
+
 }  // extern "C"

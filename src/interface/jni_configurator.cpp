@@ -32,9 +32,7 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_CreateConfigFileIF(
     JNIEnv* env, jobject, jstring file_name) {
   return korvo::Guarded<jint>(korvo::kBuildOtherException, [&]() -> jint {
-    ConfigurationBuilder* builder = korvo::Manager().GetConfigurationBuilder();
-    if (!builder) return korvo::kBuildNoBuilder;
-    return builder->CreateConfigFile(ToNarrowString(env, file_name));
+    return korvo::Manager().CreateConfigFile(ToNarrowString(env, file_name));
   });
 }
 

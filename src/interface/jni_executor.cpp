@@ -92,4 +92,34 @@ Java_quarnel_firmwaredownload_FirstStageExecutor_ExecuteFirstStageDownloadIF(JNI
   });
 }
 
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_Executor_DryRunDownloadIF(
+    JNIEnv* env, jobject, jstring config_file, jstring key_file, jint device_to_skip,
+    jint only_device) {
+  return korvo::Guarded<jstring>(nullptr, [&]() -> jstring {
+    std::string config = korvo::ToNarrowString(env, config_file);
+    std::string key = korvo::ToNarrowString(env, key_file);
+    std::string info, report;
+    DryRunDownload(config.c_str(), key.c_str(), device_to_skip, only_device, &info);
+    GetLastReport(&report);
+    return korvo::ToJavaString(env, report);
+  });
+}
+
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_Executor_GetLastReportIF(JNIEnv* env,
+                                                                               jclass) {
+  return korvo::Guarded<jstring>(nullptr, [&]() -> jstring {
+    std::string report;
+    GetLastReport(&report);
+    return korvo::ToJavaString(env, report);
+  });
+}
+
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_Executor_GetResultTextIF(
+    JNIEnv* env, jclass, jstring operation, jint code) {
+  return korvo::Guarded<jstring>(nullptr, [&]() -> jstring {
+    return korvo::ToJavaString(env, GetResultText(korvo::ToNarrowString(env, operation).c_str(),
+                                                  code));
+  });
+}
+
 }  // extern "C"

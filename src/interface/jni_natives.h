@@ -33,7 +33,8 @@ Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryAttrib
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryIF(
     JNIEnv* env, jobject self, jint device, jstring entry, jstring value);
 
-// quarnel.firmwaredownload.Executor and FirstStageExecutor (a static method)
+// quarnel.firmwaredownload.Executor (the report and text natives are
+// static) and FirstStageExecutor (a static method)
 JNIEXPORT jobject JNICALL Java_quarnel_firmwaredownload_Executor_ExecuteDownloadIF(
     JNIEnv* env, jobject self, jstring config_file, jstring key_file, jint device_to_skip,
     jint only_device);
@@ -41,6 +42,13 @@ JNIEXPORT jobject JNICALL
 Java_quarnel_firmwaredownload_FirstStageExecutor_ExecuteFirstStageDownloadIF(JNIEnv* env,
                                                                             jclass cls,
                                                                             jstring config_file);
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_Executor_DryRunDownloadIF(
+    JNIEnv* env, jobject self, jstring config_file, jstring key_file, jint device_to_skip,
+    jint only_device);
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_Executor_GetLastReportIF(JNIEnv* env,
+                                                                               jclass cls);
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_Executor_GetResultTextIF(
+    JNIEnv* env, jclass cls, jstring operation, jint code);
 
 // quarnel.firmwaredownload.KeyFile
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_KeyFile_OpenKeyDocumentIF(JNIEnv* env,

@@ -106,6 +106,30 @@ FileError ProbeFile(const std::string& path) {
 
 }  // namespace
 
+const char* KeyResultText(int code) {
+  switch (code) {
+    case kKeyNotFound: return "the key file lacks an entry, a Rights section or a CDATA value";
+    case kKeyAlreadyOpen: return "a key file is already open";
+    case kKeyParserNotCreated: return "the XML parser could not be created";
+    case kKeyOutOfMemory: return "out of memory while reading the key file";
+    case kKeyXmlException: return "the key file cannot be read or saved";
+    case kKeyDomException: return "XML DOM error in the key file";
+    case kKeyOtherException: return "unexpected error in the key file";
+    case kKeyNotOpen: return "no key file is open";
+    case kKeyBadAccess: return "an access other than grant, deny or rule";
+    case kKeyNoSuchUser: return "the key file has no User entry for the level";
+    case kKeyBadDatatype: return "a rule datatype other than string or int";
+    case kKeyBadOperator: return "an unknown rule operator";
+    case kKeyBadType: return "a TAVISType other than MN or RN";
+    case kKeyNoSuchDevice: return "the key file has no entry for the configuration's key";
+    case kKeyNoCurrentDevice: return "no key file device selected";
+    case kKeyNoImplementation: return "no XML implementation";
+    case kKeyNoCurrentSignature: return "no signature selected";
+    case kKeyDecompressFailed: return "the key file is missing or cannot be decompressed";
+    default: return "";
+  }
+}
+
 uint32_t TextToUnsigned(const std::string& text) {
   const char* p = text.c_str();
   while (std::isspace(static_cast<unsigned char>(*p))) ++p;

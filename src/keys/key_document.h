@@ -54,6 +54,9 @@ constexpr int kKeyNoImplementation = -126;
 constexpr int kKeyNoCurrentSignature = -127;
 constexpr int kKeyDecompressFailed = -128;
 
+// What a key document code means; "" for a code outside the band.
+const char* KeyResultText(int code);
+
 // "access" of a "User".
 enum AccessCode : int { kAccessGrant = 0, kAccessDeny = 1, kAccessRule = 2 };
 

@@ -69,6 +69,37 @@ TEST_F(JavaChannelTest, EveryFirmwareCommandFailsOnErrorKindOrNameAnswers) {
   }
 }
 
+// Beside the -1 of every failure the channel keeps what the device said,
+// and counts only the program data the device took.
+TEST_F(JavaChannelTest, LastAnswerAndTrafficSayWhatTheDeviceDid) {
+  using Kind = DeviceAnswer::Kind;
+  const struct {
+    const char* kind;
+    const char* bytes;
+    Kind want;
+    uint32_t code;
+  } rows[] = {{"AN", " 0", Kind::kAnswered, 0},  {"FA", " 1A", Kind::kError, 0x1A},
+              {"FA", " FFFE", Kind::kError, 0xFFFE}, {"AN", " 5", Kind::kAnswered, 0},
+              {"", "", Kind::kSilent, 0}};
+  channel.set_wait_limit_ms(20);
+  const uint8_t data[3] = {1, 2, 3};
+  for (const auto& row : rows) {
+    line.Answer(row.kind, row.bytes);
+    int result = 0;
+    channel.ProgramData(1, 1, 3, data, &result);
+    DeviceAnswer answer = channel.LastAnswer();
+    EXPECT_EQ("mFDprgdata", answer.command) << row.bytes;
+    EXPECT_EQ(row.want, answer.kind) << row.bytes;
+    EXPECT_EQ(row.code, answer.code) << row.bytes;
+    if (row.want == Kind::kSilent) {
+      EXPECT_GE(answer.waited_ms, 15u);
+    }
+  }
+  // Only the first package was taken (result 0); result 5 is a refusal.
+  EXPECT_EQ(1u, channel.Traffic().packages);
+  EXPECT_EQ(3u, channel.Traffic().bytes);
+}
+
 TEST_F(JavaChannelTest, WithoutApplicationOnlyTheAllowedCommandsAreSent) {
   line.Answer("RA", " 2 OK No Program");  // anywhere in the answer counts
   ASSERT_EQ("OK", channel.ReadDeviceIdent());

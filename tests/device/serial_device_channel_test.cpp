@@ -122,6 +122,39 @@ TEST_F(SerialChannelTest, OverlongNameIsRefusedWithoutSendingAndSilenceFails) {
   EXPECT_EQ(-1, channel_.CallMethod("m"));
 }
 
+// No program data travel on this line: a download that tried would
+// otherwise report data as taken that never left.
+TEST_F(SerialChannelTest, ProgramDataFailAndTheLastAnswerIsKept) {
+  const uint8_t data[2] = {1, 2};
+  int results[3] = {0, 0, 0};
+  EXPECT_EQ(-1, channel_.ProgramData(1, 1, 2, data, &results[0]));
+  EXPECT_EQ(-1, channel_.ExecuteDeviceDownload(1, 1, &results[1]));
+  EXPECT_EQ(-1, channel_.GetDownloadStatus(1, 1, &results[2]));
+  EXPECT_EQ((std::vector<int>{-1, -1, -1}), std::vector<int>(results, results + 3));
+  EXPECT_EQ("", pty_.Drain(20)) << "nothing was sent";
+
+  using Kind = DeviceAnswer::Kind;
+  const struct {
+    std::string reply;
+    Kind kind;
+    uint32_t code;
+  } rows[] = {{Framed("sFA 1A"), Kind::kError, 0x1A},
+              {Framed("sAN m 1 "), Kind::kAnswered, 0},
+              {Framed("sFA FF79"), Kind::kAnswered, 0},  // "No Program" is an answer
+              {"", Kind::kSilent, 0}};
+  channel_.SetReadTimeouts(0, 100);
+  for (const auto& row : rows) {
+    Ask(row.reply);
+    DeviceAnswer answer = channel_.LastAnswer();
+    EXPECT_EQ("m", answer.command) << row.reply;
+    EXPECT_EQ(row.kind, answer.kind) << row.reply;
+    EXPECT_EQ(row.code, answer.code) << row.reply;
+    if (row.kind == Kind::kSilent) {
+      EXPECT_GE(answer.waited_ms, 90u);
+    }
+  }
+}
+
 TEST_F(SerialChannelTest, ABusyPortIsRefusedAndCloseAllowsReopening) {
   EXPECT_EQ(-1, channel_.Open());  // open already
   SerialDeviceChannel other(&decoder_, pty_.slave_path());

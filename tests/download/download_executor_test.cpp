@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <set>
@@ -158,6 +159,9 @@ TEST(DownloadExecutorTest, ConnectLoginAndDownloadWithoutAFrontEnd) {
   EXPECT_EQ(kConfigFileError, e.Execute("/nonexistent/korvo.cfg", "", &device_error, -1, -1,
                                         &only_app, &uploaded, &info));
   EXPECT_EQ(-1, device_error);
+  // The report says which file and why.
+  EXPECT_EQ(nlohmann::json({"/nonexistent/korvo.cfg: cannot be opened"}),
+            nlohmann::json::parse(e.report().ToJson()).at("notes"));
 }
 
 TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {

@@ -106,7 +106,8 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
        build_error(-48, "device 0: truncated.s19: line 3: the file ends inside a record")},
       {Project("SRECToBrekXML", "truncated.s19"), "build --json p.xml",
        build_error(-48, "device 0: truncated.s19: line 3: the file ends inside a record"),
-       nlohmann::json{{"code", -48}, {"text", BuildResultText(-48)}, {"device", 0},
+       nlohmann::json{{"code", -48}, {"text", BuildResultText(-48)},
+                      {"device", {{"number", 1}, {"index", 0}}},
                       {"file", "truncated.s19"}, {"line", 3}, {"column", nullptr},
                       {"message", "device 0: truncated.s19: line 3: the file ends inside a record;"
                                   " error -48: " + std::string(BuildResultText(-48))}}

@@ -108,8 +108,8 @@ TEST_F(KorvoToolTest, InspectSummarisesAConfigurationAndPrintsItsXml) {
   EXPECT_EQ(kConfiguration, Run("inspect --xml c.cfg").out);
 
   // --json: what the text marks, as warnings.
-  EXPECT_EQ(nlohmann::json({"device 0: block stream damaged after 0 blocks",
-                            "device 1: data: no single valid Base64 text"}),
+  EXPECT_EQ(nlohmann::json({"device 1: block stream damaged after 0 blocks",
+                            "device 2: data: no single valid Base64 text"}),
             nlohmann::json::parse(Run("inspect --json c.cfg").out).at("warnings"));
 
   // Key files, plain or compressed, are handed on to the key summary, text or JSON.
@@ -177,7 +177,7 @@ TEST_F(KorvoToolTest, BuildOfTheExampleReportsEveryDeviceInTextAndJson) {
   EXPECT_EQ("A69D5DCD", devices[1].at("crc32"));
   EXPECT_EQ(504, devices[1].at("payload_bytes"));
   // The build's warnings, then what the memory map shows; the inspection alone, the latter.
-  const nlohmann::json overlap = {"device 0: block 00010000-00010020 overlaps the block before"};
+  const nlohmann::json overlap = {"device 1: block 00010000-00010020 overlaps the block before"};
   EXPECT_EQ(nlohmann::json({"firmware.s19: line 130: record at 00010000 repeats data given before",
                             overlap[0]}),
             json.at("warnings"));

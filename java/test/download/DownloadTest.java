@@ -24,6 +24,7 @@ import quarnel.firmwaredownload.Executor;
 import quarnel.firmwaredownload.FirstStageExecutor;
 import quarnel.firmwaredownload.KeyFile;
 import quarnel.firmwaredownload.TAVISInterface;
+import quarnel.frontend.Json;
 
 /**
  * Whole downloads through Executor.ExecuteDownloadIF of the real library: a
@@ -56,11 +57,14 @@ public final class DownloadTest {
         selections();
         systemEntries();
         deviceFailures();
+        reports();
         partTransfers();
         applicationMode();
         bootLoader();
+        serialParts();
         example();
         firstStage();  // last: answers go to the first stage until the next download
+        firstStageReport();
         c.noneLeft(Paths.get("."), "~.*");
         c.finish();
     }
@@ -311,6 +315,121 @@ public final class DownloadTest {
                 .map(cmd -> payload(cmd).length).toList().toString(), "a 2000-byte block in pieces");
         c.equal("[ 0 1 D ADDRESS_RANGE 11 00001000-00008064] [ 0 1] [ 0 0]", texts(sent, "mFDprgcfgdata") + " "
                 + texts(sent, "mFDfindwnld") + " " + texts(sent, "mFDabrtdwnld"), "a = 0, b = 1; abort with 0 0");
+    }
+
+    // The report beside the result: what each device got and why, what the
+    // device answered, and a dry run that writes nothing.
+    static void reports() throws Exception {
+        String cfg = work.resolve("c1.cfg").toString();  // device 2 wants another device
+        run(cfg, -1, -1);
+        Map<String, Object> r = lastReport();
+        List<Object> devices = Json.list(r.get("devices"));
+        Map<String, Object> d1 = Json.object(devices.get(0)), d2 = Json.object(devices.get(1));
+        Map<String, Object> c2 = Json.object(Json.list(d2.get("constraints")).get(0));
+        c.equal("download 1 written 1 skipped constraints SCANNER42 OTHER.* false",
+                Json.text(r, "operation") + " " + Json.text(r, "written") + " " + Json.text(d1, "outcome") + " "
+                + Json.text(d1, "number") + " " + Json.text(d2, "outcome") + " " + Json.text(d2, "reason") + " "
+                + Json.text(c2, "read") + " " + Json.text(c2, "expected") + " " + Json.text(c2, "holds"),
+                "report of a download with a device kept out: " + r);
+        c.check(Json.number(d1, "bytes", 0) > 2000 && Json.number(d1, "packages", 0) == 6,
+                "bytes and packages device 1 took: " + d1);
+
+        answers.put("mFDprgdata", "FA 7");
+        c.equal("-12 -1", result(run(config("p", SYSTEM, PARAM), -1, -1)), "an error answer keeps device error -1");
+        Map<String, Object> answer = Json.object(lastReport().get("deviceAnswer"));
+        c.equal("device update mFDprgdata error 7", Json.text(lastReport(), "failedStep") + " "
+                + Json.text(answer, "command") + " " + Json.text(answer, "answer") + " " + Json.text(answer, "code"),
+                "the device's own code is in the report");
+        answers.clear();
+
+        String[][] dryRuns = {  // configuration, key, answer to GetAccessMode; result, what the report says
+            {cfg, key, "AN 3", "0 1 would be written would be skipped"},
+            {cfg, key, "AN 4", "-4 rights level 4 level 3 deny"},
+            {config("vi", system("2.3", "true", "I"), PARAM), key, "AN 3", "-4 identification SCANNER42 OTHER false"},
+            {config("vv", system("2.5", "true", "K"), PARAM), key, "AN 3", "-98 version 2.5 at most 2.3 false"},
+            {work.resolve("none.cfg").toString(), key, "AN 3", "-91 missing"},
+            {cfg, work.resolve("keys.xml").toString(), "AN 3", "-128 plain"},
+            {cfg, work.resolve("none.key").toString(), "AN 3", "-128 missing"},
+        };
+        for (String[] t : dryRuns) {
+            answers.put("GetAccessMode", t[2]);
+            device.clearCommands();
+            Map<String, Object> dry = Json.object(Json.parse(new Executor().DryRunDownloadIF(t[0], t[1], -1, -1)));
+            c.equal(dry, Json.object(Json.parse(Executor.GetLastReportIF())), "the dry run's report is the last one");
+            c.equal(t[3], Json.text(dry, "result") + " " + dryRunSays(dry), "dry run " + t[0] + " " + t[1] + " " + t[2]);
+            c.check(!names(device.commands()).matches(".*(mFD|mSC).*"), "nothing written: " + names(device.commands()));
+        }
+        answers.clear();
+
+        c.check(!Executor.GetResultTextIF("download", -1).equals(Executor.GetResultTextIF("first stage", -1))
+                && Executor.GetResultTextIF("build", -48).contains("S-record")
+                && Executor.GetResultTextIF("download", -150).contains("boot loader")
+                && Executor.GetResultTextIF("download", 12345).equals("unknown result code"),
+                "result texts by operation");
+
+        Files.writeString(work.resolve("cut.s19"), "S00600004844521B\r\nS1130000");
+        Files.writeString(work.resolve("cut.xml"), "<download_project><FirmwarePackageFilename>cut.cfg"
+            + "</FirmwarePackageFilename><System2>" + SYSTEM + "</System2>"
+            + device("C", "APP", "false", "SRECToBrekXML", "cut.s19", "") + "</download_project>");
+        int rc = new Configurator().CreateConfigFileIF(work.resolve("cut.xml").toString());
+        Map<String, Object> build = lastReport();
+        String diagnostic = Json.text(Json.object(build.get("build")), "diagnostic");
+        Map<String, Object> at = Json.object(Json.object(build.get("build")).get("failedAt"));
+        c.check(rc < 0 && Json.text(build, "operation").equals("build") && Json.number(build, "result", 0) == rc
+                && diagnostic.contains("cut.s19") && diagnostic.contains("line 2")
+                && Json.text(at, "file").endsWith("cut.s19") && Json.number(at, "line", 0) == 2,
+                "build report: " + build);
+    }
+
+    // The checks a dry-run report names, as "kind read expected passed", and the devices' outcomes.
+    static String dryRunSays(Map<String, Object> r) {
+        List<String> out = new ArrayList<>();
+        for (Object f : Json.list(r.get("files"))) {
+            String state = Json.text(Json.object(f), "state");
+            if (!state.equals("compressed")) out.add(state);
+        }
+        for (Object o : Json.list(r.get("checks"))) {
+            Map<String, Object> check = Json.object(o);
+            if (Json.flag(check, "passed") || Json.text(check, "check").equals("access")) continue;
+            out.add(Json.text(check, "check") + " " + Json.text(check, "read") + " " + Json.text(check, "expected")
+                    + " " + (Json.text(check, "note").isEmpty() ? "false" : Json.text(check, "note")));
+        }
+        if (Json.number(r, "result", -1) == 0) {
+            out.add(Json.text(r, "wouldWrite"));
+            for (Object d : Json.list(r.get("devices"))) out.add(Json.text(Json.object(d), "outcome"));
+        }
+        return String.join(" ", out);
+    }
+
+    static Map<String, Object> lastReport() {
+        return Json.object(Json.parse(Executor.GetLastReportIF()));
+    }
+
+    // Over the serial channel only BREKBIN data reach a device (through the
+    // boot loader): data sent part by part must fail, not report success.
+    static void serialParts() throws Exception {
+        FrontEndTest.Simulator sim = new FrontEndTest.Simulator("");
+        tavis.SetupJNI("Keta A", "", sim.pty);
+        for (String conversion : new String[] {"SRECToBrekXML", "SRECXML"}) {
+            String cfg = config("sp", system("2.3", "false", "K"), device("B", "X", "true", conversion, "fw.s19", ""));
+            c.equal("-12 -1", result(run(cfg, -1, -1)), conversion + " part by part over the serial line");
+            Map<String, Object> d = Json.object(Json.list(lastReport().get("devices")).get(0));
+            c.equal("serial failed part by part 0", Json.text(lastReport(), "channel") + " " + Json.text(d, "outcome")
+                    + " " + Json.text(d, "transfer") + " " + Json.text(d, "bytes"), conversion + " report");
+        }
+        c.check(!sim.stop().contains("payload"), "no program data reached the device");
+        tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
+    }
+
+    static void firstStageReport() throws Exception {
+        String app = work.resolve("two.cfg").toString();
+        answers.clear();
+        FirstStageExecutor.ExecuteFirstStageDownloadIF(app);
+        Map<String, Object> r = lastReport(), stage = Json.object(r.get("firstStage"));
+        c.equal("first stage 0 1 00001000-00008064 4 5 2131", Json.text(r, "operation") + " " + Json.text(r, "result")
+                + " " + Json.text(Json.object(stage.get("device")), "number") + " " + Json.text(stage, "addressRange")
+                + " " + Json.text(stage, "parts") + " " + Json.text(stage, "packages") + " " + Json.text(stage, "bytes"),
+                "first-stage report: " + r);
     }
 
     // --- helpers ---

@@ -10,6 +10,7 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
@@ -39,6 +40,27 @@ public final class FrontEndTest {
         {"tcp", "--access-level;4", "3", "-4", "log: 0 lines", "20"},
     };
 
+    static final String BOOT_DEVICE = DownloadTest.device("B", "APP", "true", "SRECToBrekBinXML", "fw.s19", "");
+
+    // korvo-fe's own cases, without --json unless asked: transport, simulator options, korvo-fe's
+    // arguments (upper-case words are the files of main()), exit status, output and summary contain
+    static final String[][] MORE = {
+        {"tcp", "", "download OTHER KEY", "5", "device 1 (App, APP): skipped: its constraints do not hold:"
+            + " DeviceIdent is \"KORVO-SIM\", wanted = \"SCANNER.*\"|nothing was written|another device|application yes\nlog:"},
+        {"tcp", "--fail;7 at mFDprgdata 2", "download CONFIG KEY", "4", "with its error 7 (sFA 7)|device 1 (App, APP): failed"},
+        {"tcp", "", "download CONFIG MISSING", "1", "key file " + "%MISSING does not exist|0 telegrams"},
+        {"tcp", "", "download CONFIG PLAIN", "1", "result -128|is not compressed: korvo compress"},
+        {"tcp", "", "download BREKBIN KEY", "4", "holds BREKBIN data|TavisDevice false"},
+        {"tcp", "", "--verify download CONFIG KEY", "0", "verify: identification before \"KORVO-SIM\", after \"KORVO-SIM\""},
+        {"tcp", "--reboot-ms;60000", "--verify --reconnect-seconds 1 download CONFIG KEY", "6", "did not come back"},
+        {"pty", "", "--verify download BOOT KEY", "0", "boot loader|verify: the device is back with its application"},
+        {"tcp", "--access-level;4", "check CONFIG KEY", "3", "rights         GetAccessMode read \"level 4\", wanted level 3:"
+            + " FAILED (deny)|--login 3:PASSWORD|log: 0 lines"},
+        {"tcp", "", "--json check CONFIG KEY", "0", "\"wouldWrite\": [1, 2]|\"operation\": \"dry run\"|log: 0 lines"},
+        {"tcp", "", "--json --skip 1 download CONFIG KEY", "0", "\"written\": [2]|\"reason\": \"skip\"|\"report\": {"},
+        {"tcp", "--application;false", "first-stage CONFIG", "0", "first stage: device 1: 4 parts, 2131 bytes"},
+    };
+
     public static void main(String[] args) throws Exception {
         build = Paths.get(System.getProperty("korvo.tool")).getParent();
         DownloadTest.work = Paths.get("frontend-test-work").toAbsolutePath();
@@ -47,6 +69,16 @@ public final class FrontEndTest {
         String key = DownloadTest.keyFile();
         String config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
         for (String[] t : CASES) download(t, config, key);
+        String other = DownloadTest.constraint("SCANNER.*");
+        Map<String, String> files = Map.of(
+            "CONFIG", config, "KEY", key, "PLAIN", DownloadTest.work.resolve("keys.xml").toString(),
+            "MISSING", DownloadTest.work.resolve("missing.key").toString(),
+            "OTHER", DownloadTest.config("other", DownloadTest.SYSTEM, DownloadTest.APP.replace("<Log>", other + "<Log>"),
+                                         DownloadTest.PARAM.replace("<Name>", other + "<Name>")),
+            "BREKBIN", DownloadTest.config("brekbin", DownloadTest.SYSTEM, BOOT_DEVICE),
+            "BOOT", DownloadTest.config("boot", DownloadTest.system("2.3", "false", "K"), BOOT_DEVICE));
+        for (String[] t : MORE) frontEnd(t, files);
+        interrupt(config, key);
 
         // The launcher: help, a usage error, and a connect that reaches no device.
         Simulator sim = new Simulator("--fail;5 at DeviceIdent");
@@ -87,6 +119,71 @@ public final class FrontEndTest {
             for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
             c.equal(crc(image) + "|" + crc(Files.readAllBytes(DownloadTest.work.resolve("param.bin"))),
                     imageCrc(summary, 1) + "|" + imageCrc(summary, 2), what + ": stored images");
+        }
+    }
+
+    static void frontEnd(String[] t, Map<String, String> files) throws Exception {
+        String what = t[0] + " " + t[1].replace(';', ' ') + " korvo-fe " + t[2];
+        Simulator sim = new Simulator(t[1]);
+        List<String> command = new ArrayList<>(List.of("--device", t[0].equals("tcp") ? "tcp:127.0.0.1:" + sim.port
+                                                                                     : "serial:" + sim.pty));
+        for (String word : t[2].split(" ")) command.add(files.getOrDefault(word, word));
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        PrintStream print = new PrintStream(out, true, "UTF-8");
+        int status = Main.run(command.toArray(new String[0]), print, print, false);
+        String summary = sim.stop(), seen = out.toString(StandardCharsets.UTF_8) + summary;
+        c.equal(Integer.parseInt(t[3]), status, what + ": exit status; " + seen);
+        for (String part : t[4].replace("%MISSING", files.get("MISSING")).split("\\|")) {
+            c.check(seen.contains(part), what + ": \"" + part + "\" in\n" + seen);
+        }
+        if (t[2].startsWith("first-stage")) {
+            byte[] image = new byte[2100];  // as the download rows: the APP device's S-records
+            for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
+            c.equal(crc(image), imageCrc(summary, 1), what + ": the block stream as it came");
+        }
+    }
+
+    // Ctrl-C through the launcher, during a download the device stores slowly
+    // (the abort reaches it, the device reboots), and twice on a device that
+    // fell silent: the second one ends korvo-fe at once.
+    static void interrupt(String config, String key) throws Exception {
+        // simulator options, wait for, Ctrl-C count, exit status, output and summary contain, at most
+        // seconds after the first Ctrl-C (far less than the 20 s a silent device could hold it)
+        String[][] cases = {
+            {"--storing-step;1", "Storing package 2 of 2", "1", "130",
+             "aborted on the device|device 1 has its new data; device 2 was cut short|device 2: aborted", "6"},
+            {"--silent-from;mFDprgdata 3", "waiting for the device", "2", "130", "exiting at once", "6"},
+            // Without application the library itself sends no abort: korvo-fe does, and waits 3 s for it.
+            {"--application;false;--silent-from;mFDprgdata 3", "waiting for the device", "1", "130",
+             "did not answer the abort and the device was told to reboot|device 1 was cut short", "10"},
+        };
+        for (String[] t : cases) {
+            Simulator sim = new Simulator(t[0]);
+            Process fe = new ProcessBuilder(build.resolve("korvo-fe").toString(), "--device",
+                "tcp:127.0.0.1:" + sim.port, "download", config, key).redirectErrorStream(true).start();
+            StringBuffer out = new StringBuffer();
+            Thread reader = new Thread(() -> {
+                try (BufferedReader lines = new BufferedReader(new InputStreamReader(fe.getInputStream(), StandardCharsets.UTF_8))) {
+                    for (String l; (l = lines.readLine()) != null;) out.append(l).append('\n');
+                } catch (java.io.IOException e) {
+                    out.append(e);
+                }
+            });
+            reader.start();
+            for (int i = 0; i < 200 && !out.toString().contains(t[1]) && fe.isAlive(); i++) Thread.sleep(50);
+            long start = System.nanoTime();
+            for (int i = 0; i < Integer.parseInt(t[2]); i++) {
+                new ProcessBuilder("kill", "-INT", String.valueOf(fe.pid())).start().waitFor();
+                Thread.sleep(200);
+            }
+            boolean ended = fe.waitFor(10, TimeUnit.SECONDS);
+            double seconds = (System.nanoTime() - start) / 1e9;
+            if (!ended) fe.destroyForcibly();
+            reader.join(5000);
+            String seen = out + sim.stop();
+            c.check(ended && seconds < Double.parseDouble(t[5]), "Ctrl-C " + t[0] + ": ended after " + seconds + " s");
+            c.equal(Integer.parseInt(t[3]), ended ? fe.exitValue() : -1, "Ctrl-C " + t[0] + ": exit status; " + seen);
+            for (String part : t[4].split("\\|")) c.check(seen.contains(part), "Ctrl-C " + t[0] + ": \"" + part + "\" in\n" + seen);
         }
     }
 

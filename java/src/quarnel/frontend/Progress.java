@@ -6,9 +6,14 @@ import java.util.function.LongSupplier;
 /**
  * Shows the library's status: a bar redrawn in place on a terminal (text,
  * percentage, transfer rate), plain lines otherwise, nothing when quiet.
+ * korvo-fe's own notes (a device that keeps it waiting, storing without
+ * progress, first-stage parts) show in the bar, or as a line at most every
+ * few seconds.
  */
 final class Progress implements TelegramLine.StatusListener {
     enum Mode { BAR, LINES, QUIET }
+
+    static final long NOTE_EVERY_MS = 5000;
 
     private final PrintStream out;
     private final Mode mode;
@@ -16,7 +21,7 @@ final class Progress implements TelegramLine.StatusListener {
     private final long start = System.nanoTime();
     private String lastText = "";
     private int lastPercent = -2;
-    private long lastDraw;
+    private long lastDraw, lastChange = System.nanoTime(), lastNote;
     private boolean drawn;
 
     Progress(PrintStream out, Mode mode, LongSupplier dataBytes) {
@@ -28,13 +33,14 @@ final class Progress implements TelegramLine.StatusListener {
     @Override
     public synchronized void status(String text, int percent) {
         boolean changed = !text.equals(lastText);
+        long now = System.nanoTime();
+        if (changed || percent != lastPercent) lastChange = now;
         if (mode == Mode.LINES) {
             // A line per status text, and one per quarter of a long step.
             if (changed || percent / 25 != lastPercent / 25 && percent >= 0) {
                 out.println(percent >= 0 ? String.format("%3d%%  %s", percent, text) : "      " + text);
             }
         } else if (mode == Mode.BAR) {
-            long now = System.nanoTime();
             if (changed || percent != lastPercent || now - lastDraw > 200_000_000L) {
                 draw(text, percent, now);
                 lastDraw = now;
@@ -42,6 +48,27 @@ final class Progress implements TelegramLine.StatusListener {
         }
         lastText = text;
         lastPercent = percent;
+    }
+
+    /** The last status text the library sent. */
+    synchronized String lastText() {
+        return lastText;
+    }
+
+    /** Milliseconds since the status last changed (text or percentage). */
+    synchronized long unchangedMs() {
+        return (System.nanoTime() - lastChange) / 1_000_000;
+    }
+
+    /** A note of korvo-fe's own beside the status. */
+    synchronized void note(String text) {
+        long now = System.nanoTime();
+        if (mode == Mode.BAR) {
+            draw(text, lastPercent, now);
+        } else if (mode == Mode.LINES && (lastNote == 0 || now - lastNote >= NOTE_EVERY_MS * 1_000_000L)) {
+            out.println("      " + text);
+            lastNote = now;
+        }
     }
 
     private void draw(String text, int percent, long now) {

@@ -14,6 +14,11 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Paths;
 import java.nio.file.StandardOpenOption;
 import java.util.Arrays;
+import java.util.Set;
+import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
+import java.util.function.Consumer;
 
 import quarnel.firmwaredownload.TAVISInterface;
 
@@ -29,6 +34,11 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
     static final int STX = 0x02, ETX = 0x03, DLE = 0x10;
     /** Answer bytes of the "FA" the line gives when the link is lost under a waiting command. */
     public static final String LINK_LOST = " FFFE";
+    /** Answer bytes of the "FA" for a command cut short by Ctrl-C. */
+    public static final String INTERRUPTED = " FFFD";
+    // What the library may still send after Ctrl-C: what ends a download cleanly.
+    private static final Set<String> ENDING = Set.of("mFDabrtdwnld", "mSCsoftreset", "mFDlogwrite");
+    static final long ENDING_WAIT_MS = 3000;
     static final int MAX_TELEGRAM = 1 << 16;
 
     /** Where the device is: "tcp:HOST:PORT" or "serial:PATH". */
@@ -64,8 +74,16 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
     private OutputStream output;
     private Thread reader;
     private volatile String waitingFor;  // the command whose answer is outstanding
+    private volatile long waitingSince;  // System.nanoTime() when it was sent
     private volatile long dataBytes;
     private volatile String lastError = "";
+    private volatile long session = -1;  // from the second loader's answer
+    private volatile boolean interrupted, hurried;
+    private final Set<String> sentSinceInterrupt = ConcurrentHashMap.newKeySet();
+    private final Set<String> answeredSinceInterrupt = ConcurrentHashMap.newKeySet();
+    private volatile String asideFor;  // korvo-fe's own command, answered aside
+    private volatile CountDownLatch asideAnswer;
+    private volatile Consumer<String> onCommand = name -> { };
 
     public TelegramLine(Address address, TAVISInterface library, StatusListener listener) {
         this.address = address;
@@ -80,6 +98,110 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
 
     public String lastError() {
         return lastError;
+    }
+
+    /** The command whose answer the library waits for, or null. */
+    public String waitingFor() {
+        return waitingFor;
+    }
+
+    /** Milliseconds the outstanding command has waited (0 when none). */
+    public long waitedMs() {
+        return waitingFor == null ? 0 : (System.nanoTime() - waitingSince) / 1_000_000;
+    }
+
+    /** The second loader's session of this download, -1 before it answered. */
+    public long session() {
+        return session;
+    }
+
+    /** A new download starts: no session yet (a first stage always uses session 0). */
+    public void startDownload(long session) {
+        this.session = session;
+        interrupted = false;
+        hurried = false;
+        sentSinceInterrupt.clear();
+        answeredSinceInterrupt.clear();
+    }
+
+    /**
+     * The user stopped the download: the command the library waits for gets
+     * the error answer INTERRUPTED at once, and from now on only the commands
+     * that end a download reach the device; every other one is answered the
+     * same way without being sent. The library then aborts, reboots the
+     * device and cleans up as after any failure.
+     */
+    public void interrupt() {
+        interrupted = true;
+        String name = waitingFor;
+        if (name != null) answerLater(name, 0);
+    }
+
+    /** Stopped again: no more waiting for the device, even for the ending commands. */
+    public void hurry() {
+        hurried = true;
+        interrupt();
+    }
+
+    public boolean interrupted() {
+        return interrupted;
+    }
+
+    /** Whether the library sent `command` after the interruption. */
+    public boolean sentSinceInterrupt(String command) {
+        return sentSinceInterrupt.contains(command);
+    }
+
+    /** Whether the device answered `command` (positively) after the interruption. */
+    public boolean answeredSinceInterrupt(String command) {
+        return answeredSinceInterrupt.contains(command);
+    }
+
+    // The error answer for the command `name`, after `delayMs` unless the
+    // device answered it first; from a thread of its own, as every answer
+    // must come.
+    private void answerLater(String name, long delayMs) {
+        long sent = waitingSince;
+        byte[] bytes = INTERRUPTED.getBytes(StandardCharsets.ISO_8859_1);
+        Thread t = new Thread(() -> {
+            try {
+                Thread.sleep(delayMs);
+            } catch (InterruptedException e) {
+                return;
+            }
+            if (delayMs > 0 && (!name.equals(waitingFor) || waitingSince != sent)) return;
+            waitingFor = null;
+            library.ReceiveBytes("FA", name, bytes);
+        }, "korvo-fe-interrupt");
+        t.setDaemon(true);
+        t.start();
+    }
+
+    /** Told the name of every command the library sends. */
+    public void onCommand(Consumer<String> listener) {
+        onCommand = listener;
+    }
+
+    /**
+     * Sends a command of korvo-fe's own beside the library's, whose answer is
+     * not handed to the library; true when the device answered it within
+     * `timeoutMs` (0: do not wait).
+     */
+    public boolean sendAside(String method, String parameters, long timeoutMs) throws InterruptedException {
+        CountDownLatch answered = new CountDownLatch(1);
+        asideAnswer = answered;
+        asideFor = timeoutMs > 0 ? method : null;
+        byte[] telegram = frame("sMN", method, parameters.getBytes(StandardCharsets.ISO_8859_1));
+        synchronized (linkLock) {
+            try {
+                if (link == null) open();
+                output.write(telegram);
+                output.flush();
+            } catch (IOException e) {
+                return false;
+            }
+        }
+        return timeoutMs > 0 && answered.await(timeoutMs, TimeUnit.MILLISECONDS);
     }
 
     @Override
@@ -142,12 +264,24 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
 
     private int send(String kind, String name, byte[] parameters, boolean awaited) {
         byte[] telegram = frame(kind, name, parameters);
+        onCommand.accept(name);
+        if (interrupted) {
+            if (!ENDING.contains(name)) {
+                if (awaited) answerLater(name, 0);
+                return -1;
+            }
+            sentSinceInterrupt.add(name);
+        }
         synchronized (linkLock) {
             try {
                 if (link == null) open();
+                waitingSince = System.nanoTime();
                 waitingFor = awaited ? name : null;
                 output.write(telegram);
                 output.flush();
+                // After Ctrl-C a device that fell silent must not hold the
+                // user for the library's whole time-out of each ending command.
+                if (interrupted && awaited) answerLater(name, hurried ? 0 : ENDING_WAIT_MS);
                 return 0;
             } catch (IOException e) {
                 lastError = "the device line failed: " + e.getMessage();
@@ -249,7 +383,24 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
             name = new String(telegram, 4, end - 4, StandardCharsets.ISO_8859_1);
             values = Arrays.copyOfRange(telegram, end, telegram.length);
         }
+        if (kind.equals("AN") && name.equals(asideFor)) {
+            asideFor = null;
+            asideAnswer.countDown();
+            return;
+        }
+        if (kind.equals("AN")) note(name, values);
+        if (kind.equals("AN") && interrupted) answeredSinceInterrupt.add(name);
         waitingFor = null;
         library.ReceiveBytes(kind, name, values);
+    }
+
+    // The session korvo-fe needs to abort a download itself.
+    private void note(String name, byte[] values) {
+        if (!name.equals("mFDsrt2ndstgldr")) return;
+        try {
+            session = Long.parseLong(new String(values, StandardCharsets.ISO_8859_1).trim().split(" ")[0], 16);
+        } catch (NumberFormatException e) {
+            // not a number: the library fails the download itself
+        }
     }
 }
