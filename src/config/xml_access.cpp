@@ -96,28 +96,6 @@ class TextSourceFilter final : public DOMLSSerializerFilter {
   XMLFormatTarget& target_;
 };
 
-// Why the file itself could not be read.
-std::string OpenFailureText(InputFileError error) {
-  switch (error) {
-    case InputFileError::kNotFound: return "no such file";
-    case InputFileError::kNotRegular: return "not a regular file (a folder, a device or a pipe)";
-    case InputFileError::kTooLarge:
-      return "too large (an XML document may have at most " +
-             std::to_string(kMaxXmlDocumentBytes >> 20) + " MiB)";
-    default: return "cannot be opened";
-  }
-}
-
-// The parser's reason, or a plainer one where it has none of its own.
-void NoteParseFailure(uint64_t file_size, XmlDiagnostic& diagnostic) {
-  if (file_size == 0) {
-    diagnostic.line = diagnostic.column = 0;
-    diagnostic.reason = "the file is empty";
-  } else if (!diagnostic.failed()) {
-    diagnostic.reason = "not well-formed XML";
-  }
-}
-
 }  // namespace
 
 void ConfigParser::SetTextDiversion(TextDiversion* diversion) {
@@ -194,7 +172,8 @@ void ConfigParser::endEntityReference(const XMLEntityDecl& decl) {
 
 void ConfigParser::entityDecl(const DTDEntityDecl& decl, const bool, const bool) {
   const Locator* at = getScanner() ? getScanner()->getLocator() : nullptr;
-  throw EntityDeclarationRefused{NarrowText(decl.getName()), at ? uint64_t(at->getLineNumber()) : 0,
+  throw EntityDeclarationRefused{NarrowText(decl.getName()),
+                                 at ? uint64_t(at->getLineNumber()) : 0,
                                  at ? uint64_t(at->getColumnNumber()) : 0};
 }
 
@@ -297,10 +276,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
   parser.reset();
   document = nullptr;
   XmlDiagnostic ignored;
-  XmlDiagnostic& why = diagnostic ? *diagnostic : ignored;
-  why = XmlDiagnostic();
-  why.file = path;
-  XmlErrorRecorder errors(why);
+  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, path);
   int rc = GuardXml(
       [&]() -> int {
         std::unique_ptr<ConfigParser> p(new ConfigParser());
@@ -319,7 +295,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         uint64_t size = 0;
         UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, &open_error, &size));
         if (!file) {
-          why.reason = OpenFailureText(open_error);
+          errors.FileNotRead(open_error);
           return kXmlException;
         }
         p->setErrorHandler(&errors);
@@ -335,15 +311,12 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         try {
           p->parse(source);
         } catch (const EntityDeclarationRefused& refused) {
-          why.line = refused.line;
-          why.column = refused.column;
-          why.reason = "the document type declares the entity '" + refused.name +
-                       "', and entity declarations are refused";
+          errors.EntityRefused(refused.name, refused.line, refused.column);
           return kXmlException;
         }
         DOMDocument* doc = p->getDocument();
         if (!doc || p->getErrorCount() != 0) {
-          NoteParseFailure(size, why);
+          errors.ParseFailed(size);
           return kXmlException;
         }
         parser = std::move(p);
@@ -354,7 +327,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
   if (rc != 0) {
     parser.reset();
     document = nullptr;
-    if (!why.failed()) why.reason = "the XML library failed (error " + std::to_string(rc) + ")";
+    errors.LibraryFailed(rc);
   }
   return rc;
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/system.h"
+
 namespace korvo {
 
 struct XmlDiagnostic {
@@ -22,16 +24,25 @@ struct XmlDiagnostic {
   std::string Text() const;
 };
 
-// The parser's error handler during a load: takes the first error it
-// reports (a fatal one ends the parse) into `diagnostic`; warnings are not
-// faults of the document.
+// Fills a diagnostic during one load of `file`: as the parser's error
+// handler it takes the first error the parser reports (a fatal one ends the
+// parse; warnings are no faults of the document), and the loader tells it
+// the failures the parser does not see.
 class XmlErrorRecorder final : public xercesc::ErrorHandler {
  public:
-  explicit XmlErrorRecorder(XmlDiagnostic& diagnostic) : diagnostic_(diagnostic) {}
+  XmlErrorRecorder(XmlDiagnostic& diagnostic, const std::string& file);
+
   void warning(const xercesc::SAXParseException&) override {}
   void error(const xercesc::SAXParseException& e) override { Take(e); }
   void fatalError(const xercesc::SAXParseException& e) override { Take(e); }
   void resetErrors() override {}
+
+  void FileNotRead(InputFileError why);
+  void EntityRefused(const std::string& name, uint64_t line, uint64_t column);
+  // After a parse that failed: the parser's error, or a plainer reason.
+  void ParseFailed(uint64_t file_size);
+  // After an exception out of the XML library, when nothing else was said.
+  void LibraryFailed(int code);
 
  private:
   void Take(const xercesc::SAXParseException& e);
