@@ -111,18 +111,21 @@ ConfigDocument::~ConfigDocument() {
 
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
-  const std::string& temp = ProcessTempNames().config;
-  TempFileGuard remove_temp(temp);
   diagnostic_ = XmlDiagnostic();
+  TempFileGuard temp;
+  if (!temp.Create(kTempConfig)) {
+    diagnostic_ = {path, 0, 0, "cannot make a temporary file to decompress it into"};
+    return kConfigFileError;
+  }
   int rc = Guarded([&]() -> int {
-    if (compressor_.Decompress(path, temp) != 0) {
+    if (compressor_.Decompress(path, temp.path()) != 0) {
       diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
       return kConfigFileError;
     }
     auto texts = std::make_unique<DataTextFiles>();
     std::unique_ptr<ConfigParser> parser;
     DOMDocument* document = nullptr;
-    int rc = LoadXmlDocument(temp, parser, document, texts.get(), &diagnostic_);
+    int rc = LoadXmlDocument(temp.path(), parser, document, texts.get(), &diagnostic_);
     if (rc != 0) return rc;
     if (!texts->ok()) {
       diagnostic_.reason = "cannot write the data texts to temporary files";

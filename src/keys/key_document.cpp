@@ -126,6 +126,7 @@ const char* KeyResultText(int code) {
     case kKeyNoImplementation: return "no XML implementation";
     case kKeyNoCurrentSignature: return "no signature selected";
     case kKeyDecompressFailed: return "the key file is missing or cannot be decompressed";
+    case kKeyBusy: return "refused: a key-file or compression call is running, or SetupJNI";
     default: return "";
   }
 }
@@ -191,8 +192,12 @@ int KeyDocument::Release() {
 int KeyDocument::Open(const std::string& path, bool decompress) {
   return Guard([&]() -> int {
     // Deletes the decompressed copy on every way out.
-    TempFileGuard temp(decompress ? ProcessTempNames().key_file : std::string());
+    TempFileGuard temp;
     diagnostic_ = {path, 0, 0, ""};
+    if (decompress && !temp.Create(kTempKeyFile)) {
+      diagnostic_.reason = "cannot make a temporary file to decompress it into";
+      return kKeyDecompressFailed;
+    }
     if (decompress && compressor_.Decompress(path, temp.path()) != 0) {
       diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
       return kKeyDecompressFailed;
