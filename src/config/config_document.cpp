@@ -111,22 +111,36 @@ ConfigDocument::~ConfigDocument() {
 
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
+  diagnostic_ = XmlDiagnostic();
   TempFileGuard temp;
-  if (!temp.Create(kTempConfig)) return kConfigFileError;
-  return Guarded([&]() -> int {
-    if (compressor_.Decompress(path, temp.path()) != 0) return kConfigFileError;
+  if (!temp.Create(kTempConfig)) {
+    diagnostic_ = {path, 0, 0, "cannot make a temporary file to decompress it into"};
+    return kConfigFileError;
+  }
+  int rc = Guarded([&]() -> int {
+    if (compressor_.Decompress(path, temp.path()) != 0) {
+      diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
+      return kConfigFileError;
+    }
     auto texts = std::make_unique<DataTextFiles>();
     std::unique_ptr<ConfigParser> parser;
     DOMDocument* document = nullptr;
-    int rc = LoadXmlDocument(temp.path(), parser, document, texts.get());
+    int rc = LoadXmlDocument(temp.path(), parser, document, texts.get(), &diagnostic_);
     if (rc != 0) return rc;
-    if (!texts->ok()) return kConfigFileError;
+    if (!texts->ok()) {
+      diagnostic_.reason = "cannot write the data texts to temporary files";
+      return kConfigFileError;
+    }
     parser_ = std::move(parser);
     texts_ = std::move(texts);
     document_ = document;
     loaded_ = true;
     return 0;
   });
+  // Places are those of the decompressed text, which korvo inspect --xml shows.
+  diagnostic_.file = path;
+  if (rc != 0 && !diagnostic_.failed()) diagnostic_.reason = ConfigResultText(rc);
+  return rc;
 }
 
 int ConfigDocument::Unload() {

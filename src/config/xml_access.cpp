@@ -1,6 +1,8 @@
 #include "config/xml_access.h"
 
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -19,7 +21,10 @@ namespace korvo {
 namespace {
 
 // Thrown out of the scanner when the document declares an entity.
-struct EntityDeclarationRefused {};
+struct EntityDeclarationRefused {
+  std::string name;
+  uint64_t line, column;
+};
 
 // Streams a document from an open file, so that a large document is never
 // held twice, as bytes and as the tree. Reading stops at the size bound; a
@@ -165,8 +170,11 @@ void ConfigParser::endEntityReference(const XMLEntityDecl& decl) {
   XercesDOMParser::endEntityReference(decl);
 }
 
-void ConfigParser::entityDecl(const DTDEntityDecl&, const bool, const bool) {
-  throw EntityDeclarationRefused();
+void ConfigParser::entityDecl(const DTDEntityDecl& decl, const bool, const bool) {
+  const Locator* at = getScanner() ? getScanner()->getLocator() : nullptr;
+  throw EntityDeclarationRefused{NarrowText(decl.getName()),
+                                 at ? uint64_t(at->getLineNumber()) : 0,
+                                 at ? uint64_t(at->getColumnNumber()) : 0};
 }
 
 void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
@@ -264,9 +272,11 @@ DOMElement* FindSingleElement(DOMElement* scope, const std::string& name) {
 }
 
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    DOMDocument*& document, TextDiversion* diversion) {
+                    DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic) {
   parser.reset();
   document = nullptr;
+  XmlDiagnostic ignored;
+  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, path);
   int rc = GuardXml(
       [&]() -> int {
         std::unique_ptr<ConfigParser> p(new ConfigParser());
@@ -282,21 +292,34 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         p->setSecurityManager(entity_limit);
         // Opened through the UTF-8 path ourselves; Xerces would narrow the
         // path through the locale's code page.
-        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
-        if (!file) return kXmlException;
+        InputFileError open_error = InputFileError::kNone;
+        uint64_t size = 0;
+        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, &open_error, &size));
+        if (!file) {
+          errors.FileNotRead(open_error);
+          return kXmlException;
+        }
+        p->setErrorHandler(&errors);
         FileSource source(file.get(), XmlText(path).get());
         p->SetTextDiversion(diversion);
         struct Detach {
           ConfigParser* parser;
-          ~Detach() { parser->SetTextDiversion(nullptr); }
+          ~Detach() {
+            parser->SetTextDiversion(nullptr);
+            parser->setErrorHandler(nullptr);  // the recorder lives only as long as the load
+          }
         } detach{p.get()};
         try {
           p->parse(source);
-        } catch (const EntityDeclarationRefused&) {
+        } catch (const EntityDeclarationRefused& refused) {
+          errors.EntityRefused(refused.name, refused.line, refused.column);
           return kXmlException;
         }
         DOMDocument* doc = p->getDocument();
-        if (!doc || p->getErrorCount() != 0) return kXmlException;
+        if (!doc || p->getErrorCount() != 0) {
+          errors.ParseFailed(size);
+          return kXmlException;
+        }
         parser = std::move(p);
         document = doc;
         return 0;
@@ -305,6 +328,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
   if (rc != 0) {
     parser.reset();
     document = nullptr;
+    errors.LibraryFailed(rc);
   }
   return rc;
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "config/xml_diagnostic.h"
+
 namespace korvo {
 
 // The largest XML file loaded: room for a configuration that embeds several
@@ -151,8 +153,11 @@ xercesc::DOMElement* FindSingleElement(xercesc::DOMElement* scope, const std::st
 // file of at most kMaxXmlDocumentBytes (-85 otherwise).
 //
 // `diversion` (may be null) takes the text it chooses out of the tree.
+// `diagnostic` (may be null) is cleared, and after a failure says why and,
+// for text that does not parse, at which line and column.
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr);
+                    xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
+                    XmlDiagnostic* diagnostic = nullptr);
 
 // The "Core" implementation, or null.
 xercesc::DOMImplementation* CoreImplementation();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config/splay_compressor.h"
+#include "config/xml_diagnostic.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;
@@ -99,6 +100,9 @@ class KeyDocument final {
 
   bool IsOpen() const { return open_; }
   const std::string& path() const { return path_; }
+  // Why the last Open did not read the file's content, and where ("" reason
+  // when it did, or when it started a new document).
+  const XmlDiagnostic& LoadDiagnostic() const { return diagnostic_; }
 
   // File-to-file compression; 0 or -1. No open document needed. On failure
   // an existing output file is left as it was.
@@ -155,6 +159,7 @@ class KeyDocument final {
   SplayCompressor compressor_;
   bool open_ = false;
   std::string path_;
+  XmlDiagnostic diagnostic_;
   xercesc::DOMElement* current_device_ = nullptr;
   xercesc::DOMElement* current_signature_ = nullptr;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/system.h"
 #include "support/files.h"
 
@@ -80,6 +82,41 @@ TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
   ASSERT_EQ(6u, take.placeholders.size());  // four runs in the first t, one in each of two
   EXPECT_EQ("k", NarrowText(take.placeholders[4]->getParentNode()->getParentNode()->getNodeName()));
   EXPECT_EQ(take.placeholders[5], doc->getDocumentElement()->getLastChild()->getFirstChild());
+}
+
+// A document that does not load says where and why; one that loads clears that.
+TEST(XmlAccessTest, FailedLoadNamesTheFileThePlaceAndTheReason) {
+  const std::string path = "xml_access_diagnostic.xml";
+  const struct {
+    std::string text;  // of the file; "-" for a folder in its place
+    std::string expected;  // the diagnostic's text after the file name
+  } cases[] = {
+      {"<r>\n  <a>x</b>\n</r>", "line 2, column 9: expected end of tag 'a'"},
+      {"<r><a>", "line 1, column 7: input ended before all started tags were ended; last tag"
+                 " started is 'a'"},
+      {"<r a='1' a='2'/>", "line 1, column 12: attribute 'a' is already specified for element 'r'"},
+      {"<r/>\n<s/>", "line 2, column 1: comment or processing instruction expected"},
+      {"\n\n<!DOCTYPE r [\n <!ENTITY e 'x'>]><r/>",
+       "line 4, column 17: the document type declares the entity 'e', and entity declarations"
+       " are refused"},
+      {"", "the file is empty"},
+      {"-", "not a regular file (a folder, a device or a pipe)"},
+      {"<r>fine</r>", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::filesystem::remove_all(path);
+    if (c.text == "-") std::filesystem::create_directory(path);
+    else test_support::WriteFile(path, c.text);
+    std::unique_ptr<ConfigParser> parser;
+    xercesc::DOMDocument* doc = nullptr;
+    XmlDiagnostic why{"stale", 9, 9, "stale"};
+    EXPECT_EQ(c.expected.empty() ? 0 : kXmlException,
+              LoadXmlDocument(path, parser, doc, nullptr, &why));
+    EXPECT_EQ(c.expected.empty() ? path : path + ": " + c.expected, why.Text());
+    EXPECT_EQ(c.expected.empty(), !why.failed());
+  }
+  std::filesystem::remove_all(path);
 }
 
 TEST(XmlAccessTest, GuardMapsExceptionsToBandCodes) {
