@@ -26,6 +26,7 @@ const char kUsage[] =
     "                 [--ident TEXT] [--var NAME=VALUE] [--method NAME=RESULT]\n"
     "                 [--image FILE] [--baud N] [--never-boot] [--drop-frame N]\n"
     "                 [--corrupt-frame N] [--stop-at-frame N] [--exit-after-download]\n"
+    "                 [--line-rate N]\n"
     "\n"
     "Plays one device until SIGINT or SIGTERM. On start it prints the pseudo-\n"
     "terminal's path, then \"tcp 127.0.0.1:PORT\" (PORT 0, the default, takes a\n"
