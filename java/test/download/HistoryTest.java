@@ -242,10 +242,11 @@ public final class HistoryTest {
         int processes = 3, threads = 2, each = 8;
         List<Process> writers = new ArrayList<>();
         for (int p = 0; p < processes; p++) {
-            writers.add(new ProcessBuilder(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                "-Djava.library.path=" + System.getProperty("java.library.path"), "-cp",
-                System.getProperty("java.class.path"), Writer.class.getName(), String.valueOf(threads),
-                String.valueOf(each), "w" + p, file, server).redirectErrorStream(true).start());
+            List<String> command = new ArrayList<>(List.of(Paths.get(System.getProperty("java.home"), "bin", "java").toString()));
+            command.addAll(java.lang.management.ManagementFactory.getRuntimeMXBean().getInputArguments());
+            command.addAll(List.of("-cp", System.getProperty("java.class.path"), Writer.class.getName(),
+                                   String.valueOf(threads), String.valueOf(each), "w" + p, file, server));
+            writers.add(new ProcessBuilder(command).redirectErrorStream(true).start());
         }
         for (Process w : writers) {
             String out = new String(w.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
