@@ -46,6 +46,7 @@ final class History {
 
     final String target, station;
     final HistorySpool spool;
+    private final Map<String, String> digests = new java.util.concurrent.ConcurrentHashMap<>();
 
     private History(String target, String station, HistorySpool spool) {
         this.target = target;
@@ -118,12 +119,38 @@ final class History {
             .set("identBefore", Json.text(json, "identBefore"))
             .set("identAfter", Json.text(verify, "after"))
             .set("configName", d.config() == null ? "" : Paths.get(d.config()).toAbsolutePath().normalize().toString())
-            .set("configSha256", fileSha256(d.config()))
-            .set("keySha256", fileSha256(d.key()))
+            .set("configSha256", digest(d.config()))
+            .set("keySha256", digest(d.key()))
             .set("devices", Json.write(ReportText.devices(reports)))
             .set("durationMs", d.durationMs())
             .set("code", Json.number(json, "result", -1))
             .set("result", RESULTS.getOrDefault(d.status(), "failed"));
+    }
+
+    /**
+     * Called as a download starts: hashes its files (as the library reads
+     * them) and loads the database's driver on a thread of its own, while
+     * the download waits on its line. A station's children all end at once,
+     * and would otherwise do this work together on the station's cores.
+     */
+    void prepare(String config, String key) {
+        Thread t = new Thread(() -> {
+            digest(config);
+            digest(key);
+            try {
+                HistoryStore.loadDriver(target);
+            } catch (SQLException | RuntimeException | LinkageError e) {
+                // said when the record is written
+            }
+        }, "korvo-fe-history");
+        t.setDaemon(true);
+        t.setPriority(Thread.MIN_PRIORITY);
+        t.start();
+    }
+
+    // A file's hash, computed once (a second caller waits for the first).
+    private String digest(String path) {
+        return path == null || path.isEmpty() ? "" : digests.computeIfAbsent(path, History::fileSha256);
     }
 
     /** "" for a file that cannot be read: the record says so by leaving it out. */

@@ -68,6 +68,17 @@ public final class HistoryStore implements AutoCloseable {
         }
     }
 
+    /** Loads what opening `target` needs (the driver and its native part) without opening it. */
+    static void loadDriver(String target) throws SQLException {
+        if (isServer(target)) {
+            DriverManager.getDriver("jdbc:postgresql:");
+            return;
+        }
+        try (Connection c = DriverManager.getConnection("jdbc:sqlite::memory:"); Statement s = c.createStatement()) {
+            s.execute("SELECT 1");
+        }
+    }
+
     private static HistoryStore file(String target) throws SQLException {
         String path = target.startsWith("jdbc:sqlite:") ? target.substring("jdbc:sqlite:".length()) : target;
         Path parent = Paths.get(path).toAbsolutePath().getParent();
@@ -124,12 +135,31 @@ public final class HistoryStore implements AutoCloseable {
                         + (f.name().equals("uuid") ? " UNIQUE" : ""));
         }
         columns.add("prev_hash TEXT NOT NULL").add("hash TEXT NOT NULL");
+        // Looked for first without the write lock: a station's children all
+        // open the history at once, and the table is nearly always there.
+        if (tableExists()) return;
         try (Statement s = connection.createStatement()) {
             begin(s);
             if (postgres) s.execute("SELECT pg_advisory_xact_lock(" + CREATE_LOCK + ")");
             s.execute("CREATE TABLE IF NOT EXISTS " + TABLE + " (" + columns + ")");
             s.execute("CREATE INDEX IF NOT EXISTS " + TABLE + "_time ON " + TABLE + " (time)");
             commit(s);
+        } catch (SQLException e) {
+            rollback();
+            throw e;
+        }
+    }
+
+    private boolean tableExists() throws SQLException {
+        String query = postgres ? "SELECT to_regclass(?) IS NOT NULL"
+                                : "SELECT count(*) > 0 FROM sqlite_master WHERE type = 'table' AND name = ?";
+        try (PreparedStatement q = connection.prepareStatement(query)) {
+            q.setString(1, TABLE);
+            try (ResultSet rs = q.executeQuery()) {
+                boolean there = rs.next() && rs.getBoolean(1);
+                if (postgres) connection.commit();
+                return there;
+            }
         } catch (SQLException e) {
             rollback();
             throw e;

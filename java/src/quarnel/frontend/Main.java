@@ -566,8 +566,9 @@ public final class Main {
     private int recorded(String command, String config, String key, Run body) throws InterruptedException {
         Instant start = Instant.now();
         long started = System.nanoTime();
-        int status = body.run();
         History h = History.of(history, station);
+        h.prepare(config, key);
+        int status = body.run();
         HistoryRecord r = h.of(new History.Download(command, device, login, config, key, start,
                                                     (System.nanoTime() - started) / 1_000_000, status, json));
         // A Ctrl-C now would lose the record of what was done: one more is needed.

@@ -141,7 +141,14 @@ final class Station {
         List<String> command = new ArrayList<>();
         command.add(ProcessHandle.current().info().command()
                     .orElse(Paths.get(System.getProperty("java.home"), "bin", "java").toString()));
-        for (String a : ManagementFactory.getRuntimeMXBean().getInputArguments()) {
+        // Each child mostly waits on its line, and they all start at once:
+        // the quick compiler alone and one collector thread leave the
+        // station's cores to the downloads. Options given to the station come
+        // after these and win; a collector it names replaces this one.
+        List<String> given = ManagementFactory.getRuntimeMXBean().getInputArguments();
+        command.add("-XX:TieredStopAtLevel=1");
+        if (given.stream().noneMatch(a -> a.matches("-XX:\\+Use\\w*GC"))) command.add("-XX:+UseSerialGC");
+        for (String a : given) {
             if (!a.startsWith("-Dkorvo.fe.terminal=") && !a.startsWith("-agentlib") && !a.startsWith("-javaagent")
                 && !a.startsWith("-Xrunjdwp") && !a.equals("-Xdebug")) command.add(a);
         }
