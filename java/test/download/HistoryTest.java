@@ -148,8 +148,18 @@ public final class HistoryTest {
         String[] lines = csv[1].toString().split("\n");
         c.check(lines.length == 4 && lines[0].startsWith("seq,uuid,time,station,") && lines[1].startsWith("1,")
                 && lines[1].contains(",\"[{\"\"number\"\": 1"), target + ": CSV: " + csv[1]);
-        Object[] bad = fe("--history", target, "--from", "yesterday", "history");
-        c.check(bad[0].equals(2) && bad[1].toString().contains("--from takes a date"), "a time that is none: " + bad[1]);
+        String none = work("none.sqlite");
+        String[][] errors = {  // arguments, exit status, output contains
+            {"--history " + target + " --from yesterday history", "2", "--from takes a date"},
+            // A mistyped path is no empty history, and is not made one.
+            {"--history " + none + " history verify", "1", "there is no history " + none},
+            {"--history " + none + " --csv history", "1", "there is no history " + none},
+        };
+        for (String[] t : errors) {
+            Object[] r = fe(t[0].split(" "));
+            c.check(r[0].equals(Integer.parseInt(t[1])) && r[1].toString().contains(t[2]), t[0] + ": " + r[1]);
+        }
+        c.check(!Files.exists(Paths.get(none)), "no history made at " + none);
     }
 
     static List<Map<String, Object>> records(String target) throws Exception {

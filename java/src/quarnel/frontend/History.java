@@ -233,13 +233,8 @@ final class History {
         String to = options.containsKey("--to") ? bound(options.get("--to"), true, "--to") : null;
         Set<String> results = options.containsKey("--result") ? resultWords(options.get("--result")) : null;
         String ident = options.get("--ident");
-        List<HistoryRecord> records;
-        try (HistoryStore store = HistoryStore.open(target)) {
-            writeSpool(store, err);
-            records = store.read(from, to);
-        } catch (SQLException | RuntimeException e) {
-            return unreachable(e, err);
-        }
+        List<HistoryRecord> records = stored(from, to, err);
+        if (records == null) return Results.FAILED;
         records.removeIf(r -> results != null && !results.contains(r.text("result"))
                               || ident != null && !r.text("identBefore").contains(ident)
                                  && !r.text("identAfter").contains(ident));
@@ -258,13 +253,8 @@ final class History {
 
     /** `korvo-fe history verify`: OK when the chain is whole, FAILED naming the first break. */
     int verify(Map<String, Object> json, Consumer<String> text, PrintStream err) {
-        List<HistoryRecord> records;
-        try (HistoryStore store = HistoryStore.open(target)) {
-            writeSpool(store, err);
-            records = store.read(null, null);
-        } catch (SQLException | RuntimeException e) {
-            return unreachable(e, err);
-        }
+        List<HistoryRecord> records = stored(null, null, err);
+        if (records == null) return Results.FAILED;
         HistoryChain.Break broken = HistoryChain.verify(records);
         json.put("history", shownTarget());
         json.put("records", records.size());
@@ -282,16 +272,31 @@ final class History {
         return Results.OK;
     }
 
-    private int unreachable(Exception e, PrintStream err) {
+    /**
+     * The records from `from` to `to`, after those waiting in the spool;
+     * null (and why on `err`) when they cannot be read. A file that is not
+     * there is not made: a mistyped path must not read as a whole, empty
+     * chain.
+     */
+    private List<HistoryRecord> stored(String from, String to, PrintStream err) {
         int waiting;
         try {
             waiting = spool.waiting().size();
         } catch (IOException f) {
             waiting = 0;
         }
-        err.println("korvo-fe: history: cannot read " + shownTarget() + " (" + reason(e) + ")"
-                    + (waiting > 0 ? "; " + waiting + " record(s) wait in " + spool.dir() : ""));
-        return Results.FAILED;
+        if (waiting == 0 && HistoryStore.absent(target)) {
+            err.println("korvo-fe: history: there is no history " + shownTarget() + " (nothing was recorded there)");
+            return null;
+        }
+        try (HistoryStore store = HistoryStore.open(target)) {
+            writeSpool(store, err);
+            return store.read(from, to);
+        } catch (SQLException | RuntimeException e) {
+            err.println("korvo-fe: history: cannot read " + shownTarget() + " (" + reason(e) + ")"
+                        + (waiting > 0 ? "; " + waiting + " record(s) wait in " + spool.dir() : ""));
+            return null;
+        }
     }
 
     static String line(HistoryRecord r) {

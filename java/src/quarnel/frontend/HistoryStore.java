@@ -79,8 +79,22 @@ public final class HistoryStore implements AutoCloseable {
         }
     }
 
+    /** Whether `target` is a file that is not there (a server is never absent: it may be down). */
+    static boolean absent(String target) {
+        if (isServer(target)) return false;
+        try {
+            return !Files.exists(Paths.get(filePath(target)));
+        } catch (java.nio.file.InvalidPathException e) {
+            return false;  // a URL of the driver's own, such as :memory:
+        }
+    }
+
+    private static String filePath(String target) {
+        return target.startsWith("jdbc:sqlite:") ? target.substring("jdbc:sqlite:".length()) : target;
+    }
+
     private static HistoryStore file(String target) throws SQLException {
-        String path = target.startsWith("jdbc:sqlite:") ? target.substring("jdbc:sqlite:".length()) : target;
+        String path = filePath(target);
         Path parent = Paths.get(path).toAbsolutePath().getParent();
         try {
             if (parent != null) Files.createDirectories(parent);
