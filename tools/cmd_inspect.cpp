@@ -171,8 +171,9 @@ struct Payload {
 Payload ReadPayload(ConfigDocument& doc, int device) {
   Payload p;
   if (doc.GetDeviceEntry(device, "DATA_TYPE", p.type) != 0) p.type.clear();
-  TempFileGuard file(TempFileName("KORVO_INSPECT_DATA", "TMP"));
-  p.rc = doc.ExtractData(device, file.path());
+  TempFileGuard file;
+  p.rc =
+      file.Create("KORVO_INSPECT_DATA") ? doc.ExtractData(device, file.path()) : kConfigFileError;
   if (p.rc != 0) return p;
   std::vector<uint8_t> bytes;
   UniqueFile in(OpenFileUtf8(file.path(), "rb"));
@@ -322,10 +323,10 @@ int Inspect(Format format, const std::string& file) {
   const bool xml_only = format == Format::kXml;
   int compressed = StartsWithMagic(file);
   if (compressed < 0) return Fail(file, "cannot open file");
-  TempFileGuard plain(compressed ? TempFileName("KORVO_INSPECT", "TMP") : std::string());
+  TempFileGuard plain;
   const std::string& xml_path = compressed ? plain.path() : file;
   if (compressed) {
-    if (!UniqueFile(OpenFileUtf8(xml_path, "wb")))
+    if (!plain.Create("KORVO_INSPECT"))
       return Fail(file, "cannot write a temporary file in the current directory");
     SplayCompressor compressor;
     if (compressor.Decompress(file, xml_path) != 0)

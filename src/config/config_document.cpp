@@ -111,14 +111,14 @@ ConfigDocument::~ConfigDocument() {
 
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
-  const std::string& temp = ProcessTempNames().config;
-  TempFileGuard remove_temp(temp);
+  TempFileGuard temp;
+  if (!temp.Create(kTempConfig)) return kConfigFileError;
   return Guarded([&]() -> int {
-    if (compressor_.Decompress(path, temp) != 0) return kConfigFileError;
+    if (compressor_.Decompress(path, temp.path()) != 0) return kConfigFileError;
     auto texts = std::make_unique<DataTextFiles>();
     std::unique_ptr<ConfigParser> parser;
     DOMDocument* document = nullptr;
-    int rc = LoadXmlDocument(temp, parser, document, texts.get());
+    int rc = LoadXmlDocument(temp.path(), parser, document, texts.get());
     if (rc != 0) return rc;
     if (!texts->ok()) return kConfigFileError;
     parser_ = std::move(parser);

@@ -27,7 +27,7 @@ void DataTextFiles::Begin() {
   high_surrogate_ = 0;
   buffer_.clear();
   if (!first_run_ || failed_) return;
-  auto file = std::make_unique<TempFileGuard>(std::string());
+  auto file = std::make_unique<TempFileGuard>();
   if (file->CreateUnique(kFilePrefix)) writing_.reset(OpenFileUtf8(file->path(), "wb"));
   if (!writing_) failed_ = true;
   files_.push_back(std::move(file));

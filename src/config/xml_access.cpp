@@ -277,8 +277,9 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
         p->setLoadExternalDTD(false);
         // Nested entity definitions would otherwise let a small file expand
         // into gigabytes; the default limit is far above any real document.
-        static SecurityManager entity_limit;
-        p->setSecurityManager(&entity_limit);
+        // Never destroyed, like every static an operation reaches.
+        static SecurityManager* entity_limit = new SecurityManager;
+        p->setSecurityManager(entity_limit);
         // Opened through the UTF-8 path ourselves; Xerces would narrow the
         // path through the locale's code page.
         UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
