@@ -140,14 +140,19 @@ TempFileGuard::~TempFileGuard() {
 }
 
 CreateResult TempFileGuard::TryCreate(std::string name) {
+  // Guarded before it exists, so that a signal right after the creation
+  // finds it in the list. A name that is there already carries this
+  // process's or thread's number: a leftover, which the handler may remove.
+  const int slot = AddGuarded(name);
   HeldFile held = kNoHeldFile;
   CreateResult result = CreateHeldFile(name, &held);
-  if (result != CreateResult::kCreated) return result;
-  // A signal between the creation and this line leaves the file behind; the
-  // next Create of its kind finds it unheld and removes it.
+  if (result != CreateResult::kCreated) {
+    DropGuarded(slot);
+    return result;
+  }
   held_ = held;
   path_ = std::move(name);
-  slot_ = AddGuarded(path_);
+  slot_ = slot;
   return result;
 }
 
