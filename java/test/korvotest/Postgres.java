@@ -24,7 +24,8 @@ import java.util.stream.Stream;
  * as root (initdb refuses root): "postgres", which the package creates, or
  * else "nobody". The server is a child of this JVM that dies with it even
  * when the JVM is killed (setpriv --pdeathsig); stop() and a shutdown hook
- * stop it with pg_ctl and remove the folder.
+ * stop it with pg_ctl and remove the folder; the folder of a program that
+ * was killed is removed by the next.
  */
 public final class Postgres implements AutoCloseable {
     public final int port;
@@ -36,7 +37,8 @@ public final class Postgres implements AutoCloseable {
 
     public Postgres() throws Exception {
         bin = binaries();
-        folder = Files.createTempDirectory("korvo-pg-");
+        sweep();
+        folder = Files.createTempDirectory("korvo-pg-" + ProcessHandle.current().pid() + "-");
         data = folder.resolve("data");
         as = new ArrayList<>();
         if (System.getProperty("user.name").equals("root")) {
@@ -115,10 +117,26 @@ public final class Postgres implements AutoCloseable {
             server.destroyForcibly();
             server = null;
         }
+        remove(folder);
+    }
+
+    // The folders of test programs that were killed (a time-out) before they could stop theirs.
+    private static void sweep() throws IOException {
+        Path tmp = Paths.get(System.getProperty("java.io.tmpdir"));
+        try (Stream<Path> all = Files.list(tmp)) {
+            for (Path f : all.toList()) {
+                java.util.regex.Matcher m = java.util.regex.Pattern.compile("korvo-pg-(\\d+)-.*")
+                    .matcher(f.getFileName().toString());
+                if (m.matches() && ProcessHandle.of(Long.parseLong(m.group(1))).isEmpty()) remove(f);
+            }
+        }
+    }
+
+    private static void remove(Path folder) {
         try (Stream<Path> all = Files.walk(folder)) {
             all.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
-        } catch (IOException e) {
-            // gone already
+        } catch (IOException | java.io.UncheckedIOException e) {
+            // gone already, or another program's
         }
     }
 
