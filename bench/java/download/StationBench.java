@@ -16,7 +16,8 @@ import java.util.Random;
  * children) and its memory (their resident sets added up, at the peak).
  */
 public final class StationBench {
-    static final int DEVICES = 8, LINE_RATE = 11520, IMAGE_KIB = 96;
+    // -Dstation.kib=N for another image size.
+    static final int DEVICES = 8, LINE_RATE = 11520, IMAGE_KIB = Integer.getInteger("station.kib", 96);
     static final double GOAL = 1.2;
 
     record Run(double seconds, double cpuSeconds, long peakRssKib, int status) {

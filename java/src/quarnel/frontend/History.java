@@ -44,6 +44,8 @@ final class History {
         Results.DEVICE, "device-failure", Results.NOTHING_WRITTEN, "nothing-written",
         Results.NOT_VERIFIED, "not-verified", Interruption.EXIT_STATUS, "interrupted");
 
+    static final long PREPARE_WAIT_MS = 10_000;
+
     final String target, station;
     final HistorySpool spool;
     private final Map<String, String> digests = new java.util.concurrent.ConcurrentHashMap<>();
@@ -128,13 +130,22 @@ final class History {
     }
 
     /**
-     * Called as a download starts: hashes its files (as the library reads
-     * them) and loads the database's driver on a thread of its own, while
-     * the download waits on its line. A station's children all end at once,
-     * and would otherwise do this work together on the station's cores.
+     * Called as a download starts: once `sending` says program data are on
+     * their way (the library has read the files; at the latest after
+     * PREPARE_WAIT_MS), hashes its files and loads the database's driver on
+     * a thread of its own, while the download waits on its line. A
+     * station's children all start, and end, at once: this work would
+     * otherwise add to theirs on the station's cores.
      */
-    void prepare(String config, String key) {
+    void prepare(String config, String key, java.util.function.BooleanSupplier sending) {
         Thread t = new Thread(() -> {
+            try {
+                for (long waited = 0; waited < PREPARE_WAIT_MS && !sending.getAsBoolean(); waited += 100) {
+                    Thread.sleep(100);
+                }
+            } catch (InterruptedException e) {
+                return;
+            }
             digest(config);
             digest(key);
             try {
@@ -144,7 +155,6 @@ final class History {
             }
         }, "korvo-fe-history");
         t.setDaemon(true);
-        t.setPriority(Thread.MIN_PRIORITY);
         t.start();
     }
 

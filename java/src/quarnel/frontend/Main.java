@@ -567,7 +567,7 @@ public final class Main {
         Instant start = Instant.now();
         long started = System.nanoTime();
         History h = History.of(history, station);
-        h.prepare(config, key);
+        h.prepare(config, key, () -> line != null && line.dataBytes() > 0);
         int status = body.run();
         HistoryRecord r = h.of(new History.Download(command, device, login, config, key, start,
                                                     (System.nanoTime() - started) / 1_000_000, status, json));
