@@ -1,7 +1,5 @@
 package download;
 
-import java.io.ByteArrayOutputStream;
-import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -25,7 +23,6 @@ import korvotest.Postgres;
 import quarnel.frontend.HistoryRecord;
 import quarnel.frontend.HistoryStore;
 import quarnel.frontend.Json;
-import quarnel.frontend.Main;
 
 /**
  * The download history in a real SQLite file and on a real PostgreSQL
@@ -68,12 +65,8 @@ public final class HistoryTest {
         return DownloadTest.work.resolve(name).toString();
     }
 
-    /** korvo-fe's exit status, then what it printed (standard output and errors). */
     static Object[] fe(String... args) throws Exception {
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        PrintStream print = new PrintStream(out, true, "UTF-8");
-        int status = Main.run(args, print, print, false);
-        return new Object[] {status, out.toString(StandardCharsets.UTF_8)};
+        return StationTest.fe(false, args);
     }
 
     static String sha256(String file) throws Exception {

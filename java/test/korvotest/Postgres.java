@@ -70,10 +70,6 @@ public final class Postgres implements AutoCloseable {
         return url().replace("/postgres?", "/" + name + "?");
     }
 
-    public boolean running() {
-        return server != null && server.isAlive();
-    }
-
     /** Stops the server (fast shutdown) and leaves its data; resume() brings it back on the same port. */
     public synchronized void pause() throws Exception {
         if (server == null) return;
