@@ -291,19 +291,21 @@ public final class DownloadTest {
 
     static void firstStage() throws Exception {
         String app = config("two", SYSTEM, APP, PARAM);
-        String[][] cases = {  // configuration, device answer to the address range, result, out result
-            {app, "AN 0", "0 0"},
-            {config("p", SYSTEM, PARAM), "AN 0", "-140 -1"},
-            {app, "AN 5", "-143 5"},
+        String[][] cases = {  // configuration, device answer to the address range, result, out result,
+                              // the step the report says failed
+            {app, "AN 0", "0 0", ""},
+            {config("p", SYSTEM, PARAM), "AN 0", "-140 -1", "devices"},
+            {app, "AN 5", "-143 5", "address range"},
             {config("f", SYSTEM, device("F", "APP", "false", "File", "abc.bin",  // no byte 1, nor in its CRC
-                                        "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12 -1"},
-            {work.resolve("missing.cfg").toString(), "AN 0", "-91 -1"},
+                                        "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12 -1", "transfer"},
+            {work.resolve("missing.cfg").toString(), "AN 0", "-91 -1", "configuration"},
         };
         for (String[] t : cases) {
             answers.put("mFDprgcfgdata", t[1]);
             device.clearCommands();
             String what = "first stage " + t[0].substring(t[0].lastIndexOf('/') + 1) + " " + t[1];
             c.equal(t[2], result(FirstStageExecutor.ExecuteFirstStageDownloadIF(t[0])), what);
+            c.equal(t[3], Json.text(lastReport(), "failedStep"), what + ": the failed step");
             c.equal(!t[2].startsWith("-91"), names(device.commands()).endsWith("mFDabrtdwnld"),
                     what + ": aborted after every open");
         }
