@@ -224,8 +224,9 @@ public final class MisuseTest {
     // the waiting download woken, and nothing left behind, or (SIGKILL) left
     // only until the next download in that folder.
     static void endings() throws Exception {
-        String[][] cases = {  // mode, signal, the line it waits for, exit status, output contains
-            {"exit", "", "waiting", "3", "AbortDownload"},
+        String[][] cases = {  // mode, signal, the line it waits for, exit status, output contains (a pattern)
+            // On a busy machine the unload's grace may end before the woken download does.
+            {"exit", "", "waiting", "3", "AbortDownload|unloaded while an operation still runs"},
             {"wait", "TERM", "waiting", "143", "AbortDownload"},
             {"compress", "TERM", "compressing", "143", "compressing"},
             {"wait", "KILL", "waiting", "137", "waiting"},
@@ -235,7 +236,8 @@ public final class MisuseTest {
             Path dir = work.resolve("endings").resolve(t[0].equals("download") ? "wait-KILL" : t[0] + "-" + t[1]);
             int status = ended(child(dir, t[0]), dir, t[2], t[1]);
             c.equal(Integer.parseInt(t[3]), status, dir + " exit status: " + output(dir));
-            c.check(output(dir).contains(t[4]), dir + " says " + t[4] + ": " + output(dir));
+            c.check(java.util.regex.Pattern.compile(t[4]).matcher(output(dir)).find(),
+                    dir + " says " + t[4] + ": " + output(dir));
             boolean killed = t[1].equals("KILL");
             c.check(killed ? left(dir).stream().anyMatch(n -> n.startsWith("~DWNLD_SDATA_TEMP")) : left(dir).isEmpty(),
                     dir + (killed ? ": the killed download's data stays" : ": no crash report, no temporary file")
