@@ -110,11 +110,7 @@ void PrintSystemEntries(ConfigDocument& doc) {
   }
 }
 
-DOMElement* HeaderDevice(ConfigDocument& doc, int device) {
-  DOMElement* header = FindSingleElement(doc.Document(), "Header");
-  if (!header) return nullptr;
-  return AsElement(header->getElementsByTagName(XmlText("Device"))->item(XMLSize_t(device)));
-}
+DOMElement* HeaderDevice(ConfigDocument& doc, int device) { return doc.HeaderDevice(device); }
 
 // The kind as read, or the word the library did not accept.
 std::string KindWord(int kind, const char* word0, const char* word1, DOMElement* constraint,

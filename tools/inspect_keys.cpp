@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "config/numbers.h"
 #include "config/xml_access.h"
 #include "keys/key_document.h"
 #include "tools/commands.h"
@@ -38,17 +39,7 @@ std::string Quoted(const std::string& text) {
 }
 
 std::vector<DOMElement*> Named(DOMElement* scope, const char* name) {
-  std::vector<DOMElement*> out;
-  DOMNodeList* list = scope ? scope->getElementsByTagName(XmlText(name)) : nullptr;
-  for (XMLSize_t i = 0; list && i < list->getLength(); ++i)
-    if (DOMElement* e = AsElement(list->item(i))) out.push_back(e);
-  return out;
-}
-
-std::string Attribute(DOMElement* element, const char* name) {
-  std::string value = name;
-  GetAttributeValue(element, value);
-  return value;
+  return ElementsNamed(scope, name);
 }
 
 bool IsOneOf(const std::string& text, std::initializer_list<const char*> texts) {
@@ -114,8 +105,8 @@ void PrintUser(DOMElement* user, std::set<std::string>& levels_seen) {
   std::string level = Attribute(user, "level");
   std::string access = Attribute(user, "access");
   std::string note;
-  long long number = std::atoll(level.c_str());
-  if (level != std::to_string(number) || number < INT32_MIN || number > INT32_MAX)
+  const int32_t number = TextToInt(level);
+  if (level != std::to_string(number))
     note = " (level text never matches)";
   else if (!levels_seen.insert(level).second)
     note = " (level repeated: never read)";

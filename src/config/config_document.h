@@ -14,6 +14,7 @@
 
 #include <xercesc/dom/DOMDocument.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -128,16 +129,21 @@ class ConfigDocument final {
 
   // The parsed document for read-only walks (tools); null when unloaded.
   xercesc::DOMDocument* Document() const { return document_; }
+  // Its elements by name, for those walks.
+  ElementIndex& Elements() { return elements_; }
+  // Header/Device number `device`; null when there is none.
+  xercesc::DOMElement* HeaderDevice(int device);
 
  private:
-  xercesc::DOMElement* HeaderDevice(int device) const;
-  xercesc::DOMElement* DataDevice(int device) const;
+  xercesc::DOMElement* DataDevice(int device);
+  bool ReadText(xercesc::DOMText* node, const std::function<bool(const char*, size_t)>& take);
   // Runs `write` on a file that replaces the output when `write` returns 0.
   template <typename Write>
   int WriteOutput(const std::string& output_path, Write&& write);
 
   xercesc::DOMDocument* document_ = nullptr;
   std::unique_ptr<ConfigParser> parser_;
+  ElementIndex elements_;  // of the loaded document
   std::unique_ptr<DataTextFiles> texts_;  // of the loaded document
   SplayCompressor compressor_;
   bool loaded_ = false;

@@ -1,8 +1,9 @@
 #include "config/xml_access.h"
 
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
-#include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/debug_output.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 
@@ -18,8 +20,10 @@ using namespace xercesc;
 namespace korvo {
 namespace {
 
-// Thrown out of the scanner when the document declares an entity.
+// Thrown out of the scanner when the document declares an entity, or
+// goes beyond a bound of the parse.
 struct EntityDeclarationRefused {};
+struct LimitExceeded {};
 
 // Streams a document from an open file, so that a large document is never
 // held twice, as bytes and as the tree. Reading stops at the size bound; a
@@ -100,11 +104,39 @@ void ConfigParser::SetTextDiversion(TextDiversion* diversion) {
   diverted_run_ = false;
 }
 
+void ConfigParser::SetLimits(const XmlLimits& limits) {
+  limits_ = limits;
+  nodes_ = text_ = depth_ = 0;
+  names_.clear();
+  limit_exceeded_ = nullptr;
+}
+
+void ConfigParser::Refuse(const char* bound) {
+  limit_exceeded_ = bound;
+  throw LimitExceeded();
+}
+
+void ConfigParser::Admit(uint64_t nodes, uint64_t text) {
+  nodes_ += nodes;
+  text_ += text;
+  if (nodes_ > limits_.max_nodes) Refuse("more nodes than a document may hold");
+  if (text_ > limits_.max_text) Refuse("more text than a document may hold");
+}
+
+void ConfigParser::AdmitName(const XMLCh* name) {
+  if (names_.size() < limits_.max_names) {
+    names_.emplace(reinterpret_cast<const char16_t*>(name));
+  } else if (!names_.count(reinterpret_cast<const char16_t*>(name))) {
+    Refuse("more distinct names than a document may use");
+  }
+}
+
 void ConfigParser::FlushText() {
   if (diverted_run_) {
     // The text went to the diversion; the tree gets an empty node for it.
     static XMLCh empty[1] = {0};
     diverted_run_ = false;
+    Admit(1, 0);
     XercesDOMParser::docCharacters(empty, 0, false);
     DOMNode* node = getCurrentNode();
     DOMText* placeholder = AsText(node);
@@ -113,6 +145,7 @@ void ConfigParser::FlushText() {
     return;
   }
   if (pending_text_.empty()) return;
+  Admit(1, 0);
   XercesDOMParser::docCharacters(pending_text_.c_str(), pending_text_.size(), false);
   std::basic_string<XMLCh>().swap(pending_text_);
 }
@@ -121,6 +154,7 @@ void ConfigParser::docCharacters(const XMLCh* const chars, const XMLSize_t lengt
                                  const bool cdata_section) {
   if (cdata_section) {
     FlushText();
+    Admit(1, length);
     XercesDOMParser::docCharacters(chars, length, cdata_section);
     return;
   }
@@ -132,16 +166,19 @@ void ConfigParser::docCharacters(const XMLCh* const chars, const XMLSize_t lengt
     diversion_->Append(chars, length);
     return;
   }
+  Admit(0, length);
   pending_text_.append(chars, length);
 }
 
 void ConfigParser::docComment(const XMLCh* const comment) {
   FlushText();
+  Admit(1, XMLString::stringLen(comment));
   XercesDOMParser::docComment(comment);
 }
 
 void ConfigParser::docPI(const XMLCh* const target, const XMLCh* const data) {
   FlushText();
+  Admit(1, XMLString::stringLen(target) + XMLString::stringLen(data));
   XercesDOMParser::docPI(target, data);
 }
 
@@ -153,6 +190,7 @@ void ConfigParser::endDocument() {
 void ConfigParser::endElement(const XMLElementDecl& decl, const unsigned int url_id,
                               const bool is_root, const XMLCh* const prefix) {
   FlushText();
+  if (depth_ > 0) --depth_;
   if (!path_.empty()) {
     path_.pop_back();
     diverted_.pop_back();
@@ -174,6 +212,7 @@ void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t
   // The tree would merge it into the text around it.
   if (InDivertedElement()) return docCharacters(chars, length, false);
   FlushText();
+  Admit(1, length);
   XercesDOMParser::ignorableWhitespace(chars, length, cdata_section);
 }
 
@@ -182,6 +221,17 @@ void ConfigParser::startElement(const XMLElementDecl& decl, const unsigned int u
                                 const XMLSize_t attr_count, const bool is_empty,
                                 const bool is_root) {
   FlushText();
+  // Counted before the tree grows: what is refused never reaches it.
+  if (attr_count > limits_.max_attributes) Refuse("more attributes on one element than allowed");
+  if (depth_ >= limits_.max_depth) Refuse("elements nested deeper than allowed");
+  AdmitName(decl.getFullName());
+  uint64_t text = 0;
+  for (XMLSize_t i = 0; i < attr_count; ++i) {
+    AdmitName(attrs.elementAt(i)->getQName());
+    text += XMLString::stringLen(attrs.elementAt(i)->getValue());
+  }
+  Admit(1 + attr_count, text);
+  const uint64_t open_depth = depth_++;
   const size_t depth = path_.size();
   if (diversion_) {
     path_.emplace_back(reinterpret_cast<const char16_t*>(decl.getFullName()));
@@ -193,6 +243,7 @@ void ConfigParser::startElement(const XMLElementDecl& decl, const unsigned int u
     path_.resize(depth);
     diverted_.resize(depth);
   }
+  if (is_empty) depth_ = open_depth;
 }
 
 void ConfigParser::startEntityReference(const XMLEntityDecl& decl) {
@@ -251,61 +302,224 @@ void GetAttributeValue(DOMElement* element, std::string& name_in_value_out) {
   name_in_value_out = NarrowText(element->getAttribute(name));
 }
 
-DOMElement* FindSingleElement(DOMDocument* doc, const std::string& name) {
-  if (!doc) return nullptr;
-  DOMNodeList* list = doc->getElementsByTagName(XmlText(name));
-  return list && list->getLength() == 1 ? AsElement(list->item(0)) : nullptr;
+std::string Attribute(const DOMElement* element, const std::string& name) {
+  return element ? NarrowText(element->getAttribute(XmlText(name))) : std::string();
 }
 
-DOMElement* FindSingleElement(DOMElement* scope, const std::string& name) {
-  if (!scope) return nullptr;
-  DOMNodeList* list = scope->getElementsByTagName(XmlText(name));
-  return list && list->getLength() == 1 ? AsElement(list->item(0)) : nullptr;
+namespace {
+
+// Calls `visit` for every element below `scope`, in document order, until
+// it returns false.
+template <typename Visit>
+void WalkElements(DOMNode* scope, Visit&& visit) {
+  DOMNode* node = scope ? scope->getFirstChild() : nullptr;
+  while (node) {
+    if (node->getNodeType() == DOMNode::ELEMENT_NODE && !visit(static_cast<DOMElement*>(node)))
+      return;
+    if (DOMNode* child = node->getFirstChild()) {
+      node = child;
+      continue;
+    }
+    while (node != scope && !node->getNextSibling()) node = node->getParentNode();
+    if (node == scope) return;
+    node = node->getNextSibling();
+  }
 }
 
-int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    DOMDocument*& document, TextDiversion* diversion) {
+bool NameIs(const DOMElement* element, const std::u16string& name) {
+  return name == reinterpret_cast<const char16_t*>(element->getTagName());
+}
+
+std::u16string WideName(const std::string& name) { return Utf8ToUtf16(name); }
+
+// Answers from walks over fewer nodes than this cost no more than looking
+// them up, and are not kept.
+constexpr size_t kKeepFrom = 64;
+
+}  // namespace
+
+DOMElement* FindSingleElement(DOMNode* scope, const std::string& name) {
+  const std::u16string wide = WideName(name);
+  DOMElement* found = nullptr;
+  int count = 0;
+  WalkElements(scope, [&](DOMElement* element) {
+    if (NameIs(element, wide) && ++count == 1) found = element;
+    return count < 2;
+  });
+  return count == 1 ? found : nullptr;
+}
+
+std::vector<DOMElement*> ElementsNamed(DOMNode* scope, const std::string& name) {
+  const std::u16string wide = WideName(name);
+  std::vector<DOMElement*> found;
+  WalkElements(scope, [&](DOMElement* element) {
+    if (NameIs(element, wide)) found.push_back(element);
+    return true;
+  });
+  return found;
+}
+
+size_t ElementIndex::KeyHash::operator()(const Key& key) const {
+  return std::hash<const void*>()(key.scope) ^ (std::hash<std::u16string>()(key.name) << 1);
+}
+
+const std::vector<DOMElement*>& ElementIndex::Named(DOMNode* scope, const std::string& name) {
+  Key key{scope, WideName(name)};
+  auto kept = kept_.find(key);
+  if (kept != kept_.end()) return kept->second;
+  scratch_.clear();
+  size_t walked = 0;
+  WalkElements(scope, [&](DOMElement* element) {
+    ++walked;
+    if (NameIs(element, key.name)) scratch_.push_back(element);
+    return true;
+  });
+  if (walked < kKeepFrom) return scratch_;
+  return kept_.emplace(std::move(key), std::move(scratch_)).first->second;
+}
+
+int ElementIndex::Count(DOMNode* scope, const std::string& name) {
+  return int(Named(scope, name).size());
+}
+
+DOMElement* ElementIndex::Nth(DOMNode* scope, const std::string& name, int n) {
+  const std::vector<DOMElement*>& list = Named(scope, name);
+  return n >= 0 && size_t(n) < list.size() ? list[size_t(n)] : nullptr;
+}
+
+DOMElement* ElementIndex::Single(DOMNode* scope, const std::string& name) {
+  const std::vector<DOMElement*>& list = Named(scope, name);
+  return list.size() == 1 ? list[0] : nullptr;
+}
+
+void ElementIndex::Added(DOMNode* node) {
+  if (kept_.empty() || !node) return;
+  std::vector<std::u16string> names;
+  auto note = [&](DOMElement* element) {
+    std::u16string name(reinterpret_cast<const char16_t*>(element->getTagName()));
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    return true;
+  };
+  if (DOMElement* element = AsElement(node)) note(element);
+  WalkElements(node, note);
+  // Below each scope the new elements come last when nothing follows them
+  // there: then they extend its lists, otherwise those are found anew.
+  bool last = true;
+  DOMNode* below = node;
+  for (DOMNode* scope = node->getParentNode(); scope; below = scope, scope = scope->getParentNode()) {
+    last = last && !below->getNextSibling();
+    for (const std::u16string& name : names) {
+      auto kept = kept_.find(Key{scope, name});
+      if (kept == kept_.end()) continue;
+      if (!last) {
+        kept_.erase(kept);
+        continue;
+      }
+      DOMElement* element = AsElement(node);
+      if (element && NameIs(element, name)) kept->second.push_back(element);
+      WalkElements(node, [&](DOMElement* inner) {
+        if (NameIs(inner, name)) kept->second.push_back(inner);
+        return true;
+      });
+    }
+  }
+}
+
+void ElementIndex::Clear() {
+  kept_.clear();
+  scratch_.clear();
+}
+
+DOMElement* AppendElement(ElementIndex* index, DOMElement* parent, const std::string& name,
+                          const std::string* text) {
+  DOMDocument* document = parent->getOwnerDocument();
+  DOMElement* element = document->createElement(XmlText(name));
+  if (text) element->appendChild(document->createTextNode(XmlText(*text)));
+  AppendNode(index, parent, element);
+  return element;
+}
+
+void AppendNode(ElementIndex* index, DOMNode* parent, DOMNode* node) {
+  parent->appendChild(node);
+  if (index) index->Added(node);
+}
+
+DOMElement* SingleOrAppended(ElementIndex& index, DOMElement* parent, const std::string& name) {
+  const std::vector<DOMElement*>& found = index.Named(parent, name);
+  if (found.size() > 1) return nullptr;
+  return found.empty() ? AppendElement(&index, parent, name) : found[0];
+}
+
+namespace {
+
+int Parse(InputSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+          TextDiversion* diversion, const XmlLimits& limits) {
+  std::unique_ptr<ConfigParser> p(new ConfigParser());
+  if (!p) return kXmlParserNotCreated;
+  p->setValidationScheme(XercesDOMParser::Val_Never);
+  p->setDoNamespaces(false);
+  p->setDoSchema(false);
+  p->setLoadExternalDTD(false);
+  // Nested entity definitions would otherwise let a small file expand
+  // into gigabytes; the default limit is far above any real document.
+  static SecurityManager entity_limit;
+  p->setSecurityManager(&entity_limit);
+  p->SetLimits(limits);
+  p->SetTextDiversion(diversion);
+  struct Detach {
+    ConfigParser* parser;
+    ~Detach() { parser->SetTextDiversion(nullptr); }
+  } detach{p.get()};
+  try {
+    p->parse(source);
+  } catch (const EntityDeclarationRefused&) {
+    return kXmlException;
+  } catch (const LimitExceeded&) {
+    DebugPrint("%s: not read: %s\n", NarrowText(source.getSystemId()).c_str(),
+               p->limit_exceeded());
+    return kXmlException;
+  }
+  DOMDocument* doc = p->getDocument();
+  if (!doc || p->getErrorCount() != 0) return kXmlException;
+  parser = std::move(p);
+  document = doc;
+  return 0;
+}
+
+template <typename Body>
+int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document, Body&& body) {
   parser.reset();
   document = nullptr;
-  int rc = GuardXml(
-      [&]() -> int {
-        std::unique_ptr<ConfigParser> p(new ConfigParser());
-        if (!p) return kXmlParserNotCreated;
-        p->setValidationScheme(XercesDOMParser::Val_Never);
-        p->setDoNamespaces(false);
-        p->setDoSchema(false);
-        p->setLoadExternalDTD(false);
-        // Nested entity definitions would otherwise let a small file expand
-        // into gigabytes; the default limit is far above any real document.
-        static SecurityManager entity_limit;
-        p->setSecurityManager(&entity_limit);
-        // Opened through the UTF-8 path ourselves; Xerces would narrow the
-        // path through the locale's code page.
-        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
-        if (!file) return kXmlException;
-        FileSource source(file.get(), XmlText(path).get());
-        p->SetTextDiversion(diversion);
-        struct Detach {
-          ConfigParser* parser;
-          ~Detach() { parser->SetTextDiversion(nullptr); }
-        } detach{p.get()};
-        try {
-          p->parse(source);
-        } catch (const EntityDeclarationRefused&) {
-          return kXmlException;
-        }
-        DOMDocument* doc = p->getDocument();
-        if (!doc || p->getErrorCount() != 0) return kXmlException;
-        parser = std::move(p);
-        document = doc;
-        return 0;
-      },
-      kXmlOutOfMemory, kXmlException, kXmlDomException, kXmlOtherException);
+  int rc = GuardXml(body, kXmlOutOfMemory, kXmlException, kXmlDomException, kXmlOtherException);
   if (rc != 0) {
     parser.reset();
     document = nullptr;
   }
   return rc;
+}
+
+}  // namespace
+
+int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
+                    DOMDocument*& document, TextDiversion* diversion, const XmlLimits& limits) {
+  return GuardLoad(parser, document, [&]() -> int {
+    // Opened through the UTF-8 path ourselves; Xerces would narrow the
+    // path through the locale's code page.
+    UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
+    if (!file) return kXmlException;
+    FileSource source(file.get(), XmlText(path).get());
+    return Parse(source, parser, document, diversion, limits);
+  });
+}
+
+int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
+                  DOMDocument*& document, TextDiversion* diversion, const XmlLimits& limits) {
+  return GuardLoad(parser, document, [&]() -> int {
+    if (bytes.size() > kMaxXmlDocumentBytes) return kXmlException;
+    MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
+                             "memory");
+    return Parse(source, parser, document, diversion, limits);
+  });
 }
 
 DOMImplementation* CoreImplementation() {
