@@ -1,6 +1,5 @@
 #include "config/xml_access.h"
 
-#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
@@ -9,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/debug_output.h"
@@ -25,34 +25,219 @@ namespace {
 struct EntityDeclarationRefused {};
 struct LimitExceeded {};
 
-// Streams a document from an open file, so that a large document is never
-// held twice, as bytes and as the tree. Reading stops at the size bound; a
-// document cut there or by a read error does not parse.
-class FileStream final : public BinInputStream {
+// Watches the bytes on their way to the scanner, which gathers a whole
+// tag, comment, CDATA section or declaration before the parser sees any of
+// it: a tag of millions of attributes, or one piece of markup of hundreds of
+// megabytes, would cost gigabytes before a bound of the parser could refuse
+// it. Knows just enough of the syntax to find the markup, in encodings that
+// write ASCII as ASCII and in UTF-16.
+class MarkupGuard final {
  public:
-  explicit FileStream(std::FILE* file) : file_(file) {}
+  explicit MarkupGuard(const XmlLimits& limits) : limits_(limits) {}
+
+  // False when the markup so far goes beyond a bound; reason() says which.
+  bool Pass(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size && !reason_; ++i) {
+      if (seen_ < 2) Detect(data[i]);
+      ++seen_;
+      if (!wide_) {
+        Unit(data[i]);
+      } else if (!has_half_) {
+        half_ = data[i];
+        has_half_ = true;
+      } else {
+        has_half_ = false;
+        Unit(big_endian_ ? uint32_t(half_) << 8 | data[i] : uint32_t(data[i]) << 8 | half_);
+      }
+    }
+    return !reason_;
+  }
+  const char* reason() const { return reason_; }
+
+ private:
+  enum class State { kText, kOpen, kTag, kQuoted, kBang, kComment, kCdata, kPi, kDeclaration };
+
+  // UTF-16 shows in its first two bytes: a byte order mark or "<" and 0.
+  void Detect(uint8_t byte) {
+    if (seen_ == 0) {
+      first_ = byte;
+      return;
+    }
+    wide_ = (first_ == 0xFE && byte == 0xFF) || (first_ == 0xFF && byte == 0xFE) ||
+            (first_ == 0 && byte == '<') || (first_ == '<' && byte == 0);
+    big_endian_ = first_ == 0xFE || first_ == 0;
+    if (wide_) Unit(big_endian_ ? uint32_t(first_) << 8 | byte : uint32_t(byte) << 8 | first_);
+    else Unit(first_);
+  }
+
+  void Enter(State state) {
+    state_ = state;
+    tail_ = 0;
+  }
+
+  // The last three units, to find the end of a comment, CDATA section or
+  // processing instruction.
+  bool TailIs(const char* end) const {
+    uint32_t want = 0;
+    for (const char* c = end; *c; ++c) want = want << 8 | uint8_t(*c);
+    const uint32_t mask = end[1] == 0 ? 0xFF : end[2] == 0 ? 0xFFFF : 0xFFFFFF;
+    return (tail_ & mask) == want;
+  }
+
+  void Unit(uint32_t c) {
+    // The first unit of a two-byte encoding arrives with the second.
+    if (wide_ && seen_ == 0) return;
+    if (state_ == State::kText) {
+      if (c == '<') {
+        Enter(State::kOpen);
+        length_ = 0;
+        attributes_ = 0;
+      }
+      return;
+    }
+    if (++length_ > limits_.max_markup) {
+      reason_ = "one piece of markup longer than allowed";
+      return;
+    }
+    tail_ = tail_ << 8 | (c < 0x80 ? c : 0x80);
+    switch (state_) {
+      case State::kOpen:
+        Enter(c == '!' ? State::kBang : c == '?' ? State::kPi : State::kTag);
+        bang_.clear();
+        if (state_ == State::kTag) Tag(c);
+        break;
+      case State::kTag: Tag(c); break;
+      case State::kQuoted:
+        if (c == quote_) Enter(State::kTag);
+        break;
+      case State::kBang: Bang(c); break;
+      case State::kComment:
+        if (TailIs("-->")) Enter(State::kText);
+        break;
+      case State::kCdata:
+        if (TailIs("]]>")) Enter(State::kText);
+        break;
+      case State::kPi:
+        if (TailIs("?>")) Enter(State::kText);
+        break;
+      case State::kDeclaration: Declaration(c); break;
+      case State::kText: break;
+    }
+  }
+
+  void Tag(uint32_t c) {
+    if (c == '"' || c == '\'') {
+      quote_ = c;
+      Enter(State::kQuoted);
+    } else if (c == '=' && ++attributes_ > limits_.max_attributes) {
+      reason_ = "more attributes on one element than allowed";
+    } else if (c == '>') {
+      Enter(State::kText);
+    }
+  }
+
+  // After "<!": a comment, a CDATA section or a declaration.
+  void Bang(uint32_t c) {
+    bang_.push_back(c < 0x80 ? char(c) : '\x80');
+    const std::string cdata = "[CDATA[";
+    if (bang_ == "--") {
+      Enter(State::kComment);
+    } else if (cdata.compare(0, bang_.size(), bang_) == 0) {
+      if (bang_ == cdata) Enter(State::kCdata);
+    } else if (bang_ != "-") {
+      Enter(State::kDeclaration);
+      depth_ = 0;
+      quote_ = 0;
+      in_comment_ = false;
+      for (char ch : bang_) Declaration(uint8_t(ch));
+    }
+  }
+
+  // A document type declaration may hold declarations of its own between
+  // brackets, with quoted values and comments.
+  void Declaration(uint32_t c) {
+    if (in_comment_) {
+      in_comment_ = !TailIs("-->");
+    } else if (quote_) {
+      if (c == quote_) quote_ = 0;
+    } else if ((tail_ & 0xFFFFFF) == ('!' << 16 | '-' << 8 | '-')) {
+      in_comment_ = true;
+    } else if (c == '"' || c == '\'') {
+      quote_ = c;
+    } else if (c == '[') {
+      ++depth_;
+    } else if (c == ']') {
+      if (depth_ > 0) --depth_;
+    } else if (c == '>' && depth_ == 0) {
+      Enter(State::kText);
+    }
+  }
+
+  const XmlLimits& limits_;
+  State state_ = State::kText;
+  uint64_t seen_ = 0, length_ = 0, attributes_ = 0;
+  uint8_t first_ = 0, half_ = 0;
+  bool wide_ = false, big_endian_ = false, has_half_ = false;
+  uint32_t tail_ = 0, quote_ = 0;
+  int depth_ = 0;
+  bool in_comment_ = false;
+  std::string bang_;
+  const char* reason_ = nullptr;
+};
+
+// Streams a document from an open file or from memory through the guard,
+// so that a large document is never held twice, as bytes and as the tree.
+// Reading stops at the size bound and when the guard refuses; a document
+// cut there or by a read error does not parse.
+class GuardedStream final : public BinInputStream {
+ public:
+  GuardedStream(std::FILE* file, const std::string* bytes, const XmlLimits& limits,
+                const char** refused)
+      : file_(file), bytes_(bytes), guard_(limits), refused_(refused) {}
   XMLFilePos curPos() const override { return position_; }
   XMLSize_t readBytes(XMLByte* const to, const XMLSize_t max) override {
-    if (position_ >= kMaxXmlDocumentBytes) return 0;
+    if (position_ >= kMaxXmlDocumentBytes || *refused_) return 0;
     size_t room = size_t(std::min<uint64_t>(max, kMaxXmlDocumentBytes - position_));
-    size_t got = std::fread(to, 1, room, file_);
+    size_t got = 0;
+    if (file_) {
+      got = std::fread(to, 1, room, file_);
+    } else if (position_ < bytes_->size()) {
+      got = std::min(room, bytes_->size() - size_t(position_));
+      std::memcpy(to, bytes_->data() + position_, got);
+    }
     position_ += got;
+    if (!guard_.Pass(to, got)) {
+      *refused_ = guard_.reason();
+      return 0;
+    }
     return got;
   }
   const XMLCh* getContentType() const override { return nullptr; }
 
  private:
   std::FILE* file_;
+  const std::string* bytes_;
+  MarkupGuard guard_;
+  const char** refused_;
   XMLFilePos position_ = 0;
 };
 
-class FileSource final : public InputSource {
+class GuardedSource final : public InputSource {
  public:
-  FileSource(std::FILE* file, const XMLCh* system_id) : InputSource(system_id), file_(file) {}
-  BinInputStream* makeStream() const override { return new FileStream(file_); }
+  GuardedSource(std::FILE* file, const std::string* bytes, const XMLCh* system_id,
+                const XmlLimits& limits)
+      : InputSource(system_id), file_(file), bytes_(bytes), limits_(limits) {}
+  BinInputStream* makeStream() const override {
+    return new GuardedStream(file_, bytes_, limits_, &refused_);
+  }
+  // Why the guard stopped the document; null when it did not.
+  const char* refused() const { return refused_; }
 
  private:
   std::FILE* file_;
+  const std::string* bytes_;
+  const XmlLimits& limits_;
+  mutable const char* refused_ = nullptr;
 };
 
 // Writes the serializer's output through a UTF-8 path.
@@ -452,7 +637,7 @@ DOMElement* SingleOrAppended(ElementIndex& index, DOMElement* parent, const std:
 
 namespace {
 
-int Parse(InputSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
           TextDiversion* diversion, const XmlLimits& limits) {
   std::unique_ptr<ConfigParser> p(new ConfigParser());
   if (!p) return kXmlParserNotCreated;
@@ -477,6 +662,10 @@ int Parse(InputSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocumen
   } catch (const LimitExceeded&) {
     DebugPrint("%s: not read: %s\n", NarrowText(source.getSystemId()).c_str(),
                p->limit_exceeded());
+    return kXmlException;
+  }
+  if (source.refused()) {
+    DebugPrint("%s: not read: %s\n", NarrowText(source.getSystemId()).c_str(), source.refused());
     return kXmlException;
   }
   DOMDocument* doc = p->getDocument();
@@ -507,7 +696,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
     // path through the locale's code page.
     UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
     if (!file) return kXmlException;
-    FileSource source(file.get(), XmlText(path).get());
+    GuardedSource source(file.get(), nullptr, XmlText(path).get(), limits);
     return Parse(source, parser, document, diversion, limits);
   });
 }
@@ -516,8 +705,7 @@ int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parse
                   DOMDocument*& document, TextDiversion* diversion, const XmlLimits& limits) {
   return GuardLoad(parser, document, [&]() -> int {
     if (bytes.size() > kMaxXmlDocumentBytes) return kXmlException;
-    MemBufInputSource source(reinterpret_cast<const XMLByte*>(bytes.data()), bytes.size(),
-                             "memory");
+    GuardedSource source(nullptr, &bytes, XmlText("memory").get(), limits);
     return Parse(source, parser, document, diversion, limits);
   });
 }

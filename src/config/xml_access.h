@@ -41,8 +41,8 @@ constexpr int kNoTextChild = -111;
 // refused while it is read, as not well-formed (-85 and its equivalents).
 struct XmlLimits {
   // Elements, attributes, texts, comments and processing instructions:
-  // a few hundred MB of tree at most; a configuration, project or key
-  // file of 10,000 devices needs well under half of it.
+  // about 400 MB of tree at most. A key file of 10,000 devices with two
+  // identifications and three user levels each holds 630,000.
   uint64_t max_nodes = 1500000;
   // The richest element we write (a download constraint) has seven.
   uint64_t max_attributes = 64;
@@ -55,6 +55,10 @@ struct XmlLimits {
   // instructions kept in the tree (diverted text does not count): 64 MiB
   // as the DOM holds them.
   uint64_t max_text = uint64_t(32) << 20;
+  // Bytes (UTF-16 units in UTF-16) of one tag, comment, CDATA section,
+  // processing instruction or declaration, which the scanner holds whole
+  // before the parser sees any of it.
+  uint64_t max_markup = uint64_t(32) << 20;
 };
 
 // ---- Texts kept out of the tree (parser and serializer hooks) ----
