@@ -42,10 +42,11 @@ const Command kCommands[] = {
     {"inspect", "inspect [--xml|--json] FILE", "summarise a configuration or key file",
      "Prints what a download would read from FILE: the system entries and, per device, its "
      "entries, constraints, log texts and payload (type, size, CRC-32) with the memory map of "
-     "block streams (every block's start, end and size, and the gaps between them). Key files "
-     "are summarised too.\n\n"
+     "block streams (every block's start, end and size, and the gaps between them). A payload "
+     "whose check bytes, CRC-32 or record checksums are wrong is shown as damaged, and the "
+     "exit status is 1. Key files are summarised too.\n\n"
      "--xml prints the plain XML instead; --json prints the summary as one JSON object "
-     "(system, devices with entries, data_type, payload_bytes, crc32, blocks, warnings). "
+     "(system, devices with entries, data_type, payload_bytes, crc32, damaged, blocks, warnings). "
      "FILE may be - for standard input.",
      korvo::tools::RunInspect, StdStreamFiles::kInput},
     {"match", "match [--hex] PATTERN VALUE...", "test values against a pattern",

@@ -48,10 +48,6 @@ int MissingDataResult(const std::string& output_path) {
   return kConfigMissing;
 }
 
-bool WriteAll(std::FILE* out, const std::string& bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-}
-
 }  // namespace
 
 std::string ConstraintElementName(int number) {
@@ -229,6 +225,32 @@ bool ConfigDocument::ReadText(DOMText* node,
   return take(narrow.data(), narrow.size());
 }
 
+int ConfigDocument::Decode(DOMText* text,
+                           const std::function<bool(const uint8_t*, size_t)>& take) {
+  Base64Decoder decoder;
+  std::string bytes;
+  bool valid = true, taken = true;
+  const bool read = ReadText(text, [&](const char* data, size_t size) {
+    valid = decoder.Add(data, size, bytes);
+    taken = bytes.empty() || take(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    bytes.clear();
+    return valid && taken;
+  });
+  if (!taken) return kConfigFileError;
+  if (!valid) return kConfigMissing;
+  if (!read) return kConfigFileError;
+  return decoder.Finish() ? 0 : kConfigMissing;
+}
+
+int ConfigDocument::DecodeData(int device,
+                               const std::function<bool(const uint8_t*, size_t)>& take) {
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMText* text = SoleText(DataDevice(device));
+    return text ? Decode(text, take) : kConfigMissing;
+  });
+}
+
 int ConfigDocument::ExtractData(int device, const std::string& output_path) {
   if (!loaded_) return kConfigNotLoaded;
   return Guarded([&]() -> int {
@@ -237,19 +259,9 @@ int ConfigDocument::ExtractData(int device, const std::string& output_path) {
     // Text that does not decode is as good as no data: writing it would
     // hand the device garbage.
     int rc = WriteOutput(output_path, [&](std::FILE* out) {
-      Base64Decoder decoder;
-      std::string bytes;
-      bool valid = true, written = true;
-      const bool read = ReadText(text, [&](const char* data, size_t size) {
-        valid = decoder.Add(data, size, bytes);
-        written = WriteAll(out, bytes);
-        bytes.clear();
-        return valid && written;
+      return Decode(text, [&](const uint8_t* data, size_t size) {
+        return std::fwrite(data, 1, size, out) == size;
       });
-      if (!written) return kConfigFileError;
-      if (!valid) return kConfigMissing;
-      if (!read) return kConfigFileError;
-      return decoder.Finish() ? 0 : kConfigMissing;
     });
     return rc == kConfigMissing ? MissingDataResult(output_path) : rc;
   });

@@ -124,6 +124,11 @@ class ConfigDocument final {
   // opened for writing, even if the data is missing too. 0, -68, -89, -91.
   int ExtractData(int device, const std::string& output_path);
 
+  // As ExtractData, but hands the bytes to `take` a piece at a time instead
+  // of writing them; `take` returns false to stop. 0, -68, -89, -91 (the
+  // text could not be read back, or `take` stopped).
+  int DecodeData(int device, const std::function<bool(const uint8_t*, size_t)>& take);
+
   // As ExtractData, but writes the device's first text child unchanged.
   int ExtractText(int device, const std::string& output_path);
 
@@ -137,6 +142,7 @@ class ConfigDocument final {
  private:
   xercesc::DOMElement* DataDevice(int device);
   bool ReadText(xercesc::DOMText* node, const std::function<bool(const char*, size_t)>& take);
+  int Decode(xercesc::DOMText* text, const std::function<bool(const uint8_t*, size_t)>& take);
   // Runs `write` on a file that replaces the output when `write` returns 0.
   template <typename Write>
   int WriteOutput(const std::string& output_path, Write&& write);

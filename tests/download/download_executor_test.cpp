@@ -9,7 +9,9 @@
 #include <set>
 #include <string>
 
+#include "config/base64_stream.h"
 #include "config/config_document.h"
+#include "config/crc32.h"
 #include "config/splay_compressor.h"
 #include "interface/download_manager.h"
 #include "interface/exports.h"
@@ -63,6 +65,7 @@ struct Row {
   const char* device;  // its DATA_TYPE, "partial" for a partial download, "quiet" without log
   int only_device, result, device_error;
   std::string tail;  // the last commands sent
+  const char* report = "";  // in the report of the download
 };
 
 // Logged, aborted and rebooted after `command`.
@@ -98,9 +101,35 @@ const Row kRows[] = {
     {"", nullptr, "BREKBIN partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
     {"", nullptr, "BIN quiet", -1, kUpdateUnknownDataType, -1,
      "mFDsrt2ndstgldr mFDprgcfgdata mFDabrtdwnld mSCsoftreset"},
+    // Damaged data is refused before the second loader starts.
+    {"", nullptr, "FILE damaged", -1, kUpdateTransferFailed, -1, "MStrace GetAccessMode",
+     "\"reason\": \"damaged data: CRC-32 wrong: the payload says A3830348, its data give D48433DE"},
+    {"", nullptr, "BREKBIN damaged", -1, kUpdateTransferFailed, -1, "MStrace GetAccessMode",
+     "\"passed\": false,\n      \"code\": -12,\n      \"note\": \"check byte of the closing block wrong"},
     // Only a device the configuration does not have.
     {"", nullptr, "FILE", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
 };
+
+// The Data text of a device of `type`: whole payloads of the checked types
+// (a "FILE" of "ABC", a block stream of its closing block alone), damaged in
+// their last bit when asked.
+std::string Payload(const std::string& type, bool damaged) {
+  std::string bytes;
+  if (type == "FILE") {
+    const uint32_t crc = Crc32("ABC", 3);
+    bytes = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc), 'A', 'B', 'C'};
+  } else if (type == "BREKBIN") {
+    bytes = {1, 0, 0, 0, 0, 'B', 'R', 'E', 'K', char(-('B' + 'R' + 'E' + 'K'))};
+  } else {
+    bytes = "ABC";
+  }
+  if (damaged) bytes.back() = char(bytes.back() ^ 1);
+  std::string text;
+  Base64Encoder encoder;
+  encoder.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), text);
+  encoder.Finish(text);
+  return text;
+}
 
 TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
   KeyDocument keys;
@@ -121,8 +150,9 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
             data.substr(0, data.find(' ')) + "</DATA_TYPE>" +
             (partial ? "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>" : "") +
             "<ADDRESS_RANGE>0-1</ADDRESS_RANGE><DEVICE_TYPE>APP</DEVICE_TYPE><X transparent="
-            "\"true\">1</X></Device></Header><Data><Device>QUJD</Device></Data>"
-            "</download_configuration>");
+            "\"true\">1</X></Device></Header><Data><Device>" +
+            Payload(data.substr(0, data.find(' ')), data.find("damaged") != std::string::npos) +
+            "</Device></Data></download_configuration>");
     ASSERT_EQ(0, SplayCompressor().Compress("download.xml", "download.cfg"));
     Device device;
     DownloadExecutor executor("Keta A", &device, ConnectionSettings{});
@@ -138,6 +168,7 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
                                            row.only_device, &only_app, &uploaded, &info));
     EXPECT_EQ(row.device_error, device_error);
     EXPECT_THAT(device.sent, testing::EndsWith(row.tail));
+    EXPECT_THAT(executor.report().ToJson(), testing::HasSubstr(row.report));
   }
   for (const char* f : {"download.xml", "download.cfg", "keys.xml", "keys.key"}) RemoveFile(f);
 }
