@@ -67,24 +67,42 @@ ConfigDocument::~ConfigDocument() {
   texts_.reset();
 }
 
+template <typename Parse>
+int ConfigDocument::Adopt(Parse&& load) {
+  auto texts = std::make_unique<DataTextFiles>();
+  std::unique_ptr<ConfigParser> parser;
+  DOMDocument* document = nullptr;
+  int rc = load(parser, document, texts.get());
+  if (rc != 0) return rc;
+  if (!texts->ok()) return kConfigFileError;
+  elements_.Clear();
+  parser_ = std::move(parser);
+  texts_ = std::move(texts);
+  document_ = document;
+  loaded_ = true;
+  return 0;
+}
+
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
   const std::string& temp = ProcessTempNames().config;
   TempFileGuard remove_temp(temp);
   return Guarded([&]() -> int {
     if (compressor_.Decompress(path, temp) != 0) return kConfigFileError;
-    auto texts = std::make_unique<DataTextFiles>();
-    std::unique_ptr<ConfigParser> parser;
-    DOMDocument* document = nullptr;
-    int rc = LoadXmlDocument(temp, parser, document, texts.get());
-    if (rc != 0) return rc;
-    if (!texts->ok()) return kConfigFileError;
-    elements_.Clear();
-    parser_ = std::move(parser);
-    texts_ = std::move(texts);
-    document_ = document;
-    loaded_ = true;
-    return 0;
+    return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+                     DataTextFiles* texts) {
+      return LoadXmlDocument(temp, parser, document, texts);
+    });
+  });
+}
+
+int ConfigDocument::LoadXml(const std::string& xml) {
+  if (loaded_) return kConfigAlreadyLoaded;
+  return Guarded([&]() -> int {
+    return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+                     DataTextFiles* texts) {
+      return LoadXmlBuffer(xml, parser, document, texts);
+    });
   });
 }
 

@@ -86,6 +86,8 @@ class ConfigDocument final {
   // 0, -82 (already loaded), -91 (cannot decompress, or the data texts
   // cannot be written to their temporary files), -90, -84..-87.
   int Load(const std::string& path);
+  // The same from the XML text itself, as it stands after decompression.
+  int LoadXml(const std::string& xml);
   // 0, or -88 when not loaded.
   int Unload();
   bool IsLoaded() const { return loaded_; }
@@ -141,6 +143,9 @@ class ConfigDocument final {
 
  private:
   xercesc::DOMElement* DataDevice(int device);
+  // Parses with `load(parser, document, texts)` and takes the result.
+  template <typename Parse>
+  int Adopt(Parse&& load);
   bool ReadText(xercesc::DOMText* node, const std::function<bool(const char*, size_t)>& take);
   int Decode(xercesc::DOMText* text, const std::function<bool(const uint8_t*, size_t)>& take);
   // Runs `write` on a file that replaces the output when `write` returns 0.

@@ -64,6 +64,12 @@ TEST_F(ConfigDocumentTest, Lifecycle) {
   EXPECT_EQ(kConfigAlreadyLoaded, doc.Load(kPacked));
   EXPECT_EQ(0, doc.Unload());
   EXPECT_EQ(0, doc.Load(kPacked));
+  // From memory, as after decompression.
+  EXPECT_EQ(kConfigAlreadyLoaded, doc.LoadXml(Config("")));
+  EXPECT_EQ(0, doc.Unload());
+  EXPECT_EQ(kConfigXmlException, doc.LoadXml("<download_configuration>"));
+  ASSERT_EQ(0, doc.LoadXml(Config("<System2><Key>m</Key></System2>")));
+  EXPECT_EQ(Got(0, "m"), Got(doc.GetSystemEntry("Key", value), value));
 }
 
 TEST_F(ConfigDocumentTest, DamagedFilesAndEntityDeclarationsAreRefused) {
