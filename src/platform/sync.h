@@ -43,11 +43,6 @@ class Event final {
     return true;
   }
 
-  void Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    signalled_ = false;
-  }
-
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
