@@ -61,7 +61,6 @@ int main() {
               kDownloadBaud, seconds, raw, ratio, kGoal,
               code == 0 && intact ? "" : " DOWNLOAD FAILED");
 
-  korvo::RemoveFile(korvo::ProcessTempNames().download_log);
   fs::current_path(home);
   fs::remove_all(work);
   return code == 0 && intact && ratio <= kGoal ? 0 : 1;

@@ -1,5 +1,6 @@
 // korvo-sim: a simulated device on a pseudo-terminal and on a TCP port of
 // the loopback interface. See `korvo-sim --help` and docs/simulator.md.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/boot_device.h"
 #include "sim/firmware_device.h"
@@ -28,7 +30,7 @@ const char kUsage[] =
     "\n"
     "Plays one device until SIGINT or SIGTERM. On start it prints the pseudo-\n"
     "terminal's path, then \"tcp 127.0.0.1:PORT\" (PORT 0, the default, takes a\n"
-    "free port), one per line.\n"
+    "free port), one per line. Every TCP client is served at once.\n"
     "--KEY VALUE sets any profile key (docs/simulator.md), after the profile file:\n"
     "  --application false, --silent-from 'mFDprgdata 3', --hang-up-at 40,\n"
     "  --fail '7 at mFDprgdata 2', --storing-step 10, --max-device-bytes N ...\n"
@@ -158,19 +160,33 @@ int main(int argc, char** argv) {
   }
   std::thread server;
   if (listener) {
+    // Every connection is served at once, each on a thread of its own, so
+    // that a client that connects and stays idle shuts out nobody.
     server = std::thread([&] {
       korvo::sim::BootDeviceOptions connection = options;
       connection.can_hang_up = true;
+      struct Peer {
+        std::unique_ptr<korvo::sim::Line> line;
+        std::unique_ptr<korvo::sim::BootDevice> device;
+      };
+      std::vector<Peer> peers;
+      auto ended = [&](Peer& peer) {
+        if (!g_stop && !peer.device->ended()) return false;
+        peer.device->Stop();
+        if (peer.device->image_verified()) booted = true;
+        return true;
+      };
       while (!g_stop) {
-        std::unique_ptr<korvo::sim::Line> peer = listener->Accept(100);
-        if (!peer) continue;
-        korvo::sim::BootDevice served(*peer, connection);
-        served.Start();
-        while (!g_stop && !served.ended())
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        served.Stop();
-        if (served.image_verified()) booted = true;
+        std::unique_ptr<korvo::sim::Line> line = listener->Accept(100);
+        if (line) {
+          Peer peer{std::move(line), nullptr};
+          peer.device = std::make_unique<korvo::sim::BootDevice>(*peer.line, connection);
+          peer.device->Start();
+          peers.push_back(std::move(peer));
+        }
+        peers.erase(std::remove_if(peers.begin(), peers.end(), ended), peers.end());
       }
+      for (Peer& peer : peers) ended(peer);
     });
   }
   while (!g_stop && !(exit_after_download && (booted || (device && device->image_verified()))))

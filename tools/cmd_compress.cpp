@@ -34,6 +34,12 @@ int ReportFailure(const char* command, SplayFailure why, const std::string& in,
   switch (why) {
     case SplayFailure::kOpenInput:
       return Error(command, in, "cannot open input file");
+    case SplayFailure::kInputNotFile:
+      return Error(command, in, "not a regular file (a folder, device or pipe)");
+    case SplayFailure::kInputTooLarge:
+      return Error(command, in, "larger than 512 MiB");
+    case SplayFailure::kStopped:
+      return Error(command, in, "stopped");
     case SplayFailure::kCreateOutput:
       return Error(command, out, "cannot create output file");
     case SplayFailure::kBadMagic:

@@ -334,10 +334,10 @@ int Inspect(Format format, const std::string& file) {
   const bool xml_only = format == Format::kXml;
   int compressed = StartsWithMagic(file);
   if (compressed < 0) return Fail(file, "cannot open file");
-  TempFileGuard plain(compressed ? TempFileName("KORVO_INSPECT", "TMP") : std::string());
+  TempFileGuard plain;
   const std::string& xml_path = compressed ? plain.path() : file;
   if (compressed) {
-    if (!UniqueFile(OpenFileUtf8(xml_path, "wb")))
+    if (!plain.Create("KORVO_INSPECT"))
       return Fail(file, "cannot write a temporary file in the current directory");
     SplayCompressor compressor;
     if (compressor.Decompress(file, xml_path) != 0)

@@ -85,13 +85,13 @@ int ConfigDocument::Adopt(Parse&& load) {
 
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
-  const std::string& temp = ProcessTempNames().config;
-  TempFileGuard remove_temp(temp);
+  TempFileGuard temp;
+  if (!temp.Create(kTempConfig)) return kConfigFileError;
   return Guarded([&]() -> int {
-    if (compressor_.Decompress(path, temp) != 0) return kConfigFileError;
+    if (compressor_.Decompress(path, temp.path()) != 0) return kConfigFileError;
     return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
                      DataTextFiles* texts) {
-      return LoadXmlDocument(temp, parser, document, texts);
+      return LoadXmlDocument(temp.path(), parser, document, texts);
     });
   });
 }

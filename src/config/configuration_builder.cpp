@@ -99,10 +99,6 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   failed_device_ = -1;
   detail_.clear();
   warnings_.clear();
-  const std::string& xml_path = ProcessTempNames().config_builder;
-  RemoveFile(xml_path);
-  TempFileGuard xml_guard(xml_path);
-
   int rc = project_.OpenProjectDocument(project_path);
   if (rc != 0) return rc;
   // Whatever happens from here, the project is not left open: the front end
@@ -131,6 +127,7 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   // The payloads' files (and the block streams converted for them) stay
   // open until the document is written, and go with the build.
   payloads_ = std::make_unique<EmbeddedPayloads>();
+  TempFileGuard xml;
   rc = GuardXml(
       [&]() -> int {
         std::unique_ptr<DOMDocument, DocumentReleaser> document(
@@ -145,16 +142,18 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
                       " be " + std::to_string(payloads_->TextBytes()) + " bytes, and a download"
                       " reads at most " + std::to_string(kMaxXmlDocumentBytes >> 20) +
                       " MiB of configuration");
-        if (WriteXmlDocument(implementation_, document.get(), xml_path, payloads_.get()) == 0)
+        if (xml.Create(kTempBuilderXml) &&
+            WriteXmlDocument(implementation_, document.get(), xml.path(), payloads_.get()) == 0)
           return payloads_->ok() ? 0 : Note(kSrecFileError, payloads_->failure());
         if (!payloads_->ok()) return Note(kSrecFileError, payloads_->failure());
-        return Note(kBuildOtherException, "cannot write the temporary file " + xml_path +
+        return Note(kBuildOtherException, "cannot write the temporary file " +
+                                              TempFileName(kTempBuilderXml, "TMP") +
                                               " (is the current folder writable?)");
       },
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);
   payloads_.reset();
-  if (rc == 0) rc = Note(CompressReplacing(compressor_, xml_path, output_path), output_path);
+  if (rc == 0) rc = Note(CompressReplacing(compressor_, xml.path(), output_path), output_path);
   if (rc != 0) {
     built_.clear();
     return rc;
@@ -319,7 +318,7 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
     return 0;
   }
   // Each device's block stream is a file of its own until the document is written.
-  auto brek_file = std::make_unique<TempFileGuard>(std::string());
+  auto brek_file = std::make_unique<TempFileGuard>();
   if (!brek_file->CreateUnique(kBlockStreamPrefix))
     return Note(kSrecFileError, "cannot create a temporary file for the block stream (is the"
                                 " current folder writable?)");
@@ -368,6 +367,7 @@ const char* BuildResultText(int code) {
     case kBuildBadPartialSize: return "PartialMemorySize is not a number";
     case kBuildUnknownConversion: return "unknown ConversionType";
     case kBuildBadAddress: return "IncludeAddr or ExcludeAddr is not a number";
+    case kBuildBusy: return "refused: a build or a project-document call is running";
     case kBuildOutputFailed: return "the output file could not be written";
     case kNoTextChild: return "a required project entry is empty";
   }

@@ -35,6 +35,7 @@ constexpr int kBuildNoEntries = -50;       // no system or device configuration 
 constexpr int kBuildBadPartialSize = -51;
 constexpr int kBuildUnknownConversion = -52;
 constexpr int kBuildBadAddress = -53;
+constexpr int kBuildBusy = -54;  // a build or a project-document call runs (or SetupJNI)
 constexpr int kBuildOutputFailed = -91;
 
 // What a code of a build means, the conversion and project codes that pass

@@ -32,7 +32,7 @@ void DataTextFiles::Begin() {
 }
 
 bool DataTextFiles::MoveToFile(Text& text) {
-  text.file = std::make_unique<TempFileGuard>(std::string());
+  text.file = std::make_unique<TempFileGuard>();
   if (text.file->CreateUnique(kFilePrefix)) writing_.reset(OpenFileUtf8(text.file->path(), "wb"));
   if (!writing_) failed_ = true;
   return writing_ != nullptr;

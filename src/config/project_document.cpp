@@ -333,6 +333,7 @@ const char* ProjectResultText(int code) {
     case kProjectOtherException: return "unexpected error in the project";
     case kProjectNotOpen: return "the project document is not open";
     case kProjectNotFound: return "a required project entry is missing or repeated";
+    case kProjectBusy: return "refused: a build or a project-document call is running";
     default: return "";
   }
 }

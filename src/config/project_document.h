@@ -28,6 +28,7 @@ constexpr int kProjectDomException = -66;
 constexpr int kProjectOtherException = -67;
 constexpr int kProjectNotOpen = -68;
 constexpr int kProjectNotFound = -69;  // missing or repeated section, entry or device
+constexpr int kProjectBusy = -70;      // a build or a project-document call runs (or SetupJNI)
 
 // What a project document code means; "" for a code outside the band.
 const char* ProjectResultText(int code);

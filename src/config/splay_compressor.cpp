@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/sync.h"
 #include "platform/system.h"
 
 // The coding loops are the whole cost; keep them free of calls.
@@ -210,12 +211,18 @@ void SplayCompressor::EncodeBlock(const unsigned char* data, size_t size, bool l
 int SplayCompressor::RunOnFiles(const std::string& input_path, const std::string& output_path,
                                 void (SplayCompressor::*code)()) {
   failure_ = SplayFailure::kNone;
-  UniqueFile in(OpenFileUtf8(input_path, "rb"));
-  if (!in) return Fail(SplayFailure::kOpenInput);
+  InputFileError why = InputFileError::kNone;
+  UniqueFile in(OpenInputFile(input_path, kMaxSplayInputBytes, &why));
+  if (!in) {
+    return Fail(why == InputFileError::kNotRegular ? SplayFailure::kInputNotFile
+                : why == InputFileError::kTooLarge ? SplayFailure::kInputTooLarge
+                                                   : SplayFailure::kOpenInput);
+  }
   UniqueFile out(OpenFileUtf8(output_path, "wb"));
   if (!out) return Fail(SplayFailure::kCreateOutput);
   in_ = in.get();
   out_ = out.get();
+  in_total_ = 0;
   (this->*code)();
   in_ = out_ = nullptr;
   bool closed = CloseOutput(out);
@@ -260,7 +267,7 @@ void SplayCompressor::CompressFiles() {
   out_fill_ = 4;
 
   for (;;) {
-    size_t n = std::fread(in_buf_, 1, kBufferSize, in_);
+    size_t n = ReadInput(in_buf_, kBufferSize);
     EncodeBlock(in_buf_, n, false);
     if (failure_ != SplayFailure::kNone) break;
     if (n < kBufferSize) {
@@ -275,6 +282,22 @@ void SplayCompressor::CompressFiles() {
   }
 }
 
+// A file that grows after it was opened is cut off at the bound all the
+// same; the stop is looked at once per buffer, which costs nothing.
+size_t SplayCompressor::ReadInput(unsigned char* buffer, size_t size) {
+  if (StopRequested()) {
+    failure_ = SplayFailure::kStopped;
+    return 0;
+  }
+  size_t n = std::fread(buffer, 1, size, in_);
+  in_total_ += n;
+  if (in_total_ > kMaxSplayInputBytes) {
+    failure_ = SplayFailure::kInputTooLarge;
+    return 0;
+  }
+  return n;
+}
+
 // Loads more input bits (with their end mark) once the current ones are
 // used up; false at the end of the input or on a read error.
 bool SplayCompressor::RefillBits() {
@@ -282,11 +305,12 @@ bool SplayCompressor::RefillBits() {
     if (in_pos_ == in_fill_) {
       if (!in_end_) {
         in_pos_ = 0;
-        in_fill_ = std::fread(in_buf_, 1, kBufferSize, in_);
+        in_fill_ = ReadInput(in_buf_, kBufferSize);
         in_end_ = in_fill_ < kBufferSize;
       }
       if (in_pos_ == in_fill_) {
-        failure_ = std::ferror(in_) ? SplayFailure::kRead : SplayFailure::kTruncated;
+        if (failure_ == SplayFailure::kNone)
+          failure_ = std::ferror(in_) ? SplayFailure::kRead : SplayFailure::kTruncated;
         return false;
       }
     }

@@ -16,10 +16,17 @@ namespace korvo {
 
 constexpr uint32_t kCompressedFileMagic = 0xFF02AA55u;
 
+// Inputs are regular files of at most this size (the largest XML document
+// the library loads), so that a device or a pipe cannot keep a run going.
+constexpr uint64_t kMaxSplayInputBytes = uint64_t(512) << 20;
+
 // Why the last Compress or Decompress returned -1.
 enum class SplayFailure {
   kNone,
   kOpenInput,     // the input file cannot be opened
+  kInputNotFile,  // the input is a folder, a device, a pipe or a socket
+  kInputTooLarge, // the input is larger than kMaxSplayInputBytes
+  kStopped,       // the library is being unloaded
   kCreateOutput,  // the output file cannot be created
   kBadMagic,      // the input does not start with 55 AA 02 FF
   kTruncated,     // the input ends before the end symbol
@@ -91,8 +98,13 @@ class SplayCompressor final {
   // Links of the path of the symbol being coded, leaf end first.
   uint16_t path_[kInternalNodes];
 
+  // Reads up to `size` input bytes, counting them against the bound; fails
+  // (kInputTooLarge, kStopped) by returning 0 with failure_ set.
+  size_t ReadInput(unsigned char* buffer, size_t size);
+
   std::FILE* in_ = nullptr;
   std::FILE* out_ = nullptr;
+  uint64_t in_total_ = 0;
   SplayFailure failure_ = SplayFailure::kNone;
 
   // Encoder: pending bits, least significant first, and the output buffer.

@@ -75,10 +75,6 @@ int Covering(const std::map<uint64_t, uint64_t>& ranges, uint64_t start, uint64_
   return it->first <= start && it->second >= end ? 2 : 1;
 }
 
-const std::string& OrDefault(const std::string& path, const std::string& fallback) {
-  return path.empty() ? fallback : path;
-}
-
 // S-record text is 2 to 3 times its image: the conversion bounds the image.
 std::FILE* OpenSrecFile(const std::string& path, std::string* why) {
   return OpenDataFile(path, why, nullptr, UINT64_MAX);
@@ -723,10 +719,9 @@ int RunFilter(const std::string& source_path, const std::string& include,
 int FilterAddressRange(const std::string& source_path, const std::string& include,
                        const std::string& exclude, const std::string& output_path,
                        SrecReport* report) {
-  const std::string& out = OrDefault(output_path, ProcessTempNames().srec);
   SrecReport local;
-  int rc = RunFilter(source_path, include, exclude, out, report ? *report : local, nullptr);
-  if (rc != 0) RemoveFile(out);
+  int rc = RunFilter(source_path, include, exclude, output_path, report ? *report : local, nullptr);
+  if (rc != 0) RemoveFile(output_path);
   return rc;
 }
 
@@ -738,9 +733,18 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
   SrecReport& out = report ? *report : local;
   out = SrecReport();
   out.file = source_path;
-  const std::string& brek = OrDefault(brek_path, ProcessTempNames().brek);
-  const std::string& filtered = OrDefault(filtered_path, ProcessTempNames().srec);
-  TempFileGuard filtered_guard(selection ? filtered : std::string());
+  // The filtered lines go on every way out: into a temporary file of ours,
+  // or into the caller's file, which is removed as well.
+  TempFileGuard filtered_guard;
+  struct RemoveGiven {
+    std::string path;
+    ~RemoveGiven() {
+      if (!path.empty()) RemoveFile(path);
+    }
+  } remove_given{selection ? filtered_path : std::string()};
+  if (selection && filtered_path.empty() && !filtered_guard.Create(kTempSrec))
+    return TempFileFailure(out, TempFileName(kTempSrec, "TMP")), kSrecFileError;
+  const std::string& filtered = filtered_path.empty() ? filtered_guard.path() : filtered_path;
   std::string input_path = source_path;
   std::vector<int> source_lines;
   if (selection) {
@@ -752,8 +756,8 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
   std::string why = "cannot open the data file";
   UniqueFile input(selection ? OpenFileUtf8(input_path, "rb") : OpenSrecFile(input_path, &why));
   if (!input) return out.Fail(why), kSrecFileError;
-  UniqueFile output(OpenFileUtf8(brek, "wb"));
-  if (!output) return TempFileFailure(out, brek), kSrecFileError;
+  UniqueFile output(OpenFileUtf8(brek_path, "wb"));
+  if (!output) return TempFileFailure(out, brek_path), kSrecFileError;
 
   converter.SetStreams(input.get(), output.get());
   int rc = converter.Convert();
@@ -775,11 +779,11 @@ int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_
     range_text = converter.GetAddressRangeText();
     return 0;
   }
-  RemoveFile(brek);
+  RemoveFile(brek_path);
   if (converter.State() == SrecToBrekConverter::kTooLarge) return kSrecFileError;
   if (rc != 0 && converter.State() != SrecToBrekConverter::kIoError) return kSrecConversionFailed;
   if (out.reason.empty() || rc == 0) {
-    out.file = brek;
+    out.file = brek_path;
     out.Fail("cannot write this temporary file");
   }
   return kSrecFileError;

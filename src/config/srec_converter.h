@@ -163,8 +163,7 @@ struct AddressRangeSelection {
   std::string exclude;
 };
 
-// Copies from `source_path` into `output_path` (default: the "SRECTMP"
-// temporary file) the S3 lines from the one whose address text equals
+// Copies from `source_path` into `output_path` the S3 lines from the one whose address text equals
 // `include` up to, not including, the one whose address text equals
 // `exclude`, plus every S0 and S7 line (any line of 12 or more characters
 // between the two marks is kept, whatever its type). 0 when a data record
@@ -173,12 +172,12 @@ struct AddressRangeSelection {
 // kSrecLineTooLong otherwise, and then `output_path` is removed and
 // `report` (may be null) says why.
 int FilterAddressRange(const std::string& source_path, const std::string& include,
-                       const std::string& exclude, const std::string& output_path = "",
+                       const std::string& exclude, const std::string& output_path,
                        SrecReport* report = nullptr);
 
 // Converts `source_path` (cut to `selection` first when not null) into
-// `brek_path` (default: the "BREKTMP" temporary file), with `filtered_path`
-// (default: "SRECTMP") as the filter's output. On success (0) range_text is
+// `brek_path`, with `filtered_path` (default: a new "SRECTMP" temporary
+// file) as the filter's output. On success (0) range_text is
 // the converter's address range. The filtered file is always removed; the
 // block stream is removed on failure and left for the caller to embed (and
 // remove) on success. Codes: -41, -42, -43 from the filter; kSrecFileError
@@ -189,7 +188,7 @@ int FilterAddressRange(const std::string& source_path, const std::string& includ
 // and the warnings.
 int ConvertSrecToBrek(SrecToBrekConverter& converter, const std::string& source_path,
                       const AddressRangeSelection* selection, std::string& range_text,
-                      const std::string& brek_path = "", const std::string& filtered_path = "",
+                      const std::string& brek_path, const std::string& filtered_path = "",
                       SrecReport* report = nullptr);
 
 }  // namespace korvo

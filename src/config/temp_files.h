@@ -1,6 +1,9 @@
-// Per-process temporary file names: plain relative names (no directory),
-// resolved against the current directory. Built once at library load, so
-// two operations using the same key at once in one process share a file.
+// Temporary files: plain relative names (no directory), resolved against the
+// current directory, or beside an output. Each is created new under a name
+// nothing else holds (what is already there, a planted link included, is
+// never opened, followed or changed), marked as in use while the process
+// holds it, and removed on every way out; what a killed process left behind
+// is removed by the next process that creates a file of the same kind.
 #pragma once
 
 #include <string>
@@ -9,45 +12,64 @@
 
 namespace korvo {
 
+// The kinds ("keys") of the library's temporary files.
+constexpr char kTempConfig[] = "CONFIG";                  // decompressed configuration XML
+constexpr char kTempBuilderXml[] = "SCONFTMP";            // builder's XML before compression
+constexpr char kTempSrec[] = "SRECTMP";                   // S-record lines kept by the range filter
+constexpr char kTempDownloadData[] = "DWNLD_SDATA_TEMP";  // data extracted for a download
+constexpr char kTempDownloadLog[] = "DWNLD_SLOG_TEMP";    // boot-loader traffic log
+constexpr char kTempFirstStage[] = "FRSTSG_DWNLD";        // first-stage data
+constexpr char kTempKeyFile[] = "KEYFILE_TMP";            // decompressed key file XML
+constexpr char kTempBootLoaderFile[] = "PRGTMP";          // boot-loader download file
+
 // "~" key computer user thread-id "." extension, with no separators.
 std::string TempFileName(const std::string& key, const std::string& extension);
 
-// The names built at load, one per key.
-struct TempNames {
-  std::string config;            // "CONFIG": decompressed configuration XML
-  std::string config_builder;    // "SCONFTMP": builder's XML before compression
-  std::string srec;              // "SRECTMP": S-record lines kept by the range filter
-  std::string brek;              // "BREKTMP": converted block stream to embed
-  std::string download_data;     // "DWNLD_SDATA_TEMP": data extracted for a download
-  std::string download_log;      // "DWNLD_SLOG_TEMP": boot-loader log
-  std::string first_stage;       // "FRSTSG_DWNLD": first-stage data
-  std::string key_file;          // "KEYFILE_TMP": decompressed key file XML
-};
-
-const TempNames& ProcessTempNames();
-
-// Deletes a file when it goes out of scope, on every path. While it lives,
-// the file is also removed by RemoveGuardedFilesInSignalHandler.
+// One temporary file, removed when the guard goes out of scope (only the
+// file that was created: never something put under its name meanwhile).
+// While it lives, the file is also removed by
+// RemoveGuardedFilesInSignalHandler. Not thread-safe; guards are
+// independent of each other.
 class TempFileGuard final {
  public:
-  explicit TempFileGuard(std::string path);
+  TempFileGuard() = default;
   ~TempFileGuard();
   TempFileGuard(const TempFileGuard&) = delete;
   TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+  // The file's name; "" until a Create or CreateUnique succeeded.
   const std::string& path() const { return path_; }
 
-  // For a guard made with an empty path: creates a new, empty file named
-  // `prefix` followed by characters that make it unique, and guards it.
-  // False, with path() empty, when no such file could be created.
+  // Creates the file of `key` in the current folder: TempFileName(key,
+  // "TMP") of the calling thread or, while something is there under that
+  // name, the same name with "-1", "-2", ... before ".TMP". First removes
+  // the leftovers of `key` there: files under these names that no live
+  // process holds. False, with path() empty, when no file could be created.
+  bool Create(const std::string& key);
+
+  // As Create, for a file beside an output: `prefix` followed by "~", the
+  // process id, "-", a counter and ".TMP"; leftovers of `prefix` go first.
   bool CreateUnique(const std::string& prefix);
 
+  // Leaves the file in place for a person to read. It is no longer marked
+  // as in use, so the next Create of its key removes it.
+  void Keep();
+
+  // Renames the file over `target`: 0, or -1 with the file removed.
+  int MoveOver(const std::string& target);
+
  private:
+  // Tries `name`; kExists means that something else holds it.
+  CreateResult TryCreate(std::string name);
+
   std::string path_;
+  HeldFile held_ = kNoHeldFile;
   int slot_ = -1;  // in the signal handler's list; -1 when not in it
 };
 
 // Removes the files of every live TempFileGuard; async-signal-safe. The
-// korvo tool runs it on SIGINT, SIGTERM and SIGHUP (RunOnTerminationSignals).
+// korvo tool runs it on SIGINT, SIGTERM and SIGHUP (RunOnTerminationSignals);
+// the library runs it when it is unloaded while an operation still runs.
 void RemoveGuardedFilesInSignalHandler();
 
 // A file written in place of `output_path` that takes its place only when
@@ -56,7 +78,8 @@ void RemoveGuardedFilesInSignalHandler();
 // is a symbolic link, beside the link's target, which is what gets replaced
 // (the link stays). An existing output that is not a regular file (a
 // device such as /dev/null or /dev/full, a pipe) has nothing to lose and
-// is written directly.
+// is written directly, and so is a live temporary file of this process:
+// replacing it would drop its mark of being in use.
 class ReplacingOutput final {
  public:
   explicit ReplacingOutput(const std::string& output_path);

@@ -647,8 +647,9 @@ int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocum
   p->setLoadExternalDTD(false);
   // Nested entity definitions would otherwise let a small file expand
   // into gigabytes; the default limit is far above any real document.
-  static SecurityManager entity_limit;
-  p->setSecurityManager(&entity_limit);
+  // Never destroyed, like every static an operation reaches.
+  static SecurityManager* entity_limit = new SecurityManager;
+  p->setSecurityManager(entity_limit);
   p->SetLimits(limits);
   p->SetTextDiversion(diversion);
   struct Detach {

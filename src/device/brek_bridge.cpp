@@ -32,7 +32,9 @@ struct BridgeState {
 };
 
 std::mutex g_run_mutex;
-BridgeState g_state;
+// Never destroyed: a download still running while the library's statics go
+// must find it.
+BridgeState& g_state = *new BridgeState;
 
 // The library may be built by another compiler, so nothing may unwind
 // through its frames: a callback that throws reports failure instead.
@@ -107,7 +109,7 @@ void DriverModeCallback(TyDriverMode mode) {
 }
 
 // The header, then the data file's bytes. False when either file does not
-// open or a write fails; no download file is left behind then.
+// open or a write fails.
 bool BuildDownloadFile(const BrekDownloadRequest& request, const std::string& path) {
   UniqueFile data(OpenFileUtf8(request.data_file, "rb"));
   if (!data) return false;
@@ -119,14 +121,12 @@ bool BuildDownloadFile(const BrekDownloadRequest& request, const std::string& pa
   char chunk[8192];
   for (size_t got; ok && (got = std::fread(chunk, 1, sizeof chunk, data.get())) > 0;)
     ok = std::fwrite(chunk, 1, got, out.get()) == got;
-  ok = ok && !std::ferror(data.get()) && std::fflush(out.get()) == 0;
-  out.reset();
-  if (!ok) RemoveFile(path);
-  return ok;
+  return ok && !std::ferror(data.get()) && std::fflush(out.get()) == 0;
 }
 
 // Steps 3 to 8 on the built file; the objects go when this returns.
-int Transfer(const BrekDownloadRequest& request, const std::string& download_file) {
+int Transfer(const BrekDownloadRequest& request, const std::string& download_file,
+             TempFileGuard& log) {
   std::unique_ptr<SerialPort> port;
   std::unique_ptr<BootLoaderLibrary> library;
   std::string why;
@@ -137,7 +137,7 @@ int Transfer(const BrekDownloadRequest& request, const std::string& download_fil
                                         ResultCallback, DriverModeCallback};
     library = request.library.empty() ? BootLoaderLibrary::Load(callbacks, &why)
                                       : BootLoaderLibrary::LoadFrom(request.library, callbacks, &why);
-    if (library) port = std::make_unique<SerialPort>(ProcessTempNames().download_log);
+    if (library && log.Create(kTempDownloadLog)) port = std::make_unique<SerialPort>(log.path());
   } catch (...) {
     why = "an exception while creating the port or the library object";
   }
@@ -189,18 +189,20 @@ int ProgressPercent(double value) {
 int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, StatusReporter* status) {
   std::lock_guard<std::mutex> lock(g_run_mutex);
   if (result_code) *result_code = 0;
-  const std::string download_file = TempFileName("PRGTMP", "TMP");
-  if (!BuildDownloadFile(request, download_file)) return kBrekBridgeFileFailed;
-  TempFileGuard remove_download_file(download_file);
+  TempFileGuard download_file;
+  if (!download_file.Create(kTempBootLoaderFile) ||
+      !BuildDownloadFile(request, download_file.path()))
+    return kBrekBridgeFileFailed;
+  TempFileGuard log;
 
   g_state = BridgeState();
   g_state.status = status;
-  int code = Transfer(request, download_file);
+  int code = Transfer(request, download_file.path(), log);
   if (result_code && g_state.last_result != 0) *result_code = g_state.last_result - kResultBase;
   g_state = BridgeState();
-  // The traffic log is kept to explain a failed download; after a good one
-  // it would only pile up, one file per process.
-  if (code == kBrekBridgeOk) RemoveFile(ProcessTempNames().download_log);
+  // The traffic log is kept to explain a failed download (the next one
+  // clears it away); after a good one it would only pile up.
+  if (code != kBrekBridgeOk) log.Keep();
   return code;
 }
 

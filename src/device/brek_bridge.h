@@ -38,9 +38,10 @@ struct BrekDownloadRequest {
 // fields, then the data), enters boot mode and runs the library's download.
 // Returns 0 or a kBrekBridge* code. `*result_code` (may be null) gets the
 // library's last reported code minus 200, or 0 when it reported none.
-// Progress goes to `status` (may be null). The traffic log stays in the
-// "DWNLD_SLOG_TEMP" temporary file after a failed download and is deleted
-// after a good one; the download file is always deleted.
+// Progress goes to `status` (may be null). The traffic log stays in a
+// "DWNLD_SLOG_TEMP" temporary file after a failed download (until the next
+// boot-loader download in that folder) and is deleted after a good one; the
+// download file is always deleted.
 int RunBrekDownload(const BrekDownloadRequest& request, int* result_code, StatusReporter* status);
 
 // The percentage passed on for a library progress value: rounded half up,

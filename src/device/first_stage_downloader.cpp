@@ -21,6 +21,8 @@ const char* FirstStageResultText(int code) {
     case kFirstStageNoDeviceType: return "a DEVICE_TYPE could not be read";
     case kFirstStageNoAddressRange: return "the APP device's ADDRESS_RANGE could not be read";
     case kFirstStageAddressRefused: return "the device refused the address range";
+    case kFirstStageBusy:
+      return "refused: a download or first-stage download is running, or SetupJNI";
     default: return "";
   }
 }
@@ -83,7 +85,7 @@ int FirstStageDownloader::Run(const std::string& config_file, int* result) {
     return code;
   }
 
-  const std::string& data_file = ProcessTempNames().first_stage;
+  TempFileGuard data_file;
   int app = -1;
   code = FindApplicationDevice(app);
   if (code != 0) record_.failed_step = "devices";
@@ -114,13 +116,17 @@ int FirstStageDownloader::Run(const std::string& config_file, int* result) {
       record_.answer = channel_->LastAnswer();
     }
   }
+  if (code == 0 && !data_file.Create(kTempFirstStage)) {
+    code = kConfigFileError;
+    record_.failed_step = "data";
+  }
   if (code == 0) {
-    code = config_.ExtractData(app, data_file);
+    code = config_.ExtractData(app, data_file.path());
     if (code != 0) record_.failed_step = "data";
   }
   if (code == 0) {
     Phase("transfer");
-    code = SendProgramData(1, data_file, result) == 0 ? 0 : kFirstStageSendFailed;
+    code = SendProgramData(1, data_file.path(), result) == 0 ? 0 : kFirstStageSendFailed;
     if (code == 0) *result = 0;
     if (code != 0) {
       record_.failed_step = "transfer";
@@ -133,7 +139,6 @@ int FirstStageDownloader::Run(const std::string& config_file, int* result) {
   int rc = channel_->AbortDeviceDownload(0, 0, &ret);
   DebugPrint("AbortDownload Res:%d Ret:%d\n", rc, ret);
   channel_->Close();
-  RemoveFile(data_file);
   config_.Unload();
   return code;
 }

@@ -31,6 +31,7 @@ constexpr int kFirstStageNoApp = -140;
 constexpr int kFirstStageNoDeviceType = -141;
 constexpr int kFirstStageNoAddressRange = -142;
 constexpr int kFirstStageAddressRefused = -143;
+constexpr int kFirstStageBusy = -144;  // a download or first stage runs (or SetupJNI)
 
 // What a first-stage code means; "" for codes of other bands.
 const char* FirstStageResultText(int code);

@@ -12,9 +12,9 @@
 
 namespace korvo {
 
-// Where a channel's commands go. Each call returns what the far end
-// reported, or -1 when the command could not be sent; the channel ignores the
-// value (an unsent command simply runs into its time-out).
+// Where a channel's commands go. Each call returns 0 when the command was
+// handed on, -1 when it could not be (then no answer can come, and the
+// channel fails the command at once instead of waiting for one).
 class CommandSender {
  public:
   virtual ~CommandSender() = default;

@@ -79,9 +79,13 @@ bool JavaDeviceChannel::CheckAnswer(AnswerKind kind, const std::string& name) {
   return answer_kind_ == kKindTexts[static_cast<int>(kind)] && answer_name_ == name;
 }
 
-bool JavaDeviceChannel::Await(AnswerKind kind, const std::string& name, uint32_t timeout_ms) {
+// A command that could not be handed on (`sent` false) gets no answer: it
+// fails at once.
+bool JavaDeviceChannel::Await(bool sent, AnswerKind kind, const std::string& name,
+                              uint32_t timeout_ms) {
   last_answer_ = DeviceAnswer();
   last_answer_.command = name;
+  if (!sent) return false;
   const uint32_t start = TickCount();
   if (WaitForAnswer(timeout_ms) < 0) {
     last_answer_.kind = DeviceAnswer::Kind::kSilent;
@@ -91,9 +95,12 @@ bool JavaDeviceChannel::Await(AnswerKind kind, const std::string& name, uint32_t
   return CheckAnswer(kind, name);
 }
 
+bool JavaDeviceChannel::SendMethod(const std::string& method) {
+  return sender_ && sender_->SendMethodCall(method, parameters_.data(), parameters_.size()) >= 0;
+}
+
 int JavaDeviceChannel::RunCommand(const char* method, uint32_t timeout_ms, int* result) {
-  if (sender_) sender_->SendMethodCall(method, parameters_.data(), parameters_.size());
-  if (!Await(AnswerKind::kMethod, method, timeout_ms)) return -1;
+  if (!Await(SendMethod(method), AnswerKind::kMethod, method, timeout_ms)) return -1;
   // The status is not looked at: the first number counts even when it ends
   // the answer.
   uint32_t value = 0;
@@ -111,8 +118,9 @@ int JavaDeviceChannel::Open() {
   if (!HasApplication()) return 0;
   parameters_.Reset();
   parameters_.AppendNumber(0);
-  if (sender_) sender_->SendEventRequest("MStrace", parameters_.data(), parameters_.size());
-  Await(AnswerKind::kEvent, "MStrace", kCommandTimeoutMs);
+  Await(sender_ && sender_->SendEventRequest("MStrace", parameters_.data(),
+                                             parameters_.size()) >= 0,
+        AnswerKind::kEvent, "MStrace", kCommandTimeoutMs);
   return 0;  // tracing is optional for the device
 }
 
@@ -207,7 +215,7 @@ int JavaDeviceChannel::SoftReset(int* result) {
   parameters_.Reset();
   parameters_.AppendNumber(0);
   // The device resets at once and never answers.
-  if (sender_) sender_->SendMethodCall("mSCsoftreset", parameters_.data(), parameters_.size());
+  SendMethod("mSCsoftreset");
   return 0;
 }
 
@@ -241,15 +249,15 @@ int JavaDeviceChannel::GetDeviceLogInfo(int* result) {
 }
 
 int JavaDeviceChannel::CallMethod(const std::string& method) {
-  if (sender_) sender_->SendMethodCall(method, nullptr, 0);
-  if (!Await(AnswerKind::kMethod, method, kCommandTimeoutMs)) return -1;
+  parameters_.Reset();
+  if (!Await(SendMethod(method), AnswerKind::kMethod, method, kCommandTimeoutMs)) return -1;
   return 0;
 }
 
 int JavaDeviceChannel::ReadVariable(const std::string& variable, int timeout_ms) {
-  if (sender_) sender_->SendVariableRead(variable);
+  const bool sent = sender_ && sender_->SendVariableRead(variable) >= 0;
   uint32_t timeout = timeout_ms < 0 ? 0u : static_cast<uint32_t>(timeout_ms);
-  if (!Await(AnswerKind::kVariable, variable, timeout)) return -1;
+  if (!Await(sent, AnswerKind::kVariable, variable, timeout)) return -1;
   return 0;
 }
 
@@ -267,8 +275,9 @@ int JavaDeviceChannel::SetAccessMode(const std::string& user_level, const std::s
   std::string text = " " + user_level + " " + password;
   parameters_.Reset();
   if (!parameters_.AppendRaw(text.data(), text.size())) return -1;  // would be cut
-  if (sender_) sender_->SendMethodCall("SetAccessMode", parameters_.data(), parameters_.size());
-  if (!Await(AnswerKind::kMethod, "SetAccessMode", kCommandTimeoutMs)) return -1;
+  if (!Await(SendMethod("SetAccessMode"), AnswerKind::kMethod, "SetAccessMode",
+             kCommandTimeoutMs))
+    return -1;
   std::lock_guard<std::mutex> hold(lock_.native());
   if (!decoder_) return -1;
   return decoder_->IsAccessGranted(answer_, static_cast<size_t>(stored_length_)) ? 0 : -1;

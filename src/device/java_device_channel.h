@@ -40,7 +40,7 @@ class JavaDeviceChannel final : public DeviceChannel {
 
   // `decoder` is borrowed and may be null (no identification, no login).
   // `sender` is borrowed and may be null: then nothing is sent and every
-  // command runs into its time-out.
+  // command fails at once, as does one the sender could not hand on.
   JavaDeviceChannel(const AnswerDecoder* decoder, CommandSender* sender);
   ~JavaDeviceChannel() override;
   JavaDeviceChannel(const JavaDeviceChannel&) = delete;
@@ -92,12 +92,13 @@ class JavaDeviceChannel final : public DeviceChannel {
 
   int WaitForAnswer(uint32_t timeout_ms);
   bool CheckAnswer(AnswerKind kind, const std::string& name);
-  // Waits for the answer to command `name` and checks it; records in
-  // last_answer_ what came.
-  bool Await(AnswerKind kind, const std::string& name, uint32_t timeout_ms);
+  // Waits for the answer to command `name` (when it was sent) and checks it;
+  // records in last_answer_ what came.
+  bool Await(bool sent, AnswerKind kind, const std::string& name, uint32_t timeout_ms);
   // Sends the parameter text as a call of `method`, waits, checks the answer
   // and stores its first result number in *result.
   int RunCommand(const char* method, uint32_t timeout_ms, int* result);
+  bool SendMethod(const std::string& method);  // the parameter text as a call of `method`
   int SkipWithoutApplication(int* result);
 
   CommandSender* sender_;

@@ -31,8 +31,9 @@ bool BytesContain(const char* bytes, int count, const std::string& needle) {
 // A device that answers at 7 data bits with even parity is read here at 8
 // data bits; its blank then arrives as 0xA0 and odd letters with bit 7 set.
 const std::string& NoProgramWithParity() {
-  static const std::string text = AddEvenParity(std::string("No\xA0Program"));
-  return text;
+  // Never destroyed, like every static an operation reaches.
+  static const std::string* text = new std::string(AddEvenParity(std::string("No\xA0Program")));
+  return *text;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "download/operation_report.h"
 #include "keys/key_document.h"
 #include "platform/debug_output.h"
+#include "platform/sync.h"
 #include "platform/system.h"
 
 namespace korvo {
@@ -185,11 +186,14 @@ StepResult DeviceUpdate::Update(int index, DownloadState& state, DeviceRecord* r
   rc = config_.GetDeviceEntry(index, "PARTIAL_DOWNLOAD", partial);
   if (rc != 0 && rc != kConfigMissing) return {rc, std::nullopt};
 
-  const std::string& data_file = ProcessTempNames().download_data;
+  // The device's data, extracted for this update and gone with it.
+  TempFileGuard data;
+  if (!data.Create(kTempDownloadData)) return {kConfigFileError, std::nullopt};
+  const std::string& data_file = data.path();
   if (partial == "true" || !channel_.HasApplication()) {
     rc = config_.ExtractData(index, data_file);
     if (rc != 0) return {rc, std::nullopt};
-    if (state.data_type == kDataBrekBin) return HandOverToBootLoader(index, record);
+    if (state.data_type == kDataBrekBin) return HandOverToBootLoader(index, data_file, record);
     if (record) record->transfer = "part by part";
     status_.Report("Erasing flash ...", -1);
     if (TransferParts(n, data_file, state) < 0 || state.ret != 0)
@@ -206,7 +210,8 @@ StepResult DeviceUpdate::Update(int index, DownloadState& state, DeviceRecord* r
   return {};
 }
 
-StepResult DeviceUpdate::HandOverToBootLoader(int index, DeviceRecord* record) {
+StepResult DeviceUpdate::HandOverToBootLoader(int index, const std::string& data_file,
+                                              DeviceRecord* record) {
   std::string address_range, device_type;
   int rc = config_.GetDeviceEntry(index, "ADDRESS_RANGE", address_range);
   if (rc == 0) rc = config_.GetDeviceEntry(index, "DEVICE_TYPE", device_type);
@@ -215,7 +220,6 @@ StepResult DeviceUpdate::HandOverToBootLoader(int index, DeviceRecord* record) {
   // Only the serial channel gives the line up (non-zero); over the Java
   // channel no byte would reach the device, which is a failure, not success.
   if (channel_.Close() == 0) return {kUpdateTransferFailed, -1};
-  const std::string& data_file = ProcessTempNames().download_data;
   uint64_t size = 0;
   if (UniqueFile data{OpenFileUtf8(data_file, "rb")}) {
     if (std::fseek(data.get(), 0, SEEK_END) == 0) size = uint64_t(std::ftell(data.get()));
@@ -225,7 +229,6 @@ StepResult DeviceUpdate::HandOverToBootLoader(int index, DeviceRecord* record) {
   int device_error = -1;
   int code = RunBrekDownload(request, &device_error, host_);
   if (record && code == 0) record->bytes += size;
-  RemoveFile(data_file);
   config_.Unload();
   keys_.Close(false);
   return {code, device_error};
@@ -282,7 +285,7 @@ int DeviceUpdate::WaitUntilStored(int n, const std::string& counter, DownloadSta
       DebugPrint("GetStatus: not stored after %u ms\n", unsigned(TickCount() - start));
       return -1;
     }
-    SleepMs(storing_.poll_interval_ms);
+    SleepUnlessStopped(storing_.poll_interval_ms);
   }
 }
 

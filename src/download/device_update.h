@@ -87,7 +87,7 @@ class DeviceUpdate final {
   StepResult WriteLog(const std::string& text, DownloadState& state);
   StepResult WriteLogLines(int index, DownloadState& state);
   StepResult SendConfigEntries(int index, int n, DownloadState& state);
-  StepResult HandOverToBootLoader(int index, DeviceRecord* record);
+  StepResult HandOverToBootLoader(int index, const std::string& data_file, DeviceRecord* record);
   int TransferWhole(int n, const std::string& file, DownloadState& state);
   bool SendWholeFile(int n, const std::string& file, const std::string& counter,
                      DownloadState& state, int& last);

@@ -7,7 +7,6 @@
 #include "device/keta_answer_decoders.h"
 #include "device/serial_answer_decoder.h"
 #include "config/payload_check.h"
-#include "config/temp_files.h"
 #include "device/serial_device_channel.h"
 #include "download/access_checks.h"
 #include "download/constraint_check.h"
@@ -124,6 +123,8 @@ const char* ExecuteResultText(int code) {
     case kExecuteNoChannel: return "no device channel, or it could not be opened";
     case kExecuteAccessRefused: return "the access rights do not allow this download";
     case kExecuteNoSecondLoader: return "the device's second loader could not be started";
+    case kExecuteBusy:
+      return "refused: a download or first-stage download is running, or SetupJNI";
     case kUpdateConfigDataFailed: return "the device refused a configuration entry";
     case kUpdateUnknownDataType: return "unknown DATA_TYPE";
     case kUpdateTransferFailed: return "the transfer of the program data failed";
@@ -136,7 +137,6 @@ const char* ExecuteResultText(int code) {
 }
 
 void DownloadExecutor::ReleaseDocuments() {
-  RemoveFile(ProcessTempNames().download_data);
   if (config_.IsLoaded()) config_.Unload();
   if (keys_.IsOpen()) keys_.Close(false);
 }

@@ -37,6 +37,7 @@ constexpr int kExecuteFailed = -1;          // application mode: no usable "APP"
 constexpr int kExecuteNoChannel = -2;       // no channel, or it did not open
 constexpr int kExecuteAccessRefused = -4;   // rights not granted
 constexpr int kExecuteNoSecondLoader = -5;  // StartSecondLoader failed
+constexpr int kExecuteBusy = -6;            // a download or first stage runs (or SetupJNI)
 constexpr int kExecuteFinishFailed = -13;   // FinishDeviceDownload failed
 constexpr int kExecuteLogFailed = -19;      // writing a device log line failed
 constexpr int kExecuteBadVersion = -81;     // "NeededDownloaderVersion" without a "."

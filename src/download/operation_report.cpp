@@ -260,6 +260,14 @@ OperationReport UnavailableReport(const std::string& operation, const std::strin
   return report;
 }
 
+OperationReport RefusedReport(const std::string& operation, const std::string& why, int code) {
+  OperationReport report;
+  report.Start(operation);
+  report.AddNote(why);
+  report.Finish(code, 0, ResultText(operation, code));
+  return report;
+}
+
 const char* ResultText(const std::string& operation, int code) {
   const char* text = "";
   if (operation == "build") {

@@ -140,6 +140,10 @@ OperationReport FirstStageReport(const std::string& config_file, const FirstStag
 // member it needs is missing).
 OperationReport UnavailableReport(const std::string& operation, const std::string& what);
 
+// The report of a call refused with its busy `code` (`why` says what was
+// in the way); nothing ran.
+OperationReport RefusedReport(const std::string& operation, const std::string& why, int code);
+
 // The text of any result code of the library, as the operation that gave it
 // means it ("download", "dry run", "first stage" or "build"; any other word
 // counts as "download"): the band that owns the code, else the codes passed

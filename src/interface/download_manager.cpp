@@ -3,9 +3,11 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <new>
 
 #include "config/configuration_builder.h"
+#include "config/temp_files.h"
 #include "device/first_stage_downloader.h"
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
@@ -13,6 +15,8 @@
 #include "download/operation_report.h"
 #include "interface/java_binding.h"
 #include "keys/key_document.h"
+#include "platform/debug_output.h"
+#include "platform/sync.h"
 #include "platform/system.h"
 
 namespace korvo {
@@ -29,9 +33,14 @@ T* CreateOrNull(Args&&... args) {
 
 std::atomic<uint8_t> download_mode{static_cast<uint8_t>(DownloadModeValue::kNormal)};
 
+// How long an unload waits for running operations: their waits are woken,
+// so they end in moments unless a call into the front end holds them.
+constexpr uint32_t kUnloadGraceMs = 1500;
+
 }  // namespace
 
-DownloadManager::DownloadManager() {
+DownloadManager::DownloadManager(HostServices* host)
+    : host_(host ? host : &JavaBinding::Instance()) {
   xercesc::XMLPlatformUtils::Initialize();
   builder_ = CreateOrNull<ConfigurationBuilder>();
   executor_ = NewExecutor(std::string());
@@ -40,6 +49,10 @@ DownloadManager::DownloadManager() {
 }
 
 DownloadManager::~DownloadManager() {
+  if (!closing_) ReleaseMembers();
+}
+
+void DownloadManager::ReleaseMembers() {
   ReplaceExecutor(nullptr);
   delete first_stage_;
   first_stage_ = nullptr;
@@ -50,16 +63,153 @@ DownloadManager::~DownloadManager() {
   xercesc::XMLPlatformUtils::Terminate();
 }
 
-DownloadExecutor* DownloadManager::NewExecutor(const std::string& communication_name) const {
-  return CreateOrNull<DownloadExecutor>(communication_name, &JavaBinding::Instance(), settings_);
+bool DownloadManager::Begin(unsigned kinds, const char* what, const char* operation, int busy) {
+  std::lock_guard<std::mutex> hold(operations_mutex_);
+  if (!closing_ && (running_ & kinds) == 0) {
+    running_ |= kinds;
+    return true;
+  }
+  const char* why = closing_ ? "the library is being unloaded"
+                             : "an operation of its kind is running (one at a time)";
+  DebugPrint("%s refused: %s\n", what, why);
+  // Kept under the lock: the running operation's own report, kept when it
+  // ends, comes after this one.
+  if (operation) KeepReport(RefusedReport(operation, std::string(what) + " refused: " + why, busy));
+  return false;
 }
 
-void DownloadManager::Setup(const std::string& communication_name,
-                            const ConnectionSettings& settings) {
-  ReplaceExecutor(nullptr);
-  settings_ = settings;
-  communication_name_ = communication_name;
-  ReplaceExecutor(NewExecutor(communication_name));
+void DownloadManager::End(unsigned kinds) {
+  {
+    std::lock_guard<std::mutex> hold(operations_mutex_);
+    running_ &= ~kinds;
+  }
+  operation_ended_.notify_all();
+}
+
+bool DownloadManager::Shutdown(uint32_t grace_ms) {
+  {
+    std::lock_guard<std::mutex> hold(operations_mutex_);
+    if (closing_) return false;
+    closing_ = true;
+  }
+  RequestStop();
+  bool ended;
+  {
+    std::unique_lock<std::mutex> lock(operations_mutex_);
+    ended = operation_ended_.wait_for(lock, std::chrono::milliseconds(grace_ms),
+                                      [this] { return running_ == 0; });
+  }
+  if (!ended) {
+    DebugPrint("unloaded while an operation still runs; its objects are left to it\n");
+    RemoveGuardedFilesInSignalHandler();
+    return false;
+  }
+  ReleaseMembers();
+  return true;
+}
+
+DownloadExecutor* DownloadManager::NewExecutor(const std::string& communication_name) const {
+  return CreateOrNull<DownloadExecutor>(communication_name, host_, settings_);
+}
+
+bool DownloadManager::Setup(const std::string& communication_name,
+                            const ConnectionSettings& settings,
+                            const std::function<void()>& bind) {
+  return Exclusive(OperationKind::kAll, "SetupJNI", false, [&] {
+    if (bind) bind();
+    ReplaceExecutor(nullptr);
+    settings_ = settings;
+    communication_name_ = communication_name;
+    ReplaceExecutor(NewExecutor(communication_name));
+    return true;
+  });
+}
+
+int DownloadManager::ExecuteDownload(const std::string& config_file, const std::string& key_file,
+                                     int* device_error, bool* only_app_downloaded,
+                                     int* device_which_was_uploaded, int device_to_skip,
+                                     int only_device, std::string* additional_info) {
+  return Reported(OperationKind::kDevice, "ExecuteDownload", "download", kExecuteBusy, [&] {
+    if (!executor_) {
+      KeepReport(UnavailableReport("download", "download executor"));
+      return kExecuteFailed;
+    }
+    SetDownloadMode(DownloadModeValue::kNormal);
+    int local_error = 0;
+    bool local_only_app = false;
+    int local_uploaded = -1;
+    std::string local_info;
+    int result = executor_->Execute(
+        config_file, key_file, &local_error, device_to_skip, only_device,
+        only_app_downloaded ? only_app_downloaded : &local_only_app,
+        device_which_was_uploaded ? device_which_was_uploaded : &local_uploaded,
+        additional_info ? additional_info : &local_info);
+    if (device_error) *device_error = local_error;
+    KeepReport(executor_->report());
+    return result;
+  });
+}
+
+int DownloadManager::ExecuteFirstStageDownload(const std::string& config_file,
+                                               int* device_error) {
+  return Reported(OperationKind::kDevice, "ExecuteFirstStageDownload", "first stage",
+                  kFirstStageBusy, [&] {
+    if (!first_stage_ || !PrepareFirstStage()) {
+      KeepReport(UnavailableReport("first stage", "first-stage downloader"));
+      return -1;
+    }
+    SetDownloadMode(DownloadModeValue::kFirstStage);
+    int local_error = 0;
+    const uint32_t started = TickCount();
+    int result = first_stage_->ExecuteFirstStage(config_file, &local_error);
+    if (device_error) *device_error = local_error;
+    KeepReport(
+        FirstStageReport(config_file, first_stage_->record(), result, local_error, started));
+    return result;
+  });
+}
+
+int DownloadManager::DryRunDownload(const std::string& config_file, const std::string& key_file,
+                                    int device_to_skip, int only_device,
+                                    std::string* additional_info) {
+  return Reported(OperationKind::kDevice, "DryRunDownload", "dry run", kExecuteBusy, [&] {
+    if (!executor_) {
+      KeepReport(UnavailableReport("dry run", "download executor"));
+      return kExecuteFailed;
+    }
+    // The checks read the device through the normal routing.
+    SetDownloadMode(DownloadModeValue::kNormal);
+    std::string local_info;
+    int result = executor_->DryRun(config_file, key_file, device_to_skip, only_device,
+                                   additional_info ? additional_info : &local_info);
+    KeepReport(executor_->report());
+    return result;
+  });
+}
+
+int DownloadManager::CreateConfigFile(const std::string& file_name) {
+  return Reported(OperationKind::kBuild, "CreateConfigFile", "build", kBuildBusy, [&] {
+    if (!builder_) {
+      KeepReport(UnavailableReport("build", "configuration builder"));
+      return kBuildNoBuilder;
+    }
+    const uint32_t started = TickCount();
+    int rc = builder_->CreateConfigFile(file_name);
+    KeepReport(BuildReport(file_name, *builder_, rc, started));
+    return rc;
+  });
+}
+
+std::string DownloadManager::ConnectDevice() {
+  return Exclusive(OperationKind::kDevice, "ConnectDeviceIF", std::string(), [&] {
+    return executor_ ? executor_->ConnectDevice() : std::string();
+  });
+}
+
+int DownloadManager::LoginDevice(const std::string& user_level, const std::string& password) {
+  return Exclusive(OperationKind::kDevice, "LoginDeviceIF", -1, [&] {
+    return executor_ ? executor_->LoginDevice(user_level, password) : -1;
+  });
 }
 
 bool DownloadManager::PrepareFirstStage() {
@@ -68,19 +218,8 @@ bool DownloadManager::PrepareFirstStage() {
   first_stage_->ReplaceChannel(nullptr);
   first_stage_decoder_ = MakeKetaAnswerDecoder(communication_name_);
   first_stage_->ReplaceChannel(
-      std::make_unique<JavaDeviceChannel>(first_stage_decoder_.get(), &JavaBinding::Instance()));
+      std::make_unique<JavaDeviceChannel>(first_stage_decoder_.get(), host_));
   return true;
-}
-
-int DownloadManager::CreateConfigFile(const std::string& file_name) {
-  if (!builder_) {
-    KeepReport(UnavailableReport("build", "configuration builder"));
-    return -1;
-  }
-  const uint32_t started = TickCount();
-  int rc = builder_->CreateConfigFile(file_name);
-  KeepReport(BuildReport(file_name, *builder_, rc, started));
-  return rc;
 }
 
 void DownloadManager::KeepReport(const OperationReport& report) {
@@ -120,8 +259,10 @@ int DownloadManager::RouteAnswer(const std::string& kind, const std::string& nam
 }
 
 DownloadManager& Manager() {
-  static DownloadManager manager;
-  return manager;
+  // Never destroyed: an operation may still run when the library's statics
+  // go. The unload below stops and releases what it owns instead.
+  static DownloadManager* manager = new DownloadManager;
+  return *manager;
 }
 
 void SetDownloadMode(DownloadModeValue mode) { download_mode.store(static_cast<uint8_t>(mode)); }
@@ -129,8 +270,14 @@ void SetDownloadMode(DownloadModeValue mode) { download_mode.store(static_cast<u
 DownloadModeValue DownloadMode() { return static_cast<DownloadModeValue>(download_mode.load()); }
 
 namespace {
-// Built at load, like every other process-wide object of the library.
-DownloadManager& kManagerAtLoad = Manager();
+
+// Built at load, like every other process-wide object of the library; its
+// end is the library's unload (or the process's exit).
+struct Unload {
+  Unload() { Manager(); }
+  ~Unload() { Manager().Shutdown(kUnloadGraceMs); }
+} unload;
+
 }  // namespace
 
 }  // namespace korvo

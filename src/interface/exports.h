@@ -12,18 +12,21 @@
 extern "C" {
 
 // Builds a download configuration file from the project `file_name`; -1 when
-// the configuration builder is missing.
+// the configuration builder is missing, -54 (nothing done) while another
+// build or project-document call runs.
 KORVO_EXPORT int CreateConfigFile(const char* file_name);
 
 // Runs a firmware download (sets the normal answer routing first); -1 with
-// no output written when the download executor is missing.
+// no output written when the download executor is missing, -6 (nothing
+// done, no output written) while another download or first stage runs.
 KORVO_EXPORT int ExecuteDownload(const char* config_file, const char* key_file,
                                  int* device_error, bool* only_app_downloaded,
                                  int* device_which_was_uploaded, int device_to_skip,
                                  int only_device, std::string* additional_info);
 
 // Runs a first-stage download (sets the first-stage answer routing first);
-// -1 with no output written when the first-stage downloader is missing.
+// -1 with no output written when the first-stage downloader is missing,
+// -144 likewise while another download or first stage runs.
 KORVO_EXPORT int ExecuteFirstStageDownload(const char* config_file, int* device_error);
 
 // A dry run of ExecuteDownload: every check up to, not including, starting

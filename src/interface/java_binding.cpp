@@ -2,6 +2,7 @@
 
 #include "interface/jni_util.h"
 #include "platform/debug_output.h"
+#include "platform/sync.h"
 
 namespace korvo {
 namespace {
@@ -36,8 +37,9 @@ bool ClearedException(JNIEnv* env) {
 }  // namespace
 
 JavaBinding& JavaBinding::Instance() {
-  static JavaBinding binding;
-  return binding;
+  // Never destroyed: an operation still running at unload may reach it.
+  static JavaBinding* binding = new JavaBinding;
+  return *binding;
 }
 
 void JavaBinding::Record(JNIEnv* env, jobject caller) {
@@ -82,11 +84,15 @@ void JavaBinding::Record(JNIEnv* env, jobject caller) {
 }
 
 bool JavaBinding::CanReportStatus() const {
+  if (StopRequested()) return false;
   std::lock_guard<std::mutex> hold(mutex_);
   return vm_ && ids_[kUpdateStatus];
 }
 
+// Once the library is being unloaded the JVM is on its way out: a thread
+// that calls into it then may never come back.
 bool JavaBinding::Resolve(Method method, Target* target) const {
+  if (StopRequested()) return false;
   JavaVM* vm;
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -115,10 +121,11 @@ int JavaBinding::CallWithBytes(Method method, const std::string& name, const uin
     if (count > 0)
       env->SetByteArrayRegion(array, 0, static_cast<jsize>(count),
                               reinterpret_cast<const jbyte*>(bytes));
-    result = env->CallStaticIntMethod(t.cls, t.id, jname, array);
+    env->CallStaticIntMethod(t.cls, t.id, jname, array);
+    result = 0;
   }
-  // A callback that threw has not sent the command.
-  if (ClearedException(env)) result = -1;
+  // A callback that threw may have sent the command all the same.
+  ClearedException(env);
   if (array) env->DeleteLocalRef(array);
   if (jname) env->DeleteLocalRef(jname);
   return result;
@@ -139,8 +146,11 @@ int JavaBinding::SendVariableRead(const std::string& variable) {
   ClearedException(env);
   jstring jname = ToJavaString(env, variable);
   int result = -1;
-  if (jname) result = env->CallStaticIntMethod(t.cls, t.id, jname);
-  if (ClearedException(env)) result = -1;
+  if (jname) {
+    env->CallStaticIntMethod(t.cls, t.id, jname);
+    result = 0;
+  }
+  ClearedException(env);
   if (jname) env->DeleteLocalRef(jname);
   return result;
 }

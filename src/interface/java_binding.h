@@ -34,12 +34,14 @@ class JavaBinding final : public HostServices {
   // under which UpdateStatus and CleanUpInterface are called at all.
   bool CanReportStatus() const override;
 
-  // Each returns the callback's int, or -1 when it could not be called
-  // (not bound, no environment, out of memory, or the callback threw).
-  // SendCommandMN, SendCommandRN, SendCommandEN:
+  // SendCommandMN, SendCommandRN, SendCommandEN: 0 when the callback was
+  // called (its result is not looked at, and one that threw may have sent
+  // the command), -1 when it could not be called (not bound, no
+  // environment, out of memory, the library being unloaded).
   int SendMethodCall(const std::string& method, const uint8_t* bytes, size_t count) override;
   int SendVariableRead(const std::string& variable) override;
   int SendEventRequest(const std::string& event, const uint8_t* bytes, size_t count) override;
+  // The callback's int, or -1 when it could not be called or threw.
   int UpdateStatus(const std::string& text, int percent);
   int CleanUpInterface() override;
 

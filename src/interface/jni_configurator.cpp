@@ -14,14 +14,16 @@ using korvo::ConfigurationBuilder;
 using korvo::ProjectDocument;
 using korvo::ToNarrowString;
 
-// Runs `call` on the project document; an escaping exception counts as
-// the document band's "other exception".
+// Runs `call` on the project document, as the one build-kind operation;
+// an escaping exception counts as the document band's "other exception".
 template <typename Call>
-jint OnProject(Call&& call) {
+jint OnProject(const char* what, Call&& call) {
   return korvo::Guarded<jint>(korvo::kProjectOtherException, [&]() -> jint {
-    ConfigurationBuilder* builder = korvo::Manager().GetConfigurationBuilder();
-    if (!builder) return korvo::kBuildNoBuilder;
-    return call(builder->Project());
+    korvo::DownloadManager& manager = korvo::Manager();
+    return manager.Exclusive(korvo::OperationKind::kBuild, what, korvo::kProjectBusy, [&] {
+      ConfigurationBuilder* builder = manager.GetConfigurationBuilder();
+      return builder ? call(builder->Project()) : korvo::kBuildNoBuilder;
+    });
   });
 }
 
@@ -38,27 +40,28 @@ JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_CreateConfigFi
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_OpenProjectDocumentIF(
     JNIEnv* env, jobject, jstring file_name) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("OpenProjectDocumentIF", [&](ProjectDocument& project) {
     return project.OpenProjectDocument(ToNarrowString(env, file_name));
   });
 }
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_CloseProjectDocumentIF(
     JNIEnv*, jobject, jboolean save) {
-  return OnProject(
-      [&](ProjectDocument& project) { return project.CloseProjectDocument(save != JNI_FALSE); });
+  return OnProject("CloseProjectDocumentIF", [&](ProjectDocument& project) {
+    return project.CloseProjectDocument(save != JNI_FALSE);
+  });
 }
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectConfigFilenameEntryIF(
     JNIEnv* env, jobject, jstring file_name) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("SetProjectConfigFilenameEntryIF", [&](ProjectDocument& project) {
     return project.SetProjectConfigFilenameEntry(ToNarrowString(env, file_name));
   });
 }
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectSystemEntryIF(
     JNIEnv* env, jobject, jstring name, jstring value, jboolean transparent) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("SetProjectSystemEntryIF", [&](ProjectDocument& project) {
     return project.SetProjectSystemEntry(ToNarrowString(env, name), ToNarrowString(env, value),
                                          transparent != JNI_FALSE);
   });
@@ -66,13 +69,14 @@ JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectSyst
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_AddProjectDeviceIF(JNIEnv*,
                                                                                       jobject) {
-  return OnProject([&](ProjectDocument& project) { return project.AddProjectDevice(); });
+  return OnProject("AddProjectDeviceIF",
+                   [&](ProjectDocument& project) { return project.AddProjectDevice(); });
 }
 
 JNIEXPORT jint JNICALL
 Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConfigurationEntryIF(
     JNIEnv* env, jobject, jint device, jstring name, jstring value, jboolean transparent) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("SetProjectDeviceConfigurationEntryIF", [&](ProjectDocument& project) {
     return project.SetProjectDeviceConfigurationEntry(
         device, ToNarrowString(env, name), ToNarrowString(env, value), transparent != JNI_FALSE);
   });
@@ -81,7 +85,7 @@ Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConfigurationEntryIF(
 JNIEXPORT jint JNICALL
 Java_quarnel_firmwaredownload_Configurator_AddProjectDeviceConfigurationEntryIF(
     JNIEnv* env, jobject, jint device, jstring name, jstring value, jboolean transparent) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("AddProjectDeviceConfigurationEntryIF", [&](ProjectDocument& project) {
     return project.AddProjectDeviceConfigurationEntry(
         device, ToNarrowString(env, name), ToNarrowString(env, value), transparent != JNI_FALSE);
   });
@@ -90,7 +94,7 @@ Java_quarnel_firmwaredownload_Configurator_AddProjectDeviceConfigurationEntryIF(
 JNIEXPORT jint JNICALL
 Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryAttributeIF(
     JNIEnv* env, jobject, jint device, jstring entry, jstring attribute, jstring value) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("SetProjectDeviceConversionEntryAttributeIF", [&](ProjectDocument& project) {
     return project.SetProjectDeviceConversionEntryAttribute(
         device, ToNarrowString(env, entry), ToNarrowString(env, attribute),
         ToNarrowString(env, value));
@@ -99,7 +103,7 @@ Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryAttrib
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_Configurator_SetProjectDeviceConversionEntryIF(
     JNIEnv* env, jobject, jint device, jstring entry, jstring value) {
-  return OnProject([&](ProjectDocument& project) {
+  return OnProject("SetProjectDeviceConversionEntryIF", [&](ProjectDocument& project) {
     return project.SetProjectDeviceConversionEntry(device, ToNarrowString(env, entry),
                                                    ToNarrowString(env, value));
   });

@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "download/download_executor.h"
 #include "interface/download_manager.h"
 #include "interface/java_binding.h"
 #include "interface/jni_natives.h"
@@ -39,30 +38,26 @@ JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_SetupJNI(
     JNIEnv* env, jobject self, jstring communication_name, jstring baud_rate,
     jstring port_name) {
   korvo::GuardedVoid([&] {
-    korvo::JavaBinding::Instance().Record(env, self);
     korvo::ConnectionSettings settings;
     settings.download_baud_rate = korvo::ToNarrowString(env, baud_rate);
     settings.serial_port_name = korvo::ToNarrowString(env, port_name);
-    korvo::Manager().Setup(korvo::ToNarrowString(env, communication_name), settings);
+    korvo::Manager().Setup(korvo::ToNarrowString(env, communication_name), settings,
+                           [&] { korvo::JavaBinding::Instance().Record(env, self); });
   });
 }
 
 JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ConnectDeviceIF(
     JNIEnv* env, jobject) {
-  std::string ident = korvo::Guarded(std::string(), [&] {
-    korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
-    return executor ? executor->ConnectDevice() : std::string();
-  });
+  std::string ident =
+      korvo::Guarded(std::string(), [&] { return korvo::Manager().ConnectDevice(); });
   return korvo::Guarded<jstring>(nullptr, [&] { return korvo::ToJavaString(env, ident); });
 }
 
 JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceIF(
     JNIEnv* env, jobject, jstring user_level, jstring password) {
   return korvo::Guarded(-1, [&] {
-    korvo::DownloadExecutor* executor = korvo::Manager().GetDownloadExecutor();
-    if (!executor) return -1;
-    return executor->LoginDevice(korvo::ToNarrowString(env, user_level),
-                                 korvo::ToNarrowString(env, password));
+    return korvo::Manager().LoginDevice(korvo::ToNarrowString(env, user_level),
+                                        korvo::ToNarrowString(env, password));
   });
 }
 

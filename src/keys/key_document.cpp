@@ -81,6 +81,7 @@ const char* KeyResultText(int code) {
     case kKeyNoImplementation: return "no XML implementation";
     case kKeyNoCurrentSignature: return "no signature selected";
     case kKeyDecompressFailed: return "the key file is missing or cannot be decompressed";
+    case kKeyBusy: return "refused: a key-file or compression call is running, or SetupJNI";
     default: return "";
   }
 }
@@ -133,8 +134,10 @@ int KeyDocument::Release() {
 int KeyDocument::Open(const std::string& path, bool decompress) {
   return Guard([&]() -> int {
     // Deletes the decompressed copy on every way out.
-    TempFileGuard temp(decompress ? ProcessTempNames().key_file : std::string());
-    if (decompress && compressor_.Decompress(path, temp.path()) != 0) return kKeyDecompressFailed;
+    TempFileGuard temp;
+    if (decompress &&
+        (!temp.Create(kTempKeyFile) || compressor_.Decompress(path, temp.path()) != 0))
+      return kKeyDecompressFailed;
     if (open_) return kKeyAlreadyOpen;
     if (!implementation_) return kKeyNoImplementation;
     FileError probe = decompress ? FileError::kNone : ProbeFile(path);

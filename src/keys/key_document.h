@@ -43,6 +43,7 @@ constexpr int kKeyNoCurrentDevice = -125;
 constexpr int kKeyNoImplementation = -126;
 constexpr int kKeyNoCurrentSignature = -127;
 constexpr int kKeyDecompressFailed = -128;
+constexpr int kKeyBusy = -129;  // a key-file or compression call runs (or SetupJNI); natives only
 
 // What a key document code means; "" for a code outside the band.
 const char* KeyResultText(int code);

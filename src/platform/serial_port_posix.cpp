@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/sync.h"
+
 namespace korvo {
 
 struct SerialPortState {
@@ -52,11 +54,17 @@ int PollWait(bool limited, Clock::time_point deadline) {
   return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(left) + 1;
 }
 
-// Waits for `events` on the descriptor. 1 ready, 0 time-out, -1 error.
+// How long one poll() lasts at most, so that a stop ends a wait promptly.
+constexpr int kStopCheckMs = 100;
+
+// Waits for `events` on the descriptor. 1 ready, 0 time-out (also when a
+// stop is requested), -1 error.
 int WaitFor(int fd, short events, bool limited, Clock::time_point deadline) {
   for (;;) {
+    if (StopRequested()) return 0;
     int wait = PollWait(limited, deadline);
     if (limited && wait == 0) return 0;
+    if (wait < 0 || wait > kStopCheckMs) wait = kStopCheckMs;
     pollfd p{fd, events, 0};
     int n = poll(&p, 1, wait);
     if (n < 0) {
@@ -64,7 +72,7 @@ int WaitFor(int fd, short events, bool limited, Clock::time_point deadline) {
       return -1;
     }
     if (n == 0) {
-      if (limited && Clock::now() < deadline) continue;
+      if (!limited || Clock::now() < deadline) continue;
       return 0;
     }
     if (p.revents & events) return 1;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvo {
 
@@ -36,7 +37,9 @@ enum class FileError { kNone, kNotFound, kIoError };
 
 // Opens a file whose path and mode are UTF-8 text ("rb", "wb", "w+b").
 // Null when the file cannot be opened; then `*error` (may be null) says why.
-// The caller closes it.
+// A mode that writes from scratch ("w...") never follows a symbolic link
+// in the path's last part: a link planted under a name the library writes
+// must not lead the bytes elsewhere. The caller closes it.
 std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode,
                         FileError* error = nullptr);
 
@@ -56,9 +59,35 @@ enum class InputFileError {
 std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileError* error,
                          uint64_t* size = nullptr);
 
-// Creates an empty file at `path` only when nothing is there. False when it
-// was not created; then `*exists` (may be null) says whether something was.
-bool CreateNewFile(const std::string& path, bool* exists);
+// A file that this process created and marks as in use while it holds it;
+// other processes (and other holds in this one) see the mark.
+using HeldFile = intptr_t;
+constexpr HeldFile kNoHeldFile = -1;
+
+enum class CreateResult { kCreated, kExists, kFailed };
+
+// Creates `path` as a new, empty file and holds it. Whatever is there
+// already (a file, a symbolic link, a folder) is never opened or followed:
+// kExists then. kFailed for any other failure. On kCreated `*held` is the
+// hold, to be given back to ReleaseHeldFile.
+CreateResult CreateHeldFile(const std::string& path, HeldFile* held);
+
+// Ends the hold; with `remove`, first removes the file when `path` still
+// names the file that was created (it is never something put in its place).
+void ReleaseHeldFile(HeldFile held, const std::string& path, bool remove);
+
+// Renames the held file `from` over `to` and ends the hold: 0, or -1 (the
+// hold ended all the same, the file still at `from`).
+int MoveHeldFile(HeldFile held, const std::string& from, const std::string& to);
+
+// The names in folder `dir` ("" for the current one), without "." and "..".
+// False when the folder cannot be read.
+bool ListFolder(const std::string& dir, std::vector<std::string>* names);
+
+// Removes `path` when it is a regular file (not a link) of this user that
+// no live process holds: a leftover of a process that was killed. True when
+// it was removed.
+bool RemoveAbandonedFile(const std::string& path);
 
 // The calling process's operating-system id.
 uint32_t ProcessId();

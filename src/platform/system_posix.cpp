@@ -1,7 +1,9 @@
 #include "platform/system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -51,9 +53,30 @@ bool LocalTime(std::time_t when, std::tm* out) { return localtime_r(&when, out) 
 
 uint32_t CurrentThreadId() { return uint32_t(syscall(SYS_gettid)); }
 
+namespace {
+
+// fopen's "w" and "w+", but without following a link at the end of the path.
+std::FILE* OpenForWriting(const std::string& path, const std::string& mode) {
+  const bool update = mode.find('+') != std::string::npos;
+  int fd = open(path.c_str(), (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_NOFOLLOW |
+                                  O_CLOEXEC | O_NOCTTY,
+                0666);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, mode.c_str());
+  if (!file) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+  }
+  return file;
+}
+
+}  // namespace
+
 std::FILE* OpenFileUtf8(const std::string& path, const std::string& mode, FileError* error) {
   // POSIX paths are bytes already; UTF-8 passes through unchanged.
-  std::FILE* file = std::fopen(path.c_str(), mode.c_str());
+  std::FILE* file = !mode.empty() && mode[0] == 'w' ? OpenForWriting(path, mode)
+                                                    : std::fopen(path.c_str(), mode.c_str());
   if (error) {
     *error = file ? FileError::kNone
                   : errno == ENOENT || errno == ENOTDIR ? FileError::kNotFound
@@ -103,12 +126,85 @@ std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileE
   return file;
 }
 
-bool CreateNewFile(const std::string& path, bool* exists) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (exists) *exists = fd < 0 && errno == EEXIST;
-  if (fd < 0) return false;
+namespace {
+
+// Whether `path` (not followed) names the file open as `fd`.
+bool NamesFile(const std::string& path, int fd) {
+  struct stat at_path {}, open_file {};
+  return lstat(path.c_str(), &at_path) == 0 && fstat(fd, &open_file) == 0 &&
+         at_path.st_dev == open_file.st_dev && at_path.st_ino == open_file.st_ino;
+}
+
+// File systems without flock() support report one of these; there files go
+// unmarked, and RemoveAbandonedFile, which cannot lock them either, leaves
+// them alone.
+bool LocksUnsupported(int error) {
+  return error == ENOLCK || error == EINVAL || error == EOPNOTSUPP;
+}
+
+}  // namespace
+
+// The mark is an exclusive flock() lock, which the kernel drops with the
+// last descriptor, so a killed process leaves an unmarked file behind.
+CreateResult CreateHeldFile(const std::string& path, HeldFile* held) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    // O_EXCL with O_CREAT never follows a link; O_NOFOLLOW says so twice.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                  0666);
+    if (fd < 0) return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+    int locked = flock(fd, LOCK_EX);
+    if (locked != 0 && !LocksUnsupported(errno)) {
+      close(fd);
+      return CreateResult::kFailed;
+    }
+    // Between open and flock another process may have taken the new file
+    // for a leftover and removed it; then the name is free again.
+    if (NamesFile(path, fd)) {
+      *held = fd;
+      return CreateResult::kCreated;
+    }
+    close(fd);
+  }
+  return CreateResult::kFailed;
+}
+
+void ReleaseHeldFile(HeldFile held, const std::string& path, bool remove) {
+  if (held == kNoHeldFile) return;
+  int fd = static_cast<int>(held);
+  if (remove && NamesFile(path, fd)) unlink(path.c_str());
   close(fd);
+}
+
+// Renamed while still held, so that no other process can take the
+// finished file for a leftover in between.
+int MoveHeldFile(HeldFile held, const std::string& from, const std::string& to) {
+  int rc = std::rename(from.c_str(), to.c_str()) == 0 ? 0 : -1;
+  ReleaseHeldFile(held, from, false);
+  return rc;
+}
+
+bool ListFolder(const std::string& dir, std::vector<std::string>* names) {
+  DIR* folder = opendir(dir.empty() ? "." : dir.c_str());
+  if (!folder) return false;
+  names->clear();
+  while (dirent* entry = readdir(folder)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(std::move(name));
+  }
+  closedir(folder);
   return true;
+}
+
+bool RemoveAbandonedFile(const std::string& path) {
+  // Non-blocking, so that a pipe under such a name does not stop us.
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool removed = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+                 flock(fd, LOCK_EX | LOCK_NB) == 0 && NamesFile(path, fd) &&
+                 unlink(path.c_str()) == 0;
+  close(fd);
+  return removed;
 }
 
 uint32_t ProcessId() { return uint32_t(getpid()); }

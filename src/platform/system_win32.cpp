@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <cwchar>
 
 #include "platform/unicode.h"
 
@@ -116,13 +117,60 @@ std::FILE* OpenInputFile(const std::string& path, uint64_t max_bytes, InputFileE
   return file;
 }
 
-bool CreateNewFile(const std::string& path, bool* exists) {
-  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+// The mark is the handle itself: it does not share deletion, so while it
+// is open DeleteFileW fails for everyone, and the system closes it when the
+// process ends, however it ends. Reading and writing stay shared, for the
+// library's own opens of the file by name.
+CreateResult CreateHeldFile(const std::string& path, HeldFile* held) {
+  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (exists) *exists = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(handle);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? CreateResult::kExists
+                                                                       : CreateResult::kFailed;
+  }
+  *held = reinterpret_cast<HeldFile>(handle);
+  return CreateResult::kCreated;
+}
+
+// Deleted by name once the handle is closed: creating links needs rights
+// that the users of a line PC do not have, so nothing can be put in its
+// place in between that the name would then reach.
+void ReleaseHeldFile(HeldFile held, const std::string& path, bool remove) {
+  if (held == kNoHeldFile) return;
+  CloseHandle(reinterpret_cast<HANDLE>(held));
+  if (remove) DeleteFileW(Wide(path).c_str());
+}
+
+// Windows refuses to rename a file while a handle keeps it from deletion.
+int MoveHeldFile(HeldFile held, const std::string& from, const std::string& to) {
+  ReleaseHeldFile(held, from, false);
+  return ReplaceFile(from, to);
+}
+
+bool ListFolder(const std::string& dir, std::vector<std::string>* names) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(Wide((dir.empty() ? std::string(".") : dir) + "\\*").c_str(),
+                                 &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  names->clear();
+  do {
+    std::string name = Narrow(found.cFileName, DWORD(wcslen(found.cFileName)));
+    if (name != "." && name != "..") names->push_back(std::move(name));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
   return true;
+}
+
+// Windows keeps no owner check here: the folders this runs in belong to one
+// user at a time, and a live process's file refuses deletion anyway.
+bool RemoveAbandonedFile(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  const DWORD not_a_file =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & not_a_file)) return false;
+  return DeleteFileW(Wide(path).c_str()) != 0;
 }
 
 uint32_t ProcessId() { return uint32_t(_getpid()); }

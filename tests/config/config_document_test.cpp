@@ -34,7 +34,7 @@ class ConfigDocumentTest : public testing::Test {
   void TearDown() override {
     RemoveFile(kPacked);
     RemoveFile(kOut);
-    EXPECT_EQ("<missing>", ReadFile(ProcessTempNames().config)) << "temporary file survived";
+    EXPECT_TRUE(test_support::TempFilesLeft(kTempConfig).empty()) << "temporary file survived";
   }
 
   // Loads `xml`, compressed the way configurations are shipped.

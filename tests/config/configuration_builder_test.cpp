@@ -66,12 +66,9 @@ class ConfigurationBuilderTest : public ::testing::Test {
 
   // Nothing of a build stays: no temporary file, nor the project held open.
   void ExpectNothingLeft() {
-    for (auto name : {&TempNames::config_builder, &TempNames::srec, &TempNames::brek})
-      EXPECT_FALSE(fs::exists(ProcessTempNames().*name)) << ProcessTempNames().*name;
-    for (const fs::path& folder : {dir_, fs::current_path()}) {
-      for (const auto& entry : fs::directory_iterator(folder))
-        EXPECT_EQ(std::string::npos, entry.path().filename().string().find("~")) << entry.path();
-    }
+    EXPECT_EQ(std::vector<std::string>(), test_support::TempFilesLeft());
+    for (const auto& entry : fs::directory_iterator(dir_))
+      EXPECT_EQ(std::string::npos, entry.path().filename().string().find("~")) << entry.path();
     EXPECT_FALSE(builder_.Project().IsOpen());
   }
 
@@ -84,6 +81,8 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
                            "</DataFilename><PartialMemorySize>",
                     partial = "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>";
   WriteFile(dir_ / "empty.bin", "");
+  // Links planted under the first names of its temporary files lead nowhere.
+  test_support::PlantedLinks planted({kTempBuilderXml, kTempSrec, kTempConfig});
   // Absolute names stand as they are.
   ASSERT_EQ(0, Build(Project(
       Device() + Device(kFile + (dir_ / "raw.bin").string() + "</DataFilename>") +
@@ -130,6 +129,7 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
     EXPECT_EQ(devices[d].second, ReadFile(extracted)) << d;
   }
   EXPECT_EQ(Crc32("123456789", 9), Crc32("56789", 5, Crc32("1234", 4)));
+  EXPECT_EQ("", planted.Damage());
 }
 
 // A one-device configuration as the builder writes it around the payload's

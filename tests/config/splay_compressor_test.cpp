@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -155,6 +156,21 @@ TEST_F(SplayCompressorTest, DamagedInputAndMissingFilesFail) {
   EXPECT_EQ("<missing>", ReadFile(packed_));
   EXPECT_EQ(-1, compressor_.Compress(plain_, "no_such_dir/out.bin"));
   EXPECT_EQ(SplayFailure::kCreateOutput, compressor_.last_failure());
+  // Inputs are regular files of bounded size, so that none can run for ever.
+  std::vector<std::pair<std::string, SplayFailure>> inputs = {{".", SplayFailure::kInputNotFile}};
+#ifndef _WIN32
+  inputs.push_back({"/dev/zero", SplayFailure::kInputNotFile});
+  test_support::WriteFile("splay_test_huge.bin", "");
+  std::filesystem::resize_file("splay_test_huge.bin", kMaxSplayInputBytes + 1);  // sparse
+  inputs.push_back({"splay_test_huge.bin", SplayFailure::kInputTooLarge});
+#endif
+  for (const auto& [input, why] : inputs) {
+    EXPECT_EQ(-1, compressor_.Compress(input, packed_)) << input;
+    EXPECT_EQ(why, compressor_.last_failure()) << input;
+    EXPECT_EQ(-1, compressor_.Decompress(input, unpacked_)) << input;
+    EXPECT_EQ(why, compressor_.last_failure()) << input;
+  }
+  RemoveFile("splay_test_huge.bin");
 }
 
 }  // namespace

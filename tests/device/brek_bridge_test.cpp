@@ -33,8 +33,8 @@ class BrekBridgeTest : public ::testing::Test {
   void SetUp() override { ASSERT_NE(nullptr, line_ = sim::OpenPseudoTerminal()); }
   void TearDown() override {
     RemoveFile(kData);
-    RemoveFile(ProcessTempNames().download_log);
-    EXPECT_EQ("<missing>", ReadFile(TempFileName("PRGTMP", "TMP")));
+    for (const std::string& log : test_support::TempFilesLeft(kTempDownloadLog)) RemoveFile(log);
+    EXPECT_TRUE(test_support::TempFilesLeft(kTempBootLoaderFile).empty());
   }
 
   // Runs the bridge against a simulated device; returns {code, result code}.
@@ -60,12 +60,14 @@ TEST_F(BrekBridgeTest, DownloadReachesTheDeviceThroughLostAndDamagedFrames) {
   sim::BootDeviceOptions faults;
   faults.drop_data_frame = 1;
   faults.corrupt_data_frame = 3;
+  test_support::PlantedLinks planted({kTempBootLoaderFile, kTempDownloadLog});
   EXPECT_EQ(std::make_pair(0, 0), Download(image, faults));
+  EXPECT_EQ("", planted.Damage());
   EXPECT_TRUE(device_->image_verified());
   EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.end()), device_->image());
   EXPECT_EQ("LMS5xx", device_->device_type());
   EXPECT_EQ(115200u, device_->download_baud());
-  EXPECT_EQ("<missing>", ReadFile(ProcessTempNames().download_log)) << "a good run drops its log";
+  EXPECT_TRUE(test_support::TempFilesLeft(kTempDownloadLog).empty()) << "a good run drops its log";
 }
 
 TEST_F(BrekBridgeTest, DeviceThatStopsAnsweringFailsWithNoAnswer) {
@@ -85,7 +87,8 @@ TEST_F(BrekBridgeTest, DeviceNeverInBootModeGetsThreeRequestsEachAfterAReset) {
   EXPECT_EQ(std::vector<std::string>(3, "download standard"), device_->telegrams());
   const std::string reset_then_request = "New initialization:\t" + line_->peer_path() +
                                          ",9600,8,0,1\n>> \x02" "download standard\x03";
-  std::string log = ReadFile(ProcessTempNames().download_log);
+  ASSERT_EQ(1u, test_support::TempFilesLeft(kTempDownloadLog).size());
+  std::string log = ReadFile(test_support::TempFilesLeft(kTempDownloadLog)[0]);
   int count = 0;
   for (size_t at = 0; (at = log.find(reset_then_request, at)) != std::string::npos; ++at) ++count;
   EXPECT_EQ(3, count);
@@ -103,7 +106,7 @@ TEST_F(BrekBridgeTest, MissingDataFileLibraryOrPortFailsEarly) {
   request.library = std::string("no-such-folder/") + BootLoaderLibrary::FileName();
   EXPECT_EQ(kBrekBridgeCreateFailed, RunBrekDownload(request, &result_code, nullptr));
   EXPECT_EQ(0, result_code);
-  EXPECT_EQ("<missing>", ReadFile(ProcessTempNames().download_log)) << "no port, no log";
+  EXPECT_TRUE(test_support::TempFilesLeft(kTempDownloadLog).empty()) << "no port, no log";
   request.library = "";
   EXPECT_EQ(kBrekBridgePortFailed, RunBrekDownload(request, &result_code, nullptr));
 }

@@ -36,11 +36,12 @@ struct ScriptedLine final : CommandSender {
   int Take(const std::string& command, const uint8_t* b, size_t n) {
     sent.push_back(command + (b ? std::string(reinterpret_cast<const char*>(b), n) : ""));
     if (!kind.empty()) Deliver(*channel, kind, name.empty() ? command.substr(3) : name, bytes);
-    return 0;
+    return unsent ? -1 : 0;
   }
   void Answer(std::string k, std::string b, std::string n = "") { kind = k; bytes = b; name = n; }
 
   std::string kind, bytes, name;
+  bool unsent = false;  // report every command as not handed on
   std::vector<std::string> sent;
   JavaDeviceChannel* channel = nullptr;
 };
@@ -99,6 +100,28 @@ TEST_F(JavaChannelTest, LastAnswerAndTrafficSayWhatTheDeviceDid) {
   // Only the first package was taken (result 0); result 5 is a refusal.
   EXPECT_EQ(1u, channel.Traffic().packages);
   EXPECT_EQ(3u, channel.Traffic().bytes);
+}
+
+// A command the line could not hand on gets no answer: it is not waited for,
+// not even when an answer to it is there already.
+TEST_F(JavaChannelTest, ACommandThatCouldNotBeSentFailsAtOnce) {
+  line.Answer("AN", " 1 ");
+  line.unsent = true;
+  for (const testing_commands::CommandCase& cc : testing_commands::FirmwareCommands()) {
+    SCOPED_TRACE(cc.label);
+    int result = 0;
+    EXPECT_EQ(-1, cc.run(channel, &result));
+  }
+  EXPECT_EQ(-1, channel.CallMethod("Ping"));
+  EXPECT_EQ("Ping", channel.LastAnswer().command) << "no earlier answer is kept for it";
+  EXPECT_EQ(DeviceAnswer::Kind::kNone, channel.LastAnswer().kind);
+  EXPECT_EQ(-1, channel.SetAccessMode("3", "pw"));
+  line.Answer("RA", " 3 ABC");
+  EXPECT_EQ("", channel.ReadDeviceIdent());
+  EXPECT_EQ(-1, channel.ReadVariable("Var", 2000));
+  EXPECT_EQ(0, channel.Open()) << "tracing stays optional";
+  JavaDeviceChannel unbound(&decoder, nullptr);
+  EXPECT_EQ(-1, unbound.CallMethod("Ping"));
 }
 
 TEST_F(JavaChannelTest, WithoutApplicationOnlyTheAllowedCommandsAreSent) {

@@ -17,14 +17,15 @@
 #include "interface/exports.h"
 #include "keys/key_document.h"
 #include "platform/system.h"
+#include "support/answering_host.h"
 #include "support/files.h"
 
 namespace korvo {
 namespace {
 
-// Answers every command at once through the executor, as a front end would
-// from its reader thread; `command` gets `reply` instead (null: silence).
-class Device final : public HostServices {
+// Answers every command at once through the executor; `command` gets `reply`
+// instead (null: silence).
+class Device final : public test_support::AnsweringHost {
  public:
   DownloadExecutor* executor = nullptr;
   std::string command;
@@ -32,35 +33,20 @@ class Device final : public HostServices {
   std::string sent;  // the commands' names
   int polls = 0;     // of the storing status
 
-  int SendMethodCall(const std::string& name, const uint8_t*, size_t) override {
-    return Answer("AN", name);
-  }
-  int SendVariableRead(const std::string& name) override { return Answer("RA", name); }
-  int SendEventRequest(const std::string& name, const uint8_t*, size_t) override {
-    return Answer("EA", name);
-  }
-  bool CanReportStatus() const override { return false; }
-  void ReportStatus(const std::string&, int) override {}
-  int CleanUpInterface() override { return 0; }
-
  private:
-  int Answer(const char* kind, const std::string& name) {
+  int Answer(const char* kind, const std::string& name) override {
     sent += (sent.empty() ? "" : " ") + name;
     // "alternate": storing between 50 and 51 %, for a thousand polls.
     const bool alternate = reply && std::string(reply) == "alternate" && name == command;
     if (alternate) ++polls;
-    const char* text = alternate               ? (polls % 2 || polls > 1000 ? " 33" : " 32")
-                       : name == command             ? reply
-                       : name == "GetAccessMode"   ? " 3"
-                       : name == "mFDsrt2ndstgldr" ? " 7"
-                       : name == "mFDstadwnld"     ? " 64"  // stored: 100
-                       : name == "mSCsoftreset"    ? nullptr  // a rebooting device is silent
-                                                   : " 0";
-    if (!text) return 0;
-    uint8_t* bytes = new uint8_t[std::strlen(text)];
-    std::memcpy(bytes, text, std::strlen(text));
-    executor->DeliverAnswer(kind, name, bytes, int(std::strlen(text)));
+    Reply(kind, name,
+          alternate         ? (polls % 2 || polls > 1000 ? " 33" : " 32")
+          : name == command ? reply
+                            : UsualReply(name));
     return 0;
+  }
+  void Deliver(const char* kind, const std::string& name, uint8_t* bytes, int count) override {
+    executor->DeliverAnswer(kind, name, bytes, count);
   }
 };
 
@@ -145,6 +131,8 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
                    keys.AddKeySignature(0) | keys.SetKeySignatureAttributes(0, 0, ".*", "") |
                    keys.SetKeyUserAccess(0, 0, 3, 0) | keys.Close(true) |
                    keys.Compress("keys.xml", "keys.key"));
+  // No download writes through a link planted under its temporary files' names.
+  test_support::PlantedLinks planted({kTempConfig, kTempKeyFile, kTempDownloadData});
   for (const Row& row : kRows) {
     const std::string data(row.device);
     SCOPED_TRACE("row " + std::to_string(&row - kRows) + ": " + data);
@@ -180,6 +168,7 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
     EXPECT_THAT(executor.report().ToJson(), testing::HasSubstr(row.report));
     EXPECT_LT(device.polls, 1000);
   }
+  EXPECT_EQ("", planted.Damage());
   for (const char* f : {"download.xml", "download.cfg", "keys.xml", "keys.key"}) RemoveFile(f);
 }
 
@@ -218,7 +207,7 @@ TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) 
 TEST(DownloadExecutorTest, EveryResultCodeHasATextOfItsOwn) {
   std::set<std::string> texts;
   for (int code : {0, kExecuteFailed, kExecuteNoChannel, kExecuteAccessRefused,
-                   kExecuteNoSecondLoader, kUpdateConfigDataFailed, kUpdateUnknownDataType,
+                   kExecuteNoSecondLoader, kExecuteBusy, kUpdateConfigDataFailed, kUpdateUnknownDataType,
                    kUpdateTransferFailed, kExecuteFinishFailed, kExecuteLogFailed,
                    kExecuteBadVersion, kExecuteTooNew, -3})
     EXPECT_TRUE(texts.insert(ExecuteResultText(code)).second) << code;

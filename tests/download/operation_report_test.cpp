@@ -32,6 +32,11 @@ TEST(OperationReportTest, ResultTextsFollowTheOperation) {
       {"download", -128, "the key file is missing"},
       {"download", -154, "the device did not enter boot mode"},
       {"other", -12, "the transfer of the program data failed"},
+      {"dry run", -6, "refused: a download"},
+      {"first stage", -144, "refused: a download"},
+      {"build", -54, "refused: a build"},
+      {"build", -70, "refused: a build"},
+      {"download", -129, "refused: a key-file"},
       {"download", 4711, "unknown result code"},
   };
   for (const auto& row : rows) {

@@ -28,7 +28,7 @@ class KeyDocumentTest : public ::testing::Test {
  protected:
   void TearDown() override {
     std::remove(path_.c_str());
-    EXPECT_FALSE(Exists(ProcessTempNames().key_file)) << "temporary key file left behind";
+    EXPECT_TRUE(test_support::TempFilesLeft(kTempKeyFile).empty()) << "temporary key file left";
   }
 
   // Opens a file whose device "DEV" holds `inner` and selects that device.
@@ -173,12 +173,16 @@ TEST_F(KeyDocumentTest, TextsInTheFileAreCheckedWhenRead) {
 TEST_F(KeyDocumentTest, OpenWithDecompressionDeletesTheTemporaryFile) {
   const std::string packed = path_ + ".kz";
   EXPECT_EQ(kKeyDecompressFailed, keys_.Open("no_such_key_file.kz", true));
-  EXPECT_FALSE(Exists(ProcessTempNames().key_file));
+  EXPECT_TRUE(test_support::TempFilesLeft(kTempKeyFile).empty());
   WriteFile(path_, "<download_keys><Device Key=\"K\"/></download_keys>");
   EXPECT_EQ(kKeyDecompressFailed, keys_.Open(path_, true));  // no magic number
 
   ASSERT_EQ(0, keys_.Compress(path_, packed));
-  ASSERT_EQ(0, keys_.Open(packed, true));
+  {
+    test_support::PlantedLinks planted({kTempKeyFile});
+    ASSERT_EQ(0, keys_.Open(packed, true));
+    EXPECT_EQ("", planted.Damage());
+  }
   EXPECT_EQ(0, keys_.SelectDevice("K"));
   EXPECT_EQ(kKeyAlreadyOpen, keys_.Open(packed, true));
   EXPECT_EQ(0, keys_.Close(false));

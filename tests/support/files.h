@@ -6,9 +6,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <type_traits>
+#include <vector>
 
+#include "config/temp_files.h"
 #include "platform/system.h"
 
 namespace korvo::test_support {
@@ -30,6 +33,60 @@ inline std::string ReadFile(const std::string& path) {
     bytes.append(chunk, got);
   return bytes;
 }
+
+// The temporary files that this process made (for Create's names, this
+// thread) and that are still in the current folder: of `key`, or of any
+// kind when `key` is empty. Other test processes share the folder, not the
+// names; links planted under such names are not the library's.
+inline std::vector<std::string> TempFilesLeft(const std::string& key = "") {
+  const std::string first = TempFileName(key, "TMP");
+  // "~" key, then computer, user and thread: only that last part when any key counts.
+  const std::string part = first.substr(key.empty() ? 1 : 0, first.size() - 4 - (key.empty() ? 1 : 0));
+  const std::string unique = "~" + std::to_string(ProcessId()) + "-";  // CreateUnique's names
+  std::vector<std::string> names, left;
+  ListFolder("", &names);
+  for (const std::string& n : names) {
+    const size_t at = n.find(part);
+    const bool named = at != std::string::npos && (key.empty() ? n[0] == '~' : at == 0) &&
+                       (n[at + part.size()] == '.' || n[at + part.size()] == '-');
+    const bool temporary = n.size() > 4 && n.compare(n.size() - 4, 4, ".TMP") == 0;
+    if (temporary && (named || (key.empty() && n.find(unique) != std::string::npos)) &&
+        !std::filesystem::is_symlink(n))
+      left.push_back(n);
+  }
+  return left;
+}
+
+// Symbolic links under the first names of `keys` for this thread, all to a
+// victim file, as someone who can write the current folder might plant
+// them. Gone again, victim and all, with the object. POSIX only.
+class PlantedLinks {
+ public:
+  explicit PlantedLinks(std::initializer_list<const char*> keys) {
+    WriteFile(kVictim, kPrecious);
+    for (const char* key : keys) {
+      links_.push_back(TempFileName(key, "TMP"));
+      std::filesystem::create_symlink(std::filesystem::absolute(kVictim), links_.back());
+    }
+  }
+  ~PlantedLinks() {
+    for (const std::string& link : links_) RemoveFile(link);
+    RemoveFile(kVictim);
+  }
+  // Empty when every link is still there and the victim as it was.
+  std::string Damage() const {
+    std::string damage;
+    for (const std::string& link : links_)
+      if (!std::filesystem::is_symlink(link)) damage += link + " is gone; ";
+    if (ReadFile(kVictim) != kPrecious) damage += "the victim was written: " + ReadFile(kVictim);
+    return damage;
+  }
+
+ private:
+  static constexpr char kVictim[] = "planted_links_victim.txt";
+  static constexpr char kPrecious[] = "precious";
+  std::vector<std::string> links_;
+};
 
 // Only for a path itself, so that text arguments keep choosing the above.
 template <typename P, typename = std::enable_if_t<std::is_same_v<P, std::filesystem::path>>>

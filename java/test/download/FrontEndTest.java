@@ -105,6 +105,16 @@ public final class FrontEndTest {
             c.check(out.contains(t[2]), "korvo-fe " + t[0] + " says " + t[2] + ": " + out);
         }
         sim.stop();
+
+        // A client that connects and says nothing does not shut out the next one.
+        sim = new Simulator("");
+        try (java.net.Socket idle = new java.net.Socket("127.0.0.1", sim.port)) {
+            String out = c.run(0, build.resolve("korvo-fe").toString(), "--json", "--device",
+                               "tcp:127.0.0.1:" + sim.port, "connect");
+            c.check(idle.isConnected() && out.contains("\"ident\": \"KORVO-SIM\""),
+                    "served beside an idle client: " + out);
+        }
+        sim.stop();
         c.noneLeft(Paths.get("."), "~.*");
         c.finish();
     }

@@ -42,6 +42,9 @@ public final class KeyFileTest {
         String xml = Files.readString(plain);
         c.equal(0, keys.CompressIF(plain.toString(), packed.toString()), "compress");
         c.equal(0, keys.DeCompressIF(packed.toString(), unpacked.toString()), "decompress");
+        // Inputs are regular files: a device never ends, a folder never reads.
+        c.equal("-1 -1", keys.CompressIF("/dev/zero", unpacked + ".z") + " " + keys.CompressIF(".", unpacked + ".z"),
+                "compress a device or a folder");
         String text = Files.exists(unpacked) ? Files.readString(unpacked) : "";
         c.equal(xml, text, "decompressed text equals the saved XML");
         c.check(!text.contains("Device Key=\"\""), "unsaved device is not in the file");

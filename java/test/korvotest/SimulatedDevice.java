@@ -92,6 +92,16 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         return new ArrayList<>(statuses);
     }
 
+    /** Waits until a command named `name` was sent (false after `millis`). */
+    public synchronized boolean awaitCommand(String name, long millis) throws InterruptedException {
+        long end = System.currentTimeMillis() + millis;
+        for (long left = millis; left > 0; left = end - System.currentTimeMillis()) {
+            if (commands.stream().anyMatch(c -> c.name().equals(name))) return true;
+            wait(left);
+        }
+        return false;
+    }
+
     public int cleanUps() {
         return cleanUps.get();
     }
@@ -100,6 +110,7 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         if (recording) {
             synchronized (this) {
                 commands.add(command);
+                notifyAll();
             }
         }
         Answer answer = responder.apply(command);

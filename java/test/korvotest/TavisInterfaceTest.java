@@ -25,21 +25,21 @@ public final class TavisInterfaceTest {
         SimulatedDevice device = new SimulatedDevice(tavis);
         TAVISInterface.setDeviceLine(device);
         // Before SetupJNI the library knows no callbacks: an answer finds no
-        // command, the connect cannot send (a refusal ends its wait), and the
-        // line is not handed over.
+        // command, the connect cannot send and so waits for no answer (not
+        // even for one that comes meanwhile), and the line is not handed over.
         device.answerTo("DeviceIdent", "RA", " 5 HELLO");
         tavis.ReceiveBytes("RA", "DeviceIdent", " 5 HELLO".getBytes());
         AtomicBoolean connected = new AtomicBoolean();
-        Thread refuser = new Thread(() -> {
+        Thread answerer = new Thread(() -> {
             while (!connected.get()) {
-                tavis.ReceiveBytes("FA", "DeviceIdent", " 1".getBytes());
+                tavis.ReceiveBytes("RA", "DeviceIdent", " 5 HELLO".getBytes());
                 LockSupport.parkNanos(50_000_000);
             }
         });
-        refuser.start();
+        answerer.start();
         c.equal("", tavis.ConnectDeviceIF(), "connect before SetupJNI");
         connected.set(true);
-        refuser.join();
+        answerer.join();
         c.equal("0 0", device.commands().size() + " " + device.cleanUps(), "nothing reaches the front end");
 
         tavis.SetupJNI("Keta A", "19200", NO_PORT);
