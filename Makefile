@@ -53,12 +53,17 @@ coverage: deps
 	  --exclude-throw-branches --exclude-unreachable-branches \
 	  -o $(COVERAGE_BUILD)/coverage.txt --print-summary $(COVERAGE_BUILD)
 
-install: build
+# Builds what it installs, not the tests.
+install: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target korvo_installed
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Only what the demo needs: the library, the tool, the simulator and the jar.
+# The build's own lines go to a log, shown only when the build fails.
 demo: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target korvo_demo
+	@echo "== building libKorvo.so, korvo, korvo-sim and korvo-fe (log: $(BUILD)/demo-build.log)"
+	@cmake --build $(BUILD) -j $(JOBS) --target korvo_demo >$(BUILD)/demo-build.log 2>&1 || \
+	  { cat $(BUILD)/demo-build.log; echo "demo: the build failed" >&2; exit 1; }
 	@examples/demo.sh $(BUILD)
 
 # The C++ suite with AddressSanitizer and UndefinedBehaviorSanitizer, then

@@ -15,6 +15,10 @@
 #include "sim/firmware_device.h"
 #include "sim/profile.h"
 
+#ifndef KORVO_VERSION
+#define KORVO_VERSION "unknown"
+#endif
+
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -27,6 +31,7 @@ const char kUsage[] =
     "                 [--ident TEXT] [--var NAME=VALUE] [--method NAME=RESULT]\n"
     "                 [--image FILE] [--baud N] [--never-boot] [--drop-frame N]\n"
     "                 [--corrupt-frame N] [--stop-at-frame N] [--exit-after-download]\n"
+    "       korvo-sim --help | --version\n"
     "\n"
     "Plays one device until SIGINT or SIGTERM. On start it prints the pseudo-\n"
     "terminal's path, then \"tcp 127.0.0.1:PORT\" (PORT 0, the default, takes a\n"
@@ -70,6 +75,9 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("korvo-sim %s\n", KORVO_VERSION);
       return 0;
     } else if (arg == "--never-boot") {
       options.never_boot = true;

@@ -75,6 +75,14 @@ std::string Shown(const std::string& text) {
   return out;
 }
 
+// "FILE: cannot load configuration: WHERE AND WHY (error N)".
+int LoadFailure(const ConfigDocument& doc, int rc) {
+  XmlDiagnostic why = doc.LoadDiagnostic();
+  const std::string file = why.file;
+  why.file.clear();
+  return Fail(file, "cannot load configuration: " + why.Text() + " (error " + std::to_string(rc) + ")");
+}
+
 // How the library reads an entry: its value, or why it cannot.
 std::string Reading(int rc, const std::string& value) {
   if (rc == 0) return Shown(value);
@@ -187,25 +195,58 @@ std::string Hex8(uint64_t value) {
   return text;
 }
 
-// By address, so that gaps and overlaps show; the stream's own order is
-// what --json gives.
+// A block of the map, by address, so that gaps and overlaps show.
+struct MapBlock {
+  uint64_t start, end;
+  size_t stream_index;  // its place in the block stream
+  uint64_t gap_before;  // bytes between it and the blocks before it
+  bool overlaps;        // it starts inside the blocks before it
+};
+
+std::vector<MapBlock> MemoryMap(const Payload& p) {
+  std::vector<MapBlock> map;
+  for (size_t i = 0; i < p.blocks.size(); ++i)
+    map.push_back({p.blocks[i].address, uint64_t(p.blocks[i].address) + p.blocks[i].length, i, 0,
+                   false});
+  std::stable_sort(map.begin(), map.end(),
+                   [](const MapBlock& a, const MapBlock& b) { return a.start < b.start; });
+  uint64_t previous_end = 0;
+  for (size_t i = 0; i < map.size(); ++i) {
+    if (i > 0 && map[i].start > previous_end) map[i].gap_before = map[i].start - previous_end;
+    map[i].overlaps = i > 0 && map[i].start < previous_end;
+    previous_end = std::max(previous_end, map[i].end);
+  }
+  return map;
+}
+
+// What the map shows that a download would not want, one text each.
+std::vector<std::string> PayloadWarnings(const Payload& p, int device) {
+  const std::string where = "device " + std::to_string(device + 1) + ": ";
+  std::vector<std::string> warnings;
+  if (p.rc == kConfigMissing) warnings.push_back(where + "data: no single valid Base64 text");
+  else if (p.rc != 0) warnings.push_back(where + "data: not readable (error " + std::to_string(p.rc) + ")");
+  for (const MapBlock& b : MemoryMap(p))
+    if (b.overlaps)
+      warnings.push_back(where + "block " + Hex8(b.start) + "-" + Hex8(b.end) +
+                         " overlaps the block before");
+  if (p.has_map && p.rc == 0 && !p.damage.empty())
+    warnings.push_back(where + "block stream damaged after " + std::to_string(p.blocks.size()) +
+                       " blocks");
+  return warnings;
+}
+
 void PrintMemoryMap(const Payload& p) {
   std::printf("  Memory map: %zu block%s%s\n", p.blocks.size(), p.blocks.size() == 1 ? "" : "s",
               p.damage.empty() ? "" : " (stream damaged after these)");
-  std::vector<BrekBlock> blocks = p.blocks;
-  std::stable_sort(blocks.begin(), blocks.end(),
-                   [](const BrekBlock& a, const BrekBlock& b) { return a.address < b.address; });
-  uint64_t previous_end = 0;
-  for (size_t i = 0; i < blocks.size(); ++i) {
-    const uint64_t start = blocks[i].address, end = start + blocks[i].length;
-    if (i > 0 && start > previous_end)
-      std::printf("    gap   %s-%s %10" PRIu64 " bytes\n", Hex8(previous_end).c_str(),
-                  Hex8(start).c_str(), start - previous_end);
-    else if (i > 0 && start < previous_end)
+  const std::vector<MapBlock> map = MemoryMap(p);
+  for (size_t i = 0; i < map.size(); ++i) {
+    if (map[i].gap_before)
+      std::printf("    gap   %s-%s %10" PRIu64 " bytes\n", Hex8(map[i].start - map[i].gap_before).c_str(),
+                  Hex8(map[i].start).c_str(), map[i].gap_before);
+    else if (map[i].overlaps)
       std::printf("    (overlaps the block before)\n");
-    std::printf("    block %s-%s %10" PRIu32 " bytes\n", Hex8(start).c_str(), Hex8(end).c_str(),
-                blocks[i].length);
-    previous_end = std::max(previous_end, end);
+    std::printf("    block %s-%s %10" PRIu64 " bytes\n", Hex8(map[i].start).c_str(),
+                Hex8(map[i].end).c_str(), map[i].end - map[i].start);
   }
 }
 
@@ -246,7 +287,7 @@ std::string PrintDevice(ConfigDocument& doc, int device) {
   return PrintData(doc, device);
 }
 
-nlohmann::json DeviceJson(ConfigDocument& doc, int device) {
+nlohmann::json DeviceJson(ConfigDocument& doc, int device, std::vector<std::string>& warnings) {
   nlohmann::json entries = nlohmann::json::object();
   DOMElement* element = HeaderDevice(doc, device);
   for (DOMNode* n = element ? element->getFirstChild() : nullptr; n; n = n->getNextSibling()) {
@@ -257,6 +298,7 @@ nlohmann::json DeviceJson(ConfigDocument& doc, int device) {
     if (doc.GetDeviceEntry(device, name, value) == 0) entries[name] = value;
   }
   Payload p = ReadPayload(doc, device);
+  for (std::string& warning : PayloadWarnings(p, device)) warnings.push_back(std::move(warning));
   nlohmann::json out = {{"number", device + 1}, {"index", device}, {"entries", entries},
                         {"data_type", p.type}};
   if (p.rc != 0) {
@@ -267,11 +309,13 @@ nlohmann::json DeviceJson(ConfigDocument& doc, int device) {
   out["crc32"] = Hex8(p.crc);
   if (!p.damage.empty()) out["damaged"] = p.damage;
   if (!p.has_map) return out;
+  // In the text's order, by address; "stream_index" keeps the stream's.
   nlohmann::json blocks = nlohmann::json::array();
-  for (const BrekBlock& b : p.blocks)
-    blocks.push_back({{"start", Hex8(b.address)},
-                      {"end", Hex8(uint64_t(b.address) + b.length)},
-                      {"bytes", b.length}});
+  for (const MapBlock& b : MemoryMap(p))
+    blocks.push_back({{"start", Hex8(b.start)},
+                      {"end", Hex8(b.end)},
+                      {"bytes", b.end - b.start},
+                      {"stream_index", b.stream_index}});
   out["blocks"] = blocks;
   out["blocks_complete"] = p.damage.empty();
   return out;
@@ -283,10 +327,10 @@ std::string Damaged(int device, const std::string& why) {
 }
 
 // The JSON form of the summary, for programs.
-int PrintConfigurationJsonFile(const std::string& file, const std::vector<std::string>& warnings) {
+int PrintConfigurationJsonFile(const std::string& file, std::vector<std::string> warnings) {
   ConfigDocument doc;
   int rc = doc.Load(file);
-  if (rc != 0) return Fail(file, "cannot load configuration (error " + std::to_string(rc) + ")");
+  if (rc != 0) return LoadFailure(doc, rc);
   int count = 0;
   if (doc.GetDeviceCount(count) != 0) return Fail(file, "no single Header section");
   nlohmann::json system = nlohmann::json::object();
@@ -300,12 +344,13 @@ int PrintConfigurationJsonFile(const std::string& file, const std::vector<std::s
   nlohmann::json devices = nlohmann::json::array();
   std::string damage;
   for (int d = 0; d < count; ++d) {
-    devices.push_back(DeviceJson(doc, d));
+    devices.push_back(DeviceJson(doc, d, warnings));
     if (damage.empty() && devices.back().contains("damaged"))
       damage = Damaged(d, devices.back()["damaged"].get<std::string>());
   }
   nlohmann::json out = {
-      {"file", file}, {"system", system}, {"devices", devices}, {"warnings", warnings}};
+      {"file", file}, {"kind", "configuration"}, {"system", system}, {"devices", devices},
+      {"warnings", warnings}};
   std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   return damage.empty() ? 0 : Fail(file, damage);
 }
@@ -313,7 +358,7 @@ int PrintConfigurationJsonFile(const std::string& file, const std::vector<std::s
 int PrintConfigurationSummary(const std::string& file) {
   ConfigDocument doc;
   int rc = doc.Load(file);
-  if (rc != 0) return Fail(file, "cannot load configuration (error " + std::to_string(rc) + ")");
+  if (rc != 0) return LoadFailure(doc, rc);
   int count = 0;
   rc = doc.GetDeviceCount(count);
   if (rc != 0) return Fail(file, "no single Header section");
@@ -347,14 +392,18 @@ int Inspect(Format format, const std::string& file) {
   {
     std::unique_ptr<ConfigParser> parser;
     DOMDocument* document = nullptr;
-    if (LoadXmlDocument(xml_path, parser, document) != 0 || !document->getDocumentElement())
-      return Fail(file, compressed ? "decompressed content is not well-formed XML"
-                                   : "not compressed and not well-formed XML");
+    XmlDiagnostic why;
+    if (LoadXmlDocument(xml_path, parser, document, nullptr, &why) != 0) {
+      why.file.clear();
+      return Fail(file, std::string(compressed ? "decompressed content is not well-formed XML"
+                                               : "not compressed and not well-formed XML") +
+                            ": " + why.Text());
+    }
     GetTagName(document->getDocumentElement(), root);
   }
   if (root == "download_keys") {
     if (xml_only) return CopyToStdout(xml_path) ? 0 : Fail(file, "cannot print XML");
-    return PrintKeyFileSummary(xml_path, file);
+    return PrintKeyFileSummary(xml_path, file, format == Format::kJson);
   }
   if (root != "download_configuration")
     return Fail(file, "not a configuration file (root element '" + root + "')");

@@ -17,9 +17,10 @@ int RunBuild(const std::vector<std::string>& args);
 
 namespace korvo::tools {
 
-// Prints the summary of a key file whose plain XML is at `xml_path`;
-// `shown_name` is the file name the user gave. Returns the exit status.
-int PrintKeyFileSummary(const std::string& xml_path, const std::string& shown_name);
+// Prints the summary of a key file whose plain XML is at `xml_path`, as text
+// or as one JSON object; `shown_name` is the file name the user gave.
+// Returns the exit status.
+int PrintKeyFileSummary(const std::string& xml_path, const std::string& shown_name, bool as_json);
 
 // Prints the configuration file at `file` as JSON (system entries, devices
 // with entries, payload size, CRC-32 and memory map), with `warnings`.

@@ -42,12 +42,14 @@ const Command kCommands[] = {
     {"inspect", "inspect [--xml|--json] FILE", "summarise a configuration or key file",
      "Prints what a download would read from FILE: the system entries and, per device, its "
      "entries, constraints, log texts and payload (type, size, CRC-32) with the memory map of "
-     "block streams (every block's start, end and size, and the gaps between them). A payload "
-     "whose check bytes, CRC-32 or record checksums are wrong is shown as damaged, and the "
-     "exit status is 1. Key files are summarised too.\n\n"
+     "block streams (every block's start, end and size, and the gaps between them). Key files "
+     "A payload whose check bytes, CRC-32 or record checksums are wrong is shown as damaged, "
+     "and the exit status is 1. Key files "
+     "are summarised too: devices, identification rules, signatures and rights.\n\n"
      "--xml prints the plain XML instead; --json prints the summary as one JSON object "
-     "(system, devices with entries, data_type, payload_bytes, crc32, damaged, blocks, warnings). "
-     "FILE may be - for standard input.",
+     "(kind, system, devices with entries, data_type, payload_bytes, crc32, damaged, blocks by address, "
+     "warnings; for a key file its devices). A file that is not well-formed XML is refused "
+     "with its line, column and the parser's reason. FILE may be - for standard input.",
      korvo::tools::RunInspect, StdStreamFiles::kInput},
     {"match", "match [--hex] PATTERN VALUE...", "test values against a pattern",
      "Tells for each VALUE whether it matches PATTERN as a whole, as a download judges "
@@ -63,14 +65,18 @@ const Command kCommands[] = {
     {"build", "build [--json] PROJECT.xml", "build a download configuration from a project",
      "Converts each device's data file as the project says (S-records into the block stream, "
      "S-record or raw files embedded) and stores the compressed configuration under the "
-     "project's FirmwarePackageFilename, relative to the project's folder unless absolute. "
-     "Prints the output path and each device's payload, or with --json the output's summary "
-     "as korvo inspect --json does.\n\n"
-     "A refusal names the code, the device, and where and why: the missing entry, the file "
-     "that cannot be opened, or the line of an S-record file and its fault. Doubtful input "
-     "(repeated, overlapping or descending records, an SRECXML file that is not S-record "
-     "text) is built and warned about on standard error. Temporary files are made in the "
-     "current folder.",
+     "project's FirmwarePackageFilename. It and each DataFilename are taken relative to the "
+     "project's folder, also when they start with / or \\; only a drive (C:\\...) or a "
+     "network share (\\\\host\\...) leaves it. Prints the output path and each device's "
+     "payload, or with --json the output's summary as korvo inspect --json does.\n\n"
+     "A refusal says where and why first: the device, the missing entry, the file that cannot "
+     "be opened, the line and column of a project that is not well-formed, or the line of an "
+     "S-record file and its fault (Intel HEX and ELF files are named, with how to convert "
+     "them); then the code and its meaning. With --json a refusal is printed as one JSON "
+     "object too (error: code, text, message, device, file, line, column). Doubtful input "
+     "(repeated, overlapping or descending records, no data records, an SRECXML file that is "
+     "not S-record text or that a part-by-part download could not send) is built and warned "
+     "about on standard error. Temporary files are made in the current folder.",
      korvo::tools::RunBuild, StdStreamFiles::kNone},
 };
 

@@ -74,7 +74,10 @@ int ConfigDocument::Adopt(Parse&& load) {
   DOMDocument* document = nullptr;
   int rc = load(parser, document, texts.get());
   if (rc != 0) return rc;
-  if (!texts->ok()) return kConfigFileError;
+  if (!texts->ok()) {
+    diagnostic_.reason = "cannot write the data texts to temporary files";
+    return kConfigFileError;
+  }
   elements_.Clear();
   parser_ = std::move(parser);
   texts_ = std::move(texts);
@@ -85,25 +88,39 @@ int ConfigDocument::Adopt(Parse&& load) {
 
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
+  diagnostic_ = XmlDiagnostic();
   TempFileGuard temp;
-  if (!temp.Create(kTempConfig)) return kConfigFileError;
-  return Guarded([&]() -> int {
-    if (compressor_.Decompress(path, temp.path()) != 0) return kConfigFileError;
+  if (!temp.Create(kTempConfig)) {
+    diagnostic_ = {path, 0, 0, "cannot make a temporary file to decompress it into"};
+    return kConfigFileError;
+  }
+  int rc = Guarded([&]() -> int {
+    if (compressor_.Decompress(path, temp.path()) != 0) {
+      diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
+      return kConfigFileError;
+    }
     return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
                      DataTextFiles* texts) {
-      return LoadXmlDocument(temp.path(), parser, document, texts);
+      return LoadXmlDocument(temp.path(), parser, document, texts, &diagnostic_);
     });
   });
+  // Places are those of the decompressed text, which korvo inspect --xml shows.
+  diagnostic_.file = path;
+  if (rc != 0 && !diagnostic_.failed()) diagnostic_.reason = ConfigResultText(rc);
+  return rc;
 }
 
 int ConfigDocument::LoadXml(const std::string& xml) {
   if (loaded_) return kConfigAlreadyLoaded;
-  return Guarded([&]() -> int {
+  diagnostic_ = XmlDiagnostic();
+  int rc = Guarded([&]() -> int {
     return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
                      DataTextFiles* texts) {
-      return LoadXmlBuffer(xml, parser, document, texts);
+      return LoadXmlBuffer(xml, parser, document, texts, &diagnostic_);
     });
   });
+  if (rc != 0 && !diagnostic_.failed()) diagnostic_.reason = ConfigResultText(rc);
+  return rc;
 }
 
 int ConfigDocument::Unload() {

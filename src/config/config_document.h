@@ -91,6 +91,9 @@ class ConfigDocument final {
   // 0, or -88 when not loaded.
   int Unload();
   bool IsLoaded() const { return loaded_; }
+  // Why the last Load failed, and where in the decompressed text ("" reason
+  // after a successful one).
+  const XmlDiagnostic& LoadDiagnostic() const { return diagnostic_; }
 
   // Number of Header/Device elements. 0, -68, -89 (no single Header).
   int GetDeviceCount(int& count);
@@ -158,6 +161,7 @@ class ConfigDocument final {
   std::unique_ptr<DataTextFiles> texts_;  // of the loaded document
   SplayCompressor compressor_;
   bool loaded_ = false;
+  XmlDiagnostic diagnostic_;
 };
 
 }  // namespace korvo

@@ -8,6 +8,7 @@
 
 #include "config/data_file.h"
 #include "config/numbers.h"
+#include "config/srec_outline.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 
@@ -32,16 +33,6 @@ constexpr char kBlockStreamPrefix[] = "~BREKTMP";
 struct DocumentReleaser {
   void operator()(DOMDocument* d) const { d->release(); }
 };
-
-// Whether the file starts, after blanks, with an S-record ("S" and a digit).
-bool LooksLikeSrec(const std::string& path) {
-  UniqueFile file(OpenFileUtf8(path, "rb"));
-  if (!file) return false;
-  int c;
-  do c = std::fgetc(file.get());
-  while (c == ' ' || c == '\t' || c == '\r' || c == '\n');
-  return c == 'S' && std::isdigit(std::fgetc(file.get()));
-}
 
 // Size of a file, or 0 when it cannot be read.
 uint64_t FileSize(const std::string& path) {
@@ -77,9 +68,14 @@ int CopyEntries(ElementIndex& index, DOMDocument* document, DOMElement* section,
 }  // namespace
 
 std::string ProjectPath(const std::string& directory, const std::string& name) {
-  const bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
-                        (name.size() >= 3 && name[1] == ':' && (name[2] == '/' || name[2] == '\\'));
-  return absolute ? name : directory + name;
+  auto separator = [&name](size_t i) {
+    return i < name.size() && (name[i] == '/' || name[i] == '\\');
+  };
+  // A name that starts with one separator stays below the project's folder,
+  // as the format has it; only a drive or a network share leaves the folder.
+  const bool drive = name.size() >= 3 && name[1] == ':' && separator(2);
+  const bool share = separator(0) && separator(1);
+  return drive || share ? name : directory + name;
 }
 
 std::string DirectoryPart(const std::string& path) {
@@ -98,9 +94,20 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
   output_path_.clear();
   failed_device_ = -1;
   detail_.clear();
+  place_ = FailurePlace();
   warnings_.clear();
+  int rc = BuildProject(project_path);
+  if (rc != 0 && place_.file.empty()) place_.file = project_path;
+  return rc;
+}
+
+int ConfigurationBuilder::BuildProject(const std::string& project_path) {
   int rc = project_.OpenProjectDocument(project_path);
-  if (rc != 0) return rc;
+  if (rc != 0) {
+    const XmlDiagnostic& why = project_.LoadDiagnostic();
+    if (why.failed()) Note(rc, why.Text(), {why.file, why.line, why.column});
+    return rc;
+  }
   // Whatever happens from here, the project is not left open: the front end
   // could not open it again, nor could a later build.
   struct ProjectCloser {
@@ -153,7 +160,8 @@ int ConfigurationBuilder::Build(const std::string& project_path) {
       kBuildOutOfMemory, kBuildOtherException, kBuildDomException, kBuildOtherException);
   project_.CloseProjectDocument(false);
   payloads_.reset();
-  if (rc == 0) rc = Note(CompressReplacing(compressor_, xml.path(), output_path), output_path);
+  if (rc == 0)
+    rc = Note(CompressReplacing(compressor_, xml.path(), output_path), output_path, {output_path});
   if (rc != 0) {
     built_.clear();
     return rc;
@@ -212,10 +220,9 @@ int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
   int rc = ReadEntry(device, "ConversionType", built.conversion);
   if (rc != 0) return rc;
   unsigned long partial_size = 0;
-  rc = ReadPartialSize(device, partial_size);
+  rc = ReadPartialSize(device, built.partial, partial_size);
   if (rc != 0) return rc;
-  rc = Convert(document, device, built.conversion, partial_size, header_device, data_device,
-               built);
+  rc = Convert(document, device, partial_size, header_device, data_device, built);
   if (rc != 0) return rc;
 
   DOMElement* section = nullptr;
@@ -226,7 +233,9 @@ int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
   return 0;
 }
 
-int ConfigurationBuilder::ReadPartialSize(int device, unsigned long& partial_size) {
+int ConfigurationBuilder::ReadPartialSize(int device, bool& partial,
+                                          unsigned long& partial_size) {
+  partial = false;
   partial_size = 0;
   std::string flag;
   int rc = project_.GetDeviceConfigurationEntry(device, "PARTIAL_DOWNLOAD", flag);
@@ -235,7 +244,8 @@ int ConfigurationBuilder::ReadPartialSize(int device, unsigned long& partial_siz
   } else if (rc != 0) {
     return Note(rc, "entry PARTIAL_DOWNLOAD");
   }
-  if (flag != "true") return 0;
+  partial = flag == "true";
+  if (!partial) return 0;
   std::string text;
   rc = ReadEntry(device, "PartialMemorySize", text);
   if (rc != 0) return rc;
@@ -272,16 +282,18 @@ int ConfigurationBuilder::ReadRangeSelection(int device, bool& selected,
   return 0;
 }
 
-int ConfigurationBuilder::Convert(DOMDocument* document, int device,
-                                  const std::string& conversion, unsigned long partial_size,
+int ConfigurationBuilder::Convert(DOMDocument* document, int device, unsigned long partial_size,
                                   DOMElement* header_device, DOMElement* data_device,
                                   BuiltDevice& built) {
+  const std::string& conversion = built.conversion;
   const bool brek = conversion == kBrekConversion;
   const bool brek_bin = conversion == kBrekBinConversion;
   const bool srec = conversion == kSrecConversion;
   const bool file = conversion == kFileConversion;
   if (!brek && !brek_bin && !srec && !file)
-    return Note(kBuildUnknownConversion, "ConversionType \"" + conversion + "\"");
+    return Note(kBuildUnknownConversion,
+                "ConversionType \"" + conversion + "\" is none of " + kBrekConversion + ", " +
+                    kBrekBinConversion + ", " + kSrecConversion + " and " + kFileConversion);
 
   bool selected = false;
   AddressRangeSelection selection;
@@ -296,10 +308,8 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   std::string why;
   // S-record text is 2 to 3 times its image: the conversion bounds that.
   const uint64_t bound = brek || brek_bin ? UINT64_MAX : kMaxImageBytes;
-  if (!UniqueFile(OpenDataFile(data_path, &why, nullptr, bound))) {
-    detail_ = data_path + ": " + why;
-    return kSrecFileError;
-  }
+  if (!UniqueFile(OpenDataFile(data_path, &why, nullptr, bound)))
+    return Note(kSrecFileError, data_path + ": " + why, {data_path});
   if (SameFile(data_path, pending_output_)) {
     detail_ = "the FirmwarePackageFilename " + pending_output_ + " is the DataFilename";
     return kBuildOutputFailed;
@@ -309,10 +319,8 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
     rc = file ? EmbedRawFile(document, header_device, data_device, data_path, *payloads_, &why)
               : EmbedDataFile(document, header_device, data_device, data_path, "SREC", "",
                               partial_size, *payloads_, &why);
-    if (rc != 0) return Note(rc, data_path + ": " + why);
-    if (srec && !LooksLikeSrec(data_path))
-      warnings_.push_back(data_path + ": does not look like S-record text, yet is embedded as"
-                          " SRECXML");
+    if (rc != 0) return Note(rc, data_path + ": " + why, {data_path});
+    if (srec) WarnAboutSrecText(data_path, built.partial);
     built.data_type = file ? "FILE" : "SREC";
     built.payload_bytes = FileSize(data_path) + (file ? 4 : 0);  // the CRC-32 in front
     return 0;
@@ -329,7 +337,7 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   rc = ConvertSrecToBrek(converter_, data_path, selected ? &selection : nullptr, range_text,
                          brek_path, "", &report);
   for (const SrecNote& note : report.warnings) warnings_.push_back(report.Text(note));
-  if (rc != 0) return Note(rc, report.Text());
+  if (rc != 0) return Note(rc, report.Text(), {report.file, uint64_t(report.line)});
   built.data_type = brek ? "BREK" : "BREKBIN";
   rc = EmbedDataFile(document, header_device, data_device, brek_path, built.data_type, range_text,
                      partial_size, *payloads_, &why);
@@ -338,13 +346,35 @@ int ConfigurationBuilder::Convert(DOMDocument* document, int device,
   return 0;
 }
 
+// SRECXML data travels as it is: what a download would stumble on is told now.
+void ConfigurationBuilder::WarnAboutSrecText(const std::string& data_path, bool partial) {
+  const std::string head = FileHead(data_path, 64);
+  if (!StartsWithRecord(head)) {
+    const std::string foreign = ForeignFormatHint(head);
+    warnings_.push_back(data_path + ": does not look like S-record text, yet is embedded as"
+                        " SRECXML" + (foreign.empty() ? "" : "; " + foreign));
+    return;
+  }
+  SrecLineTypes types;
+  if (!partial || !ScanSrecLineTypes(data_path, types) || types.s7) return;
+  std::string end = types.first_end ? std::string("S") + types.first_end : "none";
+  warnings_.push_back(
+      data_path + ": PARTIAL_DOWNLOAD is true, and the part-by-part download sends S3 records"
+      " up to an S7 end record, which this file lacks (its end record: " + end + "): the"
+      " download would erase the device and then fail; write the file with S3 records and an"
+      " S7 end (srec_cat: -address-length=4; objcopy: --srec-forceS3)");
+}
+
 int ConfigurationBuilder::ReadEntry(int device, const char* name, std::string& value) {
   return Note(project_.GetDeviceConversionEntry(device, name, value),
               std::string("entry ") + name + " of section Conversion");
 }
 
-int ConfigurationBuilder::Note(int rc, std::string detail) {
-  if (rc != 0 && detail_.empty()) detail_ = std::move(detail);
+int ConfigurationBuilder::Note(int rc, std::string detail, FailurePlace place) {
+  if (rc != 0 && detail_.empty()) {
+    detail_ = std::move(detail);
+    place_ = std::move(place);
+  }
   return rc;
 }
 

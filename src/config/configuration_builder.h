@@ -42,11 +42,19 @@ constexpr int kBuildOutputFailed = -91;
 // through included; a generic text for an unknown code.
 const char* BuildResultText(int code);
 
+// The file a failed build is about, and the place in it.
+struct FailurePlace {
+  std::string file;     // the project file when no other file is at fault
+  uint64_t line = 0;    // 1-based; 0 when the fault is not about a line
+  uint64_t column = 0;  // 1-based; 0 when unknown
+};
+
 // What the last build put into the configuration for one device.
 struct BuiltDevice {
   std::string conversion;   // ConversionType
   std::string data_type;    // DATA_TYPE written
   uint64_t payload_bytes = 0;  // bytes embedded (before Base64)
+  bool partial = false;        // PARTIAL_DOWNLOAD is "true": the part-by-part download
 };
 
 class ConfigurationBuilder final {
@@ -79,21 +87,25 @@ class ConfigurationBuilder final {
   // the entry that is missing, the file that cannot be opened, the line of
   // an S-record file and what is wrong with it.
   const std::string& FailureDetail() const { return detail_; }
+  // The file (and line) FailureDetail is about; empty after a success.
+  const FailurePlace& FailedAt() const { return place_; }
   // What the last build found doubtful but built anyway, each naming its
   // file (and line).
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
  private:
+  int BuildProject(const std::string& project_path);
   int BuildDocument(xercesc::DOMDocument* document);
   int CopySystemEntries(xercesc::DOMDocument* document);
   int BuildDevice(xercesc::DOMDocument* document, int device);
-  int ReadPartialSize(int device, unsigned long& partial_size);
+  int ReadPartialSize(int device, bool& partial, unsigned long& partial_size);
   int ReadRangeSelection(int device, bool& selected, AddressRangeSelection& selection);
-  int Convert(xercesc::DOMDocument* document, int device, const std::string& conversion,
-              unsigned long partial_size, xercesc::DOMElement* header_device,
-              xercesc::DOMElement* data_device, BuiltDevice& built);
+  int Convert(xercesc::DOMDocument* document, int device, unsigned long partial_size,
+              xercesc::DOMElement* header_device, xercesc::DOMElement* data_device,
+              BuiltDevice& built);
+  void WarnAboutSrecText(const std::string& data_path, bool partial);
   int ReadEntry(int device, const char* name, std::string& value);
-  int Note(int rc, std::string detail);
+  int Note(int rc, std::string detail, FailurePlace place = {});
 
   SrecToBrekConverter converter_;
   ProjectDocument project_;
@@ -104,6 +116,7 @@ class ConfigurationBuilder final {
   std::vector<BuiltDevice> built_;
   int failed_device_ = -1;
   std::string detail_;
+  FailurePlace place_;
   std::vector<std::string> warnings_;
   std::string pending_output_;  // the output of the build under way
   std::unique_ptr<EmbeddedPayloads> payloads_;  // of the build under way
@@ -121,8 +134,10 @@ int CompressReplacing(SplayCompressor& compressor, const std::string& input_path
 // and '\' separate, and a leading "X:" is a drive.
 std::string DirectoryPart(const std::string& path);
 
-// `name` taken relative to `directory`, unless it is itself absolute
-// ("/...", "\\...", "X:\..." or "X:/...").
+// `name` taken relative to `directory`, unless it names a drive ("X:\..." or
+// "X:/...") or a network share ("\\host\..." or "//host/..."): a name that
+// starts with one separator is joined to the folder too ("/p/" and "/a.cfg"
+// give "/p//a.cfg").
 std::string ProjectPath(const std::string& directory, const std::string& name);
 
 }  // namespace korvo

@@ -64,8 +64,10 @@ class EmbeddedPayloads final : public TextSource {
   };
   bool Stream(Payload& payload, xercesc::XMLFormatTarget& out);
 
-  std::map<const xercesc::DOMNode*, Payload> payloads_;
+  // Before the payloads, so that their files are closed when the guards
+  // remove them: Windows does not remove a file that is still open.
   std::vector<std::unique_ptr<TempFileGuard>> kept_;
+  std::map<const xercesc::DOMNode*, Payload> payloads_;
   std::string failure_;
 };
 

@@ -82,11 +82,15 @@ void ProjectDocument::Release() {
 int ProjectDocument::OpenProjectDocument(const std::string& path) {
   if (open_) return kProjectAlreadyOpen;
   if (!implementation_) return kProjectNoImplementation;
+  diagnostic_ = XmlDiagnostic();
   FileError error = FileError::kNone;
   bool readable = UniqueFile(OpenFileUtf8(path, "rb", &error)) != nullptr;
   // Only a file that is not there starts a new project: one that is there
   // but cannot be read would be replaced by the next save.
-  if (!readable && error != FileError::kNotFound) return kProjectXmlException;
+  if (!readable && error != FileError::kNotFound) {
+    diagnostic_ = {path, 0, 0, "cannot be opened for reading"};
+    return kProjectXmlException;
+  }
   if (!readable) {
     return GuardXml(
         [&]() -> int {
@@ -106,7 +110,7 @@ int ProjectDocument::OpenProjectDocument(const std::string& path) {
   }
   std::unique_ptr<ConfigParser> parser;
   DOMDocument* doc = nullptr;
-  int rc = LoadXmlDocument(path, parser, doc);
+  int rc = LoadXmlDocument(path, parser, doc, nullptr, &diagnostic_);
   if (rc != 0) return ToProjectCode(rc);
   parser_ = std::move(parser);
   document_ = doc;

@@ -55,6 +55,9 @@ class ProjectDocument final {
   int CloseProjectDocument(bool save);
 
   bool IsOpen() const { return open_; }
+  // Why the last open could not read its file, and where ("" reason when
+  // it could, or when it started a new document).
+  const XmlDiagnostic& LoadDiagnostic() const { return diagnostic_; }
 
   // Editing.
   int SetProjectConfigFilenameEntry(const std::string& filename);
@@ -110,6 +113,7 @@ class ProjectDocument final {
   ElementIndex elements_;                 // of document_
   bool open_ = false;
   std::string path_;
+  XmlDiagnostic diagnostic_;
 };
 
 // Puts `text` into an element: a childless element gets a new text node, an

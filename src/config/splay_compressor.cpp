@@ -379,4 +379,15 @@ void SplayCompressor::DecompressFiles() {
   }
 }
 
+const char* DecompressFailureText(SplayFailure why) {
+  switch (why) {
+    case SplayFailure::kOpenInput: return "cannot be opened";
+    case SplayFailure::kBadMagic: return "not a compressed file (wrong magic number)";
+    case SplayFailure::kTruncated: return "truncated compressed data (no end mark)";
+    case SplayFailure::kRead: return "read error";
+    case SplayFailure::kNone: return "";
+    default: return "cannot write the decompressed text to a temporary file";
+  }
+}
+
 }  // namespace korvo

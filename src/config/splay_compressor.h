@@ -34,6 +34,9 @@ enum class SplayFailure {
   kWrite,         // writing or closing the output failed
 };
 
+// What a failure of Decompress means for the input, in a few words.
+const char* DecompressFailureText(SplayFailure why);
+
 class SplayCompressor final {
  public:
   // 0, or -1 when either file cannot be opened, read or written (a partly

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "config/data_file.h"
+#include "config/srec_outline.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 
@@ -147,7 +148,9 @@ bool SrecToBrekConverter::SkipToRecord() {
       if (!any_record_)
         Fail(kFormatError, last_char_ < 0 ? "the file is empty" : "the file holds no S-record");
       else
-        Fail(kFormatError, "no end record (S7, S8 or S9) before the end of the file");
+        Fail(kFormatError, "no end record (S7, S8 or S9) before the end of the file; srec_cat"
+                           " writes none when its input has no execution start address: give"
+                           " it one with -execution-start-address ADDRESS");
       report_.line = 0;
       return false;
     }
@@ -162,7 +165,8 @@ bool SrecToBrekConverter::SkipToRecord() {
       if (c == 0xEF && line_ == 1 && !any_record_)
         Fail(kFormatError, "a UTF-8 byte-order mark precedes the first record; save the file without it");
       else
-        Fail(kFormatError, "unexpected " + CharText(c) + " where a record should start");
+        Fail(kFormatError, "unexpected " + CharText(c) + " where a record should start" +
+                               (any_record_ ? "" : ForeignFormatText(c)));
       return false;
     }
   }
@@ -180,6 +184,15 @@ void SrecToBrekConverter::SkipHeaderRecord() {
 }
 
 // ---- diagnostics ----
+
+// ": what the file is and how to convert it", when the character that starts
+// the file (and the bytes after it) show a format taken for S-records.
+std::string SrecToBrekConverter::ForeignFormatText(int c) const {
+  std::string head(1, char(c));
+  head.append(in_pos_, size_t(std::min<ptrdiff_t>(in_end_ - in_pos_, 3)));
+  const std::string hint = ForeignFormatHint(head);
+  return hint.empty() ? hint : ": " + hint;
+}
 
 void SrecToBrekConverter::Fail(int state, std::string reason) {
   state_ = state;
@@ -542,6 +555,9 @@ int SrecToBrekConverter::Run() {
     FlushOutput();
     return -1;
   }
+  if (data_bytes_ == 0)
+    report_.warnings.push_back({0, "holds no data record: the block stream is the closing block"
+                                   " alone (0 blocks, address range " + GetAddressRangeText() + ")"});
 
   WriteByte(0x01);
   block_sum_ = 0;

@@ -112,6 +112,7 @@ class SrecToBrekConverter final {
   bool FlushOutput();
   void Fail(int state, std::string reason);
   void FailDigit(int c);
+  std::string ForeignFormatText(int c) const;
   void NoteOrder(uint32_t address, uint64_t end);
   void Warn(int kind, uint32_t address);
   void FinishWarnings();

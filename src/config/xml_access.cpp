@@ -1,7 +1,9 @@
 #include "config/xml_access.h"
 
 #include <xercesc/framework/XMLFormatter.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -22,7 +24,10 @@ namespace {
 
 // Thrown out of the scanner when the document declares an entity, or
 // goes beyond a bound of the parse.
-struct EntityDeclarationRefused {};
+struct EntityDeclarationRefused {
+  std::string name;
+  uint64_t line, column;
+};
 struct LimitExceeded {};
 
 // Watches the bytes on their way to the scanner, which gathers a whole
@@ -388,8 +393,11 @@ void ConfigParser::endEntityReference(const XMLEntityDecl& decl) {
   XercesDOMParser::endEntityReference(decl);
 }
 
-void ConfigParser::entityDecl(const DTDEntityDecl&, const bool, const bool) {
-  throw EntityDeclarationRefused();
+void ConfigParser::entityDecl(const DTDEntityDecl& decl, const bool, const bool) {
+  const Locator* at = getScanner() ? getScanner()->getLocator() : nullptr;
+  throw EntityDeclarationRefused{NarrowText(decl.getName()),
+                                 at ? uint64_t(at->getLineNumber()) : 0,
+                                 at ? uint64_t(at->getColumnNumber()) : 0};
 }
 
 void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
@@ -638,7 +646,8 @@ DOMElement* SingleOrAppended(ElementIndex& index, DOMElement* parent, const std:
 namespace {
 
 int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
-          TextDiversion* diversion, const XmlLimits& limits) {
+          TextDiversion* diversion, const XmlLimits& limits, XmlErrorRecorder& errors,
+          uint64_t size) {
   std::unique_ptr<ConfigParser> p(new ConfigParser());
   if (!p) return kXmlParserNotCreated;
   p->setValidationScheme(XercesDOMParser::Val_Never);
@@ -651,14 +660,19 @@ int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocum
   static SecurityManager* entity_limit = new SecurityManager;
   p->setSecurityManager(entity_limit);
   p->SetLimits(limits);
+  p->setErrorHandler(&errors);
   p->SetTextDiversion(diversion);
   struct Detach {
     ConfigParser* parser;
-    ~Detach() { parser->SetTextDiversion(nullptr); }
+    ~Detach() {
+      parser->SetTextDiversion(nullptr);
+      parser->setErrorHandler(nullptr);  // the recorder lives only as long as the load
+    }
   } detach{p.get()};
   try {
     p->parse(source);
-  } catch (const EntityDeclarationRefused&) {
+  } catch (const EntityDeclarationRefused& refused) {
+    errors.EntityRefused(refused.name, refused.line, refused.column);
     return kXmlException;
   } catch (const LimitExceeded&) {
     DebugPrint("%s: not read: %s\n", NarrowText(source.getSystemId()).c_str(),
@@ -670,20 +684,25 @@ int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocum
     return kXmlException;
   }
   DOMDocument* doc = p->getDocument();
-  if (!doc || p->getErrorCount() != 0) return kXmlException;
+  if (!doc || p->getErrorCount() != 0) {
+    errors.ParseFailed(size);
+    return kXmlException;
+  }
   parser = std::move(p);
   document = doc;
   return 0;
 }
 
 template <typename Body>
-int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document, Body&& body) {
+int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+              XmlErrorRecorder& errors, Body&& body) {
   parser.reset();
   document = nullptr;
   int rc = GuardXml(body, kXmlOutOfMemory, kXmlException, kXmlDomException, kXmlOtherException);
   if (rc != 0) {
     parser.reset();
     document = nullptr;
+    errors.LibraryFailed(rc);
   }
   return rc;
 }
@@ -691,23 +710,34 @@ int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document, Bod
 }  // namespace
 
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    DOMDocument*& document, TextDiversion* diversion, const XmlLimits& limits) {
-  return GuardLoad(parser, document, [&]() -> int {
+                    DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic,
+                    const XmlLimits& limits) {
+  XmlDiagnostic ignored;
+  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, path);
+  return GuardLoad(parser, document, errors, [&]() -> int {
     // Opened through the UTF-8 path ourselves; Xerces would narrow the
     // path through the locale's code page.
-    UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, nullptr));
-    if (!file) return kXmlException;
+    InputFileError open_error = InputFileError::kNone;
+    uint64_t size = 0;
+    UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, &open_error, &size));
+    if (!file) {
+      errors.FileNotRead(open_error);
+      return kXmlException;
+    }
     GuardedSource source(file.get(), nullptr, XmlText(path).get(), limits);
-    return Parse(source, parser, document, diversion, limits);
+    return Parse(source, parser, document, diversion, limits, errors, size);
   });
 }
 
 int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
-                  DOMDocument*& document, TextDiversion* diversion, const XmlLimits& limits) {
-  return GuardLoad(parser, document, [&]() -> int {
+                  DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic,
+                  const XmlLimits& limits) {
+  XmlDiagnostic ignored;
+  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, "memory");
+  return GuardLoad(parser, document, errors, [&]() -> int {
     if (bytes.size() > kMaxXmlDocumentBytes) return kXmlException;
     GuardedSource source(nullptr, &bytes, XmlText("memory").get(), limits);
-    return Parse(source, parser, document, diversion, limits);
+    return Parse(source, parser, document, diversion, limits, errors, bytes.size());
   });
 }
 

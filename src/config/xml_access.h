@@ -18,6 +18,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "config/xml_diagnostic.h"
+
 namespace korvo {
 
 // The largest XML file loaded: room for a configuration that embeds several
@@ -254,16 +256,18 @@ xercesc::DOMElement* SingleOrAppended(ElementIndex& index, xercesc::DOMElement* 
 // file of at most kMaxXmlDocumentBytes (-85 otherwise).
 //
 // `diversion` (may be null) takes the text it chooses out of the tree.
-// A document beyond `limits` is refused (-85).
+// `diagnostic` (may be null) is cleared, and after a failure says why and,
+// for text that does not parse, at which line and column. A document beyond
+// `limits` is refused (-85).
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
                     xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
-                    const XmlLimits& limits = XmlLimits());
+                    XmlDiagnostic* diagnostic = nullptr, const XmlLimits& limits = XmlLimits());
 
 // The same for a document held in memory (at most kMaxXmlDocumentBytes);
 // `bytes` must outlive the call only.
 int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
                   xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
-                  const XmlLimits& limits = XmlLimits());
+                  XmlDiagnostic* diagnostic = nullptr, const XmlLimits& limits = XmlLimits());
 
 // The "Core" implementation, or null.
 xercesc::DOMImplementation* CoreImplementation();

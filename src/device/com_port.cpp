@@ -92,8 +92,7 @@ bool SerialPort::Open() {
   line.parity = parity_ == 2 ? SerialParity::kEven : parity_ == 1 ? SerialParity::kOdd
                                                                   : SerialParity::kNone;
   line.data_bits = byte_size_;
-  // One and a half stop bits has no POSIX form; ApplySerialSettings refuses 0.
-  line.stop_bits = stop_bits_ == 0 ? 1 : stop_bits_ == 2 ? 2 : 0;
+  line.stop_bits = stop_bits_ == 0 ? 1 : stop_bits_ == 2 ? 2 : kOneAndAHalfStopBits;
   if (!ApplySerialSettings(handle_, line)) {
     Close();
     return false;

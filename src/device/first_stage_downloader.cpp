@@ -75,7 +75,10 @@ int FirstStageDownloader::Run(const std::string& config_file, int* result) {
   *result = -1;
   Phase("configuration");
   int code = config_.Load(config_file);
-  if (code != 0) record_.failed_step = "configuration";
+  if (code != 0) {
+    record_.failed_step = "configuration";
+    record_.diagnostic = config_.LoadDiagnostic().Text();
+  }
   if (code == 0 && !channel_) code = kFirstStageNoChannel;
   if (code == 0 && channel_->Open() != 0) code = kFirstStageOpenFailed;
   if (code != 0) {

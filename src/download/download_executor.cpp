@@ -167,8 +167,13 @@ int DownloadExecutor::OpenDocumentsAndChannel(const std::string& config_file,
   serial = false;
   report_.StartPhase("documents");
   int rc = config_.Load(config_file);
-  if (rc != 0) return FailBeforeDevice("configuration", rc);
+  if (rc != 0) {
+    report_.AddNote(config_.LoadDiagnostic().Text());
+    return FailBeforeDevice("configuration", rc);
+  }
   rc = keys_.Open(key_file, true);
+  // A key file that does not parse opens empty; the checks then fail on it.
+  if (keys_.LoadDiagnostic().failed()) report_.AddNote(keys_.LoadDiagnostic().Text());
   if (rc != 0) return FailBeforeDevice("key file", rc);
   DescribeDevices();
 

@@ -170,7 +170,11 @@ void OperationReport::AddBuild(const ConfigurationBuilder& builder) {
     j["failedDevice"] = {{"number", builder.FailedDevice() + 1},
                          {"index", builder.FailedDevice()}};
   }
-  if (!builder.FailureDetail().empty()) j["diagnostic"] = builder.FailureDetail();
+  if (!builder.FailureDetail().empty()) {
+    j["diagnostic"] = builder.FailureDetail();
+    const FailurePlace& at = builder.FailedAt();
+    j["failedAt"] = {{"file", at.file}, {"line", at.line}, {"column", at.column}};
+  }
   Json warnings = Json::array();
   for (const std::string& w : builder.Warnings()) warnings.push_back(w);
   j["warnings"] = warnings;
@@ -189,6 +193,7 @@ void OperationReport::AddFirstStage(const FirstStageRecord& record) {
   first_stage_json_ = Dump(j);
   for (const auto& [name, ms] : record.phases) phases_.push_back({name, 0, ms, false});
   if (!record.failed_step.empty()) Fail(record.failed_step, record.answer);
+  if (!record.diagnostic.empty()) AddNote(record.diagnostic);
 }
 
 std::string OperationReport::ToJson() const {

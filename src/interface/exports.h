@@ -1,7 +1,15 @@
 // The library's plain exports, for callers other than the Java front end.
 // None lets an exception escape; failures are result codes. A null text
 // counts as "", a null output pointer as "not wanted".
+//
+// A C++ interface: the names are unmangled, but ExecuteDownload takes a
+// std::string and a bool, so callers are C++ programs built with the same
+// standard library (pkg-config --cflags --libs korvo gives what to add).
 #pragma once
+
+#ifndef __cplusplus
+#error "korvo/exports.h is a C++ interface (ExecuteDownload takes a std::string*); compile with a C++ compiler"
+#endif
 
 #include <string>
 

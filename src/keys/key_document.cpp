@@ -135,15 +135,24 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
   return Guard([&]() -> int {
     // Deletes the decompressed copy on every way out.
     TempFileGuard temp;
-    if (decompress &&
-        (!temp.Create(kTempKeyFile) || compressor_.Decompress(path, temp.path()) != 0))
+    diagnostic_ = {path, 0, 0, ""};
+    if (decompress && !temp.Create(kTempKeyFile)) {
+      diagnostic_.reason = "cannot make a temporary file to decompress it into";
       return kKeyDecompressFailed;
+    }
+    if (decompress && compressor_.Decompress(path, temp.path()) != 0) {
+      diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
+      return kKeyDecompressFailed;
+    }
     if (open_) return kKeyAlreadyOpen;
     if (!implementation_) return kKeyNoImplementation;
     FileError probe = decompress ? FileError::kNone : ProbeFile(path);
     // A file that is there but cannot be read must not open as a new, empty
     // document that a save would then write over it.
-    if (probe == FileError::kIoError) return kKeyXmlException;
+    if (probe == FileError::kIoError) {
+      diagnostic_.reason = "cannot be opened for reading";
+      return kKeyXmlException;
+    }
     if (probe == FileError::kNotFound) {
       DOMDocument* created = CreateXmlDocument(implementation_, kRoot);
       if (!created) return kKeyNoImplementation;
@@ -152,7 +161,9 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
     } else {
       std::unique_ptr<ConfigParser> parser;
       DOMDocument* parsed = nullptr;
-      int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed);
+      int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed, nullptr,
+                               &diagnostic_);
+      diagnostic_.file = path;
       switch (rc) {
         case 0:
           parser_ = std::move(parser);

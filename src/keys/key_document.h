@@ -20,6 +20,13 @@
 
 #include "config/splay_compressor.h"
 #include "config/xml_access.h"
+#include "config/xml_diagnostic.h"
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMDocument;
+class DOMElement;
+class DOMImplementation;
+XERCES_CPP_NAMESPACE_END
 
 namespace korvo {
 
@@ -84,6 +91,9 @@ class KeyDocument final {
 
   bool IsOpen() const { return open_; }
   const std::string& path() const { return path_; }
+  // Why the last Open did not read the file's content, and where ("" reason
+  // when it did, or when it started a new document).
+  const XmlDiagnostic& LoadDiagnostic() const { return diagnostic_; }
 
   // File-to-file compression; 0 or -1. No open document needed. On failure
   // an existing output file is left as it was.
@@ -141,6 +151,7 @@ class KeyDocument final {
   SplayCompressor compressor_;
   bool open_ = false;
   std::string path_;
+  XmlDiagnostic diagnostic_;
   xercesc::DOMElement* current_device_ = nullptr;
   xercesc::DOMElement* current_signature_ = nullptr;
   ElementIndex elements_;  // of document_

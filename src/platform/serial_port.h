@@ -37,11 +37,15 @@ constexpr uint32_t kSerialNoWait = 0xFFFFFFFFu;
 
 enum class SerialParity { kNone, kOdd, kEven };
 
+// One and a half stop bits (15 for 1.5), which Windows can set and termios
+// cannot.
+constexpr uint8_t kOneAndAHalfStopBits = 15;
+
 struct SerialSettings {
   uint32_t baud_rate = 0;
   SerialParity parity = SerialParity::kNone;
   uint8_t data_bits = 0;
-  uint8_t stop_bits = 0;  // 1 or 2
+  uint8_t stop_bits = 0;  // 1, 2 or kOneAndAHalfStopBits
 };
 
 struct SerialPortState;
@@ -64,7 +68,8 @@ bool IsSupportedBaudRate(uint32_t baud);
 
 // Applies the settings as a raw 8-bit line (no echo, no translation, no
 // flow control). False when the baud rate is not supported or the device
-// refuses them.
+// refuses them; on POSIX also for one and a half stop bits, with a debug
+// line that says so.
 bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings);
 
 // Lowers DTR and RTS (no hardware handshake uses them). False when the

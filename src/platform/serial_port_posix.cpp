@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/debug_output.h"
 #include "platform/sync.h"
 
 namespace korvo {
@@ -124,6 +125,10 @@ bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings) {
   }
   if (settings.stop_bits == 2) {
     tio.c_cflag |= CSTOPB;
+  } else if (settings.stop_bits == kOneAndAHalfStopBits) {
+    DebugPrint("Serial port: one and a half stop bits cannot be set on this system (termios"
+               " has one or two); the port is not opened\n");
+    return false;
   } else if (settings.stop_bits != 1) {
     return false;
   }

@@ -45,14 +45,18 @@ SerialHandle OpenSerialPort(const std::string& name) {
 
 bool ApplySerialSettings(SerialHandle port, const SerialSettings& settings) {
   if (!port || !IsSupportedBaudRate(settings.baud_rate) || settings.data_bits < 5 ||
-      settings.data_bits > 8 || (settings.stop_bits != 1 && settings.stop_bits != 2))
+      settings.data_bits > 8 ||
+      (settings.stop_bits != 1 && settings.stop_bits != 2 &&
+       settings.stop_bits != kOneAndAHalfStopBits))
     return false;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port->handle, &dcb)) return false;
   dcb.BaudRate = settings.baud_rate;
   dcb.ByteSize = settings.data_bits;
-  dcb.StopBits = settings.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  dcb.StopBits = settings.stop_bits == 2                      ? TWOSTOPBITS
+                 : settings.stop_bits == kOneAndAHalfStopBits ? ONE5STOPBITS
+                                                              : ONESTOPBIT;
   dcb.Parity = settings.parity == SerialParity::kEven  ? EVENPARITY
                : settings.parity == SerialParity::kOdd ? ODDPARITY
                                                         : NOPARITY;

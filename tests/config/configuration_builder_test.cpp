@@ -83,16 +83,16 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
   WriteFile(dir_ / "empty.bin", "");
   // Links planted under the first names of its temporary files lead nowhere.
   test_support::PlantedLinks planted({kTempBuilderXml, kTempSrec, kTempConfig});
-  // Absolute names stand as they are.
+  // A name that starts with a separator is still below the project's folder.
   ASSERT_EQ(0, Build(Project(
-      Device() + Device(kFile + (dir_ / "raw.bin").string() + "</DataFilename>") +
+      Device() + Device(kFile + "/raw.bin</DataFilename>") +
           Device(kFile + "empty.bin</DataFilename>") +
           Device(srec + "0x10000</PartialMemorySize>", partial) +
           // Only "true" means partial: the size is not read.
           Device(srec + "64k</PartialMemorySize>", "<PARTIAL_DOWNLOAD>True</PARTIAL_DOWNLOAD>") +
           Device("<ConversionType>SRECToBrekBinXML</ConversionType><DataFilename>fw.s19"
                  "</DataFilename><AddressRangeSelection IncludeAddr=\"0x1010\" ExcludeAddr=\"\"/>"),
-      Output(), "<System><Key>old</Key></System><System2><Key>K1</Key></System2>")));
+      "out.cfg", "<System><Key>old</Key></System><System2><Key>K1</Key></System2>")));
   ExpectNothingLeft();
   EXPECT_EQ(Output(), builder_.OutputPath());
   // Indented XML behind the magic number, the header first, with System2's entries.
@@ -276,7 +276,8 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
       {kNoTextChild, Project(Device(kBrek, "<PARTIAL_DOWNLOAD/>")), "entry PARTIAL_DOWNLOAD"},
       {kNoTextChild, Project("", ""), "entry FirmwarePackageFilename", "", -1},
       {kBuildOutputFailed, Project(Device(), "folder"), "folder", "", -1},
-      {kProjectXmlException, "<download_project>", "", "", -1},
+      {kProjectXmlException, "<download_project>", "p.xml: line 1, column 19: input ended", "",
+       -1},
   };
   const std::string original_srec = ReadFile(dir_ / "fw.s19");
   for (const auto& c : cases) {
@@ -299,15 +300,33 @@ TEST_F(ConfigurationBuilderTest, DoubtfulDataIsBuiltWithWarnings) {
   const std::string repeated = S3(0x1000, kData16b);
   WriteFile(dir_ / "fw.s19",
             S3(0x1010, kData16a) + repeated + repeated + repeated + S3(0x1018, kData16a) + kEnd);
-  ASSERT_EQ(0, Build(Project(Device() + Device("<ConversionType>SRECXML</ConversionType>"
-                                               "<DataFilename>raw.bin</DataFilename>"))));
+  WriteFile(dir_ / "fw.hex", ":0400100001020304E2\n:00000001FF\n");
+  WriteFile(dir_ / "s1.s19", "S00600004844521B\nS1051000AABB85\nS9030000FC\n");
+  auto srec = [](const std::string& file, bool partial) {
+    return Device("<ConversionType>SRECXML</ConversionType><DataFilename>" + file +
+                      "</DataFilename><PartialMemorySize>0</PartialMemorySize>",
+                  partial ? "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>" : "<V>1</V>");
+  };
+  // S1 and S9 records are sent part by part only with PARTIAL_DOWNLOAD, which an S3 file
+  // with its S7 record passes.
+  ASSERT_EQ(0, Build(Project(Device() + srec("raw.bin", false) + srec("fw.hex", true) +
+                             srec("s1.s19", true) + srec("s1.s19", false) + srec("fw.s19", true))));
   const std::string fw = (dir_ / "fw.s19").string(), raw = (dir_ / "raw.bin").string();
   EXPECT_EQ((std::vector<std::string>{
                 fw + ": line 3: record at 00001000 repeats data given before (2 such records)",
                 fw + ": line 5: record at 00001018 overlaps data given before",
                 fw + ": line 2: record at 00001000 goes down from the address before it (a new "
                      "block starts)",
-                raw + ": does not look like S-record text, yet is embedded as SRECXML"}),
+                raw + ": does not look like S-record text, yet is embedded as SRECXML",
+                (dir_ / "fw.hex").string() + ": does not look like S-record text, yet is "
+                    "embedded as SRECXML; this is an Intel HEX file, not S-records; convert it "
+                    "with objcopy -I ihex -O srec IN OUT.s19 (or srec_cat IN -intel -o OUT.s19 "
+                    "-motorola -disable=data-count -execution-start-address ADDRESS)",
+                (dir_ / "s1.s19").string() + ": PARTIAL_DOWNLOAD is true, and the part-by-part "
+                    "download sends S3 records up to an S7 end record, which this file lacks "
+                    "(its end record: S9): the download would erase the device and then fail; "
+                    "write the file with S3 records and an S7 end (srec_cat: -address-length=4; "
+                    "objcopy: --srec-forceS3)"}),
             builder_.Warnings());
 }
 
@@ -329,10 +348,15 @@ TEST_F(ConfigurationBuilderTest, ProjectOpenByFrontEndBlocksBuild) {
   EXPECT_TRUE(builder_.Project().IsOpen());  // still the front end's
 }
 
-TEST(ConfigurationBuilderPathTest, Directory) {
-  EXPECT_EQ("C:\\a.cfg", ProjectPath("/p/", "C:\\a.cfg"));
-  EXPECT_EQ("\\\\host\\a.cfg", ProjectPath("/p/", "\\\\host\\a.cfg"));
-  EXPECT_EQ("/p/C:a.cfg", ProjectPath("/p/", "C:a.cfg"));
+TEST(ConfigurationBuilderPathTest, DirectoryAndNumbers) {
+  // Only a drive or a network share leaves the project's folder.
+  const std::pair<const char*, const char*> names[] = {
+      {"C:\\a.cfg", "C:\\a.cfg"},         {"d:/a.cfg", "d:/a.cfg"},
+      {"\\\\host\\a.cfg", "\\\\host\\a.cfg"}, {"//host/a.cfg", "//host/a.cfg"},
+      {"C:a.cfg", "/p/C:a.cfg"},         {"\\a.cfg", "/p/\\a.cfg"},
+      {"/a.cfg", "/p//a.cfg"},           {"a.cfg", "/p/a.cfg"},
+      {"\\/a.cfg", "\\/a.cfg"}};
+  for (const auto& [name, path] : names) EXPECT_EQ(path, ProjectPath("/p/", name)) << name;
   EXPECT_EQ("C:\\proj\\", DirectoryPart("C:\\proj\\a.xml"));
   EXPECT_EQ("C:", DirectoryPart("C:a.xml"));
 }

@@ -61,6 +61,9 @@ TEST_F(SrecConvertTest, BlocksFollowTheRecordsExactly) {
   ASSERT_EQ(0, Convert(Record('9', 0, {})));
   EXPECT_EQ(kClosingBlock, ReadFile(brek_));
   EXPECT_EQ("ffffffff-00000000", range_);
+  ASSERT_EQ(1u, report_.warnings.size());  // built, and said
+  EXPECT_EQ("holds no data record: the block stream is the closing block alone (0 blocks, address"
+            " range ffffffff-00000000)", report_.warnings[0].text);
   // Nor after the header record; what follows the end record is not read.
   ASSERT_EQ(0, Convert(SrecFile('1', {{0x2000, Bytes(1200, 7)}}, 32, "") + "S" +
                        std::string(1100, ' ')));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/system.h"
 #include "support/files.h"
 
@@ -147,8 +149,8 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
     limits.*row.bound = row.allowed;
     std::unique_ptr<ConfigParser> parser;
     xercesc::DOMDocument* doc = nullptr;
-    EXPECT_EQ(0, LoadXmlBuffer(row.within, parser, doc, nullptr, limits));
-    EXPECT_EQ(kXmlException, LoadXmlBuffer(row.beyond, parser, doc, nullptr, limits));
+    EXPECT_EQ(0, LoadXmlBuffer(row.within, parser, doc, nullptr, nullptr, limits));
+    EXPECT_EQ(kXmlException, LoadXmlBuffer(row.beyond, parser, doc, nullptr, nullptr, limits));
     EXPECT_EQ(nullptr, doc);
   }
   // The bounds every document is read with.
@@ -161,6 +163,41 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
   EXPECT_EQ(kXmlException, LoadXmlBuffer("<r>" + deep + "</r>", parser, doc));
   EXPECT_EQ(0, LoadXmlBuffer(attributes + "/>", parser, doc));
   EXPECT_EQ(kXmlException, LoadXmlBuffer(attributes + " z=''/>", parser, doc));
+}
+
+// A document that does not load says where and why; one that loads clears that.
+TEST(XmlAccessTest, FailedLoadNamesTheFileThePlaceAndTheReason) {
+  const std::string path = "xml_access_diagnostic.xml";
+  const struct {
+    std::string text;  // of the file; "-" for a folder in its place
+    std::string expected;  // the diagnostic's text after the file name
+  } cases[] = {
+      {"<r>\n  <a>x</b>\n</r>", "line 2, column 9: expected end of tag 'a'"},
+      {"<r><a>", "line 1, column 7: input ended before all started tags were ended; last tag"
+                 " started is 'a'"},
+      {"<r a='1' a='2'/>", "line 1, column 12: attribute 'a' is already specified for element 'r'"},
+      {"<r/>\n<s/>", "line 2, column 1: comment or processing instruction expected"},
+      {"\n\n<!DOCTYPE r [\n <!ENTITY e 'x'>]><r/>",
+       "line 4, column 17: the document type declares the entity 'e', and entity declarations"
+       " are refused"},
+      {"", "the file is empty"},
+      {"-", "not a regular file (a folder, a device or a pipe)"},
+      {"<r>fine</r>", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::filesystem::remove_all(path);
+    if (c.text == "-") std::filesystem::create_directory(path);
+    else test_support::WriteFile(path, c.text);
+    std::unique_ptr<ConfigParser> parser;
+    xercesc::DOMDocument* doc = nullptr;
+    XmlDiagnostic why{"stale", 9, 9, "stale"};
+    EXPECT_EQ(c.expected.empty() ? 0 : kXmlException,
+              LoadXmlDocument(path, parser, doc, nullptr, &why));
+    EXPECT_EQ(c.expected.empty() ? path : path + ": " + c.expected, why.Text());
+    EXPECT_EQ(c.expected.empty(), !why.failed());
+  }
+  std::filesystem::remove_all(path);
 }
 
 TEST(XmlAccessTest, GuardMapsExceptionsToBandCodes) {

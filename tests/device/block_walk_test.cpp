@@ -45,26 +45,30 @@ TEST(BlockWalkTest, PartsCoverTheStreamAsTheDeviceTakesIt) {
       expected.push_back(std::min(left, 1024u) + 1);
   }
   WriteFile(kFile, stream);
-  BlockWalk walk(kFile);
   std::vector<uint8_t> part;
   std::vector<size_t> sizes;
-  std::string walked;
   bool last = false;
-  while (!last && walk.NextPart(part, last)) {
-    sizes.push_back(part.size());
-    walked.append(part.begin(), part.end());
-  }
-  EXPECT_TRUE(last);
-  EXPECT_EQ(expected, sizes);
-  EXPECT_TRUE(stream.substr(3) == walked);
+  {
+    BlockWalk walk(kFile);
+    std::string walked;
+    while (!last && walk.NextPart(part, last)) {
+      sizes.push_back(part.size());
+      walked.append(part.begin(), part.end());
+    }
+    EXPECT_TRUE(last);
+    EXPECT_EQ(expected, sizes);
+    EXPECT_TRUE(stream.substr(3) == walked);
+  }  // each walk is closed before the file changes: Windows holds open files
 
   // A stream cut inside a part ends the walk there, without a padded part.
   WriteFile(kFile, stream.substr(0, 3 + 9 + 1 + 1 + 9 + 1034 + 500));
-  BlockWalk cut(kFile);
-  sizes.clear();
-  while (cut.NextPart(part, last)) sizes.push_back(part.size());
-  EXPECT_EQ((std::vector<size_t>{11, 1034}), sizes);
-  EXPECT_TRUE(part.empty());
+  {
+    BlockWalk cut(kFile);
+    sizes.clear();
+    while (cut.NextPart(part, last)) sizes.push_back(part.size());
+    EXPECT_EQ((std::vector<size_t>{11, 1034}), sizes);
+    EXPECT_TRUE(part.empty());
+  }
   RemoveFile(kFile);
   EXPECT_FALSE(BlockWalk(kFile).NextPart(part, last));
 }

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstring>
 #include <set>
@@ -188,6 +189,33 @@ TEST(DownloadExecutorTest, ConnectLoginAndDownloadWithoutAFrontEnd) {
   EXPECT_EQ(kConfigFileError, e.Execute("/nonexistent/korvo.cfg", "", &device_error, -1, -1,
                                         &only_app, &uploaded, &info));
   EXPECT_EQ(-1, device_error);
+  // The report says which file and why, and where the text broke.
+  EXPECT_EQ(nlohmann::json({"/nonexistent/korvo.cfg: cannot be opened"}),
+            nlohmann::json::parse(e.report().ToJson()).at("notes"));
+  const std::string good = "<download_configuration><Header><System2><TavisDevice>true"
+                           "</TavisDevice></System2><Device><Name>D</Name></Device></Header>"
+                           "<Data><Device>QUJD</Device></Data></download_configuration>";
+  const struct {
+    std::string config, keys, note;
+  } damaged[] = {
+      {good.substr(0, 40), "<download_keys/>",
+       "cut.cfg: line 1, column 41: unexpected end of input"},
+      // A key file that does not parse opens empty, and the download goes on to fail on it.
+      {good, "<download_keys>\n<Device>",
+       "cut.key: line 2, column 9: input ended before all started tags were ended; last tag"
+       " started is 'Device'"},
+  };
+  for (const auto& d : damaged) {
+    test_support::WriteFile("cut.xml", d.config);
+    test_support::WriteFile("cut-keys.xml", d.keys);
+    ASSERT_EQ(0, SplayCompressor().Compress("cut.xml", "cut.cfg"));
+    ASSERT_EQ(0, SplayCompressor().Compress("cut-keys.xml", "cut.key"));
+    EXPECT_NE(0, e.Execute("cut.cfg", "cut.key", &device_error, -1, -1, &only_app, &uploaded,
+                           &info));
+    const auto notes = nlohmann::json::parse(e.report().ToJson()).at("notes");
+    EXPECT_THAT(notes.get<std::vector<std::string>>(), testing::Contains(d.note));
+  }
+  for (const char* f : {"cut.xml", "cut-keys.xml", "cut.cfg", "cut.key"}) RemoveFile(f);
 }
 
 TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) {
@@ -196,6 +224,9 @@ TEST(DownloadExecutorTest, PlainExportsReportMissingWorkWithoutTouchingOutputs) 
   SetDownloadMode(DownloadModeValue::kNormal);
   EXPECT_EQ(kConfigFileError, ExecuteFirstStageDownload("cfg", &device_error));
   EXPECT_EQ(-1, device_error);
+  std::string report;
+  ASSERT_EQ(0, GetLastReport(&report));
+  EXPECT_EQ(nlohmann::json({"cfg: cannot be opened"}), nlohmann::json::parse(report).at("notes"));
   EXPECT_EQ(DownloadModeValue::kFirstStage, DownloadMode());
   EXPECT_LT(ExecuteDownload(nullptr, nullptr, &device_error, nullptr, nullptr, -1, -1, nullptr),
             0);

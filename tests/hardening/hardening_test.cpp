@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "config/config_document.h"
 #include "config/configuration_builder.h"
 #include "config/data_file.h"
@@ -64,14 +66,16 @@ std::string Project(const std::string& conversion, const std::string& data_file,
 // target, the project or its data file, and it reports in one line.
 TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
   const std::string srec = "S00600004844521B\nS3090000100044415441CC\nS70500000000FA\n";
+  // The cause first, then the code.
   auto build_error = [](int code, const std::string& detail) {
-    return "korvo build: p.xml: error " + std::to_string(code) + ": " + BuildResultText(code) +
-           ": " + detail + "\n";
+    return "korvo build: p.xml: " + detail + "; error " + std::to_string(code) + ": " +
+           BuildResultText(code) + "\n";
   };
   const struct {
     std::string project;  // written as p.xml
     std::string args;     // the tool's arguments
     std::string message;  // expected in standard error; the exit code is 1
+    std::string error = "";  // with --json: the error object on standard output
   } rows[] = {
       {"", "compress plain.txt /dev/full", "/dev/full: write error"},
       {"", "compress plain.txt ./folder/../plain.txt", "output is the input file"},
@@ -91,18 +95,52 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
       {"", "inspect folder", "folder: not compressed and not well-formed XML"},
       {"", "inspect none.cfg", "korvo: none.cfg: cannot open file\n"},
       {"", "inspect plain.xml", "plain.xml: not compressed (configuration files are stored"},
-      {"", "inspect garbage.bin", "garbage.bin: not compressed and not well-formed XML"},
-      {"", "inspect packed.cmp", "packed.cmp: decompressed content is not well-formed XML"},
+      {"", "inspect garbage.bin",
+       "garbage.bin: not compressed and not well-formed XML: line 1, column 1: invalid document"},
+      {"", "inspect packed.cmp", "packed.cmp: decompressed content is not well-formed XML: line 1,"
+                                 " column 1: invalid document structure\n"},
       {"", "inspect truncated.cmp", "truncated.cmp: cannot decompress (damaged or truncated)"},
       {Project("File", "fw.s19"), "inspect p.xml",
        "p.xml: not a configuration file (root element 'download_project')"},
       {"", "build none.xml", "none.xml: cannot open the project file"},
       {Project("SRECToBrekXML", "truncated.s19"), "build p.xml",
        build_error(-48, "device 0: truncated.s19: line 3: the file ends inside a record")},
+      {Project("SRECToBrekXML", "truncated.s19"), "build --json p.xml",
+       build_error(-48, "device 0: truncated.s19: line 3: the file ends inside a record"),
+       nlohmann::json{{"code", -48}, {"text", BuildResultText(-48)},
+                      {"device", {{"number", 1}, {"index", 0}}},
+                      {"file", "truncated.s19"}, {"line", 3}, {"column", nullptr},
+                      {"message", "device 0: truncated.s19: line 3: the file ends inside a record;"
+                                  " error -48: " + std::string(BuildResultText(-48))}}
+           .dump()},
+      // Formats taken for S-records are named, with how to convert them.
+      {Project("SRECToBrekXML", "fw.hex"), "build p.xml",
+       "device 0: fw.hex: line 1: unexpected ':' where a record should start: this is an Intel"
+       " HEX file, not S-records; convert it with objcopy -I ihex -O srec IN OUT.s19 (or"
+       " srec_cat IN -intel -o OUT.s19 -motorola -disable=data-count -execution-start-address"
+       " ADDRESS); error -48"},
+      {Project("SRECToBrekXML", "fw.elf"), "build p.xml",
+       "device 0: fw.elf: line 1: unexpected byte 7F where a record should start: this is an ELF"
+       " file, not S-records; convert it with objcopy -O srec IN OUT.s19; error -48"},
+      {Project("SRECToBrekXML", "no-end.s19"), "build p.xml",
+       "no-end.s19: no end record (S7, S8 or S9) before the end of the file; srec_cat writes none"
+       " when its input has no execution start address: give it one with"
+       " -execution-start-address ADDRESS; error -48"},
+      {Project("Bin", "fw.s19"), "build p.xml",
+       build_error(-52, "device 0: ConversionType \"Bin\" is none of SRECToBrekXML,"
+                        " SRECToBrekBinXML, SRECXML and File")},
       {Project("SRECXML", "../../../../../../../dev/zero"), "build p.xml",
-       "error -42: a data file cannot be opened, read or written, or is too large: device 0: "
-       "../../../../../../../dev/zero: not a regular file"},
-      {Project("File", "fw.s19").substr(0, 80), "build p.xml", "error -65"},
+       build_error(-42, "device 0: ../../../../../../../dev/zero: not a regular file (a folder, a"
+                        " device or a pipe)")},
+      // The place in the project itself.
+      {Project("File", "fw.s19").substr(0, 80), "build --json p.xml",
+       "korvo build: p.xml: line 1, column 81: unexpected end of input; error -65: " +
+           std::string(BuildResultText(-65)),
+       nlohmann::json{{"code", -65}, {"text", BuildResultText(-65)}, {"device", nullptr},
+                      {"file", "p.xml"}, {"line", 1}, {"column", 81},
+                      {"message", "p.xml: line 1, column 81: unexpected end of input; error -65: " +
+                                      std::string(BuildResultText(-65))}}
+           .dump()},
       {Project("File", "fw.s19", "p.xml"), "build p.xml",
        build_error(-91, "the FirmwarePackageFilename p.xml is the project file")},
       {Project("File", "fw.s19", "fw.s19"), "build p.xml",
@@ -122,7 +160,9 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
              {"truncated.cmp", packed.substr(0, packed.size() / 2)}, {"empty.bin", ""},
              {"garbage.bin", "\x01 garbage \xFE"}, {"plain.xml", "<download_configuration/>"},
              {"out", "previous output"}, {"out.cfg", "previous output"}, {"fw.s19", srec},
-             {"truncated.s19", srec.substr(0, srec.size() - 8)}, {"p.xml", row.project}})
+             {"truncated.s19", srec.substr(0, srec.size() - 8)}, {"p.xml", row.project},
+             {"no-end.s19", srec.substr(0, srec.find("S7"))},
+             {"fw.hex", ":0400100001020304E2\n:00000001FF\n"}, {"fw.elf", "\x7F" "ELF\x01\x01"}})
       WriteFile(At(name), bytes);
     fs::create_symlink("/dev/full", dir_ / "full.cfg");
     fs::create_symlink("fw.s19", dir_ / "link.cfg");
@@ -131,7 +171,10 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
     EXPECT_EQ(1, r.exit_code) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
     EXPECT_EQ(r.err.size(), r.err.find('\n') + 1) << r.err;  // one line
-    EXPECT_EQ("", r.out);
+    if (row.error.empty())
+      EXPECT_EQ("", r.out);
+    else
+      EXPECT_EQ(row.error, nlohmann::json::parse(r.out).at("error").dump()) << r.out;
     EXPECT_EQ(before, Snapshot());  // nothing changed, nothing left behind
   }
 }
@@ -208,10 +251,17 @@ std::string WithEntity(const std::string& root, const std::string& inner) {
   return "<!DOCTYPE " + root + " [<!ENTITY e \"x\">]><" + root + ">" + inner + "</" + root + ">";
 }
 
+// Each document keeps why it did not load, naming the file the caller gave.
+void ExpectEntityRefused(const XmlDiagnostic& why, const std::string& file, int column) {
+  EXPECT_EQ(file + ": line 1, column " + std::to_string(column) + ": the document type declares"
+            " the entity 'e', and entity declarations are refused", why.Text());
+}
+
 TEST_F(HardeningTest, EntityDeclarationsAreRefusedInEveryDocument) {
   WriteFile(At("keys.xml"), WithEntity("download_keys", "<Device Key=\"&e;\"/>"));
   KeyDocument keys;
   ASSERT_EQ(0, keys.Open(At("keys.xml"), false));  // opens without content
+  ExpectEntityRefused(keys.LoadDiagnostic(), At("keys.xml"), 41);
   EXPECT_EQ(kKeyNotFound, keys.SelectDevice("x"));
   EXPECT_EQ(kKeyNotFound, keys.Close(true));  // and writes nothing
   EXPECT_EQ(WithEntity("download_keys", "<Device Key=\"&e;\"/>"), ReadFile(At("keys.xml")));
@@ -219,12 +269,14 @@ TEST_F(HardeningTest, EntityDeclarationsAreRefusedInEveryDocument) {
   WriteFile(At("p.xml"), WithEntity("download_project", "<A>&e;</A>"));
   ProjectDocument project;
   EXPECT_EQ(kProjectXmlException, project.OpenProjectDocument(At("p.xml")));
+  ExpectEntityRefused(project.LoadDiagnostic(), At("p.xml"), 44);
 
   WriteFile(At("plain.xml"), WithEntity("download_configuration", "<Header a='&e;'/>"));
   SplayCompressor compressor;
   ASSERT_EQ(0, compressor.Compress(At("plain.xml"), At("c.cfg")));
   ConfigDocument config;
   EXPECT_EQ(kConfigXmlException, config.Load(At("c.cfg")));
+  ExpectEntityRefused(config.LoadDiagnostic(), At("c.cfg"), 50);
 
   // A parameter entity is a declaration too.
   WriteFile(At("p.xml"), "<!DOCTYPE download_project [<!ENTITY % p \"<!ENTITY a 'b'>\"> %p;]>"

@@ -112,13 +112,33 @@ TEST_F(KorvoToolTest, InspectSummarisesAConfigurationAndPrintsItsXml) {
   EXPECT_EQ("no block marker at byte 0",
             nlohmann::json::parse(run.out).at("devices").at(0).at("damaged"));
 
-  // Key files, plain or compressed, are handed on to the key summary.
-  const std::string keys = "<download_keys>\n  <Device>x</Device>\n</download_keys>\n";
+  // --json: what the text marks, as warnings.
+  EXPECT_EQ(nlohmann::json({"device 1: block stream damaged after 0 blocks",
+                            "device 2: data: no single valid Base64 text"}),
+            nlohmann::json::parse(Run("inspect --json c.cfg").out).at("warnings"));
+
+  // Key files, plain or compressed, are handed on to the key summary, text or JSON.
+  const std::string keys =
+      "<download_keys>\n  <Device Key=\"A\"><Signature><Rights><User level=\"3\" access=\"rule\"/>"
+      "<User level=\"3\" access=\"grant\"/></Rights></Signature></Device>\n  <Device Key=\"A\"/>\n"
+      "</download_keys>\n";
   WriteFile(At("k.xml"), keys);
   ASSERT_EQ(0, Run("compress k.xml k.kz").exit_code);
   EXPECT_EQ(keys, Run("inspect --xml k.kz").out);
   EXPECT_EQ(keys, Run("inspect --xml k.xml").out);
-  EXPECT_EQ(0, Run("inspect k.kz").exit_code);
+  EXPECT_NE(std::string::npos,
+            Run("inspect k.kz").out.find("        Level 3: rule\n          no rules\n"
+                                         "        Level 3: grant (level repeated: never read)\n"
+                                         "Device 1: key \"A\" (key repeated: never selected)\n"));
+  const nlohmann::json summary = nlohmann::json::parse(Run("inspect --json k.kz").out);
+  EXPECT_EQ("key file", summary.at("kind"));
+  EXPECT_EQ(R"([{"access":"rule","level":"3","note":"","rules":[]},)"
+            R"({"access":"grant","level":"3","note":"level repeated: never read","rules":[]}])",
+            summary.at("devices").at(0).at("signatures").at(0).at("users").dump());
+  EXPECT_EQ(nlohmann::json({"device 0, signature 0, level 3: access by rule, and no rules",
+                            "device 0, signature 0, level 3: level repeated: never read",
+                            "device 1: key repeated: never selected"}),
+            summary.at("warnings"));
   EXPECT_EQ((std::set<std::string>{"c.xml", "c.cfg", "k.xml", "k.kz"}), Names());  // no temporary
 }
 
@@ -139,31 +159,40 @@ TEST_F(KorvoToolTest, BuildOfTheExampleReportsEveryDeviceInTextAndJson) {
                                            "    gap   00010C00-00020000      62464 bytes\n"))
       << r.out;
 
-  // A repeated first data record is built and warned about.
+  // The first data record repeated last is built and warned about.
   std::string srec = ReadFile(At("firmware.s19"));
   const size_t second = srec.find('\n') + 1;
-  srec.insert(second, srec.substr(second, srec.find('\n', second) + 1 - second));
+  srec.insert(srec.find("S7"), srec.substr(second, srec.find('\n', second) + 1 - second));
   WriteFile(At("firmware.s19"), srec);
   r = Run("build --json project.xml");
   ASSERT_EQ(0, r.exit_code) << r.err;
   const nlohmann::json json = nlohmann::json::parse(r.out);
-  EXPECT_EQ("firmware.s19: line 3: record at 00010000 repeats data given before",
-            json.at("warnings").at(0));
   EXPECT_EQ("EXAMPLE-SCANNER-01", json.at("system").at("Key"));
   const auto& devices = json.at("devices");
   ASSERT_EQ(2u, devices.size());
-  // In stream order: the repeated record opens a block of its own.
-  EXPECT_EQ(R"([{"bytes":32,"end":"00010020","start":"00010000"},)"
-            R"({"bytes":3072,"end":"00010C00","start":"00010000"},)"
-            R"({"bytes":1024,"end":"00020400","start":"00020000"}])",
+  // By address, as the text shows them; the repeated record opens a block of its own.
+  EXPECT_EQ(R"([{"bytes":3072,"end":"00010C00","start":"00010000","stream_index":0},)"
+            R"({"bytes":32,"end":"00010020","start":"00010000","stream_index":2},)"
+            R"({"bytes":1024,"end":"00020400","start":"00020000","stream_index":1}])",
             devices[0].at("blocks").dump());
   EXPECT_EQ("00010000-00020400", devices[0].at("entries").at("ADDRESS_RANGE"));
   // The payloads themselves, through their size and CRC-32.
-  EXPECT_EQ("B0423830", devices[0].at("crc32"));
+  EXPECT_EQ("DBBA2A11", devices[0].at("crc32"));
   EXPECT_EQ(4170, devices[0].at("payload_bytes"));
   EXPECT_EQ("A69D5DCD", devices[1].at("crc32"));
   EXPECT_EQ(504, devices[1].at("payload_bytes"));
-  EXPECT_EQ(devices, nlohmann::json::parse(Run("inspect --json example.cfg").out).at("devices"));
+  // The build's warnings, then what the memory map shows; the inspection alone, the latter.
+  const nlohmann::json overlap = {"device 1: block 00010000-00010020 overlaps the block before"};
+  EXPECT_EQ(nlohmann::json({"firmware.s19: line 130: record at 00010000 repeats data given before",
+                            overlap[0]}),
+            json.at("warnings"));
+  const nlohmann::json inspected = nlohmann::json::parse(Run("inspect --json example.cfg").out);
+  EXPECT_EQ(devices, inspected.at("devices"));
+  EXPECT_EQ(overlap, inspected.at("warnings"));
+  EXPECT_NE(std::string::npos, Run("inspect example.cfg")
+                                   .out.find("    block 00010000-00010C00       3072 bytes\n"
+                                             "    (overlaps the block before)\n"
+                                             "    block 00010000-00010020         32 bytes\n"));
   EXPECT_EQ((std::set<std::string>{"project.xml", "firmware.s19", "parameters.bin", "example.cfg"}),
             Names());  // no temporary file of the tool
 }

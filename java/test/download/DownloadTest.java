@@ -381,8 +381,11 @@ public final class DownloadTest {
         int rc = new Configurator().CreateConfigFileIF(work.resolve("cut.xml").toString());
         Map<String, Object> build = lastReport();
         String diagnostic = Json.text(Json.object(build.get("build")), "diagnostic");
+        Map<String, Object> at = Json.object(Json.object(build.get("build")).get("failedAt"));
         c.check(rc < 0 && Json.text(build, "operation").equals("build") && Json.number(build, "result", 0) == rc
-                && diagnostic.contains("cut.s19") && diagnostic.contains("line 2"), "build report: " + build);
+                && diagnostic.contains("cut.s19") && diagnostic.contains("line 2")
+                && Json.text(at, "file").endsWith("cut.s19") && Json.number(at, "line", 0) == 2,
+                "build report: " + build);
     }
 
     // The checks a dry-run report names, as "kind read expected passed", and the devices' outcomes.

@@ -19,6 +19,7 @@ import quarnel.firmwaredownload.TAVISInterface;
 public final class Main {
     static final String HELP = String.join("\n",
         "usage: korvo-fe [OPTIONS] COMMAND ARGUMENTS",
+        "       korvo-fe --help | --version",
         "",
         "Commands:",
         "  connect                       read the device's identification",
@@ -102,6 +103,12 @@ public final class Main {
         System.exit(status);
     }
 
+    /** The version korvo.jar's manifest gives; "unknown" when run from loose classes. */
+    static String version() {
+        String v = Main.class.getPackage().getImplementationVersion();
+        return v != null ? v : "unknown";
+    }
+
     /** Runs one command; returns the exit status. */
     public static int run(String[] args, PrintStream out, PrintStream err, boolean terminal) {
         return run(args, out, err, terminal, new Interruption(err));
@@ -131,6 +138,7 @@ public final class Main {
             String a = args[i];
             switch (a) {
                 case "--help": case "-h": out.print(HELP); return Results.OK;
+                case "--version": out.println("korvo-fe " + version()); return Results.OK;
                 case "--json": jsonOutput = true; break;
                 case "--plain": plain = true; break;
                 case "--verify": verify = true; break;
