@@ -13,6 +13,7 @@
 
 #include "sim/boot_device.h"
 #include "sim/firmware_device.h"
+#include "sim/paced_line.h"
 #include "sim/profile.h"
 
 #ifndef KORVO_VERSION
@@ -31,6 +32,7 @@ const char kUsage[] =
     "                 [--ident TEXT] [--var NAME=VALUE] [--method NAME=RESULT]\n"
     "                 [--image FILE] [--baud N] [--never-boot] [--drop-frame N]\n"
     "                 [--corrupt-frame N] [--stop-at-frame N] [--exit-after-download]\n"
+    "                 [--line-rate N]\n"
     "       korvo-sim --help | --version\n"
     "\n"
     "Plays one device until SIGINT or SIGTERM. On start it prints the pseudo-\n"
@@ -41,7 +43,9 @@ const char kUsage[] =
     "  --fail '7 at mFDprgdata 2', --storing-step 10, --max-device-bytes N ...\n"
     "--summary FILE is rewritten after every finished or aborted download, soft\n"
     "reset and at exit; without it the summary goes to standard output at exit.\n"
-    "The boot-loader options serve a download after \"download standard\".\n";
+    "The boot-loader options serve a download after \"download standard\".\n"
+    "--line-rate N carries at most N bytes per second each way on the pseudo-\n"
+    "terminal and on every TCP connection (11520 plays a 115200-baud line).\n";
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "korvo-sim: %s\n%s", why.c_str(), kUsage);
@@ -69,6 +73,7 @@ int main(int argc, char** argv) {
   std::string line_path, summary_path, error;
   bool exit_after_download = false, pty = true, tcp = true;
   long tcp_port = 0;
+  unsigned long line_rate = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value = i + 1 < argc ? argv[i + 1] : "";
@@ -105,6 +110,10 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       tcp_port = std::strtol(value.c_str(), &end, 10);
       ok = *end == '\0' && tcp_port >= 0 && tcp_port <= 65535;
+    } else if (arg == "--line-rate") {
+      char* end = nullptr;
+      line_rate = std::strtoul(value.c_str(), &end, 10);
+      ok = !value.empty() && value[0] != '-' && *end == '\0' && line_rate > 0 && line_rate <= 100000000;
     } else if (arg == "--summary") {
       summary_path = value;
     } else if (arg == "--image") {
@@ -147,6 +156,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (line_path.empty()) std::printf("%s\n", line->peer_path().c_str());
+    line = korvo::sim::PaceLine(std::move(line), static_cast<uint32_t>(line_rate));
   }
   std::unique_ptr<korvo::sim::Listener> listener;
   if (tcp) {
@@ -187,7 +197,7 @@ int main(int argc, char** argv) {
       while (!g_stop) {
         std::unique_ptr<korvo::sim::Line> line = listener->Accept(100);
         if (line) {
-          Peer peer{std::move(line), nullptr};
+          Peer peer{korvo::sim::PaceLine(std::move(line), static_cast<uint32_t>(line_rate)), nullptr};
           peer.device = std::make_unique<korvo::sim::BootDevice>(*peer.line, connection);
           peer.device->Start();
           peers.push_back(std::move(peer));

@@ -202,13 +202,18 @@ int DownloadManager::CreateConfigFile(const std::string& file_name) {
 
 std::string DownloadManager::ConnectDevice() {
   return Exclusive(OperationKind::kDevice, "ConnectDeviceIF", std::string(), [&] {
-    return executor_ ? executor_->ConnectDevice() : std::string();
+    if (!executor_) return std::string();
+    // The answers belong to the executor's channel, also after a first stage.
+    SetDownloadMode(DownloadModeValue::kNormal);
+    return executor_->ConnectDevice();
   });
 }
 
 int DownloadManager::LoginDevice(const std::string& user_level, const std::string& password) {
   return Exclusive(OperationKind::kDevice, "LoginDeviceIF", -1, [&] {
-    return executor_ ? executor_->LoginDevice(user_level, password) : -1;
+    if (!executor_) return -1;
+    SetDownloadMode(DownloadModeValue::kNormal);
+    return executor_->LoginDevice(user_level, password);
   });
 }
 

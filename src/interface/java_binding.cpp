@@ -7,26 +7,6 @@
 namespace korvo {
 namespace {
 
-// Detaches a thread that the library attached, when the thread ends.
-struct AttachedThread {
-  JavaVM* vm = nullptr;
-  ~AttachedThread() {
-    if (vm) vm->DetachCurrentThread();
-  }
-};
-thread_local AttachedThread attached_thread;
-
-JNIEnv* EnvironmentOfThisThread(JavaVM* vm) {
-  void* env = nullptr;
-  jint status = vm->GetEnv(&env, JNI_VERSION_1_6);
-  if (status == JNI_OK) return static_cast<JNIEnv*>(env);
-  if (status != JNI_EDETACHED) return nullptr;
-  // A daemon thread does not keep the JVM from shutting down.
-  if (vm->AttachCurrentThreadAsDaemon(&env, nullptr) != JNI_OK) return nullptr;
-  attached_thread.vm = vm;
-  return static_cast<JNIEnv*>(env);
-}
-
 // True (and the exception cleared) when the last JNI call left one pending.
 bool ClearedException(JNIEnv* env) {
   if (!env->ExceptionCheck()) return false;

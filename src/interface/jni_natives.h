@@ -92,5 +92,12 @@ JNIEXPORT jint JNICALL Java_quarnel_firmwaredownload_TAVISInterface_LoginDeviceI
     JNIEnv* env, jobject self, jstring user_level, jstring password);
 JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ReceiveBytes(
     JNIEnv* env, jobject self, jstring kind, jstring name, jbyteArray answer);
+// Static: the serial ports, a probe of one, and where debug lines go.
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ListSerialPortsIF(JNIEnv* env,
+                                                                                        jclass cls);
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ProbeSerialPortIF(
+    JNIEnv* env, jclass cls, jstring port, jint timeout_ms);
+JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ForwardDebugLinesIF(
+    JNIEnv* env, jclass cls, jboolean forward);
 
 }  // extern "C"

@@ -1,12 +1,16 @@
-// TAVISInterface natives: binding, connect, login and answer delivery.
+// TAVISInterface natives: binding, connect, login, answer delivery, the
+// serial ports and the debug lines.
 #include <jni.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "device/port_probe.h"
 #include "interface/download_manager.h"
 #include "interface/java_binding.h"
+#include "interface/java_debug_lines.h"
 #include "interface/jni_natives.h"
 #include "interface/jni_util.h"
 
@@ -70,6 +74,29 @@ JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ReceiveBytes
     std::unique_ptr<uint8_t[]> bytes = CopyBytes(env, answer, &count);
     korvo::Manager().RouteAnswer(kind_text, name_text, bytes.release(), count);
   });
+}
+
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ListSerialPortsIF(JNIEnv* env,
+                                                                                        jclass) {
+  return korvo::Guarded<jstring>(nullptr, [&] {
+    return korvo::ToJavaString(env, korvo::SerialPortsJson(korvo::ListSerialPorts()));
+  });
+}
+
+JNIEXPORT jstring JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ProbeSerialPortIF(
+    JNIEnv* env, jclass, jstring port, jint timeout_ms) {
+  return korvo::Guarded<jstring>(nullptr, [&] {
+    std::string name = korvo::ToNarrowString(env, port);
+    // Never a wait without end: a minute at most.
+    uint32_t timeout = timeout_ms <= 0 ? korvo::kDefaultProbeTimeoutMs
+                                       : static_cast<uint32_t>(std::min<jint>(timeout_ms, 60000));
+    return korvo::ToJavaString(env, korvo::PortProbeJson(name, korvo::ProbePort(name, timeout)));
+  });
+}
+
+JNIEXPORT void JNICALL Java_quarnel_firmwaredownload_TAVISInterface_ForwardDebugLinesIF(
+    JNIEnv* env, jclass cls, jboolean forward) {
+  korvo::GuardedVoid([&] { korvo::ForwardDebugLinesToJava(env, cls, forward == JNI_TRUE); });
 }
 
 }  // extern "C"

@@ -11,6 +11,30 @@ namespace korvo {
 // must be real UTF-8, so every string goes through UTF-16.
 static_assert(sizeof(jchar) == sizeof(char16_t), "Java strings are UTF-16");
 
+namespace {
+
+// Detaches a thread that the library attached, when the thread ends.
+struct AttachedThread {
+  JavaVM* vm = nullptr;
+  ~AttachedThread() {
+    if (vm) vm->DetachCurrentThread();
+  }
+};
+thread_local AttachedThread attached_thread;
+
+}  // namespace
+
+JNIEnv* EnvironmentOfThisThread(JavaVM* vm) {
+  void* env = nullptr;
+  jint status = vm->GetEnv(&env, JNI_VERSION_1_6);
+  if (status == JNI_OK) return static_cast<JNIEnv*>(env);
+  if (status != JNI_EDETACHED) return nullptr;
+  // A daemon thread does not keep the JVM from shutting down.
+  if (vm->AttachCurrentThreadAsDaemon(&env, nullptr) != JNI_OK) return nullptr;
+  attached_thread.vm = vm;
+  return static_cast<JNIEnv*>(env);
+}
+
 std::string ToNarrowString(JNIEnv* env, jstring text) {
   if (!env || !text) return std::string();
   jsize length = env->GetStringLength(text);

@@ -16,6 +16,11 @@ std::string ToNarrowString(JNIEnv* env, jstring text);
 // itself); null when the JVM cannot make one.
 jstring ToJavaString(JNIEnv* env, const std::string& text);
 
+// The JNI environment of the calling thread, which is attached to `vm` (as
+// a daemon, detached when it ends) when it is not attached yet; null when
+// the JVM gives none.
+JNIEnv* EnvironmentOfThisThread(JavaVM* vm);
+
 // Runs `body`; any escaping C++ exception gives `failure` instead.
 template <typename Result, typename Body>
 Result Guarded(Result failure, Body&& body) noexcept {

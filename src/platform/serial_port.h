@@ -51,12 +51,26 @@ struct SerialSettings {
 struct SerialPortState;
 using SerialHandle = SerialPortState*;
 
+// Why OpenSerialPort gave no handle.
+enum class SerialOpenError {
+  kNone,
+  kNotFound,   // no such device (or an empty name)
+  kDenied,     // the user may not open it
+  kBusy,       // another program has it open exclusively, or holds a lock on it
+  kNotSerial,  // it opens, but is no serial device
+  kFailed,     // any other failure of the system
+};
+
 // Opens an existing serial device for reading and writing, exclusively: a
 // second open of the same device fails until the first is closed. The
 // device's line settings are left as found until ApplySerialSettings. A
 // fresh handle's time-outs return at once with whatever is buffered.
-// Null on failure (missing device, not a terminal, busy, empty name).
-SerialHandle OpenSerialPort(const std::string& name);
+// Null on failure (missing device, not a terminal, busy, empty name); then
+// `*error` (may be null) says why and `*detail` (may be null) gives a few
+// words for people, such as which process holds the lock ("" when nothing
+// more is known).
+SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error = nullptr,
+                            std::string* detail = nullptr);
 
 // Parses "baud,parity,data,stop" as in "9600,n,8,1": parity one of n, e, o
 // (either case); data bits 5 to 8; stop bits 1 or 2; blanks around fields

@@ -6,14 +6,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/debug_output.h"
 #include "platform/sync.h"
@@ -81,22 +86,132 @@ int WaitFor(int fd, short events, bool limited, Clock::time_point deadline) {
   }
 }
 
+// "process 4711 (minicom)", or without the name when it cannot be read.
+std::string Process(long pid) {
+  std::string text = "process " + std::to_string(pid);
+  char name[64] = {};
+  std::FILE* comm = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "r");
+  if (comm && std::fgets(name, sizeof name, comm)) {
+    name[std::strcspn(name, "\n")] = '\0';
+    if (name[0]) text += std::string(" (") + name + ")";
+  }
+  if (comm) std::fclose(comm);
+  return text;
+}
+
+// Who holds a lock on the device of `fd`, from the kernel's lock table
+// ("1: FLOCK  ADVISORY  WRITE 4711 00:05:85 0 EOF"); "" when not listed.
+std::string LockHolder(int fd) {
+  struct stat st{};
+  std::FILE* locks = fstat(fd, &st) == 0 ? std::fopen("/proc/locks", "r") : nullptr;
+  if (!locks) return std::string();
+  std::string holder;
+  char line[256];
+  while (holder.empty() && std::fgets(line, sizeof line, locks)) {
+    long pid = 0;
+    unsigned major = 0, minor = 0;
+    unsigned long inode = 0;
+    char kind[16], mode[16], access[16];
+    if (std::sscanf(line, "%*[^:]: %15s %15s %15s %ld %x:%x:%lu", kind, mode, access, &pid,
+                    &major, &minor, &inode) == 7 &&
+        inode == st.st_ino && major == major(st.st_dev) && minor == minor(st.st_dev) &&
+        pid != getpid())
+      holder = Process(pid);
+  }
+  std::fclose(locks);
+  return holder;
+}
+
+// The UUCP lock file of the device ("/run/lock/LCK..ttyUSB0"), as terminal
+// programs such as minicom leave it, when a live process owns it: "" else.
+std::string UucpLock(const std::string& name) {
+  char* real = realpath(name.c_str(), nullptr);
+  std::string device = real ? real : name;
+  std::free(real);
+  device = device.substr(device.rfind('/') + 1);
+  for (const char* folder : {"/run/lock", "/var/lock"}) {
+    std::string file = std::string(folder) + "/LCK.." + device;
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) continue;
+    char text[32] = {};
+    size_t n = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    long pid = 0;
+    // The older form is the process id as a machine word, whose high byte
+    // is zero; text has no zero byte, but a word's low byte may be a digit.
+    if (n == sizeof(int) && std::memchr(text, '\0', n)) {
+      int binary = 0;
+      std::memcpy(&binary, text, sizeof binary);
+      pid = binary;
+    } else if (std::sscanf(text, " %ld", &pid) != 1) {
+      pid = 0;
+    }
+    if (pid > 0 && pid != getpid() && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+      return "the lock file " + file + " of " + Process(pid);
+  }
+  return std::string();
+}
+
+SerialOpenError OpenErrorOf(int error) {
+  switch (error) {
+    case ENOENT: case ENOTDIR: case ENXIO: case ENODEV: return SerialOpenError::kNotFound;
+    case EACCES: case EPERM: case EROFS: return SerialOpenError::kDenied;
+    case EBUSY: return SerialOpenError::kBusy;
+    default: return SerialOpenError::kFailed;
+  }
+}
+
+// Exclusive like a COM port: flock and a POSIX record lock keep out every
+// other opener that plays by either rule (a Java program can only take the
+// second), TIOCEXCL keeps out plain opens by non-root users, and a live
+// UUCP lock file is respected. Returns the reason it is taken, or "".
+std::string TakeExclusively(int fd, const std::string& name) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    std::string holder = LockHolder(fd);
+    return "locked by " + (holder.empty() ? std::string("another program") : holder);
+  }
+  struct flock record{};
+  record.l_type = F_WRLCK;
+  record.l_whence = SEEK_SET;
+  if (fcntl(fd, F_SETLK, &record) != 0 && (errno == EACCES || errno == EAGAIN)) {
+    record = {};
+    record.l_type = F_WRLCK;
+    record.l_whence = SEEK_SET;
+    bool known = fcntl(fd, F_GETLK, &record) == 0 && record.l_type != F_UNLCK;
+    return "locked by " + (known ? Process(record.l_pid) : std::string("another program"));
+  }
+  std::string lock_file = UucpLock(name);
+  if (!lock_file.empty()) return "taken: " + lock_file;
+  ioctl(fd, TIOCEXCL);
+  return std::string();
+}
+
 }  // namespace
 
-SerialHandle OpenSerialPort(const std::string& name) {
-  if (name.empty()) return nullptr;
-  int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  // Exclusive like a COM port: flock keeps out every other opener that
-  // plays by the same rule, TIOCEXCL keeps out plain opens by non-root users.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return nullptr;
+SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error,
+                            std::string* detail) {
+  SerialOpenError why = SerialOpenError::kNone;
+  std::string text;
+  SerialHandle port = nullptr;
+  int fd = name.empty() ? -1 : open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (name.empty()) {
+    why = SerialOpenError::kNotFound;
+  } else if (fd < 0) {
+    why = OpenErrorOf(errno);
+    text = errno == EBUSY ? "opened exclusively by another program" : std::strerror(errno);
+  } else if (!isatty(fd)) {
+    why = SerialOpenError::kNotSerial;
+    text = "not a terminal device";
+  } else if (!(text = TakeExclusively(fd, name)).empty()) {
+    why = SerialOpenError::kBusy;
+  } else {
+    port = new SerialPortState;
+    port->fd = fd;
+    port->timeouts.read_interval = kSerialNoWait;
   }
-  ioctl(fd, TIOCEXCL);
-  auto* port = new SerialPortState;
-  port->fd = fd;
-  port->timeouts.read_interval = kSerialNoWait;
+  if (!port && fd >= 0) close(fd);
+  if (error) *error = why;
+  if (detail) *detail = text;
   return port;
 }
 

@@ -25,21 +25,39 @@ std::wstring DevicePath(const std::string& name) {
 
 }  // namespace
 
-SerialHandle OpenSerialPort(const std::string& name) {
-  if (name.empty()) return nullptr;
-  HANDLE h = CreateFileW(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+SerialHandle OpenSerialPort(const std::string& name, SerialOpenError* error,
+                            std::string* detail) {
+  SerialOpenError why = SerialOpenError::kNone;
+  std::string text;
+  SerialHandle port = nullptr;
+  HANDLE h = name.empty() ? INVALID_HANDLE_VALUE
+                          : CreateFileW(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD code = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   COMMTIMEOUTS at_once{MAXDWORD, 0, 0, 0, 0};
-  // A file or pipe opens too; only a communications device has a DCB.
-  if (!GetCommState(h, &dcb) || !SetCommTimeouts(h, &at_once) || !SetCommMask(h, EV_RXCHAR)) {
-    CloseHandle(h);
-    return nullptr;
+  if (name.empty() || code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+    why = SerialOpenError::kNotFound;
+  } else if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
+    // A COM port that another program has open answers "access denied".
+    why = SerialOpenError::kBusy;
+    text = "opened by another program";
+  } else if (code != 0) {
+    why = SerialOpenError::kFailed;
+    text = "Windows error " + std::to_string(code);
+  } else if (!GetCommState(h, &dcb) || !SetCommTimeouts(h, &at_once) ||
+             !SetCommMask(h, EV_RXCHAR)) {
+    // A file or pipe opens too; only a communications device has a DCB.
+    why = SerialOpenError::kNotSerial;
+    text = "not a communications device";
+  } else {
+    port = new SerialPortState;
+    port->handle = h;
   }
-  auto* port = new SerialPortState;
-  port->handle = h;
+  if (!port && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (error) *error = why;
+  if (detail) *detail = text;
   return port;
 }
 

@@ -117,7 +117,7 @@ TEST_F(ConfigDocumentTest, DeviceEntriesLogsTransparentEntriesAndConstraints) {
       "\"V\" operator=\"&gt;=\" type=\"variable\" comparison=\"0x2\" datatype=\"int\" "
       "index=\"2\" strlen=\"12\"/><DOWNLOAD_CONSTRAINT2 type=\"method\" datatype=\"string\"/>"
       "<DOWNLOAD_CONSTRAINT3 operator=\"!=\" type=\"Variable\" comparison=\"7\" datatype="
-      "\"INT\"/><DOWNLOAD_CONSTRAINT4/><DOWNLOAD_CONSTRAINT4/></Device>")));
+      "\"INT\" index=\"4294967302\" strlen=\"-4294967296\"/><DOWNLOAD_CONSTRAINT4/><DOWNLOAD_CONSTRAINT4/></Device>")));
   int count = 0;
   EXPECT_EQ(0, doc.GetDeviceCount(count));
   EXPECT_EQ(3, count);
@@ -147,8 +147,9 @@ TEST_F(ConfigDocumentTest, DeviceEntriesLogsTransparentEntriesAndConstraints) {
   };
   EXPECT_EQ("0 present V >= 0x2 1 1 2 12", constraint(2, 1));
   EXPECT_EQ("0 present    0 0 0 0", constraint(2, 2));
-  // Other letter case is an unknown word; the rest is still read.
-  EXPECT_EQ("-89 present  != 7 -1 -1 0 0", constraint(2, 3));
+  // Other letter case is an unknown word; the rest is still read, and
+  // numbers past an int's range stay at its ends rather than wrap.
+  EXPECT_EQ("-89 present  != 7 -1 -1 2147483647 -2147483648", constraint(2, 3));
   EXPECT_EQ("0 absent    0 0 0 0", constraint(2, 4));  // repeated, as good as missing
   EXPECT_EQ("-81 absent    0 0 0 0", constraint(2, 0));
   EXPECT_EQ("-81 absent    0 0 0 0", constraint(2, 10));

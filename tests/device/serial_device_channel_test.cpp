@@ -150,7 +150,7 @@ TEST_F(SerialChannelTest, ProgramDataFailAndTheLastAnswerIsKept) {
     EXPECT_EQ(row.kind, answer.kind) << row.reply;
     EXPECT_EQ(row.code, answer.code) << row.reply;
     if (row.kind == Kind::kSilent) {
-      EXPECT_GE(answer.waited_ms, 90u);
+      EXPECT_GE(answer.waited_ms, 80u);  // Windows' tick is about 16 ms
     }
   }
 }

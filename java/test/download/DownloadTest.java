@@ -271,6 +271,9 @@ public final class DownloadTest {
         device.clearCommands();
         c.equal("0 0", result(FirstStageExecutor.ExecuteFirstStageDownloadIF(cfg)), "example: first stage");
         c.equal(expected.get("first-stage"), record(device.commands()), "example: the first stage's commands");
+        // Its answers no longer go to the first stage: the device reboots and is reached again.
+        c.equal("EXAMPLE-SCANNER-01 V1.0", tavis.ConnectDeviceIF(), "example: a connect after the first stage");
+        c.equal(0, tavis.LoginDeviceIF("4", "service"), "example: a login after the first stage");
         device.respond(DownloadTest::answer);
     }
 
@@ -288,21 +291,23 @@ public final class DownloadTest {
 
     static void firstStage() throws Exception {
         String app = config("two", SYSTEM, APP, PARAM);
-        String[][] cases = {  // configuration, device answer to the address range, result, out result
-            {app, "AN 0", "0 0"},
-            {config("p", SYSTEM, PARAM), "AN 0", "-140 -1"},
-            {app, "AN 5", "-143 5"},
+        String[][] cases = {  // configuration, device answer to the address range, result, out result,
+                              // the step the report says failed
+            {app, "AN 0", "0 0", ""},
+            {config("p", SYSTEM, PARAM), "AN 0", "-140 -1", "devices"},
+            {app, "AN 5", "-143 5", "address range"},
             {config("f", SYSTEM, device("F", "APP", "false", "File", "abc.bin",  // no byte 1, nor in its CRC
-                                        "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12 -1"},
-            {work.resolve("missing.cfg").toString(), "AN 0", "-91 -1"},
+                                        "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12 -1", "transfer"},
+            {work.resolve("missing.cfg").toString(), "AN 0", "-91 -1", "configuration"},
             // Not one byte of damaged data goes out.
-            {damaged(app, "damaged-app", 0, 2000, 3), "AN 0", "-12 -1"},
+            {damaged(app, "damaged-app", 0, 2000, 3), "AN 0", "-12 -1", "data"},
         };
         for (String[] t : cases) {
             answers.put("mFDprgcfgdata", t[1]);
             device.clearCommands();
             String what = "first stage " + t[0].substring(t[0].lastIndexOf('/') + 1) + " " + t[1];
             c.equal(t[2], result(FirstStageExecutor.ExecuteFirstStageDownloadIF(t[0])), what);
+            c.equal(t[3], Json.text(lastReport(), "failedStep"), what + ": the failed step");
             c.equal(!t[2].startsWith("-91"), names(device.commands()).endsWith("mFDabrtdwnld"),
                     what + ": aborted after every open");
             if (t[0].contains("damaged")) {

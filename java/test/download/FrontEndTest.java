@@ -2,18 +2,23 @@ package download;
 
 import java.io.BufferedReader;
 import java.io.ByteArrayOutputStream;
+import java.io.IOException;
 import java.io.InputStreamReader;
 import java.io.PrintStream;
+import java.nio.channels.FileChannel;
+import java.nio.channels.FileLock;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.StandardOpenOption;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.TimeUnit;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
+import java.util.stream.Stream;
 import java.util.zip.CRC32;
 
 import korvotest.Checks;
@@ -44,7 +49,7 @@ public final class FrontEndTest {
 
     // korvo-fe's own cases, without --json unless asked: transport, simulator options, korvo-fe's
     // arguments (upper-case words are the files of main()), exit status, output and summary contain
-    // (or, after "!", do not contain)
+    // (see expect(): "@" looks in the --log trace, "!" wants a text absent)
     static final String[][] MORE = {
         {"tcp", "", "download OTHER KEY", "5", "device 1 (App, APP): skipped: its constraints do not hold:"
             + " DeviceIdent is \"KORVO-SIM\", wanted = \"SCANNER.*\"|nothing was written|another device|application yes\nlog:"},
@@ -68,13 +73,24 @@ public final class FrontEndTest {
         {"tcp", "", "check DAMAGED_PARAM KEY", "4", "payload        device 1 read \"BREK\", wanted check bytes right: passed"
             + "|payload        device 2 read \"FILE\", wanted CRC-32 right: FAILED (CRC-32 wrong: the payload says"},
         {"tcp", "--application;false", "first-stage CONFIG", "0", "first stage: device 1: 4 parts, 2131 bytes"},
+        {"tcp", "", "--log LOG download CONFIG KEY", "0", "@>>     sMN mFDprgdata 1 1 400 400 |@<<     sAN mFDprgdata 0"
+            + "|@ ... (1051 bytes, CRC-32 |@<<     sAN mFDfindwnld 0|@debug  Checking constraint nr 1 for device nr 0"
+            + "|@status 100% Download finished|@out    download: result 0 (success)|@report {\"operation\": \"download\""
+            + "|@exit   0|!Checking constraint"},
+        {"pty", "--fail;7 at mFDprgdata 2;--password 3;s3cret", "--log LOG --login 3:s3cret download CONFIG KEY", "4",
+            "@--login 3:(password left out) download|@>>     sMN SetAccessMode 3 (password left out)|@<<     sFA 7"
+            + "|@note   line serial:|@>>     sMN mFDabrtdwnld|@out    download: result -12|@exit   4|!@s3cret"},
+        {"tcp", "", "-v check CONFIG KEY", "0", "Checking constraint nr 1 for device nr 0"},
     };
+
+    static Path trace;
 
     public static void main(String[] args) throws Exception {
         build = Paths.get(System.getProperty("korvo.tool")).getParent();
         DownloadTest.work = Paths.get("frontend-test-work").toAbsolutePath();
         Files.createDirectories(DownloadTest.work);
         DownloadTest.writeData();
+        trace = DownloadTest.work.resolve("trace.txt");
         String key = DownloadTest.keyFile();
         String config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
         for (String[] t : CASES) download(t, config, key);
@@ -86,25 +102,53 @@ public final class FrontEndTest {
                                          DownloadTest.PARAM.replace("<Name>", other + "<Name>")),
             "BREKBIN", DownloadTest.config("brekbin", DownloadTest.SYSTEM, BOOT_DEVICE),
             "BOOT", DownloadTest.config("boot", DownloadTest.system("2.3", "false", "K"), BOOT_DEVICE),
+            "LOG", trace.toString(),
             "DAMAGED_APP", DownloadTest.damaged(config, "damaged-app", 0, 2000, 3),
             "DAMAGED_PARAM", DownloadTest.damaged(config, "damaged-param", 1, 100, 0));
         for (String[] t : MORE) frontEnd(t, files);
         interrupt(config, key);
 
-        // The launcher: help, a usage error, and a connect that reaches no device.
-        Simulator sim = new Simulator("--fail;5 at DeviceIdent");
-        String[][] launches = {  // arguments, exit status, output contains
-            {"--help", "0", "Exit status"},
+        // The launcher: help, a usage error, a connect that reaches no device, and finding the
+        // device among the ports in DIR: a simulator, one that stays silent, one that answers
+        // with an error, one whose line this program holds locked (as korvo-fe's own line
+        // does), and a file.
+        Simulator sim = new Simulator("--fail;1B at DeviceIdent");
+        Path dir = DownloadTest.work.resolve("ports");
+        Files.createDirectories(dir);
+        Simulator answering = new Simulator(""), silent = new Simulator("--silent-from;1"),
+            taken = new Simulator("--ident;TAKEN-SIM");
+        Map<String, String> links = Map.of("device", answering.pty, "silent", silent.pty, "taken", taken.pty,
+                                           "failing", sim.pty);
+        for (Map.Entry<String, String> l : links.entrySet()) {
+            Files.deleteIfExists(dir.resolve(l.getKey()));
+            Files.createSymbolicLink(dir.resolve(l.getKey()), Paths.get(l.getValue()));
+        }
+        Files.writeString(dir.resolve("file"), "not a port");
+        String[][] launches = {  // arguments, exit status, output contains (as in expect())
+            {"--help", "0", "Exit status|korvo-fe devices --probe|--log trace.txt"},
             {"download", "2", "takes 2 argument"},
             {"--json --device tcp:127.0.0.1:" + sim.port + " connect", "4", "\"ident\": \"\""},
+            {"--log LOG devices --probe --probe-ms 500 --ports DIR/*", "0", "DIR/device: KORVO-SIM\n    also /dev/pts/"
+                + "|DIR/failing: answers with error 27 (sFA 1B)|DIR/file: unavailable (not a serial port)|DIR/silent: silent (no answer within 500 ms)"
+                + "|DIR/taken: in use (locked by process|nothing was sent|--device serial:DIR/device|!TAKEN-SIM"
+                + "|@>>     DIR/device: sRN DeviceIdent|@<<     DIR/device: sRA DeviceIdent 9 KORVO-SIM"
+                + "|@>>     DIR/silent: sRN DeviceIdent|!@DIR/taken: sRN|@exit   0"},
+            {"--json devices --ports DIR/s*", "0", "\"path\": \"DIR/silent\", \"aliases\": [\"" + silent.pty + "\"]|!DIR/device"},
+            {"devices --probe --ports DIR/none*", "4", "devices: no serial port found at DIR/none*"},
+            {"--log DIR/file/trace.txt devices --ports DIR/*", "1", "the trace DIR/file/trace.txt cannot be written"},
         };
-        for (String[] t : launches) {
-            List<String> command = new ArrayList<>(List.of(build.resolve("korvo-fe").toString()));
-            command.addAll(List.of(t[0].split(" ")));
-            String out = c.run(Integer.parseInt(t[1]), command.toArray(new String[0]));
-            c.check(out.contains(t[2]), "korvo-fe " + t[0] + " says " + t[2] + ": " + out);
+        try (FileChannel line = FileChannel.open(Paths.get(taken.pty), StandardOpenOption.WRITE);
+             FileLock lock = line.lock()) {
+            c.check(lock.isValid(), "the taken port is locked");
+            for (String[] t : launches) {
+                Files.deleteIfExists(trace);
+                List<String> command = new ArrayList<>(List.of(build.resolve("korvo-fe").toString()));
+                for (String word : t[0].split(" ")) command.add(word.replace("DIR", dir.toString()).replace("LOG", trace.toString()));
+                String out = c.run(Integer.parseInt(t[1]), command.toArray(new String[0]));
+                expect("korvo-fe " + t[0], t[2].replace("DIR", dir.toString()), out);
+            }
         }
-        sim.stop();
+        for (Simulator s : List.of(sim, answering, silent, taken)) s.stop();
 
         // A client that connects and says nothing does not shut out the next one.
         sim = new Simulator("");
@@ -145,6 +189,7 @@ public final class FrontEndTest {
 
     static void frontEnd(String[] t, Map<String, String> files) throws Exception {
         String what = t[0] + " " + t[1].replace(';', ' ') + " korvo-fe " + t[2];
+        Files.deleteIfExists(trace);
         Simulator sim = new Simulator(t[1]);
         List<String> command = new ArrayList<>(List.of("--device", t[0].equals("tcp") ? "tcp:127.0.0.1:" + sim.port
                                                                                      : "serial:" + sim.pty));
@@ -154,10 +199,8 @@ public final class FrontEndTest {
         int status = Main.run(command.toArray(new String[0]), print, print, false);
         String summary = sim.stop(), seen = out.toString(StandardCharsets.UTF_8) + summary;
         c.equal(Integer.parseInt(t[3]), status, what + ": exit status; " + seen);
-        for (String part : t[4].replace("%MISSING", files.get("MISSING")).split("\\|")) {
-            if (part.startsWith("!")) c.check(!seen.contains(part.substring(1)), what + ": no \"" + part + "\" in\n" + seen);
-            else c.check(seen.contains(part), what + ": \"" + part + "\" in\n" + seen);
-        }
+        c.check(!openHere(trace), what + ": the trace is closed with the session");
+        expect(what, t[4].replace("%MISSING", files.get("MISSING")), seen);
         if (t[2].equals("first-stage CONFIG")) {
             byte[] image = new byte[2100];  // as the download rows: the APP device's S-records
             for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
@@ -173,16 +216,20 @@ public final class FrontEndTest {
         // seconds after the first Ctrl-C (far less than the 20 s a silent device could hold it)
         String[][] cases = {
             {"--storing-step;1", "Storing package 2 of 2", "1", "130",
-             "aborted on the device|device 1 has its new data; device 2 was cut short|device 2: aborted", "6"},
-            {"--silent-from;mFDprgdata 3", "waiting for the device", "2", "130", "exiting at once", "6"},
+             "aborted on the device|device 1 has its new data; device 2 was cut short|device 2: aborted"
+             + "|@note   Ctrl-C: the download is stopped|@>>     sMN mFDabrtdwnld|@exit   130", "6"},
+            {"--silent-from;mFDprgdata 3", "waiting for the device", "2", "130",
+             "exiting at once|@note   Ctrl-C again: no more waiting for the device", "6"},
             // Without application the library itself sends no abort: korvo-fe does, and waits 3 s for it.
             {"--application;false;--silent-from;mFDprgdata 3", "waiting for the device", "1", "130",
              "did not answer the abort and the device was told to reboot|device 1 was cut short", "10"},
         };
         for (String[] t : cases) {
+            Files.deleteIfExists(trace);
             Simulator sim = new Simulator(t[0]);
             Process fe = new ProcessBuilder(build.resolve("korvo-fe").toString(), "--device",
-                "tcp:127.0.0.1:" + sim.port, "download", config, key).redirectErrorStream(true).start();
+                "tcp:127.0.0.1:" + sim.port, "--log", trace.toString(), "download", config, key)
+                .redirectErrorStream(true).start();
             StringBuffer out = new StringBuffer();
             Thread reader = new Thread(() -> {
                 try (BufferedReader lines = new BufferedReader(new InputStreamReader(fe.getInputStream(), StandardCharsets.UTF_8))) {
@@ -205,7 +252,37 @@ public final class FrontEndTest {
             String seen = out + sim.stop();
             c.check(ended && seconds < Double.parseDouble(t[5]), "Ctrl-C " + t[0] + ": ended after " + seconds + " s");
             c.equal(Integer.parseInt(t[3]), ended ? fe.exitValue() : -1, "Ctrl-C " + t[0] + ": exit status; " + seen);
-            for (String part : t[4].split("\\|")) c.check(seen.contains(part), "Ctrl-C " + t[0] + ": \"" + part + "\" in\n" + seen);
+            expect("Ctrl-C " + t[0], t[4], seen);
+        }
+    }
+
+    // Whether a descriptor of this JVM is open on `file` (also when it is deleted).
+    static boolean openHere(Path file) throws Exception {
+        try (Stream<Path> fds = Files.list(Paths.get("/proc/self/fd"))) {
+            for (Path fd : fds.toList()) {
+                try {
+                    if (Files.readSymbolicLink(fd).toString().startsWith(file.toString())) return true;
+                } catch (IOException e) {
+                    // the listing's own descriptor, closed by now
+                }
+            }
+        }
+        return false;
+    }
+
+    // Each part of `expected` ("|" between them) must be in `seen`; a part starting with "@"
+    // must be in the trace instead, one starting with "!" must not be there. A trace holds
+    // one event a line, each behind its time, after the session's "#" line.
+    static void expect(String what, String expected, String seen) throws Exception {
+        String log = Files.exists(trace) ? Files.readString(trace) : "";
+        for (String line : log.split("\n")) {
+            if (!log.isEmpty()) c.check(line.matches("(# korvo-fe session |\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\S+ +\\S).*"),
+                                        what + ": a trace line " + line);
+        }
+        for (String part : expected.split("\\|")) {
+            boolean absent = part.startsWith("!"), traced = part.startsWith(absent ? "!@" : "@");
+            String text = part.substring((absent ? 1 : 0) + (traced ? 1 : 0)), where = traced ? log : seen;
+            c.check(where.contains(text) != absent, what + ": \"" + text + "\" " + (absent ? "not " : "") + "in\n" + where);
         }
     }
 

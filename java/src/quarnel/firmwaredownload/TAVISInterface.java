@@ -1,5 +1,7 @@
 package quarnel.firmwaredownload;
 
+import java.util.function.Consumer;
+
 /**
  * The device side of the library: binding, connect, login and the delivery of
  * device answers. The library calls the five static callbacks below; each
@@ -46,6 +48,34 @@ public class TAVISInterface {
 
     /** Delivers one device answer: kind ("AN", "RA", "EA", "FA"), name and answer bytes. */
     public native void ReceiveBytes(String kind, String name, byte[] answer);
+
+    /** The serial ports the system reports, as JSON text: an array of {"path", "aliases", "description"}. */
+    public static native String ListSerialPortsIF();
+
+    /**
+     * Asks whatever is on the serial port for its identification within `timeoutMs` (0: one
+     * second), as JSON text: "outcome" ("answered", "error answer", "not understood", "silent",
+     * "in use", "unavailable"), "ident", "code", "detail", "sent", "received", "ms". A port
+     * another program holds is not touched. Probes of different ports may run at once.
+     */
+    public static native String ProbeSerialPortIF(String port, int timeoutMs);
+
+    /** true: the library's debug lines go to DebugLine instead of standard output. */
+    public static native void ForwardDebugLinesIF(boolean forward);
+
+    private static volatile Consumer<String> debugLines;
+
+    /** Sends the library's debug lines to `receiver` (on any thread); null: back to standard output. */
+    public static void setDebugLines(Consumer<String> receiver) {
+        debugLines = receiver;
+        ForwardDebugLinesIF(receiver != null);
+    }
+
+    /** Each debug text of the library, usually one line ending in a line feed. */
+    public static void DebugLine(String text) {
+        Consumer<String> receiver = debugLines;
+        if (receiver != null) receiver.accept(text);
+    }
 
     public static int SendCommandMN(String method, byte[] parameters) {
         DeviceLine line = deviceLine;

@@ -1,6 +1,11 @@
 package quarnel.frontend;
 
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.InputStreamReader;
 import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
 import java.lang.reflect.Proxy;
 import java.util.concurrent.atomic.AtomicInteger;
 
@@ -60,6 +65,33 @@ final class Interruption {
         } catch (ReflectiveOperationException | RuntimeException | LinkageError e) {
             return false;
         }
+    }
+
+    /**
+     * For a korvo-fe that another program drives (--events): a line "stop"
+     * on `in` is a Ctrl-C, and so is its end (the driving program is gone).
+     * SIGINT is ignored: a terminal's Ctrl-C reaches the driving program too,
+     * which passes it on once, so it is not taken for a second one here.
+     */
+    void takeFrom(InputStream in) {
+        if (install()) {
+            try {
+                Object ignore = handler.getField("SIG_IGN").get(null);
+                signal.getMethod("handle", signal, handler).invoke(null, sigint, ignore);
+            } catch (ReflectiveOperationException | RuntimeException e) {
+                // SIGINT then counts here too
+            }
+        }
+        Thread t = new Thread(() -> {
+            try (BufferedReader lines = new BufferedReader(new InputStreamReader(in, StandardCharsets.UTF_8))) {
+                for (String l; (l = lines.readLine()) != null;) if (l.trim().equals("stop")) interrupted();
+            } catch (IOException e) {
+                // as the end of the input
+            }
+            interrupted();
+        }, "korvo-fe-stop");
+        t.setDaemon(true);
+        t.start();
     }
 
     // Each signal arrives on a thread of its own, so a second one is seen

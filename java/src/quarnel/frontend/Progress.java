@@ -1,19 +1,22 @@
 package quarnel.frontend;
 
 import java.io.PrintStream;
+import java.util.LinkedHashMap;
+import java.util.Map;
 import java.util.function.LongSupplier;
 
 /**
  * Shows the library's status: a bar redrawn in place on a terminal (text,
- * percentage, transfer rate), plain lines otherwise, nothing when quiet.
+ * percentage, transfer rate), plain lines otherwise, nothing when quiet, or
+ * for a program driving korvo-fe (a station) one JSON object a line.
  * korvo-fe's own notes (a device that keeps it waiting, storing without
  * progress, first-stage parts) show in the bar, or as a line at most every
  * few seconds.
  */
 final class Progress implements TelegramLine.StatusListener {
-    enum Mode { BAR, LINES, QUIET }
+    enum Mode { BAR, LINES, QUIET, EVENTS }
 
-    static final long NOTE_EVERY_MS = 5000;
+    static final long NOTE_EVERY_MS = 5000, EVENT_EVERY_MS = 200;
 
     private final PrintStream out;
     private final Mode mode;
@@ -40,6 +43,17 @@ final class Progress implements TelegramLine.StatusListener {
             if (changed || percent / 25 != lastPercent / 25 && percent >= 0) {
                 out.println(percent >= 0 ? String.format("%3d%%  %s", percent, text) : "      " + text);
             }
+        } else if (mode == Mode.EVENTS) {
+            // Each new text, and the percentage at most every EVENT_EVERY_MS.
+            if (changed || percent != lastPercent && (percent == 100 || now - lastDraw > EVENT_EVERY_MS * 1_000_000L)) {
+                Map<String, Object> e = new LinkedHashMap<>();
+                e.put("event", "status");
+                e.put("text", text);
+                e.put("percent", percent);
+                e.put("bytes", dataBytes.getAsLong());
+                out.println(Json.write(e));
+                lastDraw = now;
+            }
         } else if (mode == Mode.BAR) {
             if (changed || percent != lastPercent || now - lastDraw > 200_000_000L) {
                 draw(text, percent, now);
@@ -60,10 +74,21 @@ final class Progress implements TelegramLine.StatusListener {
         return (System.nanoTime() - lastChange) / 1_000_000;
     }
 
+    /** In EVENTS mode, {"event": `kind`, "text": `text`}: a line of output, the identification. */
+    synchronized void event(String kind, String text) {
+        if (mode != Mode.EVENTS) return;
+        Map<String, Object> e = new LinkedHashMap<>();
+        e.put("event", kind);
+        e.put("text", text);
+        out.println(Json.write(e));
+    }
+
     /** A note of korvo-fe's own beside the status. */
     synchronized void note(String text) {
         long now = System.nanoTime();
-        if (mode == Mode.BAR) {
+        if (mode == Mode.EVENTS) {
+            event("note", text);
+        } else if (mode == Mode.BAR) {
             draw(text, lastPercent, now);
         } else if (mode == Mode.LINES && (lastNote == 0 || now - lastNote >= NOTE_EVERY_MS * 1_000_000L)) {
             out.println("      " + text);

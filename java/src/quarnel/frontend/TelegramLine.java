@@ -10,6 +10,7 @@ import java.net.InetSocketAddress;
 import java.net.Socket;
 import java.nio.channels.Channels;
 import java.nio.channels.FileChannel;
+import java.nio.channels.FileLock;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Paths;
 import java.nio.file.StandardOpenOption;
@@ -84,6 +85,7 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
     private volatile String asideFor;  // korvo-fe's own command, answered aside
     private volatile CountDownLatch asideAnswer;
     private volatile Consumer<String> onCommand = name -> { };
+    private volatile SessionLog log = SessionLog.NONE;
 
     public TelegramLine(Address address, TAVISInterface library, StatusListener listener) {
         this.address = address;
@@ -132,6 +134,7 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
      * device and cleans up as after any failure.
      */
     public void interrupt() {
+        log.note(hurried ? "Ctrl-C again: no more waiting for the device" : "Ctrl-C: the download is stopped");
         interrupted = true;
         String name = waitingFor;
         if (name != null) answerLater(name, 0);
@@ -171,10 +174,16 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
             }
             if (delayMs > 0 && (!name.equals(waitingFor) || waitingSince != sent)) return;
             waitingFor = null;
+            log.note("interrupted: korvo-fe answers " + name + " for the device with sFA" + INTERRUPTED);
             library.ReceiveBytes("FA", name, bytes);
         }, "korvo-fe-interrupt");
         t.setDaemon(true);
         t.start();
+    }
+
+    /** Where every telegram, status and event of the line is traced. */
+    public void log(SessionLog log) {
+        this.log = log;
     }
 
     /** Told the name of every command the library sends. */
@@ -195,9 +204,11 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
         synchronized (linkLock) {
             try {
                 if (link == null) open();
+                log.sent("sMN", method, parameters.getBytes(StandardCharsets.ISO_8859_1));
                 output.write(telegram);
                 output.flush();
             } catch (IOException e) {
+                log.note("korvo-fe's own " + method + " was not sent: " + e.getMessage());
                 return false;
             }
         }
@@ -223,6 +234,7 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
 
     @Override
     public int updateStatus(String text, int percent) {
+        log.status(text, percent);
         if (listener != null) listener.status(text, percent);
         return 0;
     }
@@ -267,6 +279,7 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
         onCommand.accept(name);
         if (interrupted) {
             if (!ENDING.contains(name)) {
+                log.note("interrupted: " + name + " is not sent");
                 if (awaited) answerLater(name, 0);
                 return -1;
             }
@@ -277,6 +290,8 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
                 if (link == null) open();
                 waitingSince = System.nanoTime();
                 waitingFor = awaited ? name : null;
+                // Before the write: the answer may be traced before it returns.
+                log.sent(kind, name, parameters);
                 output.write(telegram);
                 output.flush();
                 // After Ctrl-C a device that fell silent must not hold the
@@ -285,6 +300,7 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
                 return 0;
             } catch (IOException e) {
                 lastError = "the device line failed: " + e.getMessage();
+                log.note(lastError);
                 closeLink();
                 // The library then waits out its time-out: no answer is coming.
                 waitingFor = null;
@@ -300,6 +316,11 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
             // terminal. Two of them, since one channel's read and write share a lock.
             FileChannel in = FileChannel.open(Paths.get(address.path()), StandardOpenOption.READ);
             FileChannel out = FileChannel.open(Paths.get(address.path()), StandardOpenOption.WRITE);
+            if (!lock(out)) {
+                in.close();
+                out.close();
+                throw new IOException(address.path() + " is in use by another program");
+            }
             input = Channels.newInputStream(in);
             output = Channels.newOutputStream(out);
             link = () -> {
@@ -315,6 +336,8 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
             output = socket.getOutputStream();
             link = socket;
         }
+        log.note("line " + (address.serial() ? "serial:" + address.path() : "tcp:" + address.host() + ":" + address.port())
+                 + " opened");
         Closeable mine = link;
         InputStream in = new BufferedInputStream(input, 1 << 16);
         reader = new Thread(() -> read(in, mine), "korvo-fe-reader");
@@ -322,8 +345,21 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
         reader.start();
     }
 
+    // The lock other programs (and korvo-fe devices) see on the line; false
+    // when another program holds it. Where a device takes no lock, as
+    // Windows' COM ports (which are exclusive anyway), there is none.
+    private static boolean lock(FileChannel channel) {
+        try {
+            FileLock lock = channel.tryLock();
+            return lock != null;
+        } catch (IOException | RuntimeException e) {
+            return true;
+        }
+    }
+
     private void closeLink() {
         if (link == null) return;
+        log.note("line closed");
         try {
             link.close();
         } catch (IOException e) {
@@ -364,12 +400,14 @@ public final class TelegramLine implements TAVISInterface.DeviceLine {
         if (name != null && link == null) {
             waitingFor = null;
             lastError = "the device closed the connection";
+            log.note(lastError + ": korvo-fe answers " + name + " for the device with sFA" + LINK_LOST);
             library.ReceiveBytes("FA", name, LINK_LOST.getBytes(StandardCharsets.ISO_8859_1));
         }
     }
 
     // "sAN name values", "sRA name value", "sEA name values" or "sFA code".
     private void deliver(byte[] telegram) {
+        log.telegram("<<", "", telegram);
         if (telegram.length < 4 || telegram[0] != 's' || telegram[3] != ' ') return;
         String kind = new String(telegram, 1, 2, StandardCharsets.ISO_8859_1);
         String name;
