@@ -19,8 +19,11 @@ const char kSrec[] =
     "S3090000100044415441CC\n"
     "S70500000000FA\n";
 
+// Names the file system refuses (too long, or cut by a NUL) cannot be
+// written by anyone: no finding.
 bool StaysHere(const std::string& name) {
-  return !name.empty() && name.find_first_of("/\\:") == std::string::npos && name[0] != '.' &&
+  return !name.empty() && name.size() <= 200 && name.find('\0') == std::string::npos &&
+         name.find_first_of("/\\:") == std::string::npos && name[0] != '.' &&
          name != "fw.s19" && name != "raw.bin" && name != "p.xml";
 }
 

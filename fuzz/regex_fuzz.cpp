@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "config/numbers.h"
 #include "download/compare.h"
 #include "download/regex.h"
 #include "fuzz_support.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "config/brek_blocks.h"
 #include "config/config_document.h"
 #include "config/crc32.h"
+#include "config/payload_check.h"
 #include "config/splay_compressor.h"
 #include "config/temp_files.h"
 #include "config/xml_access.h"
@@ -118,11 +118,7 @@ void PrintSystemEntries(ConfigDocument& doc) {
   }
 }
 
-DOMElement* HeaderDevice(ConfigDocument& doc, int device) {
-  DOMElement* header = FindSingleElement(doc.Document(), "Header");
-  if (!header) return nullptr;
-  return AsElement(header->getElementsByTagName(XmlText("Device"))->item(XMLSize_t(device)));
-}
+DOMElement* HeaderDevice(ConfigDocument& doc, int device) { return doc.HeaderDevice(device); }
 
 // The kind as read, or the word the library did not accept.
 std::string KindWord(int kind, const char* word0, const char* word1, DOMElement* constraint,
@@ -165,33 +161,31 @@ void PrintLogTexts(ConfigDocument& doc, int device) {
   if (k == 0) std::printf("  Log: none\n");
 }
 
-// A device's decoded payload and, for block streams, its memory map.
+// A device's decoded payload, whether it is whole and, for block streams,
+// its memory map.
 struct Payload {
   std::string type;  // DATA_TYPE, "" when unreadable
-  int rc = 0;        // of the extraction
+  int rc = 0;        // of the decoding
   uint64_t size = 0;
   uint32_t crc = 0;
+  std::string damage;    // why it is not whole; "" when it is
   bool has_map = false;  // a block stream
-  bool map_ok = false;   // read to its closing block
   std::vector<BrekBlock> blocks;
 };
 
 Payload ReadPayload(ConfigDocument& doc, int device) {
   Payload p;
   if (doc.GetDeviceEntry(device, "DATA_TYPE", p.type) != 0) p.type.clear();
-  TempFileGuard file;
-  p.rc =
-      file.Create("KORVO_INSPECT_DATA") ? doc.ExtractData(device, file.path()) : kConfigFileError;
-  if (p.rc != 0) return p;
-  std::vector<uint8_t> bytes;
-  UniqueFile in(OpenFileUtf8(file.path(), "rb"));
-  uint8_t chunk[65536];
-  for (size_t got; in && (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;)
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  p.size = bytes.size();
-  p.crc = Crc32(bytes.data(), bytes.size());
   p.has_map = p.type == "BREK" || p.type == "BREKBIN";
-  if (p.has_map) p.map_ok = ReadBrekBlocks(bytes, p.blocks);
+  PayloadCheck check(p.type, &p.blocks);
+  // Read to the end even when damaged: size and CRC-32 are of all of it.
+  p.rc = doc.DecodeData(device, [&](const uint8_t* data, size_t size) {
+    p.size += size;
+    p.crc = Crc32(data, size, p.crc);
+    check.Add(data, size);
+    return true;
+  });
+  if (p.rc == 0) p.damage = check.Finish();
   return p;
 }
 
@@ -235,7 +229,7 @@ std::vector<std::string> PayloadWarnings(const Payload& p, int device) {
     if (b.overlaps)
       warnings.push_back(where + "block " + Hex8(b.start) + "-" + Hex8(b.end) +
                          " overlaps the block before");
-  if (p.has_map && p.rc == 0 && !p.map_ok)
+  if (p.has_map && p.rc == 0 && !p.damage.empty())
     warnings.push_back(where + "block stream damaged after " + std::to_string(p.blocks.size()) +
                        " blocks");
   return warnings;
@@ -243,7 +237,7 @@ std::vector<std::string> PayloadWarnings(const Payload& p, int device) {
 
 void PrintMemoryMap(const Payload& p) {
   std::printf("  Memory map: %zu block%s%s\n", p.blocks.size(), p.blocks.size() == 1 ? "" : "s",
-              p.map_ok ? "" : " (stream damaged after these)");
+              p.damage.empty() ? "" : " (stream damaged after these)");
   const std::vector<MapBlock> map = MemoryMap(p);
   for (size_t i = 0; i < map.size(); ++i) {
     if (map[i].gap_before)
@@ -256,22 +250,24 @@ void PrintMemoryMap(const Payload& p) {
   }
 }
 
-void PrintData(ConfigDocument& doc, int device) {
+// Why the payload is damaged; "" when it is not.
+std::string PrintData(ConfigDocument& doc, int device) {
   Payload p = ReadPayload(doc, device);
   std::string shown_type = p.type.empty() ? "unknown" : Shown(p.type);
   if (p.rc == 0)
-    std::printf("  Data: %s, %" PRIu64 " bytes decoded, CRC-32 %08X\n", shown_type.c_str(), p.size,
-                p.crc);
+    std::printf("  Data: %s, %" PRIu64 " bytes decoded, CRC-32 %08X%s%s\n", shown_type.c_str(),
+                p.size, p.crc, p.damage.empty() ? "" : ", damaged: ", p.damage.c_str());
   else if (p.rc == kConfigMissing)
     std::printf("  Data: %s, no single valid Base64 text\n", shown_type.c_str());
   else
     std::printf("  Data: %s, not readable (error %d)\n", shown_type.c_str(), p.rc);
   if (p.has_map) PrintMemoryMap(p);
+  return p.damage;
 }
 
 // Devices are numbered from 1 as the device, korvo-fe and korvo-sim number
 // them; the JSON form also gives the index the natives take.
-void PrintDevice(ConfigDocument& doc, int device) {
+std::string PrintDevice(ConfigDocument& doc, int device) {
   std::printf("Device %d:\n", device + 1);
   DOMElement* element = HeaderDevice(doc, device);
   std::printf("  Entries:\n");
@@ -288,7 +284,7 @@ void PrintDevice(ConfigDocument& doc, int device) {
   }
   PrintConstraints(doc, device);
   PrintLogTexts(doc, device);
-  PrintData(doc, device);
+  return PrintData(doc, device);
 }
 
 nlohmann::json DeviceJson(ConfigDocument& doc, int device, std::vector<std::string>& warnings) {
@@ -311,6 +307,7 @@ nlohmann::json DeviceJson(ConfigDocument& doc, int device, std::vector<std::stri
   }
   out["payload_bytes"] = p.size;
   out["crc32"] = Hex8(p.crc);
+  if (!p.damage.empty()) out["damaged"] = p.damage;
   if (!p.has_map) return out;
   // In the text's order, by address; "stream_index" keeps the stream's.
   nlohmann::json blocks = nlohmann::json::array();
@@ -320,8 +317,13 @@ nlohmann::json DeviceJson(ConfigDocument& doc, int device, std::vector<std::stri
                       {"bytes", b.end - b.start},
                       {"stream_index", b.stream_index}});
   out["blocks"] = blocks;
-  out["blocks_complete"] = p.map_ok;
+  out["blocks_complete"] = p.damage.empty();
   return out;
+}
+
+// A download would refuse the file: the first damaged payload says why.
+std::string Damaged(int device, const std::string& why) {
+  return "damaged: the data of device " + std::to_string(device + 1) + ": " + why;
 }
 
 // The JSON form of the summary, for programs.
@@ -340,12 +342,17 @@ int PrintConfigurationJsonFile(const std::string& file, std::vector<std::string>
     if (doc.GetSystemEntry(name, value) == 0) system[name] = value;
   }
   nlohmann::json devices = nlohmann::json::array();
-  for (int d = 0; d < count; ++d) devices.push_back(DeviceJson(doc, d, warnings));
+  std::string damage;
+  for (int d = 0; d < count; ++d) {
+    devices.push_back(DeviceJson(doc, d, warnings));
+    if (damage.empty() && devices.back().contains("damaged"))
+      damage = Damaged(d, devices.back()["damaged"].get<std::string>());
+  }
   nlohmann::json out = {
       {"file", file}, {"kind", "configuration"}, {"system", system}, {"devices", devices},
       {"warnings", warnings}};
   std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-  return 0;
+  return damage.empty() ? 0 : Fail(file, damage);
 }
 
 int PrintConfigurationSummary(const std::string& file) {
@@ -358,8 +365,12 @@ int PrintConfigurationSummary(const std::string& file) {
   std::printf("Configuration file: %s\n", file.c_str());
   PrintSystemEntries(doc);
   std::printf("Devices: %d\n", count);
-  for (int d = 0; d < count; ++d) PrintDevice(doc, d);
-  return 0;
+  std::string damage;
+  for (int d = 0; d < count; ++d) {
+    std::string why = PrintDevice(doc, d);
+    if (damage.empty() && !why.empty()) damage = Damaged(d, why);
+  }
+  return damage.empty() ? 0 : Fail(file, damage);
 }
 
 enum class Format { kText, kXml, kJson };

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "config/numbers.h"
 #include "config/xml_access.h"
 #include "keys/key_document.h"
 #include "tools/commands.h"
@@ -42,17 +43,7 @@ std::string Quoted(const std::string& text) {
 }
 
 std::vector<DOMElement*> Named(DOMElement* scope, const char* name) {
-  std::vector<DOMElement*> out;
-  DOMNodeList* list = scope ? scope->getElementsByTagName(XmlText(name)) : nullptr;
-  for (XMLSize_t i = 0; list && i < list->getLength(); ++i)
-    if (DOMElement* e = AsElement(list->item(i))) out.push_back(e);
-  return out;
-}
-
-std::string Attribute(DOMElement* element, const char* name) {
-  std::string value = name;
-  GetAttributeValue(element, value);
-  return value;
+  return ElementsNamed(scope, name);
 }
 
 bool IsOneOf(const std::string& text, std::initializer_list<const char*> texts) {

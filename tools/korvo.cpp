@@ -43,9 +43,11 @@ const Command kCommands[] = {
      "Prints what a download would read from FILE: the system entries and, per device, its "
      "entries, constraints, log texts and payload (type, size, CRC-32) with the memory map of "
      "block streams (every block's start, end and size, and the gaps between them). Key files "
+     "A payload whose check bytes, CRC-32 or record checksums are wrong is shown as damaged, "
+     "and the exit status is 1. Key files "
      "are summarised too: devices, identification rules, signatures and rights.\n\n"
      "--xml prints the plain XML instead; --json prints the summary as one JSON object "
-     "(kind, system, devices with entries, data_type, payload_bytes, crc32, blocks by address, "
+     "(kind, system, devices with entries, data_type, payload_bytes, crc32, damaged, blocks by address, "
      "warnings; for a key file its devices). A file that is not well-formed XML is refused "
      "with its line, column and the parser's reason. FILE may be - for standard input.",
      korvo::tools::RunInspect, StdStreamFiles::kInput},

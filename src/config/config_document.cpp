@@ -1,10 +1,9 @@
 #include "config/config_document.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "config/base64_stream.h"
+#include "config/numbers.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
 
@@ -21,28 +20,6 @@ template <typename Body>
 int Guarded(Body&& body) {
   return GuardXml(std::forward<Body>(body), kConfigOutOfMemory, kConfigXmlException,
                   kConfigDomException, kConfigOtherException);
-}
-
-// Element number `index` among the descendants of `scope` named `name`.
-DOMElement* NthElement(DOMElement* scope, const char* name, int index) {
-  if (!scope || index < 0) return nullptr;
-  DOMNodeList* list = scope->getElementsByTagName(XmlText(name));
-  if (!list || XMLSize_t(index) >= list->getLength()) return nullptr;
-  return AsElement(list->item(XMLSize_t(index)));
-}
-
-// Decimal text as atoi reads it, but without its overflow behaviour.
-int ToInt(const std::string& text) {
-  long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return int(value);
-}
-
-std::string Attribute(DOMElement* element, const char* name) {
-  std::string value(name);
-  GetAttributeValue(element, value);
-  return value;
 }
 
 // The single text node a Data/Device holds; null when it holds anything
@@ -71,25 +48,6 @@ int MissingDataResult(const std::string& output_path) {
   return kConfigMissing;
 }
 
-constexpr size_t kCopyChunk = 64 * 1024;
-
-// Hands the file to `take(data, size)` piece by piece; false when it cannot
-// be read or `take` refuses a piece.
-template <typename Take>
-bool ReadPieces(const std::string& path, Take&& take) {
-  UniqueFile in(OpenFileUtf8(path, "rb"));
-  if (!in) return false;
-  std::vector<char> piece(kCopyChunk);
-  for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), in.get())) > 0;) {
-    if (!take(piece.data(), got)) return false;
-  }
-  return !std::ferror(in.get());
-}
-
-bool WriteAll(std::FILE* out, const std::string& bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-}
-
 }  // namespace
 
 std::string ConstraintElementName(int number) {
@@ -109,6 +67,25 @@ ConfigDocument::~ConfigDocument() {
   texts_.reset();
 }
 
+template <typename Parse>
+int ConfigDocument::Adopt(Parse&& load) {
+  auto texts = std::make_unique<DataTextFiles>();
+  std::unique_ptr<ConfigParser> parser;
+  DOMDocument* document = nullptr;
+  int rc = load(parser, document, texts.get());
+  if (rc != 0) return rc;
+  if (!texts->ok()) {
+    diagnostic_.reason = "cannot write the data texts to temporary files";
+    return kConfigFileError;
+  }
+  elements_.Clear();
+  parser_ = std::move(parser);
+  texts_ = std::move(texts);
+  document_ = document;
+  loaded_ = true;
+  return 0;
+}
+
 int ConfigDocument::Load(const std::string& path) {
   if (loaded_) return kConfigAlreadyLoaded;
   diagnostic_ = XmlDiagnostic();
@@ -122,23 +99,26 @@ int ConfigDocument::Load(const std::string& path) {
       diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
       return kConfigFileError;
     }
-    auto texts = std::make_unique<DataTextFiles>();
-    std::unique_ptr<ConfigParser> parser;
-    DOMDocument* document = nullptr;
-    int rc = LoadXmlDocument(temp.path(), parser, document, texts.get(), &diagnostic_);
-    if (rc != 0) return rc;
-    if (!texts->ok()) {
-      diagnostic_.reason = "cannot write the data texts to temporary files";
-      return kConfigFileError;
-    }
-    parser_ = std::move(parser);
-    texts_ = std::move(texts);
-    document_ = document;
-    loaded_ = true;
-    return 0;
+    return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+                     DataTextFiles* texts) {
+      return LoadXmlDocument(temp.path(), parser, document, texts, &diagnostic_);
+    });
   });
   // Places are those of the decompressed text, which korvo inspect --xml shows.
   diagnostic_.file = path;
+  if (rc != 0 && !diagnostic_.failed()) diagnostic_.reason = ConfigResultText(rc);
+  return rc;
+}
+
+int ConfigDocument::LoadXml(const std::string& xml) {
+  if (loaded_) return kConfigAlreadyLoaded;
+  diagnostic_ = XmlDiagnostic();
+  int rc = Guarded([&]() -> int {
+    return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+                     DataTextFiles* texts) {
+      return LoadXmlBuffer(xml, parser, document, texts, &diagnostic_);
+    });
+  });
   if (rc != 0 && !diagnostic_.failed()) diagnostic_.reason = ConfigResultText(rc);
   return rc;
 }
@@ -147,6 +127,7 @@ int ConfigDocument::Unload() {
   if (!loaded_) return kConfigUnloadNotLoaded;
   loaded_ = false;
   document_ = nullptr;
+  elements_.Clear();
   int rc = Guarded([&] {
     parser_.reset();
     return 0;
@@ -155,20 +136,20 @@ int ConfigDocument::Unload() {
   return rc;
 }
 
-DOMElement* ConfigDocument::HeaderDevice(int device) const {
-  return NthElement(FindSingleElement(document_, kHeader), kDevice, device);
+DOMElement* ConfigDocument::HeaderDevice(int device) {
+  return elements_.Nth(elements_.Single(document_, kHeader), kDevice, device);
 }
 
-DOMElement* ConfigDocument::DataDevice(int device) const {
-  return NthElement(FindSingleElement(document_, kData), kDevice, device);
+DOMElement* ConfigDocument::DataDevice(int device) {
+  return elements_.Nth(elements_.Single(document_, kData), kDevice, device);
 }
 
 int ConfigDocument::GetDeviceCount(int& count) {
   if (!loaded_) return kConfigNotLoaded;
   return Guarded([&]() -> int {
-    DOMElement* header = FindSingleElement(document_, kHeader);
+    DOMElement* header = elements_.Single(document_, kHeader);
     if (!header) return kConfigMissing;
-    count = int(header->getElementsByTagName(XmlText(kDevice))->getLength());
+    count = elements_.Count(header, kDevice);
     return 0;
   });
 }
@@ -177,7 +158,7 @@ int ConfigDocument::GetDeviceEntry(int device, const std::string& name, std::str
   value.clear();
   if (!loaded_) return kConfigNotLoaded;
   return Guarded([&]() -> int {
-    DOMElement* entry = FindSingleElement(HeaderDevice(device), name);
+    DOMElement* entry = elements_.Single(HeaderDevice(device), name);
     if (!entry) return kConfigMissing;
     return GetElementText(entry, value);
   });
@@ -206,7 +187,7 @@ int ConfigDocument::GetLogText(int device, int k, std::string& value) {
   return Guarded([&]() -> int {
     DOMElement* dev = HeaderDevice(device);
     if (!dev) return kConfigMissing;
-    DOMElement* log = NthElement(dev, "Log", k);
+    DOMElement* log = elements_.Nth(dev, "Log", k);
     if (!log) return kConfigIndexPastEnd;
     return GetElementText(log, value);
   });
@@ -220,7 +201,7 @@ int ConfigDocument::GetConstraint(int device, int number, DownloadConstraint& co
   return Guarded([&]() -> int {
     DOMElement* dev = HeaderDevice(device);
     if (!dev) return kConfigMissing;
-    DOMElement* element = FindSingleElement(dev, ConstraintElementName(number));
+    DOMElement* element = elements_.Single(dev, ConstraintElementName(number));
     if (!element) return 0;
     constraint.present = true;
     constraint.communicationName = Attribute(element, "communicationName");
@@ -245,8 +226,8 @@ int ConfigDocument::GetConstraint(int device, int number, DownloadConstraint& co
       constraint.datatypeKind = kConstraintUnknownKind;
       rc = kConfigMissing;
     }
-    constraint.index = ToInt(Attribute(element, "index"));
-    constraint.strlen = ToInt(Attribute(element, "strlen"));
+    constraint.index = TextToInt(Attribute(element, "index"));
+    constraint.strlen = TextToInt(Attribute(element, "strlen"));
     return rc;
   });
 }
@@ -256,17 +237,52 @@ int ConfigDocument::GetSystemEntry(const std::string& name, std::string& value, 
   if (legacy) *legacy = false;
   if (!loaded_) return kConfigNotLoaded;
   return Guarded([&]() -> int {
-    DOMElement* header = FindSingleElement(document_, kHeader);
+    DOMElement* header = elements_.Single(document_, kHeader);
     if (!header) return kConfigMissing;
-    DOMElement* section = FindSingleElement(header, "System2");
+    DOMElement* section = elements_.Single(header, "System2");
     if (!section) {
-      section = FindSingleElement(header, "System");
+      section = elements_.Single(header, "System");
       if (!section) return kConfigMissing;
       if (legacy) *legacy = true;
     }
-    DOMElement* entry = FindSingleElement(section, name);
+    DOMElement* entry = elements_.Single(section, name);
     if (!entry) return kConfigMissing;
     return GetElementText(entry, value);
+  });
+}
+
+// Hands the text of `node` to `take(data, size)`: from where the loader
+// kept it, or from the tree.
+bool ConfigDocument::ReadText(DOMText* node,
+                              const std::function<bool(const char*, size_t)>& take) {
+  if (texts_->Holds(node)) return texts_->Read(node, take);
+  const std::string narrow = NarrowText(node->getData());
+  return take(narrow.data(), narrow.size());
+}
+
+int ConfigDocument::Decode(DOMText* text,
+                           const std::function<bool(const uint8_t*, size_t)>& take) {
+  Base64Decoder decoder;
+  std::string bytes;
+  bool valid = true, taken = true;
+  const bool read = ReadText(text, [&](const char* data, size_t size) {
+    valid = decoder.Add(data, size, bytes);
+    taken = bytes.empty() || take(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    bytes.clear();
+    return valid && taken;
+  });
+  if (!taken) return kConfigFileError;
+  if (!valid) return kConfigMissing;
+  if (!read) return kConfigFileError;
+  return decoder.Finish() ? 0 : kConfigMissing;
+}
+
+int ConfigDocument::DecodeData(int device,
+                               const std::function<bool(const uint8_t*, size_t)>& take) {
+  if (!loaded_) return kConfigNotLoaded;
+  return Guarded([&]() -> int {
+    DOMText* text = SoleText(DataDevice(device));
+    return text ? Decode(text, take) : kConfigMissing;
   });
 }
 
@@ -275,30 +291,12 @@ int ConfigDocument::ExtractData(int device, const std::string& output_path) {
   return Guarded([&]() -> int {
     DOMText* text = SoleText(DataDevice(device));
     if (!text) return MissingDataResult(output_path);
-    const std::string* file = texts_->FileOf(text);
     // Text that does not decode is as good as no data: writing it would
     // hand the device garbage.
     int rc = WriteOutput(output_path, [&](std::FILE* out) {
-      Base64Decoder decoder;
-      std::string bytes;
-      bool valid = true, written = true;
-      auto decode = [&](const char* data, size_t size) {
-        valid = decoder.Add(data, size, bytes);
-        written = WriteAll(out, bytes);
-        bytes.clear();
-        return valid && written;
-      };
-      bool read = true;
-      if (file) {
-        read = ReadPieces(*file, decode);
-      } else {
-        const std::string narrow = NarrowText(text->getData());
-        decode(narrow.data(), narrow.size());
-      }
-      if (!written) return kConfigFileError;
-      if (!valid) return kConfigMissing;
-      if (!read) return kConfigFileError;
-      return decoder.Finish() ? 0 : kConfigMissing;
+      return Decode(text, [&](const uint8_t* data, size_t size) {
+        return std::fwrite(data, 1, size, out) == size;
+      });
     });
     return rc == kConfigMissing ? MissingDataResult(output_path) : rc;
   });
@@ -309,10 +307,8 @@ int ConfigDocument::ExtractText(int device, const std::string& output_path) {
   return Guarded([&]() -> int {
     DOMText* text = SoleText(DataDevice(device));
     if (!text) return MissingDataResult(output_path);
-    const std::string* file = texts_->FileOf(text);
     return WriteOutput(output_path, [&](std::FILE* out) {
-      if (!file) return WriteAll(out, NarrowText(text->getData())) ? 0 : kConfigFileError;
-      bool copied = ReadPieces(*file, [&](const char* data, size_t size) {
+      bool copied = ReadText(text, [&](const char* data, size_t size) {
         return std::fwrite(data, 1, size, out) == size;
       });
       return copied ? 0 : kConfigFileError;

@@ -14,6 +14,7 @@
 
 #include <xercesc/dom/DOMDocument.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,8 @@ class ConfigDocument final {
   // 0, -82 (already loaded), -91 (cannot decompress, or the data texts
   // cannot be written to their temporary files), -90, -84..-87.
   int Load(const std::string& path);
+  // The same from the XML text itself, as it stands after decompression.
+  int LoadXml(const std::string& xml);
   // 0, or -88 when not loaded.
   int Unload();
   bool IsLoaded() const { return loaded_; }
@@ -126,21 +129,35 @@ class ConfigDocument final {
   // opened for writing, even if the data is missing too. 0, -68, -89, -91.
   int ExtractData(int device, const std::string& output_path);
 
+  // As ExtractData, but hands the bytes to `take` a piece at a time instead
+  // of writing them; `take` returns false to stop. 0, -68, -89, -91 (the
+  // text could not be read back, or `take` stopped).
+  int DecodeData(int device, const std::function<bool(const uint8_t*, size_t)>& take);
+
   // As ExtractData, but writes the device's first text child unchanged.
   int ExtractText(int device, const std::string& output_path);
 
   // The parsed document for read-only walks (tools); null when unloaded.
   xercesc::DOMDocument* Document() const { return document_; }
+  // Its elements by name, for those walks.
+  ElementIndex& Elements() { return elements_; }
+  // Header/Device number `device`; null when there is none.
+  xercesc::DOMElement* HeaderDevice(int device);
 
  private:
-  xercesc::DOMElement* HeaderDevice(int device) const;
-  xercesc::DOMElement* DataDevice(int device) const;
+  xercesc::DOMElement* DataDevice(int device);
+  // Parses with `load(parser, document, texts)` and takes the result.
+  template <typename Parse>
+  int Adopt(Parse&& load);
+  bool ReadText(xercesc::DOMText* node, const std::function<bool(const char*, size_t)>& take);
+  int Decode(xercesc::DOMText* text, const std::function<bool(const uint8_t*, size_t)>& take);
   // Runs `write` on a file that replaces the output when `write` returns 0.
   template <typename Write>
   int WriteOutput(const std::string& output_path, Write&& write);
 
   xercesc::DOMDocument* document_ = nullptr;
   std::unique_ptr<ConfigParser> parser_;
+  ElementIndex elements_;  // of the loaded document
   std::unique_ptr<DataTextFiles> texts_;  // of the loaded document
   SplayCompressor compressor_;
   bool loaded_ = false;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "config/data_file.h"
+#include "config/numbers.h"
 #include "config/srec_outline.h"
 #include "config/temp_files.h"
 #include "platform/system.h"
@@ -51,25 +52,17 @@ bool IsFormattingText(DOMNode* node) {
   return true;
 }
 
-// Appends deep copies of `nodes` to `target`. -50 when there is no entry
-// element among them or a node is null.
-int CopyEntries(DOMDocument* document, DOMNodeList* nodes, DOMElement* target) {
-  if (!nodes) return kBuildNoEntries;
+// Appends deep copies of the child nodes of `section` to `target`. -50 when
+// there is no entry element among them.
+int CopyEntries(ElementIndex& index, DOMDocument* document, DOMElement* section,
+                DOMElement* target) {
   bool any_entry = false;
-  for (XMLSize_t i = 0; i < nodes->getLength(); ++i) {
-    DOMNode* node = nodes->item(i);
-    if (!node) return kBuildNoEntries;
+  for (DOMNode* node = section->getFirstChild(); node; node = node->getNextSibling()) {
     if (IsFormattingText(node)) continue;
     if (AsElement(node)) any_entry = true;
-    target->appendChild(document->importNode(node, true));
+    AppendNode(&index, target, document->importNode(node, true));
   }
   return any_entry ? 0 : kBuildNoEntries;
-}
-
-DOMElement* AppendElement(DOMDocument* document, DOMElement* parent, const char* name) {
-  DOMElement* element = document->createElement(XmlText(name));
-  parent->appendChild(element);
-  return element;
 }
 
 }  // namespace
@@ -90,19 +83,6 @@ std::string DirectoryPart(const std::string& path) {
   if (last != std::string::npos) return path.substr(0, last + 1);
   if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
   return std::string();
-}
-
-bool ParseNumber(const std::string& text, unsigned long& value) {
-  const char* p = text.c_str();
-  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-  // A minus would wrap round to a huge size or address.
-  if (*p == '-') return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long parsed = std::strtoull(p, &end, 0);
-  if (end == p || *end != '\0' || errno == ERANGE || parsed > 0xFFFFFFFFull) return false;
-  value = static_cast<unsigned long>(parsed);
-  return true;
 }
 
 ConfigurationBuilder::ConfigurationBuilder() : implementation_(CoreImplementation()) {}
@@ -191,10 +171,16 @@ int ConfigurationBuilder::BuildProject(const std::string& project_path) {
 }
 
 int ConfigurationBuilder::BuildDocument(DOMDocument* document) {
+  // Copied entries may bring more elements of these names: a section the
+  // document holds twice is not found.
+  struct Forget {
+    ElementIndex& index;
+    ~Forget() { index.Clear(); }
+  } forget{built_elements_};
   DOMElement* root = document->getDocumentElement();
-  DOMElement* header = AppendElement(document, root, kHeader);
-  AppendElement(document, header, kSystemSection);
-  AppendElement(document, root, kData);
+  DOMElement* header = AppendElement(&built_elements_, root, kHeader);
+  AppendElement(&built_elements_, header, kSystemSection);
+  AppendElement(&built_elements_, root, kData);
 
   int rc = CopySystemEntries(document);
   if (rc != 0) return rc;
@@ -212,23 +198,23 @@ int ConfigurationBuilder::BuildDocument(DOMDocument* document) {
 }
 
 int ConfigurationBuilder::CopySystemEntries(DOMDocument* document) {
-  DOMNodeList* entries = nullptr;
-  if (project_.GetSystemEntries(entries) != 0)
+  DOMElement* entries = nullptr;
+  if (project_.GetSystemSection(entries) != 0)
     return Note(kBuildNoSystemEntries, "section System2 (or System)");
-  if (!entries || entries->getLength() == 0)
-    return Note(kBuildNoEntries, "section System2 (or System)");
-  DOMElement* system = FindSingleElement(document, kSystemSection);
+  if (!entries->hasChildNodes()) return Note(kBuildNoEntries, "section System2 (or System)");
+  DOMElement* system = built_elements_.Single(document, kSystemSection);
   if (!system) return kBuildSectionMissing;
-  return Note(CopyEntries(document, entries, system), "section System2 (or System)");
+  return Note(CopyEntries(built_elements_, document, entries, system),
+              "section System2 (or System)");
 }
 
 int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
-  DOMElement* header = FindSingleElement(document, kHeader);
+  DOMElement* header = built_elements_.Single(document, kHeader);
   if (!header) return kBuildSectionMissing;
-  DOMElement* header_device = AppendElement(document, header, kDevice);
-  DOMElement* data = FindSingleElement(document, kData);
+  DOMElement* header_device = AppendElement(&built_elements_, header, kDevice);
+  DOMElement* data = built_elements_.Single(document, kData);
   if (!data) return kBuildSectionMissing;
-  DOMElement* data_device = AppendElement(document, data, kDevice);
+  DOMElement* data_device = AppendElement(&built_elements_, data, kDevice);
 
   BuiltDevice built;
   int rc = ReadEntry(device, "ConversionType", built.conversion);
@@ -239,9 +225,9 @@ int ConfigurationBuilder::BuildDevice(DOMDocument* document, int device) {
   rc = Convert(document, device, partial_size, header_device, data_device, built);
   if (rc != 0) return rc;
 
-  DOMNodeList* nodes = nullptr;
-  rc = project_.GetDeviceConfigurationNodes(device, nodes);
-  if (rc == 0) rc = CopyEntries(document, nodes, header_device);
+  DOMElement* section = nullptr;
+  rc = project_.GetDeviceConfigurationSection(device, section);
+  if (rc == 0) rc = CopyEntries(built_elements_, document, section, header_device);
   if (rc != 0) return Note(rc, "section Configuration");
   built_.push_back(built);
   return 0;
@@ -263,7 +249,11 @@ int ConfigurationBuilder::ReadPartialSize(int device, bool& partial,
   std::string text;
   rc = ReadEntry(device, "PartialMemorySize", text);
   if (rc != 0) return rc;
-  if (ParseNumber(text, partial_size)) return 0;
+  uint32_t size = 0;
+  if (ParseUnsigned(text, size)) {
+    partial_size = size;
+    return 0;
+  }
   return Note(kBuildBadPartialSize, "PartialMemorySize \"" + text + "\"");
 }
 
@@ -281,11 +271,11 @@ int ConfigurationBuilder::ReadRangeSelection(int device, bool& selected,
     GetAttributeValue(element, value);
     targets[i]->clear();
     if (value.empty()) continue;
-    unsigned long address = 0;
-    if (!ParseNumber(value, address))
+    uint32_t address = 0;
+    if (!ParseUnsigned(value, address))
       return Note(kBuildBadAddress, std::string(names[i]) + " \"" + value + "\"");
     char text[16];
-    std::snprintf(text, sizeof text, "%08lX", address);
+    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(address));
     *targets[i] = text;
   }
   selected = true;

@@ -120,6 +120,7 @@ class ConfigurationBuilder final {
   std::vector<std::string> warnings_;
   std::string pending_output_;  // the output of the build under way
   std::unique_ptr<EmbeddedPayloads> payloads_;  // of the build under way
+  ElementIndex built_elements_;                  // of the document being built
 };
 
 // Compresses `input_path` into a temporary file beside `output_path` and
@@ -138,10 +139,5 @@ std::string DirectoryPart(const std::string& path);
 // starts with one separator is joined to the folder too ("/p/" and "/a.cfg"
 // give "/p//a.cfg").
 std::string ProjectPath(const std::string& directory, const std::string& name);
-
-// Reads `text` as an unsigned 32-bit number the way strtoul in base 0 does
-// (decimal, 0x hexadecimal, 0 octal). False when anything but the number is
-// left over, when there is no number, or when it is negative or too large.
-bool ParseNumber(const std::string& text, unsigned long& value);
 
 }  // namespace korvo

@@ -12,7 +12,8 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
 
 }  // namespace
 
-DataTextFiles::DataTextFiles() = default;
+DataTextFiles::DataTextFiles(size_t memory_per_text, size_t memory_total)
+    : memory_per_text_(memory_per_text), memory_total_(memory_total) {}
 
 DataTextFiles::~DataTextFiles() = default;
 
@@ -26,15 +27,19 @@ void DataTextFiles::Begin() {
   open_ = true;
   high_surrogate_ = 0;
   buffer_.clear();
-  if (!first_run_ || failed_) return;
-  auto file = std::make_unique<TempFileGuard>();
-  if (file->CreateUnique(kFilePrefix)) writing_.reset(OpenFileUtf8(file->path(), "wb"));
+  taking_ = first_run_ && !failed_;
+  if (taking_) texts_.emplace_back();
+}
+
+bool DataTextFiles::MoveToFile(Text& text) {
+  text.file = std::make_unique<TempFileGuard>();
+  if (text.file->CreateUnique(kFilePrefix)) writing_.reset(OpenFileUtf8(text.file->path(), "wb"));
   if (!writing_) failed_ = true;
-  files_.push_back(std::move(file));
+  return writing_ != nullptr;
 }
 
 void DataTextFiles::Append(const XMLCh* chars, size_t length) {
-  if (!writing_) return;
+  if (!taking_ || failed_) return;
   const char16_t* text = reinterpret_cast<const char16_t*>(chars);
   for (size_t i = 0; i < length; ++i) {
     const char16_t c = text[i];
@@ -55,7 +60,10 @@ void DataTextFiles::Append(const XMLCh* chars, size_t length) {
     else
       buffer_ += Utf16ToUtf8(&c, 1);
   }
-  if (buffer_.size() >= kWriteChunk) Flush();
+  const bool too_big = buffer_.size() > memory_per_text_ ||
+                       in_memory_ + buffer_.size() > memory_total_;
+  if (!writing_ && too_big && !MoveToFile(texts_.back())) return;
+  if (writing_ && buffer_.size() >= kWriteChunk) Flush();
 }
 
 bool DataTextFiles::Flush() {
@@ -68,20 +76,40 @@ bool DataTextFiles::Flush() {
 
 void DataTextFiles::End(xercesc::DOMText* placeholder) {
   open_ = false;
-  const bool first = first_run_;
   first_run_ = false;
-  if (!first) return;
+  if (!taking_) return;
+  taking_ = false;
   if (high_surrogate_) buffer_ += Utf16ToUtf8(&high_surrogate_, 1);
   high_surrogate_ = 0;
-  Flush();
-  if (writing_ && std::fclose(writing_.release()) != 0) failed_ = true;
+  Text& text = texts_.back();
+  if (writing_) {
+    Flush();
+    if (std::fclose(writing_.release()) != 0) failed_ = true;
+  } else if (!failed_) {
+    in_memory_ += buffer_.size();
+    text.bytes.swap(buffer_);
+  }
   if (!placeholder) failed_ = true;
-  if (!failed_) placeholders_[placeholder] = files_.size() - 1;
+  if (!failed_) placeholders_[placeholder] = texts_.size() - 1;
 }
 
-const std::string* DataTextFiles::FileOf(const xercesc::DOMNode* node) const {
+bool DataTextFiles::Holds(const xercesc::DOMNode* node) const {
+  return placeholders_.count(node) != 0;
+}
+
+bool DataTextFiles::Read(const xercesc::DOMNode* node,
+                         const std::function<bool(const char*, size_t)>& take) const {
   auto it = placeholders_.find(node);
-  return it == placeholders_.end() ? nullptr : &files_[it->second]->path();
+  if (it == placeholders_.end()) return false;
+  const Text& text = texts_[it->second];
+  if (!text.file) return take(text.bytes.data(), text.bytes.size());
+  UniqueFile in(OpenFileUtf8(text.file->path(), "rb"));
+  if (!in) return false;
+  std::vector<char> piece(kWriteChunk);
+  for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), in.get())) > 0;) {
+    if (!take(piece.data(), got)) return false;
+  }
+  return !std::ferror(in.get());
 }
 
 }  // namespace korvo

@@ -15,12 +15,12 @@ namespace {
 // A multiple of 3, so that no bytes wait in the encoder between pieces.
 constexpr size_t kPiece = 3 * 16 * 1024;
 
-void AppendEntry(DOMDocument* document, DOMElement* parent, const std::string& name,
+// The builder's lookups never ask for these names, so its index need not
+// hear of them.
+void AppendEntry(DOMDocument*, DOMElement* parent, const std::string& name,
                  const std::string& text) {
-  DOMElement* element = document->createElement(XmlText(name));
-  element->setAttribute(XmlText("transparent"), XmlText("true"));
-  element->appendChild(document->createTextNode(XmlText(text)));
-  parent->appendChild(element);
+  AppendElement(nullptr, parent, name, &text)
+      ->setAttribute(XmlText("transparent"), XmlText("true"));
 }
 
 DOMText* AppendPlaceholder(DOMDocument* document, DOMElement* data_device) {

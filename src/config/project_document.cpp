@@ -28,10 +28,6 @@ int ToProjectCode(int load_code) {
   }
 }
 
-DOMNodeList* ElementsNamed(DOMDocument* doc, const std::string& name) {
-  return doc ? doc->getElementsByTagName(XmlText(name)) : nullptr;
-}
-
 void SetTransparent(DOMElement* entry, bool transparent) {
   if (transparent)
     entry->setAttribute(XmlText(kTransparent), XmlText("true"));
@@ -79,6 +75,7 @@ void ProjectDocument::Release() {
     document_->release();
   }
   document_ = nullptr;
+  elements_.Clear();
   open_ = false;
 }
 
@@ -142,49 +139,46 @@ DOMElement* ProjectDocument::Root() const {
   return document_ ? document_->getDocumentElement() : nullptr;
 }
 
-DOMElement* ProjectDocument::Device(int device) const {
-  DOMElement* root = Root();
-  if (!root || device < 0) return nullptr;
-  DOMNodeList* devices = root->getElementsByTagName(XmlText(kDeviceName));
-  if (!devices || XMLSize_t(device) >= devices->getLength()) return nullptr;
-  return AsElement(devices->item(XMLSize_t(device)));
+DOMElement* ProjectDocument::Device(int device) {
+  return elements_.Nth(Root(), kDeviceName, device);
 }
 
-int ProjectDocument::FindSection(int device, const std::string& section,
-                                 DOMElement*& found) const {
-  found = FindSingleElement(Device(device), section);
+int ProjectDocument::FindSection(int device, const std::string& section, DOMElement*& found) {
+  found = elements_.Single(Device(device), section);
   return found ? 0 : kProjectNotFound;
 }
 
 int ProjectDocument::FindEntry(int device, const std::string& section, const std::string& name,
-                               DOMElement*& found) const {
+                               DOMElement*& found) {
   DOMElement* scope = nullptr;
   int rc = FindSection(device, section, scope);
   if (rc != 0) return rc;
-  found = FindSingleElement(scope, name);
+  found = elements_.Single(scope, name);
   return found ? 0 : kProjectNotFound;
 }
 
-DOMElement* ProjectDocument::AppendEntry(DOMElement* parent, const std::string& name,
-                                         const std::string& value) {
-  DOMElement* entry = document_->createElement(XmlText(name));
-  entry->appendChild(document_->createTextNode(XmlText(value)));
-  parent->appendChild(entry);
-  return entry;
+// The one System2 of the document, else the one System; null when the one
+// looked at is not unique, or there is neither (`none` then set).
+DOMElement* ProjectDocument::SystemSection(bool& none) {
+  DOMNode* scope = document_;
+  const char* name =
+      elements_.Count(scope, kSystemSection) > 0 ? kSystemSection : kLegacySystemSection;
+  const int count = elements_.Count(scope, name);
+  none = count == 0;
+  return count == 1 ? elements_.Nth(scope, name, 0) : nullptr;
 }
 
 int ProjectDocument::SetOrCreateEntry(DOMElement* section, const std::string& name,
                                       const std::string& value, bool transparent,
                                       bool with_attribute) {
-  DOMNodeList* entries = section->getElementsByTagName(XmlText(name));
-  XMLSize_t count = entries ? entries->getLength() : 0;
+  const int count = elements_.Count(section, name);
   if (count > 1) return kProjectNotFound;
   if (count == 0) {
-    DOMElement* entry = AppendEntry(section, name, value);
+    DOMElement* entry = AppendElement(&elements_, section, name, &value);
     if (with_attribute && transparent) SetTransparent(entry, true);
     return 0;
   }
-  DOMElement* entry = AsElement(entries->item(0));
+  DOMElement* entry = elements_.Nth(section, name, 0);
   // The mark follows the call even when the text cannot be set.
   int rc = SetEntryText(entry, value);
   if (with_attribute) SetTransparent(entry, transparent);
@@ -193,13 +187,12 @@ int ProjectDocument::SetOrCreateEntry(DOMElement* section, const std::string& na
 
 int ProjectDocument::SetProjectConfigFilenameEntry(const std::string& filename) {
   return Guard([&]() -> int {
-    DOMNodeList* found = ElementsNamed(document_, kFilenameEntry);
-    XMLSize_t count = found ? found->getLength() : 0;
+    const int count = elements_.Count(document_, kFilenameEntry);
     if (count > 1) return kProjectNotFound;
-    if (count == 1) return SetEntryText(AsElement(found->item(0)), filename);
+    if (count == 1) return SetEntryText(elements_.Nth(document_, kFilenameEntry, 0), filename);
     DOMElement* root = Root();
     if (!root) return kProjectNotFound;
-    AppendEntry(root, kFilenameEntry, filename);
+    AppendElement(&elements_, root, kFilenameEntry, &filename);
     return 0;
   });
 }
@@ -207,17 +200,13 @@ int ProjectDocument::SetProjectConfigFilenameEntry(const std::string& filename) 
 int ProjectDocument::SetProjectSystemEntry(const std::string& name, const std::string& value,
                                            bool transparent) {
   return Guard([&]() -> int {
-    DOMNodeList* sections = ElementsNamed(document_, kSystemSection);
-    if (!sections || sections->getLength() == 0)
-      sections = ElementsNamed(document_, kLegacySystemSection);
-    XMLSize_t count = sections ? sections->getLength() : 0;
-    if (count > 1) return kProjectNotFound;
-    DOMElement* section = count == 1 ? AsElement(sections->item(0)) : nullptr;
+    bool none = false;
+    DOMElement* section = SystemSection(none);
+    if (!section && !none) return kProjectNotFound;
     if (!section) {
       DOMElement* root = Root();
       if (!root) return kProjectNotFound;
-      section = document_->createElement(XmlText(kSystemSection));
-      root->appendChild(section);
+      section = AppendElement(&elements_, root, kSystemSection);
     }
     return SetOrCreateEntry(section, name, value, transparent, true);
   });
@@ -227,27 +216,27 @@ int ProjectDocument::AddProjectDevice() {
   return Guard([&]() -> int {
     DOMElement* root = Root();
     if (!root) return kProjectNotFound;
-    root->appendChild(document_->createElement(XmlText(kDeviceName)));
+    AppendElement(&elements_, root, kDeviceName);
     return 0;
+  });
+}
+
+int ProjectDocument::SetSectionEntry(int device, const char* section_name,
+                                     const std::string& name, const std::string& value,
+                                     bool transparent, bool with_attribute) {
+  return Guard([&]() -> int {
+    DOMElement* owner = Device(device);
+    if (!owner) return kProjectNotFound;
+    DOMElement* section = SingleOrAppended(elements_, owner, section_name);
+    if (!section) return kProjectNotFound;
+    return SetOrCreateEntry(section, name, value, transparent, with_attribute);
   });
 }
 
 int ProjectDocument::SetProjectDeviceConfigurationEntry(int device, const std::string& name,
                                                         const std::string& value,
                                                         bool transparent) {
-  return Guard([&]() -> int {
-    DOMElement* owner = Device(device);
-    if (!owner) return kProjectNotFound;
-    DOMNodeList* sections = owner->getElementsByTagName(XmlText(kConfigurationSection));
-    XMLSize_t count = sections ? sections->getLength() : 0;
-    if (count > 1) return kProjectNotFound;
-    DOMElement* section = count == 1 ? AsElement(sections->item(0)) : nullptr;
-    if (!section) {
-      section = document_->createElement(XmlText(kConfigurationSection));
-      owner->appendChild(section);
-    }
-    return SetOrCreateEntry(section, name, value, transparent, true);
-  });
+  return SetSectionEntry(device, kConfigurationSection, name, value, transparent, true);
 }
 
 int ProjectDocument::AddProjectDeviceConfigurationEntry(int device, const std::string& name,
@@ -257,7 +246,7 @@ int ProjectDocument::AddProjectDeviceConfigurationEntry(int device, const std::s
     DOMElement* section = nullptr;
     int rc = FindSection(device, kConfigurationSection, section);
     if (rc != 0) return rc;
-    DOMElement* entry = AppendEntry(section, name, value);
+    DOMElement* entry = AppendElement(&elements_, section, name, &value);
     if (transparent) SetTransparent(entry, true);
     return 0;
   });
@@ -265,19 +254,7 @@ int ProjectDocument::AddProjectDeviceConfigurationEntry(int device, const std::s
 
 int ProjectDocument::SetProjectDeviceConversionEntry(int device, const std::string& name,
                                                      const std::string& value) {
-  return Guard([&]() -> int {
-    DOMElement* owner = Device(device);
-    if (!owner) return kProjectNotFound;
-    DOMNodeList* sections = owner->getElementsByTagName(XmlText(kConversionSection));
-    XMLSize_t count = sections ? sections->getLength() : 0;
-    if (count > 1) return kProjectNotFound;
-    DOMElement* section = count == 1 ? AsElement(sections->item(0)) : nullptr;
-    if (!section) {
-      section = document_->createElement(XmlText(kConversionSection));
-      owner->appendChild(section);
-    }
-    return SetOrCreateEntry(section, name, value, false, false);
-  });
+  return SetSectionEntry(device, kConversionSection, name, value, false, false);
 }
 
 int ProjectDocument::SetProjectDeviceConversionEntryAttribute(int device, const std::string& entry,
@@ -294,30 +271,25 @@ int ProjectDocument::SetProjectDeviceConversionEntryAttribute(int device, const 
 
 int ProjectDocument::GetFirmwarePackageFilename(std::string& text) {
   return Guard([&]() -> int {
-    DOMElement* entry = FindSingleElement(document_, kFilenameEntry);
+    DOMElement* entry = elements_.Single(document_, kFilenameEntry);
     if (!entry) return kProjectNotFound;
     return GetElementText(entry, text);
   });
 }
 
-int ProjectDocument::GetSystemEntries(DOMNodeList*& entries) {
-  entries = nullptr;
+int ProjectDocument::GetSystemSection(DOMElement*& section) {
+  section = nullptr;
   return Guard([&]() -> int {
-    DOMNodeList* sections = ElementsNamed(document_, kSystemSection);
-    if (!sections || sections->getLength() == 0)
-      sections = ElementsNamed(document_, kLegacySystemSection);
-    if (!sections || sections->getLength() != 1) return kProjectNotFound;
-    entries = sections->item(0)->getChildNodes();
-    return 0;
+    bool none = false;
+    section = SystemSection(none);
+    return section ? 0 : kProjectNotFound;
   });
 }
 
 int ProjectDocument::GetProjectDeviceCount(int& count) {
   return GuardXml(
       [&]() -> int {
-        DOMElement* root = Root();
-        DOMNodeList* devices = root ? root->getElementsByTagName(XmlText(kDeviceName)) : nullptr;
-        count = devices ? int(devices->getLength()) : 0;
+        count = elements_.Count(Root(), kDeviceName);
         return 0;
       },
       kProjectOutOfMemory, kProjectXmlException, kProjectDomException, kProjectOtherException);
@@ -341,15 +313,9 @@ int ProjectDocument::GetDeviceConfigurationEntry(int device, const std::string& 
   });
 }
 
-int ProjectDocument::GetDeviceConfigurationNodes(int device, DOMNodeList*& nodes) {
-  nodes = nullptr;
-  return Guard([&]() -> int {
-    DOMElement* section = nullptr;
-    int rc = FindSection(device, kConfigurationSection, section);
-    if (rc != 0) return rc;
-    nodes = section->getChildNodes();
-    return 0;
-  });
+int ProjectDocument::GetDeviceConfigurationSection(int device, DOMElement*& section) {
+  section = nullptr;
+  return Guard([&]() -> int { return FindSection(device, kConfigurationSection, section); });
 }
 
 int ProjectDocument::GetDeviceConversionElement(int device, const std::string& name,

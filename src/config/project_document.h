@@ -77,13 +77,15 @@ class ProjectDocument final {
 
   // Readers. Text results are untouched on failure; node results are null.
   int GetFirmwarePackageFilename(std::string& text);
-  // Child nodes of System2, or of System when there is no System2.
-  int GetSystemEntries(xercesc::DOMNodeList*& entries);
+  // The one System2, or the one System when there is no System2; its child
+  // nodes are the system entries.
+  int GetSystemSection(xercesc::DOMElement*& section);
   // Number of Device elements; 0 when closed.
   int GetProjectDeviceCount(int& count);
   int GetDeviceConversionEntry(int device, const std::string& name, std::string& text);
   int GetDeviceConfigurationEntry(int device, const std::string& name, std::string& text);
-  int GetDeviceConfigurationNodes(int device, xercesc::DOMNodeList*& nodes);
+  // The device's Configuration section; its child nodes are the entries.
+  int GetDeviceConfigurationSection(int device, xercesc::DOMElement*& section);
   int GetDeviceConversionElement(int device, const std::string& name,
                                  xercesc::DOMElement*& element);
 
@@ -94,18 +96,21 @@ class ProjectDocument final {
   void Release();
 
   xercesc::DOMElement* Root() const;
-  xercesc::DOMElement* Device(int device) const;
-  int FindSection(int device, const std::string& section, xercesc::DOMElement*& found) const;
+  xercesc::DOMElement* Device(int device);
+  xercesc::DOMElement* SystemSection(bool& none);
+  int FindSection(int device, const std::string& section, xercesc::DOMElement*& found);
   int FindEntry(int device, const std::string& section, const std::string& name,
-                xercesc::DOMElement*& found) const;
+                xercesc::DOMElement*& found);
   int SetOrCreateEntry(xercesc::DOMElement* section, const std::string& name,
                        const std::string& value, bool transparent, bool with_attribute);
-  xercesc::DOMElement* AppendEntry(xercesc::DOMElement* parent, const std::string& name,
-                                   const std::string& value);
+  // Sets entry `name` of the device's section, which is created when missing.
+  int SetSectionEntry(int device, const char* section_name, const std::string& name,
+                      const std::string& value, bool transparent, bool with_attribute);
 
   xercesc::DOMImplementation* implementation_;
   xercesc::DOMDocument* document_ = nullptr;
   std::unique_ptr<ConfigParser> parser_;  // owns document_ when parsed
+  ElementIndex elements_;                 // of document_
   bool open_ = false;
   std::string path_;
   XmlDiagnostic diagnostic_;

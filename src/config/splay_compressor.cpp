@@ -230,6 +230,27 @@ int SplayCompressor::RunOnFiles(const std::string& input_path, const std::string
   return closed ? 0 : Fail(SplayFailure::kWrite);
 }
 
+int SplayCompressor::RunOnStreams(std::FILE* input, std::FILE* output,
+                                  void (SplayCompressor::*code)()) {
+  failure_ = SplayFailure::kNone;
+  if (!input) return Fail(SplayFailure::kOpenInput);
+  if (!output) return Fail(SplayFailure::kCreateOutput);
+  in_ = input;
+  out_ = output;
+  (this->*code)();
+  in_ = out_ = nullptr;
+  if (failure_ != SplayFailure::kNone) return -1;
+  return std::fflush(output) == 0 ? 0 : Fail(SplayFailure::kWrite);
+}
+
+int SplayCompressor::Compress(std::FILE* input, std::FILE* output) {
+  return RunOnStreams(input, output, &SplayCompressor::CompressFiles);
+}
+
+int SplayCompressor::Decompress(std::FILE* input, std::FILE* output) {
+  return RunOnStreams(input, output, &SplayCompressor::DecompressFiles);
+}
+
 int SplayCompressor::Compress(const std::string& input_path, const std::string& output_path) {
   return RunOnFiles(input_path, output_path, &SplayCompressor::CompressFiles);
 }

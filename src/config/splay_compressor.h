@@ -49,6 +49,12 @@ class SplayCompressor final {
   // decoded). Bytes after the end symbol are ignored.
   int Decompress(const std::string& input_path, const std::string& output_path);
 
+  // The same on open streams (binary, read from and written to where they
+  // stand); the streams stay open, the output is flushed. For callers that
+  // hold the data in memory.
+  int Compress(std::FILE* input, std::FILE* output);
+  int Decompress(std::FILE* input, std::FILE* output);
+
   // The reason for the last -1; kNone after a success.
   SplayFailure last_failure() const { return failure_; }
 
@@ -70,6 +76,7 @@ class SplayCompressor final {
   // Opens both files, runs `code` on them, closes them; 0 or -1.
   int RunOnFiles(const std::string& input_path, const std::string& output_path,
                  void (SplayCompressor::*code)());
+  int RunOnStreams(std::FILE* input, std::FILE* output, void (SplayCompressor::*code)());
   void CompressFiles();
   void DecompressFiles();
   void EncodeBlock(const unsigned char* data, size_t size, bool last);

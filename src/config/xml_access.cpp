@@ -1,17 +1,19 @@
 #include "config/xml_access.h"
 
+#include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
-#include <xercesc/framework/XMLFormatter.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "platform/debug_output.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 
@@ -20,40 +22,227 @@ using namespace xercesc;
 namespace korvo {
 namespace {
 
-// Thrown out of the scanner when the document declares an entity.
+// Thrown out of the scanner when the document declares an entity, or
+// goes beyond a bound of the parse.
 struct EntityDeclarationRefused {
   std::string name;
   uint64_t line, column;
 };
+struct LimitExceeded {};
 
-// Streams a document from an open file, so that a large document is never
-// held twice, as bytes and as the tree. Reading stops at the size bound; a
-// document cut there or by a read error does not parse.
-class FileStream final : public BinInputStream {
+// Watches the bytes on their way to the scanner, which gathers a whole
+// tag, comment, CDATA section or declaration before the parser sees any of
+// it: a tag of millions of attributes, or one piece of markup of hundreds of
+// megabytes, would cost gigabytes before a bound of the parser could refuse
+// it. Knows just enough of the syntax to find the markup, in encodings that
+// write ASCII as ASCII and in UTF-16.
+class MarkupGuard final {
  public:
-  explicit FileStream(std::FILE* file) : file_(file) {}
+  explicit MarkupGuard(const XmlLimits& limits) : limits_(limits) {}
+
+  // False when the markup so far goes beyond a bound; reason() says which.
+  bool Pass(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size && !reason_; ++i) {
+      if (seen_ < 2) Detect(data[i]);
+      ++seen_;
+      if (!wide_) {
+        Unit(data[i]);
+      } else if (!has_half_) {
+        half_ = data[i];
+        has_half_ = true;
+      } else {
+        has_half_ = false;
+        Unit(big_endian_ ? uint32_t(half_) << 8 | data[i] : uint32_t(data[i]) << 8 | half_);
+      }
+    }
+    return !reason_;
+  }
+  const char* reason() const { return reason_; }
+
+ private:
+  enum class State { kText, kOpen, kTag, kQuoted, kBang, kComment, kCdata, kPi, kDeclaration };
+
+  // UTF-16 shows in its first two bytes: a byte order mark or "<" and 0.
+  void Detect(uint8_t byte) {
+    if (seen_ == 0) {
+      first_ = byte;
+      return;
+    }
+    wide_ = (first_ == 0xFE && byte == 0xFF) || (first_ == 0xFF && byte == 0xFE) ||
+            (first_ == 0 && byte == '<') || (first_ == '<' && byte == 0);
+    big_endian_ = first_ == 0xFE || first_ == 0;
+    if (wide_) Unit(big_endian_ ? uint32_t(first_) << 8 | byte : uint32_t(byte) << 8 | first_);
+    else Unit(first_);
+  }
+
+  void Enter(State state) {
+    state_ = state;
+    tail_ = 0;
+  }
+
+  // The last three units, to find the end of a comment, CDATA section or
+  // processing instruction.
+  bool TailIs(const char* end) const {
+    uint32_t want = 0;
+    for (const char* c = end; *c; ++c) want = want << 8 | uint8_t(*c);
+    const uint32_t mask = end[1] == 0 ? 0xFF : end[2] == 0 ? 0xFFFF : 0xFFFFFF;
+    return (tail_ & mask) == want;
+  }
+
+  void Unit(uint32_t c) {
+    // The first unit of a two-byte encoding arrives with the second.
+    if (wide_ && seen_ == 0) return;
+    if (state_ == State::kText) {
+      if (c == '<') {
+        Enter(State::kOpen);
+        length_ = 0;
+        attributes_ = 0;
+      }
+      return;
+    }
+    if (++length_ > limits_.max_markup) {
+      reason_ = "one piece of markup longer than allowed";
+      return;
+    }
+    tail_ = tail_ << 8 | (c < 0x80 ? c : 0x80);
+    switch (state_) {
+      case State::kOpen:
+        Enter(c == '!' ? State::kBang : c == '?' ? State::kPi : State::kTag);
+        bang_.clear();
+        if (state_ == State::kTag) Tag(c);
+        break;
+      case State::kTag: Tag(c); break;
+      case State::kQuoted:
+        if (c == quote_) Enter(State::kTag);
+        break;
+      case State::kBang: Bang(c); break;
+      case State::kComment:
+        if (TailIs("-->")) Enter(State::kText);
+        break;
+      case State::kCdata:
+        if (TailIs("]]>")) Enter(State::kText);
+        break;
+      case State::kPi:
+        if (TailIs("?>")) Enter(State::kText);
+        break;
+      case State::kDeclaration: Declaration(c); break;
+      case State::kText: break;
+    }
+  }
+
+  void Tag(uint32_t c) {
+    if (c == '"' || c == '\'') {
+      quote_ = c;
+      Enter(State::kQuoted);
+    } else if (c == '=' && ++attributes_ > limits_.max_attributes) {
+      reason_ = "more attributes on one element than allowed";
+    } else if (c == '>') {
+      Enter(State::kText);
+    }
+  }
+
+  // After "<!": a comment, a CDATA section or a declaration.
+  void Bang(uint32_t c) {
+    bang_.push_back(c < 0x80 ? char(c) : '\x80');
+    const std::string cdata = "[CDATA[";
+    if (bang_ == "--") {
+      Enter(State::kComment);
+    } else if (cdata.compare(0, bang_.size(), bang_) == 0) {
+      if (bang_ == cdata) Enter(State::kCdata);
+    } else if (bang_ != "-") {
+      Enter(State::kDeclaration);
+      depth_ = 0;
+      quote_ = 0;
+      in_comment_ = false;
+      for (char ch : bang_) Declaration(uint8_t(ch));
+    }
+  }
+
+  // A document type declaration may hold declarations of its own between
+  // brackets, with quoted values and comments.
+  void Declaration(uint32_t c) {
+    if (in_comment_) {
+      in_comment_ = !TailIs("-->");
+    } else if (quote_) {
+      if (c == quote_) quote_ = 0;
+    } else if ((tail_ & 0xFFFFFF) == ('!' << 16 | '-' << 8 | '-')) {
+      in_comment_ = true;
+    } else if (c == '"' || c == '\'') {
+      quote_ = c;
+    } else if (c == '[') {
+      ++depth_;
+    } else if (c == ']') {
+      if (depth_ > 0) --depth_;
+    } else if (c == '>' && depth_ == 0) {
+      Enter(State::kText);
+    }
+  }
+
+  const XmlLimits& limits_;
+  State state_ = State::kText;
+  uint64_t seen_ = 0, length_ = 0, attributes_ = 0;
+  uint8_t first_ = 0, half_ = 0;
+  bool wide_ = false, big_endian_ = false, has_half_ = false;
+  uint32_t tail_ = 0, quote_ = 0;
+  int depth_ = 0;
+  bool in_comment_ = false;
+  std::string bang_;
+  const char* reason_ = nullptr;
+};
+
+// Streams a document from an open file or from memory through the guard,
+// so that a large document is never held twice, as bytes and as the tree.
+// Reading stops at the size bound and when the guard refuses; a document
+// cut there or by a read error does not parse.
+class GuardedStream final : public BinInputStream {
+ public:
+  GuardedStream(std::FILE* file, const std::string* bytes, const XmlLimits& limits,
+                const char** refused)
+      : file_(file), bytes_(bytes), guard_(limits), refused_(refused) {}
   XMLFilePos curPos() const override { return position_; }
   XMLSize_t readBytes(XMLByte* const to, const XMLSize_t max) override {
-    if (position_ >= kMaxXmlDocumentBytes) return 0;
+    if (position_ >= kMaxXmlDocumentBytes || *refused_) return 0;
     size_t room = size_t(std::min<uint64_t>(max, kMaxXmlDocumentBytes - position_));
-    size_t got = std::fread(to, 1, room, file_);
+    size_t got = 0;
+    if (file_) {
+      got = std::fread(to, 1, room, file_);
+    } else if (position_ < bytes_->size()) {
+      got = std::min(room, bytes_->size() - size_t(position_));
+      std::memcpy(to, bytes_->data() + position_, got);
+    }
     position_ += got;
+    if (!guard_.Pass(to, got)) {
+      *refused_ = guard_.reason();
+      return 0;
+    }
     return got;
   }
   const XMLCh* getContentType() const override { return nullptr; }
 
  private:
   std::FILE* file_;
+  const std::string* bytes_;
+  MarkupGuard guard_;
+  const char** refused_;
   XMLFilePos position_ = 0;
 };
 
-class FileSource final : public InputSource {
+class GuardedSource final : public InputSource {
  public:
-  FileSource(std::FILE* file, const XMLCh* system_id) : InputSource(system_id), file_(file) {}
-  BinInputStream* makeStream() const override { return new FileStream(file_); }
+  GuardedSource(std::FILE* file, const std::string* bytes, const XMLCh* system_id,
+                const XmlLimits& limits)
+      : InputSource(system_id), file_(file), bytes_(bytes), limits_(limits) {}
+  BinInputStream* makeStream() const override {
+    return new GuardedStream(file_, bytes_, limits_, &refused_);
+  }
+  // Why the guard stopped the document; null when it did not.
+  const char* refused() const { return refused_; }
 
  private:
   std::FILE* file_;
+  const std::string* bytes_;
+  const XmlLimits& limits_;
+  mutable const char* refused_ = nullptr;
 };
 
 // Writes the serializer's output through a UTF-8 path.
@@ -105,11 +294,39 @@ void ConfigParser::SetTextDiversion(TextDiversion* diversion) {
   diverted_run_ = false;
 }
 
+void ConfigParser::SetLimits(const XmlLimits& limits) {
+  limits_ = limits;
+  nodes_ = text_ = depth_ = 0;
+  names_.clear();
+  limit_exceeded_ = nullptr;
+}
+
+void ConfigParser::Refuse(const char* bound) {
+  limit_exceeded_ = bound;
+  throw LimitExceeded();
+}
+
+void ConfigParser::Admit(uint64_t nodes, uint64_t text) {
+  nodes_ += nodes;
+  text_ += text;
+  if (nodes_ > limits_.max_nodes) Refuse("more nodes than a document may hold");
+  if (text_ > limits_.max_text) Refuse("more text than a document may hold");
+}
+
+void ConfigParser::AdmitName(const XMLCh* name) {
+  if (names_.size() < limits_.max_names) {
+    names_.emplace(reinterpret_cast<const char16_t*>(name));
+  } else if (!names_.count(reinterpret_cast<const char16_t*>(name))) {
+    Refuse("more distinct names than a document may use");
+  }
+}
+
 void ConfigParser::FlushText() {
   if (diverted_run_) {
     // The text went to the diversion; the tree gets an empty node for it.
     static XMLCh empty[1] = {0};
     diverted_run_ = false;
+    Admit(1, 0);
     XercesDOMParser::docCharacters(empty, 0, false);
     DOMNode* node = getCurrentNode();
     DOMText* placeholder = AsText(node);
@@ -118,6 +335,7 @@ void ConfigParser::FlushText() {
     return;
   }
   if (pending_text_.empty()) return;
+  Admit(1, 0);
   XercesDOMParser::docCharacters(pending_text_.c_str(), pending_text_.size(), false);
   std::basic_string<XMLCh>().swap(pending_text_);
 }
@@ -126,6 +344,7 @@ void ConfigParser::docCharacters(const XMLCh* const chars, const XMLSize_t lengt
                                  const bool cdata_section) {
   if (cdata_section) {
     FlushText();
+    Admit(1, length);
     XercesDOMParser::docCharacters(chars, length, cdata_section);
     return;
   }
@@ -137,16 +356,19 @@ void ConfigParser::docCharacters(const XMLCh* const chars, const XMLSize_t lengt
     diversion_->Append(chars, length);
     return;
   }
+  Admit(0, length);
   pending_text_.append(chars, length);
 }
 
 void ConfigParser::docComment(const XMLCh* const comment) {
   FlushText();
+  Admit(1, XMLString::stringLen(comment));
   XercesDOMParser::docComment(comment);
 }
 
 void ConfigParser::docPI(const XMLCh* const target, const XMLCh* const data) {
   FlushText();
+  Admit(1, XMLString::stringLen(target) + XMLString::stringLen(data));
   XercesDOMParser::docPI(target, data);
 }
 
@@ -158,6 +380,7 @@ void ConfigParser::endDocument() {
 void ConfigParser::endElement(const XMLElementDecl& decl, const unsigned int url_id,
                               const bool is_root, const XMLCh* const prefix) {
   FlushText();
+  if (depth_ > 0) --depth_;
   if (!path_.empty()) {
     path_.pop_back();
     diverted_.pop_back();
@@ -182,6 +405,7 @@ void ConfigParser::ignorableWhitespace(const XMLCh* const chars, const XMLSize_t
   // The tree would merge it into the text around it.
   if (InDivertedElement()) return docCharacters(chars, length, false);
   FlushText();
+  Admit(1, length);
   XercesDOMParser::ignorableWhitespace(chars, length, cdata_section);
 }
 
@@ -190,6 +414,17 @@ void ConfigParser::startElement(const XMLElementDecl& decl, const unsigned int u
                                 const XMLSize_t attr_count, const bool is_empty,
                                 const bool is_root) {
   FlushText();
+  // Counted before the tree grows: what is refused never reaches it.
+  if (attr_count > limits_.max_attributes) Refuse("more attributes on one element than allowed");
+  if (depth_ >= limits_.max_depth) Refuse("elements nested deeper than allowed");
+  AdmitName(decl.getFullName());
+  uint64_t text = 0;
+  for (XMLSize_t i = 0; i < attr_count; ++i) {
+    AdmitName(attrs.elementAt(i)->getQName());
+    text += XMLString::stringLen(attrs.elementAt(i)->getValue());
+  }
+  Admit(1 + attr_count, text);
+  const uint64_t open_depth = depth_++;
   const size_t depth = path_.size();
   if (diversion_) {
     path_.emplace_back(reinterpret_cast<const char16_t*>(decl.getFullName()));
@@ -201,6 +436,7 @@ void ConfigParser::startElement(const XMLElementDecl& decl, const unsigned int u
     path_.resize(depth);
     diverted_.resize(depth);
   }
+  if (is_empty) depth_ = open_depth;
 }
 
 void ConfigParser::startEntityReference(const XMLEntityDecl& decl) {
@@ -259,78 +495,250 @@ void GetAttributeValue(DOMElement* element, std::string& name_in_value_out) {
   name_in_value_out = NarrowText(element->getAttribute(name));
 }
 
-DOMElement* FindSingleElement(DOMDocument* doc, const std::string& name) {
-  if (!doc) return nullptr;
-  DOMNodeList* list = doc->getElementsByTagName(XmlText(name));
-  return list && list->getLength() == 1 ? AsElement(list->item(0)) : nullptr;
+std::string Attribute(const DOMElement* element, const std::string& name) {
+  return element ? NarrowText(element->getAttribute(XmlText(name))) : std::string();
 }
 
-DOMElement* FindSingleElement(DOMElement* scope, const std::string& name) {
-  if (!scope) return nullptr;
-  DOMNodeList* list = scope->getElementsByTagName(XmlText(name));
-  return list && list->getLength() == 1 ? AsElement(list->item(0)) : nullptr;
+namespace {
+
+// Calls `visit` for every element below `scope`, in document order, until
+// it returns false.
+template <typename Visit>
+void WalkElements(DOMNode* scope, Visit&& visit) {
+  DOMNode* node = scope ? scope->getFirstChild() : nullptr;
+  while (node) {
+    if (node->getNodeType() == DOMNode::ELEMENT_NODE && !visit(static_cast<DOMElement*>(node)))
+      return;
+    if (DOMNode* child = node->getFirstChild()) {
+      node = child;
+      continue;
+    }
+    while (node != scope && !node->getNextSibling()) node = node->getParentNode();
+    if (node == scope) return;
+    node = node->getNextSibling();
+  }
 }
 
-int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
-                    DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic) {
+bool NameIs(const DOMElement* element, const std::u16string& name) {
+  return name == reinterpret_cast<const char16_t*>(element->getTagName());
+}
+
+std::u16string WideName(const std::string& name) { return Utf8ToUtf16(name); }
+
+// Answers from walks over fewer nodes than this cost no more than looking
+// them up, and are not kept.
+constexpr size_t kKeepFrom = 64;
+
+}  // namespace
+
+DOMElement* FindSingleElement(DOMNode* scope, const std::string& name) {
+  const std::u16string wide = WideName(name);
+  DOMElement* found = nullptr;
+  int count = 0;
+  WalkElements(scope, [&](DOMElement* element) {
+    if (NameIs(element, wide) && ++count == 1) found = element;
+    return count < 2;
+  });
+  return count == 1 ? found : nullptr;
+}
+
+std::vector<DOMElement*> ElementsNamed(DOMNode* scope, const std::string& name) {
+  const std::u16string wide = WideName(name);
+  std::vector<DOMElement*> found;
+  WalkElements(scope, [&](DOMElement* element) {
+    if (NameIs(element, wide)) found.push_back(element);
+    return true;
+  });
+  return found;
+}
+
+size_t ElementIndex::KeyHash::operator()(const Key& key) const {
+  return std::hash<const void*>()(key.scope) ^ (std::hash<std::u16string>()(key.name) << 1);
+}
+
+const std::vector<DOMElement*>& ElementIndex::Named(DOMNode* scope, const std::string& name) {
+  Key key{scope, WideName(name)};
+  auto kept = kept_.find(key);
+  if (kept != kept_.end()) return kept->second;
+  scratch_.clear();
+  size_t walked = 0;
+  WalkElements(scope, [&](DOMElement* element) {
+    ++walked;
+    if (NameIs(element, key.name)) scratch_.push_back(element);
+    return true;
+  });
+  if (walked < kKeepFrom) return scratch_;
+  return kept_.emplace(std::move(key), std::move(scratch_)).first->second;
+}
+
+int ElementIndex::Count(DOMNode* scope, const std::string& name) {
+  return int(Named(scope, name).size());
+}
+
+DOMElement* ElementIndex::Nth(DOMNode* scope, const std::string& name, int n) {
+  const std::vector<DOMElement*>& list = Named(scope, name);
+  return n >= 0 && size_t(n) < list.size() ? list[size_t(n)] : nullptr;
+}
+
+DOMElement* ElementIndex::Single(DOMNode* scope, const std::string& name) {
+  const std::vector<DOMElement*>& list = Named(scope, name);
+  return list.size() == 1 ? list[0] : nullptr;
+}
+
+void ElementIndex::Added(DOMNode* node) {
+  if (kept_.empty() || !node) return;
+  std::vector<std::u16string> names;
+  auto note = [&](DOMElement* element) {
+    std::u16string name(reinterpret_cast<const char16_t*>(element->getTagName()));
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    return true;
+  };
+  if (DOMElement* element = AsElement(node)) note(element);
+  WalkElements(node, note);
+  // Below each scope the new elements come last when nothing follows them
+  // there: then they extend its lists, otherwise those are found anew.
+  bool last = true;
+  DOMNode* below = node;
+  for (DOMNode* scope = node->getParentNode(); scope; below = scope, scope = scope->getParentNode()) {
+    last = last && !below->getNextSibling();
+    for (const std::u16string& name : names) {
+      auto kept = kept_.find(Key{scope, name});
+      if (kept == kept_.end()) continue;
+      if (!last) {
+        kept_.erase(kept);
+        continue;
+      }
+      DOMElement* element = AsElement(node);
+      if (element && NameIs(element, name)) kept->second.push_back(element);
+      WalkElements(node, [&](DOMElement* inner) {
+        if (NameIs(inner, name)) kept->second.push_back(inner);
+        return true;
+      });
+    }
+  }
+}
+
+void ElementIndex::Clear() {
+  kept_.clear();
+  scratch_.clear();
+}
+
+DOMElement* AppendElement(ElementIndex* index, DOMElement* parent, const std::string& name,
+                          const std::string* text) {
+  DOMDocument* document = parent->getOwnerDocument();
+  DOMElement* element = document->createElement(XmlText(name));
+  if (text) element->appendChild(document->createTextNode(XmlText(*text)));
+  AppendNode(index, parent, element);
+  return element;
+}
+
+void AppendNode(ElementIndex* index, DOMNode* parent, DOMNode* node) {
+  parent->appendChild(node);
+  if (index) index->Added(node);
+}
+
+DOMElement* SingleOrAppended(ElementIndex& index, DOMElement* parent, const std::string& name) {
+  const std::vector<DOMElement*>& found = index.Named(parent, name);
+  if (found.size() > 1) return nullptr;
+  return found.empty() ? AppendElement(&index, parent, name) : found[0];
+}
+
+namespace {
+
+int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+          TextDiversion* diversion, const XmlLimits& limits, XmlErrorRecorder& errors,
+          uint64_t size) {
+  std::unique_ptr<ConfigParser> p(new ConfigParser());
+  if (!p) return kXmlParserNotCreated;
+  p->setValidationScheme(XercesDOMParser::Val_Never);
+  p->setDoNamespaces(false);
+  p->setDoSchema(false);
+  p->setLoadExternalDTD(false);
+  // Nested entity definitions would otherwise let a small file expand
+  // into gigabytes; the default limit is far above any real document.
+  // Never destroyed, like every static an operation reaches.
+  static SecurityManager* entity_limit = new SecurityManager;
+  p->setSecurityManager(entity_limit);
+  p->SetLimits(limits);
+  p->setErrorHandler(&errors);
+  p->SetTextDiversion(diversion);
+  struct Detach {
+    ConfigParser* parser;
+    ~Detach() {
+      parser->SetTextDiversion(nullptr);
+      parser->setErrorHandler(nullptr);  // the recorder lives only as long as the load
+    }
+  } detach{p.get()};
+  try {
+    p->parse(source);
+  } catch (const EntityDeclarationRefused& refused) {
+    errors.EntityRefused(refused.name, refused.line, refused.column);
+    return kXmlException;
+  } catch (const LimitExceeded&) {
+    DebugPrint("%s: not read: %s\n", NarrowText(source.getSystemId()).c_str(),
+               p->limit_exceeded());
+    return kXmlException;
+  }
+  if (source.refused()) {
+    DebugPrint("%s: not read: %s\n", NarrowText(source.getSystemId()).c_str(), source.refused());
+    return kXmlException;
+  }
+  DOMDocument* doc = p->getDocument();
+  if (!doc || p->getErrorCount() != 0) {
+    errors.ParseFailed(size);
+    return kXmlException;
+  }
+  parser = std::move(p);
+  document = doc;
+  return 0;
+}
+
+template <typename Body>
+int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+              XmlErrorRecorder& errors, Body&& body) {
   parser.reset();
   document = nullptr;
-  XmlDiagnostic ignored;
-  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, path);
-  int rc = GuardXml(
-      [&]() -> int {
-        std::unique_ptr<ConfigParser> p(new ConfigParser());
-        if (!p) return kXmlParserNotCreated;
-        p->setValidationScheme(XercesDOMParser::Val_Never);
-        p->setDoNamespaces(false);
-        p->setDoSchema(false);
-        p->setLoadExternalDTD(false);
-        // Nested entity definitions would otherwise let a small file expand
-        // into gigabytes; the default limit is far above any real document.
-        // Never destroyed, like every static an operation reaches.
-        static SecurityManager* entity_limit = new SecurityManager;
-        p->setSecurityManager(entity_limit);
-        // Opened through the UTF-8 path ourselves; Xerces would narrow the
-        // path through the locale's code page.
-        InputFileError open_error = InputFileError::kNone;
-        uint64_t size = 0;
-        UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, &open_error, &size));
-        if (!file) {
-          errors.FileNotRead(open_error);
-          return kXmlException;
-        }
-        p->setErrorHandler(&errors);
-        FileSource source(file.get(), XmlText(path).get());
-        p->SetTextDiversion(diversion);
-        struct Detach {
-          ConfigParser* parser;
-          ~Detach() {
-            parser->SetTextDiversion(nullptr);
-            parser->setErrorHandler(nullptr);  // the recorder lives only as long as the load
-          }
-        } detach{p.get()};
-        try {
-          p->parse(source);
-        } catch (const EntityDeclarationRefused& refused) {
-          errors.EntityRefused(refused.name, refused.line, refused.column);
-          return kXmlException;
-        }
-        DOMDocument* doc = p->getDocument();
-        if (!doc || p->getErrorCount() != 0) {
-          errors.ParseFailed(size);
-          return kXmlException;
-        }
-        parser = std::move(p);
-        document = doc;
-        return 0;
-      },
-      kXmlOutOfMemory, kXmlException, kXmlDomException, kXmlOtherException);
+  int rc = GuardXml(body, kXmlOutOfMemory, kXmlException, kXmlDomException, kXmlOtherException);
   if (rc != 0) {
     parser.reset();
     document = nullptr;
     errors.LibraryFailed(rc);
   }
   return rc;
+}
+
+}  // namespace
+
+int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
+                    DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic,
+                    const XmlLimits& limits) {
+  XmlDiagnostic ignored;
+  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, path);
+  return GuardLoad(parser, document, errors, [&]() -> int {
+    // Opened through the UTF-8 path ourselves; Xerces would narrow the
+    // path through the locale's code page.
+    InputFileError open_error = InputFileError::kNone;
+    uint64_t size = 0;
+    UniqueFile file(OpenInputFile(path, kMaxXmlDocumentBytes, &open_error, &size));
+    if (!file) {
+      errors.FileNotRead(open_error);
+      return kXmlException;
+    }
+    GuardedSource source(file.get(), nullptr, XmlText(path).get(), limits);
+    return Parse(source, parser, document, diversion, limits, errors, size);
+  });
+}
+
+int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
+                  DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic,
+                  const XmlLimits& limits) {
+  XmlDiagnostic ignored;
+  XmlErrorRecorder errors(diagnostic ? *diagnostic : ignored, "memory");
+  return GuardLoad(parser, document, errors, [&]() -> int {
+    if (bytes.size() > kMaxXmlDocumentBytes) return kXmlException;
+    GuardedSource source(nullptr, &bytes, XmlText("memory").get(), limits);
+    return Parse(source, parser, document, diversion, limits, errors, bytes.size());
+  });
 }
 
 DOMImplementation* CoreImplementation() {

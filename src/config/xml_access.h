@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "config/xml_diagnostic.h"
@@ -31,6 +33,35 @@ constexpr int kXmlException = -85;
 constexpr int kXmlDomException = -86;
 constexpr int kXmlOtherException = -87;
 constexpr int kNoTextChild = -111;
+
+// ---- What a parse accepts ----
+//
+// The DOM spends about 200 bytes on every node, keeps every name in one
+// string pool whose lookups slow down with each new name, and searches an
+// element's attributes one by one; so a file well inside the size bound
+// could cost gigabytes or minutes. A document beyond any of these bounds is
+// refused while it is read, as not well-formed (-85 and its equivalents).
+struct XmlLimits {
+  // Elements, attributes, texts, comments and processing instructions:
+  // about 400 MB of tree at most. A key file of 10,000 devices with two
+  // identifications and three user levels each holds 630,000.
+  uint64_t max_nodes = 1500000;
+  // The richest element we write (a download constraint) has seven.
+  uint64_t max_attributes = 64;
+  // Our documents nest seven deep; copying, writing and releasing a tree
+  // recurse once per level.
+  uint64_t max_depth = 64;
+  // Distinct element and attribute names (each document has a few dozen).
+  uint64_t max_names = 4096;
+  // Characters of text, attribute values, comments and processing
+  // instructions kept in the tree (diverted text does not count): 64 MiB
+  // as the DOM holds them.
+  uint64_t max_text = uint64_t(32) << 20;
+  // Bytes (UTF-16 units in UTF-16) of one tag, comment, CDATA section,
+  // processing instruction or declaration, which the scanner holds whole
+  // before the parser sees any of it.
+  uint64_t max_markup = uint64_t(32) << 20;
+};
 
 // ---- Texts kept out of the tree (parser and serializer hooks) ----
 //
@@ -99,9 +130,17 @@ class ConfigParser final : public xercesc::XercesDOMParser {
 
   // Text the diversion takes goes to it (null: none); for one parse.
   void SetTextDiversion(TextDiversion* diversion);
+  // The bounds of the next parse; counting starts afresh.
+  void SetLimits(const XmlLimits& limits);
+  // Which bound the parse went beyond; null when none.
+  const char* limit_exceeded() const { return limit_exceeded_; }
 
  private:
   void FlushText();
+  // Counts what the tree is about to hold; throws when it is too much.
+  void Admit(uint64_t nodes, uint64_t text);
+  void AdmitName(const XMLCh* name);
+  void Refuse(const char* bound);
   bool InDivertedElement() const { return diversion_ && !diverted_.empty() && diverted_.back(); }
   std::basic_string<XMLCh> pending_text_;
 
@@ -109,6 +148,11 @@ class ConfigParser final : public xercesc::XercesDOMParser {
   std::vector<std::u16string> path_;  // open elements, kept while a diversion is set
   std::vector<bool> diverted_;        // for each of them, whether its text is taken
   bool diverted_run_ = false;         // a run of taken text is open
+
+  XmlLimits limits_;
+  uint64_t nodes_ = 0, text_ = 0, depth_ = 0;
+  std::unordered_set<std::u16string> names_;
+  const char* limit_exceeded_ = nullptr;
 };
 
 // A transcoded copy of an 8-bit string for the duration of a DOM call.
@@ -137,10 +181,69 @@ void GetTagName(xercesc::DOMElement* element, std::string& out);
 // in: attribute name; out: its value ("" when absent).
 void GetAttributeValue(xercesc::DOMElement* element, std::string& name_in_value_out);
 
+// The value of attribute `name` ("" when absent or without element).
+std::string Attribute(const xercesc::DOMElement* element, const std::string& name);
+
 // The one descendant element named `name`; null when there are none or
-// several ("appears exactly once" lookups).
-xercesc::DOMElement* FindSingleElement(xercesc::DOMDocument* doc, const std::string& name);
-xercesc::DOMElement* FindSingleElement(xercesc::DOMElement* scope, const std::string& name);
+// several ("appears exactly once" lookups). One walk of the scope; lookups
+// that repeat belong in an ElementIndex.
+xercesc::DOMElement* FindSingleElement(xercesc::DOMNode* scope, const std::string& name);
+
+// The descendant elements of `scope` named `name`, in document order: one
+// walk of the scope.
+std::vector<xercesc::DOMElement*> ElementsNamed(xercesc::DOMNode* scope, const std::string& name);
+
+// ---- Finding and adding elements ----
+//
+// Sections and entries are found by name among all descendants of a scope,
+// in document order. An index answers each lookup with one walk of the
+// scope, and keeps the answer for a scope of any size, so that reading a
+// document entry by entry stays linear in the document. Whoever changes
+// the tree tells the index (the Append helpers below do); not thread-safe.
+class ElementIndex final {
+ public:
+  // The elements named `name` below `scope` (none for a null scope). The
+  // reference is good until the next call.
+  const std::vector<xercesc::DOMElement*>& Named(xercesc::DOMNode* scope, const std::string& name);
+  int Count(xercesc::DOMNode* scope, const std::string& name);
+  // Element `n` (from 0); null when there is no such element.
+  xercesc::DOMElement* Nth(xercesc::DOMNode* scope, const std::string& name, int n);
+  // The one element named `name`; null when there are none or several.
+  xercesc::DOMElement* Single(xercesc::DOMNode* scope, const std::string& name);
+
+  // `node` (and what it holds) was just put into the tree: forgets or
+  // extends every kept answer it changes.
+  void Added(xercesc::DOMNode* node);
+  // Forgets everything; for a tree that changed otherwise or went away.
+  void Clear();
+
+ private:
+  struct Key {
+    const xercesc::DOMNode* scope;
+    std::u16string name;
+    bool operator==(const Key& other) const {
+      return scope == other.scope && name == other.name;
+    }
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const;
+  };
+  std::unordered_map<Key, std::vector<xercesc::DOMElement*>, KeyHash> kept_;
+  std::vector<xercesc::DOMElement*> scratch_;  // an answer too cheap to keep
+};
+
+// Appends a new element `name` to `parent` (with a text child holding
+// `text`, when given) and tells `index` (may be null). Returns the element.
+xercesc::DOMElement* AppendElement(ElementIndex* index, xercesc::DOMElement* parent,
+                                   const std::string& name, const std::string* text = nullptr);
+
+// Appends `node` (of the parent's document) to `parent` and tells `index`.
+void AppendNode(ElementIndex* index, xercesc::DOMNode* parent, xercesc::DOMNode* node);
+
+// The one descendant of `parent` named `name`, or a new child of that name
+// when there is none; null when there are several.
+xercesc::DOMElement* SingleOrAppended(ElementIndex& index, xercesc::DOMElement* parent,
+                                      const std::string& name);
 
 // Parses the file at `path` with the fixed settings. On success (0) `parser`
 // owns the document and `document` points to it. Failure codes: -90, -84 to
@@ -154,10 +257,17 @@ xercesc::DOMElement* FindSingleElement(xercesc::DOMElement* scope, const std::st
 //
 // `diversion` (may be null) takes the text it chooses out of the tree.
 // `diagnostic` (may be null) is cleared, and after a failure says why and,
-// for text that does not parse, at which line and column.
+// for text that does not parse, at which line and column. A document beyond
+// `limits` is refused (-85).
 int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
                     xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
-                    XmlDiagnostic* diagnostic = nullptr);
+                    XmlDiagnostic* diagnostic = nullptr, const XmlLimits& limits = XmlLimits());
+
+// The same for a document held in memory (at most kMaxXmlDocumentBytes);
+// `bytes` must outlive the call only.
+int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
+                  xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
+                  XmlDiagnostic* diagnostic = nullptr, const XmlLimits& limits = XmlLimits());
 
 // The "Core" implementation, or null.
 xercesc::DOMImplementation* CoreImplementation();

@@ -144,6 +144,12 @@ int SerialPort::ReadBytes(uint8_t* buffer, int maximum, uint8_t terminator) {
   if (!handle_ || !buffer || maximum <= 0) return 0;
   uint8_t byte = 0;
   if (!ReadOneByte(&byte, first_byte_timeout_ms_)) return 0;
+  // Dropped zeros do not end a read: a line that keeps sending them must
+  // not hold it for ever. Twice the time `maximum` bytes take on the line
+  // (11 bits each), and a second more.
+  const uint32_t start = TickCount();
+  const uint32_t deadline =
+      uint32_t(uint64_t(maximum) * 11 * 2000 / (baud_rate_ ? baud_rate_ : 1)) + 1000;
   int stored = 0;
   uint32_t timeout = first_byte_timeout_ms_;
   for (;;) {
@@ -153,7 +159,8 @@ int SerialPort::ReadBytes(uint8_t* buffer, int maximum, uint8_t terminator) {
       timeout = kInterByteTimeoutMs;
     }
     // Stop before reading a byte there is no room for: it would be lost.
-    if (stored >= maximum || !ReadOneByte(&byte, timeout)) break;
+    if (stored >= maximum || TickCount() - start >= deadline || !ReadOneByte(&byte, timeout))
+      break;
   }
   if (stored > 0) Log(kLogRead, buffer, static_cast<size_t>(stored), "");
   return stored;

@@ -56,8 +56,9 @@ class SerialPort {
   // True when all `count` bytes were written; what was written is logged.
   bool Write(const uint8_t* bytes, uint32_t count);
   // Stores up to `maximum` bytes: waits the first-byte time-out for the
-  // first, then 100 ms for each further one. 0x00 bytes are dropped; a
-  // non-zero `terminator` ends the read and is not stored.
+  // first, then 100 ms for each further one, and ends a second after twice
+  // the time `maximum` bytes take on the line in all. 0x00 bytes are
+  // dropped; a non-zero `terminator` ends the read and is not stored.
   int ReadBytes(uint8_t* buffer, int maximum, uint8_t terminator);
 
   const std::string& port_name() const { return port_name_; }

@@ -12,11 +12,6 @@ char WithEvenParity(char c) {
 
 }  // namespace
 
-void AddEvenParity(char* text) {
-  if (!text) return;
-  for (; *text != '\0'; ++text) *text = WithEvenParity(*text);
-}
-
 std::string AddEvenParity(const std::string& text) {
   std::string out(text);
   for (char& c : out) c = WithEvenParity(c);

@@ -6,11 +6,8 @@
 
 namespace korvo {
 
-// Sets bit 7 of every byte whose low 8 bits hold an odd number of ones, up to
-// the first zero byte; bytes already even stay as they are. `text` may be null.
-void AddEvenParity(char* text);
-
-// The same on a copy of `text` (every byte, zero bytes included).
+// A copy of `text` with bit 7 set in every byte whose low 8 bits hold an odd
+// number of ones; bytes already even stay as they are.
 std::string AddEvenParity(const std::string& text);
 
 }  // namespace korvo

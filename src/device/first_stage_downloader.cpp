@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "config/payload_check.h"
 #include "config/temp_files.h"
 #include "device/block_walk.h"
 #include "platform/debug_output.h"
@@ -91,7 +92,16 @@ int FirstStageDownloader::Run(const std::string& config_file, int* result) {
   int app = -1;
   code = FindApplicationDevice(app);
   if (code != 0) record_.failed_step = "devices";
-  if (code == 0) record_.app = app;
+  if (code == 0) {
+    record_.app = app;
+    // Damaged data must not reach a device that has no application to fall back on.
+    CheckDevicePayload(config_, app, record_.damage);
+    if (!record_.damage.empty()) {
+      DebugPrint("Payload of device %d damaged: %s\n", app + 1, record_.damage.c_str());
+      code = kFirstStageSendFailed;
+      record_.failed_step = "data";
+    }
+  }
   std::string range;
   if (code == 0 && config_.GetDeviceEntry(app, "ADDRESS_RANGE", range) != 0) {
     code = kFirstStageNoAddressRange;

@@ -41,6 +41,7 @@ struct FirstStageRecord {
   int app = -1;  // the APP device (from 0), -1 until it was found
   std::string address_range;
   std::string failed_step;  // "" after success
+  std::string damage;       // why the APP device's data were refused as damaged
   std::string diagnostic;   // why the configuration did not load, and where
   DeviceAnswer answer;      // what the device said to the failed step's last command
   uint64_t parts = 0;       // parts the device executed

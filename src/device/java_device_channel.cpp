@@ -46,14 +46,24 @@ int JavaDeviceChannel::ReceiveAnswer(const std::string& kind, const std::string&
 
 int JavaDeviceChannel::WaitForAnswer(uint32_t timeout_ms) {
   last_timeout_ms_ = timeout_ms;
+  if (wait_limit_ms_ != 0 && timeout_ms > wait_limit_ms_) timeout_ms = wait_limit_ms_;
+  // Empty answers say the device is still busy and may each buy another
+  // ordinary wait, but never beyond the command's deadline: a device that
+  // keeps sending them must not hold the caller for ever.
+  const uint32_t start = TickCount();
+  const uint32_t deadline = timeout_ms + busy_grace_ms_;
   for (;;) {
-    if (wait_limit_ms_ != 0 && timeout_ms > wait_limit_ms_) timeout_ms = wait_limit_ms_;
     if (!answer_event_.Wait(timeout_ms)) return -1;
-    std::lock_guard<std::mutex> hold(lock_.native());
-    if (answer_length_ > 0) return 0;
-    if (answer_length_ < 0) return -1;
-    // An empty answer: the device may still send the real one.
+    {
+      std::lock_guard<std::mutex> hold(lock_.native());
+      if (answer_length_ > 0) return 0;
+      if (answer_length_ < 0) return -1;
+    }
+    const uint32_t spent = TickCount() - start;
+    if (spent >= deadline) return -1;
     timeout_ms = kCommandTimeoutMs;
+    if (wait_limit_ms_ != 0 && timeout_ms > wait_limit_ms_) timeout_ms = wait_limit_ms_;
+    if (timeout_ms > deadline - spent) timeout_ms = deadline - spent;
   }
 }
 

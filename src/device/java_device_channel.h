@@ -29,6 +29,11 @@ class JavaDeviceChannel final : public DeviceChannel {
   static constexpr uint32_t kCommandTimeoutMs = 20000;
   static constexpr uint32_t kLongCommandTimeoutMs = 30000;
   static constexpr uint32_t kBootCodeExecuteTimeoutMs = 120000;
+  // How much longer than its time-out empty answers may keep a command
+  // waiting in all: three more ordinary waits, far more than a device needs
+  // to say it is busy, and a bound on the caller's wait (80 s for an
+  // ordinary command).
+  static constexpr uint32_t kBusyGraceMs = 60000;
   static constexpr size_t kMaxProgramBytes = 1024;
   static constexpr size_t kMaxConfigNameLength = 63;
   static constexpr size_t kMaxConfigValueLength = 255;
@@ -79,6 +84,8 @@ class JavaDeviceChannel final : public DeviceChannel {
   // Caps every wait for an answer (0, the default: the time-outs above), so
   // that tests of a silent device need not wait 20 s per command.
   void set_wait_limit_ms(uint32_t ms) { wait_limit_ms_ = ms; }
+  // Replaces kBusyGraceMs, for tests.
+  void set_busy_grace_ms(uint32_t ms) { busy_grace_ms_ = ms; }
 
  private:
   enum class AnswerKind { kMethod = 0, kVariable = 1, kEvent = 2 };
@@ -108,6 +115,7 @@ class JavaDeviceChannel final : public DeviceChannel {
 
   uint32_t last_timeout_ms_ = 0;
   uint32_t wait_limit_ms_ = 0;
+  uint32_t busy_grace_ms_ = kBusyGraceMs;
   DeviceAnswer last_answer_;  // issuing thread only
   ChannelTraffic traffic_;
 

@@ -1,6 +1,7 @@
 #include "download/access_checks.h"
 
 #include "config/config_document.h"
+#include "config/numbers.h"
 #include "device/device_channel.h"
 #include "download/compare.h"
 #include "keys/key_document.h"

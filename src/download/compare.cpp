@@ -3,16 +3,13 @@
 #include <cstdio>
 #include <limits>
 
+#include "config/numbers.h"
 #include "download/regex.h"
 #include "platform/debug_output.h"
 
 namespace korvo {
 
 namespace {
-
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // Length up to the first zero byte, as a C string would print.
 int PrintLength(const char* text, size_t length) {
@@ -31,28 +28,6 @@ const char* CompareOpText(int op) {
   return op >= 0 && op < 6 ? kTexts[op] : "?";
 }
 
-int32_t TextToInt(const char* text, size_t length) {
-  if (text == nullptr) return 0;
-  size_t i = 0;
-  while (i < length && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < length && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Accumulate as a negative number so that INT32_MIN is reachable; clamp
-  // instead of overflowing.
-  const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                 : std::numeric_limits<int32_t>::max();
-  int64_t value = 0;
-  for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) value = limit;
-  }
-  return static_cast<int32_t>(negative ? -value : value);
-}
-
-int32_t TextToInt(const std::string& text) { return TextToInt(text.data(), text.size()); }
 
 bool RegexMatches(const char* text, size_t length, const char* pattern) {
   Regex regex(pattern);

@@ -29,12 +29,6 @@ enum CompareOp : int {
 // "=", "!=", ">=", "<=", ">" or "<"; "?" for any other code.
 const char* CompareOpText(int op);
 
-// Leading white space, an optional sign, then decimal digits up to the first
-// other byte; no digits gives 0. Out-of-range values saturate at the 32-bit
-// limits. Reads at most `length` bytes and stops at a zero byte.
-int32_t TextToInt(const char* text, size_t length);
-int32_t TextToInt(const std::string& text);
-
 // True when all `length` bytes of `text` are matched by `pattern` as a whole.
 // An invalid pattern matches nothing, not even the empty text.
 bool RegexMatches(const char* text, size_t length, const char* pattern);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/config_document.h"
+#include "config/numbers.h"
 #include "device/device_channel.h"
 #include "download/compare.h"
 #include "platform/debug_output.h"

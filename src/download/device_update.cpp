@@ -260,7 +260,8 @@ bool DeviceUpdate::SendWholeFile(int n, const std::string& file, const std::stri
 int DeviceUpdate::WaitUntilStored(int n, const std::string& counter, DownloadState& state) {
   int last = 0;
   int progress = -1;
-  uint32_t since = TickCount();
+  const uint32_t start = TickCount();
+  uint32_t since = start;
   for (;;) {
     last = channel_.GetDownloadStatus(state.session, n, &state.ret);
     if (last < 0 || state.ret < 0) {
@@ -278,6 +279,10 @@ int DeviceUpdate::WaitUntilStored(int n, const std::string& counter, DownloadSta
       since = TickCount();
     } else if (TickCount() - since >= storing_.stall_limit_ms) {
       DebugPrint("GetStatus: no progress for %u ms\n", unsigned(TickCount() - since));
+      return -1;
+    }
+    if (TickCount() - start >= storing_.overall_limit_ms) {
+      DebugPrint("GetStatus: not stored after %u ms\n", unsigned(TickCount() - start));
       return -1;
     }
     SleepUnlessStopped(storing_.poll_interval_ms);

@@ -57,6 +57,11 @@ struct StoringPolicy {
   // The device must report a new progress value within this time; a device
   // stuck below 100 would otherwise hold the download for ever.
   uint32_t stall_limit_ms = 10 * 60 * 1000;
+  // And it must be done within this time in all, whatever it reports: a
+  // status that keeps changing without ever reaching 100 would hold it for
+  // ever too. The largest image a build accepts (256 MiB), stored at a slow
+  // 100 KiB/s, takes 45 minutes.
+  uint32_t overall_limit_ms = 60 * 60 * 1000;
 };
 
 class DeviceUpdate final {

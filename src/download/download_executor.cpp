@@ -6,6 +6,7 @@
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
 #include "device/serial_answer_decoder.h"
+#include "config/payload_check.h"
 #include "device/serial_device_channel.h"
 #include "download/access_checks.h"
 #include "download/constraint_check.h"
@@ -263,6 +264,32 @@ int DownloadExecutor::CheckRightsAndConstraints(std::vector<bool>& constraints,
   return 0;
 }
 
+// Every device's data as its type says, before the device hears of the
+// download: data damaged since it was built would be written, and could
+// leave the device without a working application.
+int DownloadExecutor::CheckPayloads() {
+  int count = 0;
+  config_.GetDeviceCount(count);
+  int result = 0;
+  for (int i = 0; i < count && result == 0; ++i) {
+    std::string type, why;
+    config_.GetDeviceEntry(i, "DATA_TYPE", type);
+    const char* promise = PayloadCheck(type).Promise();
+    if (!*promise) continue;
+    CheckDevicePayload(config_, i, why);
+    const std::string device = "device " + std::to_string(i + 1);
+    report_.checks().push_back({"payload", device, type, promise, why.empty(),
+                                why.empty() ? 0 : kUpdateTransferFailed, why});
+    if (why.empty()) continue;
+    DebugPrint("Payload of %s damaged: %s\n", device.c_str(), why.c_str());
+    DeviceRecord& record = report_.Device(i);
+    record.outcome = "refused";
+    record.reason = "damaged data: " + why;
+    result = FailBeforeDevice("payload", kUpdateTransferFailed);
+  }
+  return result;
+}
+
 StepResult DownloadExecutor::StartSecondLoader(DownloadState& state) {
   report_.StartPhase("second loader");
   int value = -1;
@@ -504,6 +531,7 @@ int DownloadExecutor::Download(const std::string& config_file, const std::string
     return rc;
   }
   rc = CheckRightsAndConstraints(constraints, additional_info);
+  if (rc == 0) rc = CheckPayloads();
   if (rc == 0 && dry_run) rc = PlanOnly(device_to_skip, only_device, constraints, serial);
   if (rc != 0 || dry_run) {
     channel_->Close();

@@ -140,6 +140,7 @@ class DownloadExecutor final {
   void DescribeDevices();
   int CheckDownloaderVersion();
   int CheckRightsAndConstraints(std::vector<bool>& constraints, std::string& additional_info);
+  int CheckPayloads();
   int PlanOnly(int device_to_skip, int only_device, const std::vector<bool>& constraints,
                bool serial);
   StepResult StartSecondLoader(DownloadState& state);

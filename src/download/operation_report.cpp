@@ -189,6 +189,7 @@ void OperationReport::AddFirstStage(const FirstStageRecord& record) {
   j["parts"] = record.parts;
   j["packages"] = record.traffic.packages;
   j["bytes"] = record.traffic.bytes;
+  if (!record.damage.empty()) j["damaged"] = record.damage;
   first_stage_json_ = Dump(j);
   for (const auto& [name, ms] : record.phases) phases_.push_back({name, 0, ms, false});
   if (!record.failed_step.empty()) Fail(record.failed_step, record.answer);

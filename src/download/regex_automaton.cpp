@@ -7,12 +7,6 @@ namespace {
 uint64_t g_next_state_id = 1;
 uint64_t g_next_mark = 1;
 
-int PopCount(uint32_t w) {
-  int n = 0;
-  for (; w != 0; w &= w - 1) ++n;
-  return n;
-}
-
 }  // namespace
 
 ByteSet ByteSet::All() {
@@ -35,18 +29,6 @@ void ByteSet::Unite(const ByteSet& other) {
 
 void ByteSet::Complement() {
   for (uint32_t& w : words_) w = ~w;
-}
-
-bool ByteSet::Empty() const {
-  for (uint32_t w : words_)
-    if (w != 0) return false;
-  return true;
-}
-
-int ByteSet::Count() const {
-  int n = 0;
-  for (uint32_t w : words_) n += PopCount(w);
-  return n;
 }
 
 bool ByteSet::operator==(const ByteSet& other) const {

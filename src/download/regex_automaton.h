@@ -34,8 +34,6 @@ class ByteSet {
   void Subtract(const ByteSet& other);
   void Unite(const ByteSet& other);
   void Complement();
-  bool Empty() const;
-  int Count() const;
   bool operator==(const ByteSet& other) const;
   bool operator!=(const ByteSet& other) const { return !(*this == other); }
 

@@ -1,9 +1,6 @@
 #include "keys/key_document.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
-
+#include "config/numbers.h"
 #include "config/temp_files.h"
 #include "config/xml_access.h"
 #include "platform/system.h"
@@ -39,63 +36,21 @@ int DatatypeCode(const std::string& text) {
   return text == "string" ? kRuleString : text == "int" ? kRuleInt : -1;
 }
 
-DOMNodeList* Named(DOMElement* scope, const char* name) {
-  return scope ? scope->getElementsByTagName(XmlText(name)) : nullptr;
-}
-
-int CountNamed(DOMElement* scope, const char* name) {
-  DOMNodeList* list = Named(scope, name);
-  return list ? static_cast<int>(list->getLength()) : 0;
-}
-
-// Descendant number n named `name`, or null.
-DOMElement* NthNamed(DOMElement* scope, const char* name, int n) {
-  DOMNodeList* list = Named(scope, name);
-  if (!list || n < 0 || static_cast<XMLSize_t>(n) >= list->getLength()) return nullptr;
-  return AsElement(list->item(static_cast<XMLSize_t>(n)));
-}
-
-std::string Attribute(DOMElement* element, const char* name) {
-  std::string value = name;
-  GetAttributeValue(element, value);
-  return value;
-}
-
 void SetAttribute(DOMElement* element, const char* name, const std::string& value) {
   element->setAttribute(XmlText(name), XmlText(value));
 }
 
-DOMElement* AppendElement(DOMElement* parent, const char* name) {
-  DOMElement* child = parent->getOwnerDocument()->createElement(XmlText(name));
-  parent->appendChild(child);
-  return child;
-}
-
 // A CDATA section cannot hold "]]>", and the writer would drop it, so such a
 // value is stored as adjacent sections split between "]]" and ">".
-DOMElement* AppendCdataElement(DOMElement* parent, const char* name, const std::string& content) {
-  DOMElement* child = AppendElement(parent, name);
+DOMElement* AppendCdataElement(ElementIndex& index, DOMElement* parent, const char* name,
+                               const std::string& content) {
+  DOMElement* child = AppendElement(&index, parent, name);
   DOMDocument* document = parent->getOwnerDocument();
   size_t start = 0;
   for (size_t end; (end = content.find("]]>", start)) != std::string::npos; start = end + 2)
     child->appendChild(document->createCDATASection(XmlText(content.substr(start, end + 2 - start))));
   child->appendChild(document->createCDATASection(XmlText(content.substr(start))));
   return child;
-}
-
-// The single "Rights" of a signature, or null when there are none or several.
-DOMElement* SingleRights(DOMElement* signature) {
-  return FindSingleElement(signature, "Rights");
-}
-
-DOMElement* FirstUserWithLevel(DOMElement* rights, int level) {
-  const std::string wanted = std::to_string(level);
-  DOMNodeList* users = Named(rights, "User");
-  for (XMLSize_t i = 0; users && i < users->getLength(); ++i) {
-    DOMElement* user = AsElement(users->item(i));
-    if (user && Attribute(user, "level") == wanted) return user;
-  }
-  return nullptr;
 }
 
 FileError ProbeFile(const std::string& path) {
@@ -131,21 +86,6 @@ const char* KeyResultText(int code) {
   }
 }
 
-uint32_t TextToUnsigned(const std::string& text) {
-  const char* p = text.c_str();
-  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  // strtoull would accept a second sign or blanks after the sign; the
-  // 32-bit reading does not.
-  if (*p == '+' || *p == '-' || std::isspace(static_cast<unsigned char>(*p))) return 0;
-  errno = 0;
-  unsigned long long magnitude = std::strtoull(p, nullptr, 0);
-  if (errno == ERANGE || magnitude > 0xFFFFFFFFull) return 0xFFFFFFFFu;
-  uint32_t value = static_cast<uint32_t>(magnitude);
-  return negative ? 0u - value : value;
-}
-
 int GetCdataContent(DOMElement* element, std::string& out) {
   DOMNode* node = element ? element->getFirstChild() : nullptr;
   while (node && node->getNodeType() != DOMNode::CDATA_SECTION_NODE) node = node->getNextSibling();
@@ -179,6 +119,8 @@ int KeyDocument::Guard(Body&& body) {
 }
 
 int KeyDocument::Release() {
+  elements_.Clear();
+  user_memo_ = UserMemo();
   current_device_ = nullptr;
   current_signature_ = nullptr;
   open_ = false;
@@ -298,23 +240,41 @@ int KeyDocument::Decompress(const std::string& input_path, const std::string& ou
 
 // --- Editing -------------------------------------------------------------
 
-int KeyDocument::CheckEditable() const {
+int KeyDocument::CheckEditable() {
+  // An edit may add the user a remembered lookup did not find.
+  user_memo_ = UserMemo();
   if (!open_) return kKeyNotOpen;
   if (!implementation_) return kKeyNoImplementation;
   return 0;
 }
 
-int KeyDocument::FindDevice(int device, DOMElement*& out) const {
+int KeyDocument::FindDevice(int device, DOMElement*& out) {
   DOMElement* root = document_ ? document_->getDocumentElement() : nullptr;
-  out = NthNamed(root, "Device", device);
+  out = elements_.Nth(root, "Device", device);
   return out ? 0 : kKeyNotFound;
 }
 
-int KeyDocument::FindSignature(int device, int signature, DOMElement*& out) const {
+int KeyDocument::FindSignature(int device, int signature, DOMElement*& out) {
   DOMElement* device_element = nullptr;
   if (int rc = FindDevice(device, device_element)) return rc;
-  out = NthNamed(device_element, "Signature", signature);
+  out = elements_.Nth(device_element, "Signature", signature);
   return out ? 0 : kKeyNotFound;
+}
+
+// The first User under `rights` with the level; remembered, since the rules
+// of one level are read one by one.
+DOMElement* KeyDocument::FirstUserWithLevel(DOMElement* rights, int level) {
+  if (user_memo_.rights == rights && user_memo_.level == level) return user_memo_.user;
+  const std::string wanted = std::to_string(level);
+  DOMElement* found = nullptr;
+  for (DOMElement* user : elements_.Named(rights, "User")) {
+    if (Attribute(user, "level") == wanted) {
+      found = user;
+      break;
+    }
+  }
+  user_memo_ = UserMemo{rights, level, found};
+  return found;
 }
 
 int KeyDocument::AddKeyDevice() {
@@ -322,7 +282,7 @@ int KeyDocument::AddKeyDevice() {
   return Guard([&]() -> int {
     DOMElement* root = document_ ? document_->getDocumentElement() : nullptr;
     if (!root) return kKeyNotFound;
-    AppendElement(root, "Device");
+    AppendElement(&elements_, root, "Device");
     return 0;
   });
 }
@@ -342,7 +302,7 @@ int KeyDocument::AddKeySignature(int device) {
   return Guard([&]() -> int {
     DOMElement* element = nullptr;
     if (int rc = FindDevice(device, element)) return rc;
-    AppendElement(element, "Signature");
+    AppendElement(&elements_, element, "Signature");
     return 0;
   });
 }
@@ -366,7 +326,7 @@ int KeyDocument::AddKeyIdentficationRule(int device, int type,
   return Guard([&]() -> int {
     DOMElement* element = nullptr;
     if (int rc = FindDevice(device, element)) return rc;
-    DOMElement* rule = AppendElement(element, "Identification");
+    DOMElement* rule = AppendElement(&elements_, element, "Identification");
     const char* type_text = TextOf(type, kTypeTexts);
     if (!type_text) return kKeyBadType;
     SetAttribute(rule, "index", std::to_string(index));
@@ -384,14 +344,9 @@ int KeyDocument::SetKeyUserAccess(int device, int signature, int level, int acce
   return Guard([&]() -> int {
     DOMElement* element = nullptr;
     if (int rc = FindSignature(device, signature, element)) return rc;
-    DOMElement* rights = nullptr;
-    int rights_count = CountNamed(element, "Rights");
-    if (rights_count == 0)
-      rights = AppendElement(element, "Rights");
-    else if (rights_count == 1)
-      rights = SingleRights(element);
+    DOMElement* rights = SingleOrAppended(elements_, element, "Rights");
     if (!rights) return kKeyNotFound;
-    DOMElement* user = AppendElement(rights, "User");
+    DOMElement* user = AppendElement(&elements_, rights, "User");
     SetAttribute(user, "level", std::to_string(level));
     SetAttribute(user, "access", access_text);
     return 0;
@@ -405,11 +360,11 @@ int KeyDocument::AddKeyUserRule(int device, int signature, int level, int dataty
   return Guard([&]() -> int {
     DOMElement* element = nullptr;
     if (int rc = FindSignature(device, signature, element)) return rc;
-    DOMElement* rights = SingleRights(element);
+    DOMElement* rights = elements_.Single(element, "Rights");
     if (!rights) return kKeyNotFound;
     DOMElement* user = FirstUserWithLevel(rights, level);
     if (!user) return kKeyNoSuchUser;
-    DOMElement* rule = AppendElement(user, "Rule");
+    DOMElement* rule = AppendElement(&elements_, user, "Rule");
     const char* datatype_text = DatatypeText(datatype);
     if (!datatype_text) return kKeyBadDatatype;
     const char* op_text = TextOf(op, kOperatorTexts);
@@ -418,8 +373,9 @@ int KeyDocument::AddKeyUserRule(int device, int signature, int level, int dataty
     if (!op_text) return kKeyBadOperator;
     SetAttribute(rule, "datatype", datatype_text);
     SetAttribute(rule, "operator", op_text);
-    AppendCdataElement(rule, "SpecifiedValue", specified_value);
-    DOMElement* name = AppendCdataElement(rule, "CommunicationName", communication_name);
+    AppendCdataElement(elements_, rule, "SpecifiedValue", specified_value);
+    DOMElement* name =
+        AppendCdataElement(elements_, rule, "CommunicationName", communication_name);
     SetAttribute(name, "index", std::to_string(index));
     SetAttribute(name, "TAVISType", type_text);
     return 0;
@@ -433,10 +389,7 @@ int KeyDocument::SelectDevice(const std::string& key) {
   return Guard([&]() -> int {
     DOMElement* root = document_ ? document_->getDocumentElement() : nullptr;
     if (!root) return kKeyNotFound;
-    DOMNodeList* devices = Named(root, "Device");
-    for (XMLSize_t i = 0; devices && i < devices->getLength(); ++i) {
-      DOMElement* device = AsElement(devices->item(i));
-      if (!device) return kKeyNotFound;
+    for (DOMElement* device : elements_.Named(root, "Device")) {
       if (Attribute(device, "Key") == key) {
         current_device_ = device;
         return 0;
@@ -450,7 +403,7 @@ int KeyDocument::GetIdentificationCount(int& count) {
   if (!open_) return kKeyNotOpen;
   if (!current_device_) return kKeyNoCurrentDevice;
   return Guard([&]() -> int {
-    count = CountNamed(current_device_, "Identification");
+    count = elements_.Count(current_device_, "Identification");
     return 0;
   });
 }
@@ -459,7 +412,7 @@ int KeyDocument::GetSignatureCount(int& count) {
   if (!open_) return kKeyNotOpen;
   if (!current_device_) return kKeyNoCurrentDevice;
   return Guard([&]() -> int {
-    count = CountNamed(current_device_, "Signature");
+    count = elements_.Count(current_device_, "Signature");
     return 0;
   });
 }
@@ -469,7 +422,7 @@ int KeyDocument::GetIdentification(int n, std::string& value, std::string& commu
   if (!open_) return kKeyNotOpen;
   if (!current_device_) return kKeyNoCurrentDevice;
   return Guard([&]() -> int {
-    DOMElement* rule = NthNamed(current_device_, "Identification", n);
+    DOMElement* rule = elements_.Nth(current_device_, "Identification", n);
     if (!rule) return kKeyNotFound;
     int type_code = CodeOf(Attribute(rule, "TAVISType"), kTypeTexts);
     if (type_code < 0) return kKeyBadType;
@@ -485,7 +438,7 @@ int KeyDocument::GetSignature(int n, std::string& value, std::string& communicat
   if (!open_) return kKeyNotOpen;
   if (!current_device_) return kKeyNoCurrentDevice;
   return Guard([&]() -> int {
-    DOMElement* signature = NthNamed(current_device_, "Signature", n);
+    DOMElement* signature = elements_.Nth(current_device_, "Signature", n);
     if (!signature) return kKeyNotFound;
     value = Attribute(signature, "Value");
     communication_name = Attribute(signature, "CommunicationName");
@@ -497,16 +450,16 @@ int KeyDocument::SelectSignature(int n) {
   if (!open_) return kKeyNotOpen;
   if (!current_device_) return kKeyNoCurrentDevice;
   return Guard([&]() -> int {
-    current_signature_ = NthNamed(current_device_, "Signature", n);
+    current_signature_ = elements_.Nth(current_device_, "Signature", n);
     return current_signature_ ? 0 : kKeyNotFound;
   });
 }
 
-int KeyDocument::FindUser(int level, DOMElement*& out) const {
+int KeyDocument::FindUser(int level, DOMElement*& out) {
   if (!open_) return kKeyNotOpen;
   if (!current_device_) return kKeyNoCurrentDevice;
   if (!current_signature_) return kKeyNoCurrentSignature;
-  DOMElement* rights = SingleRights(current_signature_);
+  DOMElement* rights = elements_.Single(current_signature_, "Rights");
   if (!rights) return kKeyNotFound;
   out = FirstUserWithLevel(rights, level);
   return out ? 0 : kKeyNoSuchUser;
@@ -527,7 +480,7 @@ int KeyDocument::GetRuleCount(int level, int& count) {
   return Guard([&]() -> int {
     DOMElement* user = nullptr;
     if (int rc = FindUser(level, user)) return rc;
-    count = CountNamed(user, "Rule");
+    count = elements_.Count(user, "Rule");
     return 0;
   });
 }
@@ -538,7 +491,7 @@ int KeyDocument::GetRule(int level, int n, std::vector<std::string>& specified_v
   return Guard([&]() -> int {
     DOMElement* user = nullptr;
     if (int rc = FindUser(level, user)) return rc;
-    DOMElement* rule = NthNamed(user, "Rule", n);
+    DOMElement* rule = elements_.Nth(user, "Rule", n);
     if (!rule) return kKeyNotFound;
     int datatype_code = DatatypeCode(Attribute(rule, "datatype"));
     if (datatype_code < 0) return kKeyBadDatatype;
@@ -546,16 +499,15 @@ int KeyDocument::GetRule(int level, int n, std::vector<std::string>& specified_v
     if (op_code < 0) return kKeyBadOperator;
 
     std::vector<std::string> values;
-    DOMNodeList* specified = Named(rule, "SpecifiedValue");
-    XMLSize_t specified_count = specified ? specified->getLength() : 0;
-    if (specified_count == 0) return kKeyNotFound;
-    for (XMLSize_t i = 0; i < specified_count; ++i) {
+    const std::vector<DOMElement*>& specified = elements_.Named(rule, "SpecifiedValue");
+    if (specified.empty()) return kKeyNotFound;
+    for (DOMElement* element : specified) {
       std::string content;
-      if (GetCdataContent(AsElement(specified->item(i)), content) != 0) return kKeyNotFound;
+      if (GetCdataContent(element, content) != 0) return kKeyNotFound;
       values.push_back(std::move(content));
     }
 
-    DOMElement* name_element = NthNamed(rule, "CommunicationName", 0);
+    DOMElement* name_element = elements_.Nth(rule, "CommunicationName", 0);
     std::string name;
     if (GetCdataContent(name_element, name) != 0) return kKeyNotFound;
     int type_code = CodeOf(Attribute(name_element, "TAVISType"), kTypeTexts);

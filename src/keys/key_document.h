@@ -13,14 +13,13 @@
 // "User" nested anywhere under "Rights" counts.
 #pragma once
 
-#include <xercesc/util/XercesDefs.hpp>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "config/splay_compressor.h"
+#include "config/xml_access.h"
 #include "config/xml_diagnostic.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -30,8 +29,6 @@ class DOMImplementation;
 XERCES_CPP_NAMESPACE_END
 
 namespace korvo {
-
-class ConfigParser;
 
 // Result codes of the key document.
 constexpr int kKeyManagerMissing = -1;  // KeyFile natives only
@@ -66,12 +63,6 @@ enum CommandType : int { kCommandMethod = 0 /* "MN" */, kCommandVariable = 1 /* 
 
 // "datatype" of a "Rule"; 1 and 2 are never written.
 enum RuleDatatype : int { kRuleString = 0, kRuleInt = 3 };
-
-// Reads an unsigned integer with automatic base ("0x"/"0X" hexadecimal,
-// leading "0" octal, else decimal) as a 32-bit C library would: leading
-// blanks and a sign are accepted, a minus negates modulo 2^32, values past
-// 32 bits saturate, no digits gives 0.
-uint32_t TextToUnsigned(const std::string& text);
 
 // Content of the first CDATA child of `element` (joined with the CDATA
 // sections directly after it, which is how a value holding "]]>" is stored);
@@ -146,11 +137,12 @@ class KeyDocument final {
  private:
   template <typename Body>
   int Guard(Body&& body);
-  int CheckEditable() const;
+  int CheckEditable();
   int Release();
-  int FindDevice(int device, xercesc::DOMElement*& out) const;
-  int FindSignature(int device, int signature, xercesc::DOMElement*& out) const;
-  int FindUser(int level, xercesc::DOMElement*& out) const;
+  int FindDevice(int device, xercesc::DOMElement*& out);
+  int FindSignature(int device, int signature, xercesc::DOMElement*& out);
+  int FindUser(int level, xercesc::DOMElement*& out);
+  xercesc::DOMElement* FirstUserWithLevel(xercesc::DOMElement* rights, int level);
 
   xercesc::DOMImplementation* implementation_ = nullptr;
   std::unique_ptr<ConfigParser> parser_;
@@ -162,6 +154,12 @@ class KeyDocument final {
   XmlDiagnostic diagnostic_;
   xercesc::DOMElement* current_device_ = nullptr;
   xercesc::DOMElement* current_signature_ = nullptr;
+  ElementIndex elements_;  // of document_
+  struct UserMemo {
+    xercesc::DOMElement* rights = nullptr;
+    int level = 0;
+    xercesc::DOMElement* user = nullptr;
+  } user_memo_;  // the last FirstUserWithLevel
 };
 
 }  // namespace korvo

@@ -60,11 +60,6 @@ class Event final {
     return true;
   }
 
-  void Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    signalled_ = false;
-  }
-
  private:
   friend void RequestStop();
   void WakeForStop();

@@ -64,6 +64,12 @@ TEST_F(ConfigDocumentTest, Lifecycle) {
   EXPECT_EQ(kConfigAlreadyLoaded, doc.Load(kPacked));
   EXPECT_EQ(0, doc.Unload());
   EXPECT_EQ(0, doc.Load(kPacked));
+  // From memory, as after decompression.
+  EXPECT_EQ(kConfigAlreadyLoaded, doc.LoadXml(Config("")));
+  EXPECT_EQ(0, doc.Unload());
+  EXPECT_EQ(kConfigXmlException, doc.LoadXml("<download_configuration>"));
+  ASSERT_EQ(0, doc.LoadXml(Config("<System2><Key>m</Key></System2>")));
+  EXPECT_EQ(Got(0, "m"), Got(doc.GetSystemEntry("Key", value), value));
 }
 
 TEST_F(ConfigDocumentTest, DamagedFilesAndEntityDeclarationsAreRefused) {
@@ -159,6 +165,9 @@ int DataTextFileCount() {
 }
 
 TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
+  // Only a text too large for memory goes to a file: "ABC" 30,000 times.
+  std::string large;
+  for (int i = 0; i < 30000; ++i) large += "QUJD";
   // Device 1: "Korvo\0\xff" followed by 60 bytes of 'k', in 76-character lines.
   ASSERT_EQ(0, Load(Config("<System2/>",
                            "<Device>QUJD</Device><Device>S29ydm8A/2tra2tra2tra2tra2tra2tra2tra2tr"
@@ -170,11 +179,15 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
                            "<Device><Device>QUJD</Device></Device><Device>\xC3\xA4\xF0\x9F\x98\x80"
                            // Xerces' decoder took these for "QUJD", reading the low bytes of
                            // U+0144 and U+0120 (a blank).
-                           "</Device><Device>QUJ\xC5\x84</Device><Device>QUJD\xC4\xA0</Device>")));
-  // The tree holds none of the texts, and each device's first has a file.
+                           "</Device><Device>QUJ\xC5\x84</Device><Device>QUJD\xC4\xA0</Device>"
+                           "<Device>" + large + "</Device>")));
+  // The tree holds none of the texts.
   DOMElement* data = FindSingleElement(doc.Document(), "Data");
   EXPECT_EQ(0u, AsText(data->getFirstChild()->getFirstChild())->getLength());
-  EXPECT_EQ(9, DataTextFileCount());
+  EXPECT_EQ(0u, AsText(data->getLastChild()->getFirstChild())->getLength());
+  EXPECT_EQ(1, DataTextFileCount());
+  EXPECT_EQ(0, doc.ExtractText(14, kOut));
+  EXPECT_EQ(large, ReadFile(kOut));
   EXPECT_EQ(0, doc.ExtractData(1, kOut));
   EXPECT_EQ(std::string("Korvo\0\xff", 7) + std::string(60, 'k'), ReadFile(kOut));
   EXPECT_EQ(0, doc.ExtractData(0, kOut));  // replaces the earlier output
@@ -205,7 +218,7 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
   ASSERT_EQ(0, Load("<download_configuration><Header><System2/><Device/></Header>"
                     "<Data><Device>QUJD</Device></Data><Data/></download_configuration>"));
   EXPECT_EQ(kConfigMissing, doc.ExtractData(0, kOut));
-  EXPECT_EQ(1, DataTextFileCount());
+  EXPECT_EQ(0, DataTextFileCount());
   // Declared element content makes the blanks around the text "ignorable";
   // the tree keeps them in the same text node, and so does the file.
   ASSERT_EQ(0, Load("<!DOCTYPE download_configuration [<!ELEMENT Device (x)*>]>"
@@ -217,24 +230,32 @@ TEST_F(ConfigDocumentTest, ExtractWritesOnlyOneSoundTextNode) {
   doc.Unload();
   EXPECT_EQ(0, DataTextFileCount());
   // Nor does a load that fails halfway through a text leave one behind.
-  EXPECT_EQ(kConfigXmlException, Load(Config("<System2/>", "<Device>QUJD</Dev>")));
+  EXPECT_EQ(kConfigXmlException, Load(Config("<System2/>", "<Device>" + large + "</Dev>")));
   EXPECT_EQ(0, DataTextFileCount());
 }
 
 // A character the parser hands over in two pieces, as the two halves of a
-// surrogate pair, is still one character in the file.
+// surrogate pair, is still one character, in memory as in a file.
 TEST(DataTextFilesTest, SurrogatePairSplitBetweenPiecesIsOneCharacter) {
   xercesc::DOMDocument* tree = CreateXmlDocument(CoreImplementation(), "r");
-  DataTextFiles texts;
-  ASSERT_TRUE(texts.Diverts({u"r", u"Data", u"Device"}));
-  texts.Begin();
-  const XMLCh first[] = {'A', 0xD83D}, second[] = {0xDE00, 0xD83D};
-  texts.Append(first, 2);
-  texts.Append(second, 2);  // the last one alone
-  xercesc::DOMText* node = tree->createTextNode(XmlText(""));
-  texts.End(node);
-  ASSERT_TRUE(texts.ok());
-  EXPECT_EQ("A\xF0\x9F\x98\x80\xED\xA0\xBD", ReadFile(*texts.FileOf(node)));
+  for (size_t memory : {size_t(0), size_t(1000)}) {
+    DataTextFiles texts(memory, memory);
+    ASSERT_TRUE(texts.Diverts({u"r", u"Data", u"Device"}));
+    texts.Begin();
+    const XMLCh first[] = {'A', 0xD83D}, second[] = {0xDE00, 0xD83D};
+    texts.Append(first, 2);
+    texts.Append(second, 2);  // the last one alone
+    xercesc::DOMText* node = tree->createTextNode(XmlText(""));
+    texts.End(node);
+    ASSERT_TRUE(texts.ok());
+    EXPECT_EQ(memory == 0, DataTextFileCount() == 1);
+    std::string read;
+    EXPECT_TRUE(texts.Read(node, [&](const char* data, size_t size) {
+      read.append(data, size);
+      return true;
+    }));
+    EXPECT_EQ("A\xF0\x9F\x98\x80\xED\xA0\xBD", read) << memory;
+  }
   tree->release();
 }
 

@@ -359,15 +359,6 @@ TEST(ConfigurationBuilderPathTest, DirectoryAndNumbers) {
   for (const auto& [name, path] : names) EXPECT_EQ(path, ProjectPath("/p/", name)) << name;
   EXPECT_EQ("C:\\proj\\", DirectoryPart("C:\\proj\\a.xml"));
   EXPECT_EQ("C:", DirectoryPart("C:a.xml"));
-  // The number read; -1 when refused with the value left as it was.
-  auto parse = [](const char* text) {
-    unsigned long value = 7;
-    return ParseNumber(text, value) ? static_cast<long long>(value) : value == 7 ? -1 : -2;
-  };
-  const std::pair<const char*, long long> cases[] = {
-      {"0x10000", 65536}, {"010", 8}, {"4294967295", 4294967295}, {" +0x20", 32}, {"", -1},
-      {" ", -1}, {"-1", -1}, {" -0", -1}, {"+-1", -1}, {"4294967296", -1}, {"0x", -1}, {"12 ", -1}};
-  for (const auto& [text, expected] : cases) EXPECT_EQ(expected, parse(text)) << text;
 }
 
 }  // namespace

@@ -60,9 +60,9 @@ TEST_F(ProjectDocumentTest, NewProjectIsBuiltEntryByEntryAndSavedInUtf8) {
     EXPECT_EQ(0, project_.SetProjectSystemEntry("Baud", transparent ? "9600" : "1", transparent));
   for (bool transparent : {true, false})
     EXPECT_EQ(0, project_.SetProjectSystemEntry("Rate", "1", transparent));
-  xercesc::DOMNodeList* nodes = nullptr;
-  ASSERT_EQ(0, project_.GetSystemEntries(nodes));
-  EXPECT_EQ(2u, nodes->getLength());
+  xercesc::DOMElement* section = nullptr;
+  ASSERT_EQ(0, project_.GetSystemSection(section));
+  EXPECT_EQ(2u, section->getChildNodes()->getLength());
   ASSERT_EQ(0, project_.AddProjectDevice());
   ASSERT_EQ(0, project_.AddProjectDevice());
   EXPECT_EQ(kProjectNotFound, project_.AddProjectDeviceConfigurationEntry(0, "Log", "a", false));
@@ -73,8 +73,8 @@ TEST_F(ProjectDocumentTest, NewProjectIsBuiltEntryByEntryAndSavedInUtf8) {
   EXPECT_EQ(0, project_.SetProjectDeviceConfigurationEntry(1, "Name", "AUX", false));
   std::string text;
   EXPECT_EQ(kProjectNotFound, project_.GetDeviceConfigurationEntry(0, "Log", text));  // twice
-  EXPECT_EQ(kProjectNotFound, project_.GetDeviceConfigurationNodes(2, nodes));
-  EXPECT_EQ(nullptr, nodes);
+  EXPECT_EQ(kProjectNotFound, project_.GetDeviceConfigurationSection(2, section));
+  EXPECT_EQ(nullptr, section);
   EXPECT_EQ(kProjectNotFound,
             project_.SetProjectDeviceConversionEntryAttribute(1, "Range", "IncludeAddr", "1"));
   EXPECT_EQ(0, project_.SetProjectDeviceConversionEntry(1, "ConversionType", "File"));
@@ -110,11 +110,11 @@ TEST_F(ProjectDocumentTest, SectionsAndEntriesFoundInAFile) {
   Open("<download_project><FirmwarePackageFilename>a</FirmwarePackageFilename><System2/><x>"
        "<FirmwarePackageFilename/><System2/></x></download_project>");
   std::string text;
-  xercesc::DOMNodeList* entries = nullptr;
+  xercesc::DOMElement* entries = nullptr;
   EXPECT_EQ(kProjectNotFound, project_.SetProjectConfigFilenameEntry("x"));
   EXPECT_EQ(kProjectNotFound, project_.GetFirmwarePackageFilename(text));
   EXPECT_EQ(kProjectNotFound, project_.SetProjectSystemEntry("A", "1", true));
-  EXPECT_EQ(kProjectNotFound, project_.GetSystemEntries(entries));
+  EXPECT_EQ(kProjectNotFound, project_.GetSystemSection(entries));
   EXPECT_EQ(nullptr, entries);
   project_.CloseProjectDocument(false);
   // Missing ones are made.

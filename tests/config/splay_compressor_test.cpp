@@ -111,6 +111,23 @@ TEST_F(SplayCompressorTest, OutputMatchesReferenceEncoderAndRoundTrips) {
     ASSERT_EQ(0, compressor_.Decompress(packed_, unpacked_));
     EXPECT_TRUE(ReadFile(unpacked_) == input);
   }
+  // Open streams give the same bytes as the files, and are left open.
+  for (int decompress = 0; decompress < 2; ++decompress) {
+    const Bytes input = decompress ? Compress(sweeps) : sweeps;
+    std::FILE* in = std::tmpfile();
+    std::FILE* out = std::tmpfile();
+    ASSERT_TRUE(in && out);
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::rewind(in);
+    EXPECT_EQ(0, decompress ? compressor_.Decompress(in, out) : compressor_.Compress(in, out));
+    Bytes got(size_t(std::ftell(out)), '\0');
+    std::rewind(out);
+    EXPECT_EQ(got.size(), std::fread(&got[0], 1, got.size(), out));
+    EXPECT_TRUE(got == (decompress ? sweeps : Compress(sweeps)));
+    std::fclose(in);
+    std::fclose(out);
+  }
+  EXPECT_EQ(-1, compressor_.Decompress(nullptr, nullptr));
 }
 
 TEST_F(SplayCompressorTest, DamagedInputAndMissingFilesFail) {

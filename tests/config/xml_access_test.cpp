@@ -84,6 +84,87 @@ TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
   EXPECT_EQ(take.placeholders[5], doc->getDocumentElement()->getLastChild()->getFirstChild());
 }
 
+// The index against the parser's own live lists, through a run of edits of
+// every kind the documents make: appends at the end of the tree, inside it,
+// and of copied subtrees holding names already looked up.
+TEST(XmlAccessTest, IndexAnswersAsTheLiveListsDoThroughEdits) {
+  std::string xml = "<r>";
+  for (int i = 0; i < 60; ++i) xml += "<d><a/><b><a/></b>\n</d>";
+  std::unique_ptr<ConfigParser> parser;
+  xercesc::DOMDocument* doc = nullptr;
+  ASSERT_EQ(0, LoadXmlBuffer(xml + "</r>", parser, doc));
+  ElementIndex index;
+  std::vector<xercesc::DOMNode*> scopes = {doc, doc->getDocumentElement()};
+  const char* const names[] = {"a", "b", "d"};
+  uint32_t random = 12345;
+  auto next = [&](uint32_t n) { return (random = random * 1103515245u + 12345u) / 65536 % n; };
+  for (int step = 0; step < 400; ++step) {
+    xercesc::DOMNode* scope = scopes[next(uint32_t(scopes.size()))];
+    const std::string name = names[next(3)];
+    xercesc::DOMNodeList* live = scope->getNodeType() == xercesc::DOMNode::DOCUMENT_NODE
+                                     ? doc->getElementsByTagName(XmlText(name))
+                                     : AsElement(scope)->getElementsByTagName(XmlText(name));
+    const std::vector<xercesc::DOMElement*>& found = index.Named(scope, name);
+    ASSERT_EQ(live->getLength(), found.size()) << "step " << step << " " << name;
+    for (size_t i = 0; i < found.size(); ++i) ASSERT_EQ(live->item(i), found[i]) << step;
+    // An edit somewhere: a new element, or a copy of a whole subtree.
+    xercesc::DOMElement* parent = AsElement(scope) ? AsElement(scope) : doc->getDocumentElement();
+    if (!found.empty() && next(2)) parent = found[next(uint32_t(found.size()))];
+    if (next(3) == 0) {
+      xercesc::DOMNode* copy = doc->getDocumentElement()->getFirstChild()->cloneNode(true);
+      AppendNode(&index, parent, copy);
+    } else {
+      scopes.push_back(AppendElement(&index, parent, names[next(3)]));
+    }
+  }
+}
+
+// Every bound refuses one more than it allows, wherever the excess lies.
+TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
+  struct Row {
+    const char* what;
+    uint64_t XmlLimits::*bound;
+    uint64_t allowed;
+    std::string within, beyond;
+  };
+  const Row rows[] = {
+      {"nodes", &XmlLimits::max_nodes, 6, "<r><a/>t<!--c--><b x='1'/></r>",
+       "<r><a/>t<!--c--><b x='1'/><?p?></r>"},
+      // Only the equals signs of tags count, whatever comes around them.
+      {"attributes", &XmlLimits::max_attributes, 2,
+       "<!DOCTYPE r [<!-- ' ] --><!ATTLIST c d CDATA 'x=y=z'>]><r a='1' b='2'><c d='>=' e=''/>"
+       "<!-- f=1 g=2 h=3 --><![CDATA[ f=1 g=2 h=3 ]]><?p f=1 g=2 h=3?></r>",
+       "<r><c d='' e='' f=''/></r>"},
+      {"depth", &XmlLimits::max_depth, 3, "<r><a><b/></a><a><b></b></a></r>",
+       "<r><a><b><c/></b></a></r>"},
+      {"names", &XmlLimits::max_names, 3, "<r><a b='1'/><a/><r b='2'/></r>",
+       "<r><a b='1'><c/></a></r>"},
+      {"text", &XmlLimits::max_text, 7, "<r a='12'>34<!--5--><?p 6?></r>",
+       "<r>1234<![CDATA[5678]]></r>"},
+      {"markup", &XmlLimits::max_markup, 12, "<r a='1234'>x<!--56-->y</r>", "<r a='12345'/>"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    XmlLimits limits;
+    limits.*row.bound = row.allowed;
+    std::unique_ptr<ConfigParser> parser;
+    xercesc::DOMDocument* doc = nullptr;
+    EXPECT_EQ(0, LoadXmlBuffer(row.within, parser, doc, nullptr, nullptr, limits));
+    EXPECT_EQ(kXmlException, LoadXmlBuffer(row.beyond, parser, doc, nullptr, nullptr, limits));
+    EXPECT_EQ(nullptr, doc);
+  }
+  // The bounds every document is read with.
+  std::string deep, attributes = "<r";
+  for (int i = 0; i < 64; ++i) deep = "<e>" + deep + "</e>";
+  for (int i = 0; i < 64; ++i) attributes += " a" + std::to_string(i) + "=''";
+  std::unique_ptr<ConfigParser> parser;
+  xercesc::DOMDocument* doc = nullptr;
+  EXPECT_EQ(0, LoadXmlBuffer(deep, parser, doc));
+  EXPECT_EQ(kXmlException, LoadXmlBuffer("<r>" + deep + "</r>", parser, doc));
+  EXPECT_EQ(0, LoadXmlBuffer(attributes + "/>", parser, doc));
+  EXPECT_EQ(kXmlException, LoadXmlBuffer(attributes + " z=''/>", parser, doc));
+}
+
 // A document that does not load says where and why; one that loads clears that.
 TEST(XmlAccessTest, FailedLoadNamesTheFileThePlaceAndTheReason) {
   const std::string path = "xml_access_diagnostic.xml";

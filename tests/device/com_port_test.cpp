@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -70,6 +71,22 @@ TEST_F(OpenComPortTest, ReadStopsAtTerminatorOrGapDropsZerosKeepsTheRestAndEndsW
   EXPECT_EQ("yz", Read(0)) << "a gap longer than 100 ms ends a read";
   EXPECT_EQ("!", Read(0));
   device.join();
+  // A line of zeros ends a read at its deadline (about 1.15 s for 64 bytes at
+  // 9600 baud), long before the line stops.
+  std::atomic<bool> done{false};
+  std::atomic<int> zeros{0};
+  std::thread noise([&] {
+    for (; !done && zeros < 1000; ++zeros) {
+      pty_.Write(std::string(1, '\0'));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  EXPECT_EQ("", Read(0));
+  const int before_deadline = zeros;
+  done = true;
+  noise.join();
+  EXPECT_LT(before_deadline, 1000) << "read for as long as the zeros came";
+  ASSERT_TRUE(port_->Purge());
   // Closed, it does nothing.
   port_->Close();
   EXPECT_FALSE(port_->is_open());

@@ -1,6 +1,7 @@
 // What reaches Java byte for byte is pinned by the JVM tests.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -193,6 +194,24 @@ TEST_F(JavaChannelTest, AWaitTakesOneHandOverPastEmptyAnswersAndSoftResetTakesNo
   EXPECT_EQ(0, result);
   EXPECT_EQ(0, channel.CallMethod("Ping"));
   EXPECT_EQ(-1, channel.CallMethod("Ping"));
+
+  // A device that only ever says it is busy: the command gives up at its
+  // deadline, long before the device stops.
+  channel.set_wait_limit_ms(40);
+  channel.set_busy_grace_ms(100);
+  std::atomic<bool> done{false};
+  std::atomic<int> sent{0};
+  std::thread busy([&] {
+    for (; !done && sent < 2000; ++sent) {
+      Deliver(channel, "AN", "Ping", "");
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  EXPECT_EQ(-1, channel.CallMethod("Ping"));
+  const int before_deadline = sent;
+  done = true;
+  busy.join();
+  EXPECT_LT(before_deadline, 2000) << "waited for as long as the device kept busy";
 }
 
 TEST_F(JavaChannelTest, ARefusedOverlongAnswerLeavesTheStoredOneAnEmptyOneDoesNot) {

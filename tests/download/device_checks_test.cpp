@@ -25,17 +25,6 @@ namespace {
 using test_support::Reply;
 using test_support::ScriptedChannel;
 
-TEST(TextToIntTest, ReadsLeadingDecimalNumberAndSaturates) {
-  const int32_t max = std::numeric_limits<int32_t>::max(), min = std::numeric_limits<int32_t>::min();
-  const std::pair<std::string, int32_t> rows[] = {
-      {"  42abc", 42}, {" \t\n12 34", 12}, {"-7", -7}, {"+3", 3}, {"", 0}, {"abc", 0},
-      {"- 5", 0}, {"0x10", 0}, {std::string("1\0" "2", 3), 1}, {"2147483647", max},
-      {"2147483648", max}, {"-2147483648", min}, {"-99999999999999999999", min}};
-  for (const auto& [text, value] : rows) EXPECT_EQ(value, TextToInt(text)) << text;
-  EXPECT_EQ(0, TextToInt(nullptr, 5));
-  EXPECT_EQ(12, TextToInt("123", 2));
-}
-
 // "=" is a whole-value pattern match, "!=" compares bytes and lengths.
 TEST(CompareValuesTest, Operators) {
   const std::string nul_b("a\0b", 3), nul_c("a\0c", 3);

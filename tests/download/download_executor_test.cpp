@@ -10,7 +10,9 @@
 #include <set>
 #include <string>
 
+#include "config/base64_stream.h"
 #include "config/config_document.h"
+#include "config/crc32.h"
 #include "config/splay_compressor.h"
 #include "interface/download_manager.h"
 #include "interface/exports.h"
@@ -30,11 +32,18 @@ class Device final : public test_support::AnsweringHost {
   std::string command;
   const char* reply = nullptr;
   std::string sent;  // the commands' names
+  int polls = 0;     // of the storing status
 
  private:
   int Answer(const char* kind, const std::string& name) override {
     sent += (sent.empty() ? "" : " ") + name;
-    Reply(kind, name, name == command ? reply : UsualReply(name));
+    // "alternate": storing between 50 and 51 %, for a thousand polls.
+    const bool alternate = reply && std::string(reply) == "alternate" && name == command;
+    if (alternate) ++polls;
+    Reply(kind, name,
+          alternate         ? (polls % 2 || polls > 1000 ? " 33" : " 32")
+          : name == command ? reply
+                            : UsualReply(name));
     return 0;
   }
   void Deliver(const char* kind, const std::string& name, uint8_t* bytes, int count) override {
@@ -48,6 +57,7 @@ struct Row {
   const char* device;  // its DATA_TYPE, "partial" for a partial download, "quiet" without log
   int only_device, result, device_error;
   std::string tail;  // the last commands sent
+  const char* report = "";  // in the report of the download
 };
 
 // Logged, aborted and rebooted after `command`.
@@ -77,15 +87,44 @@ const Row kRows[] = {
     // Storing that stays below 100 gives up after a while without progress.
     {"mFDstadwnld", " 2A", "FILE", -1, kUpdateTransferFailed, 42,
      Aborted("mFDstadwnld mFDstadwnld")},
+    // Storing that changes without ever ending gives up after a while in all.
+    {"mFDstadwnld", "alternate", "FILE", -1, kUpdateTransferFailed, 51,
+     Aborted("mFDstadwnld mFDstadwnld")},
     // Only the block stream and S-records are sent part by part.
     {"", nullptr, "FILE partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
     // The Java channel never gives the line up to the boot loader.
     {"", nullptr, "BREKBIN partial", -1, kUpdateTransferFailed, -1, Aborted("mFDprgcfgdata")},
     {"", nullptr, "BIN quiet", -1, kUpdateUnknownDataType, -1,
      "mFDsrt2ndstgldr mFDprgcfgdata mFDabrtdwnld mSCsoftreset"},
+    // Damaged data is refused before the second loader starts.
+    {"", nullptr, "FILE damaged", -1, kUpdateTransferFailed, -1, "MStrace GetAccessMode",
+     "\"reason\": \"damaged data: CRC-32 wrong: the payload says A3830348, its data give D48433DE"},
+    {"", nullptr, "BREKBIN damaged", -1, kUpdateTransferFailed, -1, "MStrace GetAccessMode",
+     "\"passed\": false,\n      \"code\": -12,\n      \"note\": \"check byte of the closing block wrong"},
     // Only a device the configuration does not have.
     {"", nullptr, "FILE", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
 };
+
+// The Data text of a device of `type`: whole payloads of the checked types
+// (a "FILE" of "ABC", a block stream of its closing block alone), damaged in
+// their last bit when asked.
+std::string Payload(const std::string& type, bool damaged) {
+  std::string bytes;
+  if (type == "FILE") {
+    const uint32_t crc = Crc32("ABC", 3);
+    bytes = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc), 'A', 'B', 'C'};
+  } else if (type == "BREKBIN") {
+    bytes = {1, 0, 0, 0, 0, 'B', 'R', 'E', 'K', char(-('B' + 'R' + 'E' + 'K'))};
+  } else {
+    bytes = "ABC";
+  }
+  if (damaged) bytes.back() = char(bytes.back() ^ 1);
+  std::string text;
+  Base64Encoder encoder;
+  encoder.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), text);
+  encoder.Finish(text);
+  return text;
+}
 
 TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
   KeyDocument keys;
@@ -108,8 +147,9 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
             data.substr(0, data.find(' ')) + "</DATA_TYPE>" +
             (partial ? "<PARTIAL_DOWNLOAD>true</PARTIAL_DOWNLOAD>" : "") +
             "<ADDRESS_RANGE>0-1</ADDRESS_RANGE><DEVICE_TYPE>APP</DEVICE_TYPE><X transparent="
-            "\"true\">1</X></Device></Header><Data><Device>QUJD</Device></Data>"
-            "</download_configuration>");
+            "\"true\">1</X></Device></Header><Data><Device>" +
+            Payload(data.substr(0, data.find(' ')), data.find("damaged") != std::string::npos) +
+            "</Device></Data></download_configuration>");
     ASSERT_EQ(0, SplayCompressor().Compress("download.xml", "download.cfg"));
     Device device;
     DownloadExecutor executor("Keta A", &device, ConnectionSettings{});
@@ -117,14 +157,17 @@ TEST(DownloadExecutorTest, DownloadsEndWithTheCodeOfTheFirstFailure) {
     device.command = row.command;
     device.reply = row.reply;
     executor.set_answer_wait_limit_ms(30);
-    executor.set_storing_policy(StoringPolicy{1, 30});
+    executor.set_storing_policy(StoringPolicy{1, 30, 300});
     int device_error = 0, uploaded = -1;
     bool only_app = false;
     std::string info;
     EXPECT_EQ(row.result, executor.Execute("download.cfg", "keys.key", &device_error, -1,
                                            row.only_device, &only_app, &uploaded, &info));
-    EXPECT_EQ(row.device_error, device_error);
+    // Alternating storing stops at either of its values.
+    EXPECT_EQ(row.device_error, device_error == 50 && device.polls ? 51 : device_error);
     EXPECT_THAT(device.sent, testing::EndsWith(row.tail));
+    EXPECT_THAT(executor.report().ToJson(), testing::HasSubstr(row.report));
+    EXPECT_LT(device.polls, 1000);
   }
   EXPECT_EQ("", planted.Damage());
   for (const char* f : {"download.xml", "download.cfg", "keys.xml", "keys.key"}) RemoveFile(f);

@@ -75,7 +75,7 @@ class HeldDevice final : public test_support::AnsweringHost {
   std::string sent_;
 };
 
-// A configuration with one APP device of FILE data, and a key file that
+// A configuration with one APP device of FILE data ("ABC" behind its CRC-32), and a key file that
 // grants level 3; made once in the current folder.
 void MakeFiles() {
   KeyDocument keys;
@@ -90,7 +90,7 @@ void MakeFiles() {
       "</NeededDownloaderVersion><Logging>false</Logging><Key>K</Key></System2><Device>"
       "<Name>D</Name><DATA_TYPE>FILE</DATA_TYPE>"
       "<ADDRESS_RANGE>0-1</ADDRESS_RANGE><DEVICE_TYPE>APP</DEVICE_TYPE></Device></Header>"
-      "<Data><Device>QUJD</Device></Data></download_configuration>");
+      "<Data><Device>o4MDSEFCQw==</Device></Data></download_configuration>");
   ASSERT_EQ(0, SplayCompressor().Compress("manager.xml", "manager.cfg"));
 }
 

@@ -89,15 +89,16 @@ const char kConfiguration[] =
 TEST_F(KorvoToolTest, InspectSummarisesAConfigurationAndPrintsItsXml) {
   WriteFile(At("c.xml"), kConfiguration);
   ASSERT_EQ(0, Run("compress c.xml c.cfg").exit_code);
+  // "ABCDEF" is no block stream: the whole summary, then the refusal.
   ToolRun run = Run("inspect c.cfg");
-  EXPECT_EQ(0, run.exit_code) << run.err;
-  EXPECT_EQ("", run.err);
+  EXPECT_EQ(1, run.exit_code) << run.err;
+  EXPECT_EQ("korvo: c.cfg: damaged: the data of device 1: no block marker at byte 0\n", run.err);
   for (const char* expected : {
            "System entries (System2):\n  TavisDevice = true\n  Key = K-123\n",
            "    DATA_TYPE = BREK  [transparent]\n    Name = Main unit\n",
            "    2: variable FirmwareVersion >= \"512\" (int, index 1, strlen 0)\n",
            "    0: written by test\n",
-           "  Data: BREK, 6 bytes decoded, CRC-32 BB76FE69\n",
+           "  Data: BREK, 6 bytes decoded, CRC-32 BB76FE69, damaged: no block marker at byte 0\n",
            "  Data: FILE, no single valid Base64 text\n",
        }) {
     EXPECT_NE(std::string::npos, run.out.find(expected)) << "missing: " << expected << run.out;
@@ -106,6 +107,10 @@ TEST_F(KorvoToolTest, InspectSummarisesAConfigurationAndPrintsItsXml) {
   EXPECT_EQ(std::string::npos, run.out.find("Log = ")) << run.out;
   EXPECT_EQ(std::string::npos, run.out.find("DOWNLOAD_CONSTRAINT2 =")) << run.out;
   EXPECT_EQ(kConfiguration, Run("inspect --xml c.cfg").out);
+  run = Run("inspect --json c.cfg");
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ("no block marker at byte 0",
+            nlohmann::json::parse(run.out).at("devices").at(0).at("damaged"));
 
   // --json: what the text marks, as warnings.
   EXPECT_EQ(nlohmann::json({"device 1: block stream damaged after 0 blocks",

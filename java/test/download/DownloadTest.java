@@ -299,6 +299,8 @@ public final class DownloadTest {
             {config("f", SYSTEM, device("F", "APP", "false", "File", "abc.bin",  // no byte 1, nor in its CRC
                                         "<ADDRESS_RANGE>0-3</ADDRESS_RANGE>")), "AN 0", "-12 -1", "transfer"},
             {work.resolve("missing.cfg").toString(), "AN 0", "-91 -1", "configuration"},
+            // Not one byte of damaged data goes out.
+            {damaged(app, "damaged-app", 0, 2000, 3), "AN 0", "-12 -1", "data"},
         };
         for (String[] t : cases) {
             answers.put("mFDprgcfgdata", t[1]);
@@ -308,6 +310,11 @@ public final class DownloadTest {
             c.equal(t[3], Json.text(lastReport(), "failedStep"), what + ": the failed step");
             c.equal(!t[2].startsWith("-91"), names(device.commands()).endsWith("mFDabrtdwnld"),
                     what + ": aborted after every open");
+            if (t[0].contains("damaged")) {
+                c.equal("MStrace mFDabrtdwnld", names(device.commands()), what + ": nothing sent");
+                c.check(Executor.GetLastReportIF().contains("\"damaged\": \"check byte wrong at byte 2010 in the block at 00001000"),
+                        what + ": the report says why: " + Executor.GetLastReportIF());
+            }
         }
         answers.clear();
         device.clearCommands();
@@ -477,6 +484,28 @@ public final class DownloadTest {
             + String.join("", devices) + "</download_project>");
         c.equal(0, new Configurator().CreateConfigFileIF(project.toString()), "build " + name);
         return work.resolve(name + ".cfg").toString();
+    }
+
+    /**
+     * A copy of configuration `cfg` as `name`.cfg with bit `bit` of byte `at` of device
+     * `index`'s decoded data flipped: damage that decompression, the XML and the Base64 text
+     * all let through, as only the payload's own check bytes or CRC-32 can tell.
+     */
+    static String damaged(String cfg, String name, int index, int at, int bit) throws Exception {
+        KeyFile files = new KeyFile();
+        Path plain = work.resolve(name + ".xml"), packed = work.resolve(name + ".cfg");
+        c.equal(0, files.DeCompressIF(cfg, plain.toString()), "decompress " + cfg);
+        String xml = Files.readString(plain, StandardCharsets.UTF_8);
+        int data = xml.indexOf("<Data>"), from = data;
+        for (int i = 0; i <= index; i++) from = xml.indexOf("<Device>", from) + "<Device>".length();
+        int to = xml.indexOf("</Device>", from);
+        byte[] bytes = Base64.getMimeDecoder().decode(xml.substring(from, to));
+        bytes[at] ^= (byte) (1 << bit);
+        String text = Base64.getMimeEncoder(60, new byte[] {'\n'}).encodeToString(bytes) + "\n";
+        Files.writeString(plain, xml.substring(0, from) + text + xml.substring(to), StandardCharsets.UTF_8);
+        c.equal(0, files.CompressIF(plain.toString(), packed.toString()), "compress " + name);
+        Files.delete(plain);
+        return packed.toString();
     }
 
     // Key "K" grants level 3 and denies 4; key "I" is for another device.

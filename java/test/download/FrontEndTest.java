@@ -64,6 +64,14 @@ public final class FrontEndTest {
             + " FAILED (deny)|--login 3:PASSWORD|log: 0 lines"},
         {"tcp", "", "--json check CONFIG KEY", "0", "\"wouldWrite\": [1, 2]|\"operation\": \"dry run\"|log: 0 lines"},
         {"tcp", "", "--json --skip 1 download CONFIG KEY", "0", "\"written\": [2]|\"reason\": \"skip\"|\"report\": {"},
+        // One flipped bit in a payload: refused before the second loader, nothing stored
+        // (before the first stage: after one, answers go to the first-stage downloader).
+        {"tcp", "", "download DAMAGED_APP KEY", "4", "result -12|device 1 (App, APP): refused: damaged data:"
+            + " check byte wrong at byte 2010 in the block at 00001000|summary: 3 telegrams|!device 1: finished"},
+        {"tcp", "", "download DAMAGED_PARAM KEY", "4", "device 2 (Param, PARAM): refused: damaged data: CRC-32 wrong"
+            + "|!device 1: finished|!device 2: finished"},
+        {"tcp", "", "check DAMAGED_PARAM KEY", "4", "payload        device 1 read \"BREK\", wanted check bytes right: passed"
+            + "|payload        device 2 read \"FILE\", wanted CRC-32 right: FAILED (CRC-32 wrong: the payload says"},
         {"tcp", "--application;false", "first-stage CONFIG", "0", "first stage: device 1: 4 parts, 2131 bytes"},
         {"tcp", "", "--log LOG download CONFIG KEY", "0", "@>>     sMN mFDprgdata 1 1 400 400 |@<<     sAN mFDprgdata 0"
             + "|@ ... (1051 bytes, CRC-32 |@<<     sAN mFDfindwnld 0|@debug  Checking constraint nr 1 for device nr 0"
@@ -94,7 +102,9 @@ public final class FrontEndTest {
                                          DownloadTest.PARAM.replace("<Name>", other + "<Name>")),
             "BREKBIN", DownloadTest.config("brekbin", DownloadTest.SYSTEM, BOOT_DEVICE),
             "BOOT", DownloadTest.config("boot", DownloadTest.system("2.3", "false", "K"), BOOT_DEVICE),
-            "LOG", trace.toString());
+            "LOG", trace.toString(),
+            "DAMAGED_APP", DownloadTest.damaged(config, "damaged-app", 0, 2000, 3),
+            "DAMAGED_PARAM", DownloadTest.damaged(config, "damaged-param", 1, 100, 0));
         for (String[] t : MORE) frontEnd(t, files);
         interrupt(config, key);
 
@@ -191,7 +201,7 @@ public final class FrontEndTest {
         c.equal(Integer.parseInt(t[3]), status, what + ": exit status; " + seen);
         c.check(!openHere(trace), what + ": the trace is closed with the session");
         expect(what, t[4].replace("%MISSING", files.get("MISSING")), seen);
-        if (t[2].startsWith("first-stage")) {
+        if (t[2].equals("first-stage CONFIG")) {
             byte[] image = new byte[2100];  // as the download rows: the APP device's S-records
             for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
             c.equal(crc(image), imageCrc(summary, 1), what + ": the block stream as it came");
