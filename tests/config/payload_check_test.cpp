@@ -43,8 +43,11 @@ std::vector<Sound> SoundPayloads() {
   const std::string brek = (dir / "out.brek").string();
   EXPECT_EQ(0, ConvertSrecToBrek(converter, (dir / "in.s19").string(), nullptr, range, brek,
                                  (dir / "f.s19").string()));
-  std::ifstream in(brek, std::ios::binary);
-  std::string stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string stream;
+  {
+    std::ifstream in(brek, std::ios::binary);
+    stream.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }  // closed first: Windows removes no open file
   std::filesystem::remove_all(dir);
 
   const std::vector<uint8_t> data = Bytes(700, 4);
