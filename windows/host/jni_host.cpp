@@ -208,7 +208,7 @@ std::string Utf8(const std::u16string& in) {
 
 // The calling thread's state, after the checks every JNI function makes:
 // the environment is this thread's own, and no exception is pending unless
-// the function is one of those the specification allows then.
+// the function is one of those the JNI specification allows then.
 ThreadState& Enter(JNIEnv* env, const char* function, bool allowed_when_pending = false) {
   ThreadState& t = t_thread;
   if (reinterpret_cast<ThreadState*>(env) != &t || !t.attached)
@@ -760,15 +760,15 @@ jvalue FieldValue(jobject object, const std::string& name) {
 
 }  // namespace
 
-void DefineClass(const ClassSpec& spec) {
+void DefineClass(const ClassSpec& shape) {
   Class* meta = Meta();
-  Class* c = Make<Class>(meta, spec.name);
-  for (const auto& field : spec.fields) c->fields.push_back(Field{field.first, field.second});
-  if (spec.constructible) c->methods.push_back(Method{c, "<init>", "()V", false, nullptr});
-  for (const StaticSpec& s : spec.statics)
+  Class* c = Make<Class>(meta, shape.name);
+  for (const auto& field : shape.fields) c->fields.push_back(Field{field.first, field.second});
+  if (shape.constructible) c->methods.push_back(Method{c, "<init>", "()V", false, nullptr});
+  for (const StaticSpec& s : shape.statics)
     c->methods.push_back(Method{c, s.name, s.signature, true, s.run});
   std::lock_guard<std::mutex> hold(g_mutex);
-  g_classes[spec.name] = c;
+  g_classes[shape.name] = c;
 }
 
 JNIEnv* ThreadEnv() {

@@ -43,7 +43,7 @@ struct ClassSpec {
 
 // Makes a class findable by FindClass. java/lang/Object, java/lang/Class
 // and java/lang/String are always there.
-void DefineClass(const ClassSpec& spec);
+void DefineClass(const ClassSpec& shape);
 
 // The calling thread's JNIEnv; the thread counts as a Java thread from now on.
 JNIEnv* ThreadEnv();
