@@ -52,6 +52,10 @@ public final class ConfiguratorTest {
                    | conf.SetProjectDeviceConversionEntryIF(1, "DataFilename", "parameters.bin"), "project entries");
         c.equal(-62, conf.CreateConfigFileIF(project), "no build while the project is open");
         c.equal(0, conf.CloseProjectDocumentIF(true), "save");
+        String saved = Files.readString(Path.of(project));
+        c.check(saved.contains("<Name transparent=\"true\">Parameters</Name>")
+                && saved.contains("<Name>Application</Name>") && saved.contains("<Key transparent=\"true\">")
+                && saved.contains("<TavisDevice>true</TavisDevice>"), "each entry transparent as asked: " + saved);
 
         c.equal(0, conf.CreateConfigFileIF(project), "CreateConfigFileIF");
         c.equal(0, conf.OpenProjectDocumentIF(project) | conf.CloseProjectDocumentIF(false),
@@ -75,8 +79,8 @@ public final class ConfiguratorTest {
         c.equal(0, conf.OpenProjectDocumentIF(nonBmp.toString())
                    | conf.SetProjectConfigFilenameEntryIF(rocket + ".cfg") | conf.CloseProjectDocumentIF(true),
                 "a project saved at a non-BMP path");
-        String saved = Files.exists(nonBmp) ? Files.readString(nonBmp) : "<not where Java said>";
-        c.check(saved.contains(rocket + ".cfg"), "the entry holds the character as UTF-8: " + saved);
+        String atNonBmp = Files.exists(nonBmp) ? Files.readString(nonBmp) : "<not where Java said>";
+        c.check(atNonBmp.contains(rocket + ".cfg"), "the entry holds the character as UTF-8: " + atNonBmp);
 
         deleteTree(work);
         c.finish();
