@@ -72,7 +72,9 @@ const Row kRows[] = {
     // Opening never fails; a device that stores at once is asked once.
     {"MStrace", nullptr, "FILE", -1, 0, 0,
      "mFDexedwnld mFDstadwnld mFDfindwnld mFDlogwrite mFDfindwnld mSCsoftreset"},
-    {"GetAccessMode", nullptr, "FILE", -1, kExecuteAccessRefused, -1, "MStrace GetAccessMode"},
+    // The report keeps what the device did at the failing step.
+    {"GetAccessMode", nullptr, "FILE", -1, kExecuteAccessRefused, -1, "MStrace GetAccessMode",
+     "\"answer\": \"silent\""},
     {"mFDsrt2ndstgldr", nullptr, "FILE", -1, kExecuteNoSecondLoader, -1,
      "GetAccessMode mFDsrt2ndstgldr"},
     {"mFDlogwrite", nullptr, "FILE", -1, kExecuteLogFailed, -1,
