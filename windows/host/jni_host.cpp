@@ -208,7 +208,7 @@ std::string Utf8(const std::u16string& in) {
 
 // The calling thread's state, after the checks every JNI function makes:
 // the environment is this thread's own, and no exception is pending unless
-// the function is one of those the JNI specification allows then.
+// the function is one of those the JNI reference allows then.
 ThreadState& Enter(JNIEnv* env, const char* function, bool allowed_when_pending = false) {
   ThreadState& t = t_thread;
   if (reinterpret_cast<ThreadState*>(env) != &t || !t.attached)

@@ -1,5 +1,5 @@
 // A Java virtual machine as far as Korvo's natives use one, written from
-// the JNI specification, so that Korvo.dll's natives run in a Windows
+// the public JNI reference, so that Korvo.dll's natives run in a Windows
 // process without a Windows JVM: classes with fields, a constructor and
 // static int methods played by the host, objects, strings and byte arrays,
 // local references in frames and global references, pending exceptions,
