@@ -231,14 +231,7 @@ public final class FrontEndTest {
                 "tcp:127.0.0.1:" + sim.port, "--log", trace.toString(), "download", config, key)
                 .redirectErrorStream(true).start();
             StringBuffer out = new StringBuffer();
-            Thread reader = new Thread(() -> {
-                try (BufferedReader lines = new BufferedReader(new InputStreamReader(fe.getInputStream(), StandardCharsets.UTF_8))) {
-                    for (String l; (l = lines.readLine()) != null;) out.append(l).append('\n');
-                } catch (java.io.IOException e) {
-                    out.append(e);
-                }
-            });
-            reader.start();
+            Thread reader = readInto(fe, out);
             for (int i = 0; i < 200 && !out.toString().contains(t[1]) && fe.isAlive(); i++) Thread.sleep(50);
             long start = System.nanoTime();
             for (int i = 0; i < Integer.parseInt(t[2]); i++) {
@@ -257,6 +250,19 @@ public final class FrontEndTest {
     }
 
     // Whether a descriptor of this JVM is open on `file` (also when it is deleted).
+    // A thread, started, that gathers the process's output lines into `out`.
+    static Thread readInto(Process p, StringBuffer out) {
+        Thread reader = new Thread(() -> {
+            try (BufferedReader lines = new BufferedReader(new InputStreamReader(p.getInputStream(), StandardCharsets.UTF_8))) {
+                for (String l; (l = lines.readLine()) != null;) out.append(l).append('\n');
+            } catch (java.io.IOException e) {
+                out.append(e);
+            }
+        });
+        reader.start();
+        return reader;
+    }
+
     static boolean openHere(Path file) throws Exception {
         try (Stream<Path> fds = Files.list(Paths.get("/proc/self/fd"))) {
             for (Path fd : fds.toList()) {

@@ -1,8 +1,6 @@
 package download;
 
-import java.io.BufferedReader;
 import java.io.ByteArrayOutputStream;
-import java.io.InputStreamReader;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -136,14 +134,7 @@ public final class StationTest {
         command.addAll(List.of("line", "download", config, key));
         Process fe = new ProcessBuilder(command).redirectErrorStream(true).start();
         StringBuffer out = new StringBuffer();
-        Thread reader = new Thread(() -> {
-            try (BufferedReader lines = new BufferedReader(new InputStreamReader(fe.getInputStream(), StandardCharsets.UTF_8))) {
-                for (String l; (l = lines.readLine()) != null;) out.append(l).append('\n');
-            } catch (java.io.IOException e) {
-                out.append(e);
-            }
-        });
-        reader.start();
+        Thread reader = FrontEndTest.readInto(fe, out);
         // Both on their last device: the first has its new data, the second is cut short.
         Pattern storing = Pattern.compile("(?m)^\\[([12]) [^\\]]*\\] .*Storing package 2 of 2");
         for (int i = 0; i < 400 && fe.isAlive() && storing.matcher(out).results().map(m -> m.group(1)).distinct().count() < 2; i++) {
