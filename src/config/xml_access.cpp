@@ -43,9 +43,11 @@ class MarkupGuard final {
   // False when the markup so far goes beyond a bound; reason() says which.
   bool Pass(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size && !reason_; ++i) {
-      if (seen_ < 2) Detect(data[i]);
-      ++seen_;
-      if (!wide_) {
+      if (seen_ < 2) {
+        // The first two bytes tell the encoding; Detect passes them on.
+        Detect(data[i]);
+        ++seen_;
+      } else if (!wide_) {
         Unit(data[i]);
       } else if (!has_half_) {
         half_ = data[i];
@@ -71,8 +73,12 @@ class MarkupGuard final {
     wide_ = (first_ == 0xFE && byte == 0xFF) || (first_ == 0xFF && byte == 0xFE) ||
             (first_ == 0 && byte == '<') || (first_ == '<' && byte == 0);
     big_endian_ = first_ == 0xFE || first_ == 0;
-    if (wide_) Unit(big_endian_ ? uint32_t(first_) << 8 | byte : uint32_t(byte) << 8 | first_);
-    else Unit(first_);
+    if (wide_) {
+      Unit(big_endian_ ? uint32_t(first_) << 8 | byte : uint32_t(byte) << 8 | first_);
+    } else {
+      Unit(first_);
+      Unit(byte);
+    }
   }
 
   void Enter(State state) {
@@ -90,8 +96,6 @@ class MarkupGuard final {
   }
 
   void Unit(uint32_t c) {
-    // The first unit of a two-byte encoding arrives with the second.
-    if (wide_ && seen_ == 0) return;
     if (state_ == State::kText) {
       if (c == '<') {
         Enter(State::kOpen);

@@ -132,7 +132,8 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
        "<r><a/>t<!--c--><b x='1'/><?p?></r>"},
       // Only the equals signs of tags count, whatever comes around them.
       {"attributes", &XmlLimits::max_attributes, 2,
-       "<!DOCTYPE r [<!-- ' ] --><!ATTLIST c d CDATA 'x=y=z'>]><r a='1' b='2'><c d='>=' e=''/>"
+       "<!-- f=1 g=2 h=3 --><!DOCTYPE r [<!-- ' ] --><!ATTLIST c d CDATA 'x=y=z'>]>"
+       "<r a='1' b='2'><c d='>=' e=''/>"
        "<!-- f=1 g=2 h=3 --><![CDATA[ f=1 g=2 h=3 ]]><?p f=1 g=2 h=3?></r>",
        "<r><c d='' e='' f=''/></r>"},
       {"depth", &XmlLimits::max_depth, 3, "<r><a><b/></a><a><b></b></a></r>",
@@ -142,6 +143,9 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
       {"text", &XmlLimits::max_text, 7, "<r a='12'>34<!--5--><?p 6?></r>",
        "<r>1234<![CDATA[5678]]></r>"},
       {"markup", &XmlLimits::max_markup, 12, "<r a='1234'>x<!--56-->y</r>", "<r a='12345'/>"},
+      // A quoted "]" or ">" does not end a declaration early.
+      {"markup", &XmlLimits::max_markup, 50, "<!DOCTYPE r [<!ATTLIST r a CDATA 'x'>]><r/>",
+       "<!DOCTYPE r [<!ATTLIST r a CDATA ']>xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'>]><r/>"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
