@@ -119,6 +119,30 @@ int ProjectDocument::OpenProjectDocument(const std::string& path) {
   return 0;
 }
 
+int ProjectDocument::OpenProjectXml(const std::string& xml) {
+  if (open_) return kProjectAlreadyOpen;
+  if (!implementation_) return kProjectNoImplementation;
+  std::unique_ptr<ConfigParser> parser;
+  DOMDocument* doc = nullptr;
+  int rc = LoadXmlBuffer(xml, parser, doc, nullptr, &diagnostic_);
+  if (rc != 0) return ToProjectCode(rc);
+  parser_ = std::move(parser);
+  document_ = doc;
+  path_.clear();
+  open_ = true;
+  return 0;
+}
+
+int ProjectDocument::SaveProjectXml(std::string& out) {
+  if (!open_) return kProjectNotOpen;
+  return Guard([&]() -> int {
+    std::string text;
+    if (WriteXmlText(implementation_, document_, text) != 0) return kProjectXmlException;
+    out = std::move(text);
+    return 0;
+  });
+}
+
 int ProjectDocument::CloseProjectDocument(bool save) {
   int rc = Guard([&]() -> int {
     if (!save) return 0;

@@ -54,6 +54,12 @@ class ProjectDocument final {
   // document untouched.
   int CloseProjectDocument(bool save);
 
+  // Opens project text held in memory, read as a file is. The document has
+  // no path: a saving close cannot write it (-65), SaveProjectXml can.
+  int OpenProjectXml(const std::string& xml);
+  // The text a saving close would write.
+  int SaveProjectXml(std::string& out);
+
   bool IsOpen() const { return open_; }
   // Why the last open could not read its file, and where ("" reason when
   // it could, or when it started a new document).

@@ -250,17 +250,23 @@ class GuardedSource final : public InputSource {
 };
 
 // Writes the serializer's output through a UTF-8 path.
-class Utf8FileFormatTarget final : public XMLFormatTarget {
+// The serializer's bytes, into a file or, built without a path, a string.
+class Utf8FormatTarget final : public XMLFormatTarget {
  public:
-  explicit Utf8FileFormatTarget(const std::string& path) : file_(OpenFileUtf8(path, "wb")) {}
-  bool ok() const { return file_ && !failed_; }
+  explicit Utf8FormatTarget(const std::string& path) : file_(OpenFileUtf8(path, "wb")) {}
+  explicit Utf8FormatTarget(std::string* memory) : memory_(memory) {}
+  bool ok() const { return (file_ || memory_) && !failed_; }
   void writeChars(const XMLByte* const data, const XMLSize_t count, XMLFormatter* const) override {
-    if (file_ && std::fwrite(data, 1, count, file_.get()) != count) failed_ = true;
+    if (memory_)
+      memory_->append(reinterpret_cast<const char*>(data), count);
+    else if (file_ && std::fwrite(data, 1, count, file_.get()) != count)
+      failed_ = true;
   }
   void flush() override {
     if (file_ && std::fflush(file_.get()) != 0) failed_ = true;
   }
   bool Close() {
+    if (memory_) return !failed_;
     if (!file_) return false;
     bool closed = std::fclose(file_.release()) == 0;
     return closed && !failed_;
@@ -268,6 +274,7 @@ class Utf8FileFormatTarget final : public XMLFormatTarget {
 
  private:
   UniqueFile file_;
+  std::string* memory_ = nullptr;
   bool failed_ = false;
 };
 
@@ -754,13 +761,13 @@ DOMDocument* CreateXmlDocument(DOMImplementation* impl, const std::string& root_
   return impl->createDocument(nullptr, XmlText(root_name), nullptr);
 }
 
-int WriteXmlDocument(DOMImplementation* impl, DOMNode* document, const std::string& path,
-                     TextSource* source) {
+namespace {
+
+int Serialize(DOMImplementation* impl, DOMNode* document, Utf8FormatTarget& target,
+              TextSource* source) {
   if (!impl || !document) return -1;
   auto* ls = dynamic_cast<DOMImplementationLS*>(impl);
-  if (!ls) return -1;
-  Utf8FileFormatTarget target(path);
-  if (!target.ok()) return -1;
+  if (!ls || !target.ok()) return -1;
   std::unique_ptr<TextSourceFilter> filter;
   if (source) filter = std::make_unique<TextSourceFilter>(*source, target);
   DOMLSSerializer* writer = ls->createLSSerializer();
@@ -785,6 +792,22 @@ int WriteXmlDocument(DOMImplementation* impl, DOMNode* document, const std::stri
   bool written = writer->write(document, output);
   bool closed = target.Close();
   return written && closed ? 0 : -1;
+}
+
+}  // namespace
+
+int WriteXmlDocument(DOMImplementation* impl, DOMNode* document, const std::string& path,
+                     TextSource* source) {
+  if (!impl || !document) return -1;
+  Utf8FormatTarget target(path);
+  return Serialize(impl, document, target, source);
+}
+
+int WriteXmlText(DOMImplementation* impl, DOMNode* document, std::string& out,
+                 TextSource* source) {
+  out.clear();
+  Utf8FormatTarget target(&out);
+  return Serialize(impl, document, target, source);
 }
 
 }  // namespace korvo

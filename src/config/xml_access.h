@@ -283,6 +283,10 @@ xercesc::DOMDocument* CreateXmlDocument(xercesc::DOMImplementation* impl,
 int WriteXmlDocument(xercesc::DOMImplementation* impl, xercesc::DOMNode* document,
                      const std::string& path, TextSource* source = nullptr);
 
+// The same into `out` (emptied first).
+int WriteXmlText(xercesc::DOMImplementation* impl, xercesc::DOMNode* document, std::string& out,
+                 TextSource* source = nullptr);
+
 // Runs `body`, mapping escaping exceptions onto a document band's four codes.
 template <typename Body>
 int GuardXml(Body&& body, int out_of_memory, int xml_exception, int dom_exception,

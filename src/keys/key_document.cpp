@@ -164,25 +164,56 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
       int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed, nullptr,
                                &diagnostic_);
       diagnostic_.file = path;
-      switch (rc) {
-        case 0:
-          parser_ = std::move(parser);
-          document_ = parsed;
-          break;
-        case kXmlParserNotCreated:
-          return kKeyParserNotCreated;
-        case kXmlOutOfMemory:
-          return kKeyOutOfMemory;
-        case kXmlDomException:
-          return kKeyDomException;
-        default:
-          // Not well-formed or unreadable: opens without content, so nothing
-          // partial can be saved over the file.
-          break;
-      }
+      if (int failed = TakeParsed(rc, std::move(parser), parsed)) return failed;
     }
     path_ = path;
     open_ = true;
+    return 0;
+  });
+}
+
+int KeyDocument::OpenXml(const std::string& xml) {
+  return Guard([&]() -> int {
+    diagnostic_ = {"memory", 0, 0, ""};
+    if (open_) return kKeyAlreadyOpen;
+    if (!implementation_) return kKeyNoImplementation;
+    std::unique_ptr<ConfigParser> parser;
+    DOMDocument* parsed = nullptr;
+    int rc = LoadXmlBuffer(xml, parser, parsed, nullptr, &diagnostic_);
+    if (int failed = TakeParsed(rc, std::move(parser), parsed)) return failed;
+    path_.clear();
+    open_ = true;
+    return 0;
+  });
+}
+
+int KeyDocument::TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, DOMDocument* parsed) {
+  switch (rc) {
+    case 0:
+      parser_ = std::move(parser);
+      document_ = parsed;
+      return 0;
+    case kXmlParserNotCreated:
+      return kKeyParserNotCreated;
+    case kXmlOutOfMemory:
+      return kKeyOutOfMemory;
+    case kXmlDomException:
+      return kKeyDomException;
+    default:
+      // Not well-formed or unreadable: opens without content, so nothing
+      // partial can be saved over the file.
+      return 0;
+  }
+}
+
+int KeyDocument::SaveXml(std::string& out) {
+  if (!open_) return kKeyNotOpen;
+  return Guard([&]() -> int {
+    if (!document_) return kKeyNotFound;
+    if (!implementation_) return kKeyNoImplementation;
+    std::string text;
+    if (WriteXmlText(implementation_, document_, text) != 0) return kKeyXmlException;
+    out = std::move(text);
     return 0;
   });
 }

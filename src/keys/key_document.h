@@ -89,6 +89,13 @@ class KeyDocument final {
   // document open, the file on disk untouched.
   int Close(bool save);
 
+  // Opens key-file text held in memory, read as Open reads a file. The
+  // document has no path: Close(true) cannot write it (-115), SaveXml can.
+  int OpenXml(const std::string& xml);
+  // The text Close(true) would write; -111 when the document opened without
+  // content, `out` then untouched.
+  int SaveXml(std::string& out);
+
   bool IsOpen() const { return open_; }
   const std::string& path() const { return path_; }
   // Why the last Open did not read the file's content, and where ("" reason
@@ -137,6 +144,7 @@ class KeyDocument final {
  private:
   template <typename Body>
   int Guard(Body&& body);
+  int TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, xercesc::DOMDocument* parsed);
   int CheckEditable();
   int Release();
   int FindDevice(int device, xercesc::DOMElement*& out);

@@ -124,6 +124,27 @@ TEST_F(ProjectDocumentTest, SectionsAndEntriesFoundInAFile) {
   ExpectSaved({"<FirmwarePackageFilename>made.cfg<", "<System2>", "<A transparent=\"true\">1<"});
 }
 
+// Text from memory saves to what a file of it would hold; it has no path
+// to be written to, and text that does not parse does not open.
+TEST_F(ProjectDocumentTest, TextInMemoryOpensAndSavesAsAFileDoes) {
+  const std::string text =
+      "<download_project><FirmwarePackageFilename>a.cfg</FirmwarePackageFilename></download_project>";
+  Open(text);
+  ASSERT_EQ(0, project_.CloseProjectDocument(true));
+  std::string saved, name;
+  ASSERT_EQ(0, project_.OpenProjectXml(text));
+  EXPECT_EQ(kProjectAlreadyOpen, project_.OpenProjectXml(text));
+  ASSERT_EQ(0, project_.GetFirmwarePackageFilename(name));
+  EXPECT_EQ("a.cfg", name);
+  ASSERT_EQ(0, project_.SaveProjectXml(saved));
+  EXPECT_EQ(ReadFile(fs::u8path(path_)), saved);
+  EXPECT_EQ(kProjectXmlException, project_.CloseProjectDocument(true));
+  EXPECT_EQ(0, project_.CloseProjectDocument(false));
+  EXPECT_EQ(kProjectNotOpen, project_.SaveProjectXml(saved));
+  EXPECT_EQ(kProjectXmlException, project_.OpenProjectXml("<download_project>"));
+  EXPECT_FALSE(project_.IsOpen());
+}
+
 TEST_F(ProjectDocumentTest, FailedSaveKeepsTheDocumentOpen) {
   // The folder of the project disappears before saving.
   fs::create_directories(dir_ / "sub");

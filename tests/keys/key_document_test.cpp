@@ -80,6 +80,38 @@ TEST_F(KeyDocumentTest, BuiltFileReadsBackThroughTheReaders) {
   EXPECT_EQ(0, keys_.Close(false));
 }
 
+// Text from memory reads as the same text from a file, and saves to what
+// the file would hold; it has no path to be written to.
+TEST_F(KeyDocumentTest, TextInMemoryOpensAndSavesAsAFileDoes) {
+  const std::string text =
+      "<download_keys><Device Key=\"DEV\"><Signature Value=\"S\" CommunicationName=\"V\"/>"
+      "</Device></download_keys>";
+  WriteFile(path_, text);
+  ASSERT_EQ(0, keys_.Open(path_, false));
+  ASSERT_EQ(0, keys_.Close(true));
+  const std::string from_file = test_support::ReadFile(path_);
+
+  std::string saved, value, name;
+  ASSERT_EQ(0, keys_.OpenXml(text));
+  EXPECT_EQ(kKeyAlreadyOpen, keys_.OpenXml(text));
+  ASSERT_EQ(0, keys_.SelectDevice("DEV"));
+  ASSERT_EQ(0, keys_.GetSignature(0, value, name));
+  EXPECT_EQ("S|V", value + "|" + name);
+  ASSERT_EQ(0, keys_.SaveXml(saved));
+  EXPECT_EQ(from_file, saved);
+  EXPECT_EQ(kKeyXmlException, keys_.Close(true));
+  EXPECT_TRUE(keys_.IsOpen());
+  EXPECT_EQ(0, keys_.Close(false));
+  EXPECT_EQ(kKeyNotOpen, keys_.SaveXml(saved));
+
+  // Not well-formed: open without content, nothing to save.
+  ASSERT_EQ(0, keys_.OpenXml("<download_keys>"));
+  EXPECT_TRUE(keys_.LoadDiagnostic().failed());
+  EXPECT_EQ(kKeyNotFound, keys_.SaveXml(saved));
+  EXPECT_EQ(from_file, saved);
+  EXPECT_EQ(0, keys_.Close(false));
+}
+
 TEST_F(KeyDocumentTest, RejectedCodesLeaveTheirEmptyElementBehind) {
   // The access code is judged before the open state.
   EXPECT_EQ(kKeyBadAccess, keys_.SetKeyUserAccess(0, 0, 1, 3));
