@@ -1,5 +1,7 @@
 #include "device/serial_device_channel.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 
@@ -184,17 +186,8 @@ int SerialDeviceChannel::SetAccessMode(const std::string& user_level,
 
 int SerialDeviceChannel::Exchange(const char* kind, const std::string& name, const char* params,
                                   int param_count) {
-  result_ = nullptr;  // results of the previous command are gone from here on
-  last_answer_ = DeviceAnswer();
-  last_answer_.command = name;
-  if (!port_) return -1;
-
-  // The name is C text; a name too long for the request area is refused
-  // rather than sent cut short as a different name.
-  size_t name_length = strnlen(name.c_str(), name.size());
-  if (name_length > static_cast<size_t>(kMaxNameLength)) return -1;
   char request[kRequestArea];
-  std::snprintf(request, sizeof request, "%s %s", kind, name.c_str());
+  if (!BeginCommand(kind, name, request) || !port_) return -1;
   int request_length = static_cast<int>(std::strlen(request));
 
   telegram_[0] = kStx;
@@ -216,6 +209,23 @@ int SerialDeviceChannel::Exchange(const char* kind, const std::string& name, con
   uint32_t got = 0;
   const uint32_t start = TickCount();
   ReadSerialPort(port_, answer_, kBufferSize, &got);
+  return TakeRead(request, got, start);
+}
+
+bool SerialDeviceChannel::BeginCommand(const char* kind, const std::string& name,
+                                       char (&request)[kRequestArea]) {
+  result_ = nullptr;  // results of the previous command are gone from here on
+  last_answer_ = DeviceAnswer();
+  last_answer_.command = name;
+  // The name is C text; a name too long for the request area is refused
+  // rather than sent cut short as a different name.
+  size_t name_length = strnlen(name.c_str(), name.size());
+  if (name_length > static_cast<size_t>(kMaxNameLength)) return false;
+  std::snprintf(request, sizeof request, "%s %s", kind, name.c_str());
+  return true;
+}
+
+int SerialDeviceChannel::TakeRead(const char* request, uint32_t got, uint32_t start) {
   if (got > static_cast<uint32_t>(kBufferSize)) got = kBufferSize;
   answer_[got] = '\0';
   answer_length_ = static_cast<int>(got);
@@ -230,6 +240,15 @@ int SerialDeviceChannel::Exchange(const char* kind, const std::string& name, con
     return -1;
   }
   return static_cast<int>(got);
+}
+
+int SerialDeviceChannel::TakeAnswer(const char* kind, const std::string& name, const char* bytes,
+                                    size_t count) {
+  char request[kRequestArea];
+  if (!BeginCommand(kind, name, request)) return -1;
+  const size_t got = std::min(count, static_cast<size_t>(kBufferSize));
+  if (got > 0) std::memcpy(answer_, bytes, got);
+  return TakeRead(request, static_cast<uint32_t>(got), TickCount());
 }
 
 void SerialDeviceChannel::TakeNoProgramAnswer() {

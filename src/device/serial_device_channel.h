@@ -71,6 +71,11 @@ class SerialDeviceChannel final : public DeviceChannel {
   // time-out is not used: the port's time-outs bound every read.
   int CallMethod(const std::string& method) override;
   int ReadVariable(const std::string& variable, int timeout_ms) override;
+  // Reads `bytes` as the answer to "<kind> <name>" exactly as a command reads
+  // what the port gave it, without the port: the answer parsing fed from
+  // memory (fuzzing). The count of bytes taken, or -1; results as after a
+  // command.
+  int TakeAnswer(const char* kind, const std::string& name, const char* bytes, size_t count);
   // Answers arrive from the port, not from outside: the bytes are released.
   int ReceiveAnswer(const std::string& kind, const std::string& name, uint8_t* bytes,
                     int count) override;
@@ -99,6 +104,8 @@ class SerialDeviceChannel final : public DeviceChannel {
  private:
   // Sends "<kind> <name>" with `params` appended and reads the answer.
   int Exchange(const char* kind, const std::string& name, const char* params, int param_count);
+  bool BeginCommand(const char* kind, const std::string& name, char (&request)[kRequestArea]);
+  int TakeRead(const char* request, uint32_t got, uint32_t start);
   bool ParseAnswer(const char* request, int count);
   void TakeNoProgramAnswer();
   SerialTimeouts ChannelTimeouts() const;

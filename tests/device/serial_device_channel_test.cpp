@@ -90,8 +90,15 @@ TEST_F(SerialChannelTest, MismatchedAnswersFailAndLeaveNoResults) {
       {Framed("sAN mX 1 "), false},        {Framed("sRA m 1 "), false},
       {Framed("junk sRA Name 1 A"), true}, {Framed("sAN Name 1 A"), true},
       {"sAN m 1 \x03", false}};  // no STX
-  for (const auto& [reply, variable] : rows) EXPECT_EQ(-1, Ask(reply, variable)) << reply;
+  for (const auto& [reply, variable] : rows) {
+    EXPECT_EQ(-1, Ask(reply, variable)) << reply;
+    EXPECT_EQ(-1, channel_.TakeAnswer(variable ? "sRN" : "sMN", variable ? "Name" : "m",
+                                      reply.data(), reply.size()))
+        << reply << " from memory";
+  }
   EXPECT_EQ("-1 0 -1 ", Result(0));
+  EXPECT_EQ(-1, channel_.TakeAnswer("sMN", "m", "", 0));
+  EXPECT_EQ(DeviceAnswer::Kind::kSilent, channel_.LastAnswer().kind);
 }
 
 TEST_F(SerialChannelTest, ResultValuesAndStrings) {
@@ -107,8 +114,13 @@ TEST_F(SerialChannelTest, ResultValuesAndStrings) {
       {"sAN m 3 a c 2 xy", 0, "0 3 0 a c"}, {"sAN m 3 a c 2 xy", 1, "0 A 0 xy"},  // blank inside
   };
   for (const auto& row : rows) {
-    ASSERT_GT(Ask(Framed(row.answer)), 0);
+    const std::string framed = Framed(row.answer);
+    const int got = Ask(framed);
+    ASSERT_GT(got, 0);
     EXPECT_EQ(row.result, Result(row.index)) << row.answer << " #" << row.index;
+    // Fed from memory, the same answer reads alike.
+    EXPECT_EQ(got, channel_.TakeAnswer("sMN", "m", framed.data(), framed.size()));
+    EXPECT_EQ(row.result, Result(row.index)) << row.answer << " #" << row.index << " from memory";
   }
   EXPECT_EQ(-1, channel_.GetResultValue(0, nullptr));
   std::string text;
