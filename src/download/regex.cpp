@@ -91,7 +91,8 @@ struct Regex::DfaIndex {
   std::unordered_multimap<uint64_t, DfaState*> map;
 };
 
-Regex::Regex(const char* pattern) : pattern_(pattern != nullptr ? pattern : "") {
+Regex::Regex(const char* pattern, const RegexLimits& limits)
+    : pattern_(pattern != nullptr ? pattern : ""), limits_(limits) {
   length_ = std::strlen(pattern_);
   Fragment f = parse();
   if (too_large_) {
@@ -140,7 +141,7 @@ uint8_t Regex::peek() const {
 
 NfaState* Regex::NewNfaState() {
   states_.push_back(std::make_unique<NfaState>());
-  if (states_.size() > kMaxNfaStates) too_large_ = true;
+  if (states_.size() > limits_.nfa_states) too_large_ = true;
   return states_.back().get();
 }
 
@@ -201,7 +202,7 @@ Fragment Regex::parse() {
         if (f.c == '(') {
           f.phase = ParseFrame::kAfterGroup;
           frames.emplace_back(false);  // invalidates f
-          if (frames.size() + states_.size() > kMaxNfaStates) too_large_ = true;
+          if (frames.size() + states_.size() > limits_.nfa_states) too_large_ = true;
           continue;
         }
         if (f.c == '|') {
@@ -209,7 +210,7 @@ Fragment Regex::parse() {
           f.phase = ParseFrame::kAfterAlternative;
           const bool top = f.top;
           frames.emplace_back(top);  // invalidates f
-          if (frames.size() + states_.size() > kMaxNfaStates) too_large_ = true;
+          if (frames.size() + states_.size() > limits_.nfa_states) too_large_ = true;
           continue;
         }
         ActOn(f);
@@ -389,8 +390,8 @@ void Regex::Closure(NfaState* s, StateSet& into, uint64_t stamp, bool* accepting
 }
 
 bool Regex::OverBudget() {
-  return work_ > kMaxConstructionWork || construction_size_ > kMaxConstructionSize ||
-         dfa_states_.size() > kMaxDfaStates;
+  return work_ > limits_.construction_work || construction_size_ > limits_.construction_size ||
+         dfa_states_.size() > limits_.dfa_states;
 }
 
 bool Regex::BuildAutomaton(NfaState* start) {
@@ -435,7 +436,9 @@ bool Regex::BuildAutomaton(NfaState* start) {
 
 bool Regex::step(DfaState* d, uint8_t c, ByteSet& remaining, DfaIndex& index,
                  DfaState** created) {
-  StateSet t;
+  // Most steps reach a state that exists: their set is built in reused room.
+  StateSet& t = step_set_;
+  t.Clear();
   bool found = false;
   bool accepting = false;
   bool single = false;
@@ -465,11 +468,12 @@ bool Regex::step(DfaState* d, uint8_t c, ByteSet& remaining, DfaIndex& index,
 
   DfaState* target = index.Find(t);
   if (target == nullptr) {
-    if (dfa_states_.size() >= kMaxDfaStates) {
+    if (dfa_states_.size() >= limits_.dfa_states) {
       too_large_ = true;
       return false;
     }
     target = NewDfaState(std::move(t), accepting);
+    t = StateSet();
     index.Insert(target);
     *created = target;
   }

@@ -7,8 +7,7 @@
 // "(...)" groups; "|" alternatives; "\" makes the next byte literal and
 // "\0" stands for the byte 0.
 //
-// Bounds: a pattern whose automata would grow beyond kMaxNfaStates,
-// kMaxDfaStates or the construction budgets is treated as producing no
+// Bounds: a pattern whose automata would grow beyond the RegexLimits is treated as producing no
 // automaton (status kRegexNoAutomaton) and matches nothing, so a pattern
 // read from a file can neither exhaust memory nor stall a download.
 //
@@ -37,19 +36,27 @@ enum RegexStatus : int {
 // One-line explanation of a status, for people writing patterns.
 const char* RegexStatusText(int status);
 
-class Regex final {
- public:
-  static constexpr size_t kMaxNfaStates = 250000;
-  static constexpr size_t kMaxDfaStates = 10000;
+// How far a construction may grow before the pattern counts as too large.
+struct RegexLimits {
+  size_t nfa_states = 250000;
+  size_t dfa_states = 10000;
   // Member entries of all deterministic states plus their transitions:
   // bounds the memory of the construction.
-  static constexpr size_t kMaxConstructionSize = 4000000;
+  size_t construction_size = 4000000;
   // Transitions examined and states visited: bounds its time.
-  static constexpr uint64_t kMaxConstructionWork = 30000000;
+  uint64_t construction_work = 30000000;
+};
+
+class Regex final {
+ public:
+  static constexpr size_t kMaxNfaStates = RegexLimits().nfa_states;
+  static constexpr size_t kMaxDfaStates = RegexLimits().dfa_states;
 
   // Compiles the zero-terminated `pattern` (which need live only during
-  // construction); status() tells the outcome.
-  explicit Regex(const char* pattern);
+  // construction); status() tells the outcome. Every pattern from a file
+  // is compiled with the default limits; smaller ones let a fuzzer spend
+  // its time on more patterns.
+  explicit Regex(const char* pattern, const RegexLimits& limits = RegexLimits());
   ~Regex();
   Regex(const Regex&) = delete;
   Regex& operator=(const Regex&) = delete;
@@ -83,6 +90,7 @@ class Regex final {
   void Discard();
 
   const char* pattern_;
+  const RegexLimits limits_;
   size_t cursor_ = 0;
   size_t length_ = 0;
   int status_ = kRegexCompiling;
@@ -92,6 +100,7 @@ class Regex final {
   std::vector<std::unique_ptr<NfaState>> states_;  // every state, NFA and DFA
   StateStack dfa_states_;                          // creation order; front is the start
   std::vector<NfaState*> closure_stack_;
+  StateSet step_set_;
 };
 
 }  // namespace korvo

@@ -146,6 +146,10 @@ class StateSet {
   bool Contains(const NfaState* s) const;
   // Same states (in any order); an empty set equals nothing.
   bool Equals(const StateSet& other) const;
+  void Clear() {
+    members_.clear();
+    sum_ = xor_ = 0;
+  }
 
   size_t size() const { return members_.size(); }
   bool empty() const { return members_.empty(); }

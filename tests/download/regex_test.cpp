@@ -89,6 +89,24 @@ TEST(RegexTest, LargeAndDeepPatterns) {
   ASSERT_EQ(kRegexCompiled, ok.status());
   EXPECT_TRUE(ok.match("bbabbbbbbbb", 11));
   EXPECT_FALSE(ok.match("bbbabbbbbbb", 11));
+  // Each limit refuses the pattern once it is below what the pattern needs.
+  const struct {
+    size_t RegexLimits::*bound;
+    size_t needed;
+  } limits[] = {{&RegexLimits::nfa_states, ok.nfa_state_count()},
+                {&RegexLimits::dfa_states, ok.dfa_state_count()}};
+  for (const auto& row : limits) {
+    RegexLimits tight;
+    tight.*row.bound = row.needed;
+    EXPECT_EQ(kRegexCompiled, Regex(small.c_str(), tight).status()) << row.needed;
+    tight.*row.bound = row.needed - 1;
+    EXPECT_EQ(kRegexNoAutomaton, Regex(small.c_str(), tight).status()) << row.needed;
+  }
+  RegexLimits no_room, no_work;
+  no_room.construction_size = 10;
+  no_work.construction_work = 10;
+  EXPECT_EQ(kRegexNoAutomaton, Regex(small.c_str(), no_room).status());
+  EXPECT_EQ(kRegexNoAutomaton, Regex(small.c_str(), no_work).status());
   const std::string huge = "(a|b)*a" + Repeat(".", 24);
   EXPECT_EQ(kRegexNoAutomaton, Regex(huge.c_str()).status());
   EXPECT_FALSE(RegexMatches(Repeat("a", 25), huge));
