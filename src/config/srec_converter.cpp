@@ -13,8 +13,10 @@
 namespace korvo {
 namespace {
 
-constexpr size_t kInputChunk = size_t(1) << 20;
-constexpr size_t kOutputChunk = size_t(1) << 20;
+// Large enough that stdio is not the cost; small enough that a conversion of
+// a short file does not clear megabytes first.
+constexpr size_t kInputChunk = size_t(64) << 10;
+constexpr size_t kOutputChunk = size_t(64) << 10;
 constexpr size_t kLookaheadChunk = size_t(64) << 10;
 constexpr int kInitialUntilCheck = 1023;
 constexpr int kPhaseBeforeData = 5;
