@@ -18,6 +18,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_re
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 FUZZ_SECONDS ?= 60
+FUZZ_JOBS    ?= 1
 
 all: build
 
@@ -88,7 +89,7 @@ check-tsan: deps
 fuzz: deps
 	@cmake -S . -B build-fuzz $(SAN_CMAKE) -DKORVO_SANITIZE=address,undefined -DKORVO_FUZZ=ON >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
-	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 # Korvo.dll, korvo.exe and the tests for 32-bit Windows, tested under wine.
 windows:
