@@ -237,6 +237,7 @@ int SplayCompressor::RunOnStreams(std::FILE* input, std::FILE* output,
   if (!output) return Fail(SplayFailure::kCreateOutput);
   in_ = input;
   out_ = output;
+  in_total_ = 0;  // each run is bounded on its own, not the compressor's life
   (this->*code)();
   in_ = out_ = nullptr;
   if (failure_ != SplayFailure::kNone) return -1;
