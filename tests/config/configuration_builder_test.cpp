@@ -243,13 +243,8 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   const std::string from_1000 =
       kBrek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=";
   fs::create_directories(dir_ / "folder");  // nothing can replace a folder
-  const struct {
-    int code;
-    std::string project;
-    std::string detail;     // what FailureDetail() starts with, after the project's folder
-    std::string srec = "";  // replaces fw.s19 when not empty
-    int device = 0;         // the device FailedDevice() names
-  } cases[] = {
+  // Code, project, FailureDetail() after the folder, fw.s19 if not empty, FailedDevice().
+  const struct { int code; std::string project, detail, srec = ""; int device = 0; } cases[] = {
       {kSrecConversionFailed, Project(), "fw.s19: line 2: checksum mismatch",
        "S0030000FC\n" + bad_sum + kEnd},
       {kSrecConversionFailed, Project(), "fw.s19: no end record", S3(0x1000, kData16a)},

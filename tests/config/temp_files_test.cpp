@@ -38,11 +38,8 @@ std::string Next() { return Name(std::to_string(CurrentThreadId()) + "-1.TMP"); 
 // and goes with its guard. Under the key's names, what no live process holds
 // is a leftover and goes first; anything else stays.
 TEST(TempFilesTest, NothingThereIsOpenedOrFollowedAndOnlyUnheldLeftoversGo) {
-  struct Row {
-    std::string name;
-    const char* what;  // "file", "folder", "link", "pipe", "theirs", "held"
-    bool removed;
-  };
+  // What: "file", "folder", "link", "pipe", "theirs" or "held".
+  struct Row { std::string name; const char* what; bool removed; };
   std::vector<Row> rows = {
       {First(), "folder", false},          {Name("1234.TMP"), "file", true},
       {Name("1234-7.TMP"), "file", true},  {Name("12x4.TMP"), "file", false},

@@ -65,9 +65,7 @@ TEST(BootLoaderNamesTest, EachTableHoldsWhatTheCompilerDeclaresInEntryOrder) {
                                  "ExecuteDownload"};
   static_assert(std::size(members) == kBootLoaderEntries - 2);
   const struct {
-    const char* target;
-    const BootLoaderSymbols& table;
-    const char* structors[2];
+    const char* target; const BootLoaderSymbols& table; const char* structors[2];
   } abis[] = {
       {"x86_64-linux-gnu", kItaniumSymbols, {"CBrekDownloadC1E", "CBrekDownloadD1E"}},
       {"i686-pc-windows-msvc", kMicrosoftSymbols, {"??0CBrekDownload@@", "??1CBrekDownload@@"}},

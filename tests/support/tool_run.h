@@ -15,10 +15,8 @@
 
 namespace korvo::test_support {
 
-struct ToolRun {
-  int exit_code;  // -1 when the tool did not exit normally
-  std::string out;
-  std::string err;
+struct ToolRun {  // exit code -1: the tool did not exit normally
+  int exit_code; std::string out, err;
 };
 
 // Runs `korvo <args>` (`args` as the shell reads them) inside `dir`, or in the
