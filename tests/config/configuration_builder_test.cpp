@@ -132,9 +132,8 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
   EXPECT_EQ("", planted.Damage());
 }
 
-// A one-device configuration as the builder writes it around the payload's
-// Base64 text (Xerces' encoding); a few small files of it are kept in
-// tests/data as the builder wrote them before the payload was streamed.
+// A one-device configuration as the builder writes it (a few kept in tests/data from before
+// the payload was streamed).
 std::string ExpectedXml(const std::string& data_type, const std::string& range, uint64_t size,
                         const std::string& payload) {
   std::string xml =
@@ -208,9 +207,7 @@ TEST_F(ConfigurationBuilderTest, OutputIsTheSameByteForByteForEveryTypeAndSize) 
   }
 }
 
-// A data file is read twice, for its entries and again for its payload: one
-// changed in between must fail the build, not hand the device something the
-// entries do not describe.
+// A data file is read for its entries and again for its payload: a change between fails.
 TEST_F(ConfigurationBuilderTest, DataFileChangedBeforeItIsWrittenFailsTheBuild) {
   const std::pair<std::string, std::string> changes[] = {  // type, new content of "123456789"
       {"FILE", "1234567890"}, {"FILE", "987654321"}, {"FILE", "12345678"}, {"SREC", "1234"},

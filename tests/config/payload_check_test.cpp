@@ -72,9 +72,7 @@ TEST(PayloadCheckTest, WholePayloadsPassInAnyPieces) {
   EXPECT_STREQ("", PayloadCheck("BIN").Promise());
 }
 
-// A letter digit's case is no data ("a" and "A" are the same digit), nor is a blank at the
-// end of a line; the header record's type is outside its checksum, and S1 and S2 give it
-// the same length.
+// Flips that change no record: a hex letter's case, a line-end blank, the header's S1/S2.
 bool SameRecords(const std::string& s, size_t at, char b) {
   const char a = s[at];
   return (std::isxdigit(uint8_t(a)) && std::isalpha(uint8_t(a)) &&

@@ -84,9 +84,8 @@ TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
   EXPECT_EQ(take.placeholders[5], doc->getDocumentElement()->getLastChild()->getFirstChild());
 }
 
-// The index against the parser's own live lists, through a run of edits of
-// every kind the documents make: appends at the end of the tree, inside it,
-// and of copied subtrees holding names already looked up.
+// The index against the parser's live lists through the edits the documents make: appends
+// at the end, inside, and of copied subtrees holding names already looked up.
 TEST(XmlAccessTest, IndexAnswersAsTheLiveListsDoThroughEdits) {
   std::string xml = "<r>";
   for (int i = 0; i < 60; ++i) xml += "<d><a/><b><a/></b>\n</d>";

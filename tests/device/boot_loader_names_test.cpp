@@ -1,7 +1,5 @@
-// The boot-loader library's entry-point names as the compilers decorate
-// CBrekDownload's declaration (bootloader/brek_download.h) for each ABI,
-// against the tables the binding resolves and the names BrekLoad.dll
-// exports by. Runs clang, so on Linux only.
+// CBrekDownload's entry-point names as clang decorates them per ABI, against the binding's
+// tables and BrekLoad.dll's exports. Linux only.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

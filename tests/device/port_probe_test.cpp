@@ -99,9 +99,8 @@ TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
 }
 
 #ifndef _WIN32
-// As terminal programs leave them: the owner's process id as text or, in
-// the older form, as a machine word. A lock of a process that is gone is no
-// lock.
+// Lock files as terminal programs leave them (the owner's id as text or as a machine word);
+// a lock of a process that is gone is no lock.
 TEST(PortProbeTest, ALiveUucpLockFileKeepsTheProbeOutAStaleOneDoesNot) {
   if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable here";
   PseudoTerminal pty;

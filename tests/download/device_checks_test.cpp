@@ -1,6 +1,4 @@
-// The checks a device must pass before it is loaded, on the scripted
-// channel: access rights from the key file, download constraints from the
-// configuration, and the comparisons both rest on.
+// Access rights, download constraints and their comparisons, on the scripted channel.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -209,9 +207,8 @@ TEST_F(ChecksTest, AccessRights) {
   }
 }
 
-// The key file's value stands on the left; any one value may hold.
-// Datatypes 1 to 3 are integers, written with automatic base in the key file
-// and compared as signed 32-bit values.
+// The key file's value stands on the left, any one may hold; datatypes 1 to 3 are integers
+// (automatic base), compared as signed 32-bit values.
 TEST_F(ChecksTest, AccessRules) {
   const struct {  // message null: not looked at
     int datatype, op; std::vector<std::string> values; uint32_t value; const char* text; bool holds;

@@ -62,9 +62,8 @@ std::string Aborted(const std::string& command) {
   return command + " mFDlogwrite mFDabrtdwnld mSCsoftreset";
 }
 
-// A command left unanswered ends the download with that command's code,
-// aborted and rebooted where it had started; no temporary file stays (the
-// test runner checks the folder).
+// A command left unanswered ends the download with its code, aborted and rebooted where
+// it had started.
 const Row kRows[] = {
     // Opening never fails; a device that stores at once is asked once.
     {"MStrace", nullptr, "FILE", -1, 0, 0,
@@ -104,9 +103,8 @@ const Row kRows[] = {
     {"", nullptr, "FILE", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
 };
 
-// The Data text of a device of `type`: whole payloads of the checked types
-// (a "FILE" of "ABC", a block stream of its closing block alone), damaged in
-// their last bit when asked.
+// Base64 of a whole payload: a "FILE" of "ABC", a lone closing block, or "ABC"; damaged in
+// its last bit when asked.
 std::string Payload(const std::string& type, bool damaged) {
   std::string bytes;
   if (type == "FILE") {

@@ -44,9 +44,7 @@ class KeyDocumentTest : public ::testing::Test {
   KeyDocument keys_;
 };
 
-// java/test/keys/KeyFileTest.java reads a built file back through korvo
-// inspect; this keeps what it does not: texts that need escaping, and texts
-// the declared encoding cannot hold (the file is saved as UTF-8).
+// Beside KeyFileTest.java: texts that need escaping or the declared encoding cannot hold.
 TEST_F(KeyDocumentTest, BuiltFileReadsBackThroughTheReaders) {
   const std::string han = "\xE4\xB8\xAD", value = "a" + han + "b]]>\xC3\xA9";
   WriteFile(path_, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<download_keys/>\n");

@@ -34,11 +34,7 @@ TEST(SerialSettingsTest, ParsesTheLineTextAndRefusesMalformedTextLeavingOutputAl
   }
 }
 
-TEST(SerialPortTest, OpenRefusesMissingAndNonTerminalDevices) {
-  for (const char* name : {"", "/dev/korvo-no-such-port", "/dev/null"})
-    EXPECT_EQ(nullptr, OpenSerialPort(name)) << name;
-}
-
+// Ports that do not open are port_probe_test.cpp's.
 TEST(SerialPortTest, ReadEndsAtTheTotalTimeAnIntervalAfterTheLastByteOrAtTheCount) {
   PseudoTerminal pty;
   SerialHandle port = OpenSerialPort(pty.slave_path());
