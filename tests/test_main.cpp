@@ -8,9 +8,8 @@
 
 namespace fs = std::filesystem;
 
-// Each test process works in a directory of its own, so that tests run in
-// parallel never share a relative file name (temporary names included), and
-// anything a test leaves behind is found here.
+// A directory per test process: parallel tests never share a relative name, and what one
+// leaves behind is found.
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   fs::path home = fs::current_path();

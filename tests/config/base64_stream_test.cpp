@@ -1,6 +1,4 @@
-// The streaming coder against Xerces' own Base64, fed in random pieces. (Text
-// outside ASCII, which Xerces reads by its low bytes, is refused: see the
-// configuration document's extraction test.)
+// The streaming coder against Xerces' own Base64, fed in random pieces.
 #include "config/base64_stream.h"
 
 #include <gtest/gtest.h>

@@ -132,9 +132,8 @@ TEST_F(ConfigurationBuilderTest, EveryConversionLoadsAndExtractsExactly) {
   EXPECT_EQ("", planted.Damage());
 }
 
-// A one-device configuration as the builder writes it around the payload's
-// Base64 text (Xerces' encoding); a few small files of it are kept in
-// tests/data as the builder wrote them before the payload was streamed.
+// A one-device configuration as the builder writes it (a few kept in tests/data from before
+// the payload was streamed).
 std::string ExpectedXml(const std::string& data_type, const std::string& range, uint64_t size,
                         const std::string& payload) {
   std::string xml =
@@ -208,9 +207,7 @@ TEST_F(ConfigurationBuilderTest, OutputIsTheSameByteForByteForEveryTypeAndSize) 
   }
 }
 
-// A data file is read twice, for its entries and again for its payload: one
-// changed in between must fail the build, not hand the device something the
-// entries do not describe.
+// A data file is read for its entries and again for its payload: a change between fails.
 TEST_F(ConfigurationBuilderTest, DataFileChangedBeforeItIsWrittenFailsTheBuild) {
   const std::pair<std::string, std::string> changes[] = {  // type, new content of "123456789"
       {"FILE", "1234567890"}, {"FILE", "987654321"}, {"FILE", "12345678"}, {"SREC", "1234"},
@@ -243,13 +240,8 @@ TEST_F(ConfigurationBuilderTest, FailuresKeepExistingOutputAndLeaveNothing) {
   const std::string from_1000 =
       kBrek + "<AddressRangeSelection IncludeAddr=\"0x1000\" ExcludeAddr=";
   fs::create_directories(dir_ / "folder");  // nothing can replace a folder
-  const struct {
-    int code;
-    std::string project;
-    std::string detail;     // what FailureDetail() starts with, after the project's folder
-    std::string srec = "";  // replaces fw.s19 when not empty
-    int device = 0;         // the device FailedDevice() names
-  } cases[] = {
+  // Code, project, FailureDetail() after the folder, fw.s19 if not empty, FailedDevice().
+  const struct { int code; std::string project, detail, srec = ""; int device = 0; } cases[] = {
       {kSrecConversionFailed, Project(), "fw.s19: line 2: checksum mismatch",
        "S0030000FC\n" + bad_sum + kEnd},
       {kSrecConversionFailed, Project(), "fw.s19: no end record", S3(0x1000, kData16a)},

@@ -12,12 +12,7 @@ constexpr int64_t kRefused = -1;  // ParseUnsigned said no and left the value al
 
 // Each text read three ways: decimal as atoi, unsigned in any base as the
 // 32-bit C library, and strictly as a whole unsigned number.
-struct Row {
-  std::string text;
-  int32_t decimal;
-  uint32_t any_base;
-  int64_t strict;
-};
+struct Row { std::string text; int32_t decimal; uint32_t any_base; int64_t strict; };
 
 const Row kRows[] = {
     {"  42abc", 42, 42, kRefused},

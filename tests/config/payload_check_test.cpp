@@ -26,10 +26,7 @@ std::string Verdict(const std::string& type, const std::string& payload, size_t 
   return check.Finish();
 }
 
-struct Sound {
-  const char* type;
-  std::string payload;
-};
+struct Sound { const char* type; std::string payload; };
 
 // A block stream of three blocks (1025 bytes: a check byte inside and a final one; 1024:
 // none final; 30), a "FILE" and S-records, each as the builder makes them.
@@ -75,9 +72,7 @@ TEST(PayloadCheckTest, WholePayloadsPassInAnyPieces) {
   EXPECT_STREQ("", PayloadCheck("BIN").Promise());
 }
 
-// A letter digit's case is no data ("a" and "A" are the same digit), nor is a blank at the
-// end of a line; the header record's type is outside its checksum, and S1 and S2 give it
-// the same length.
+// Flips that change no record: a hex letter's case, a line-end blank, the header's S1/S2.
 bool SameRecords(const std::string& s, size_t at, char b) {
   const char a = s[at];
   return (std::isxdigit(uint8_t(a)) && std::isalpha(uint8_t(a)) &&
@@ -111,10 +106,7 @@ TEST(PayloadCheckTest, SaysWhatIsWrong) {
   const std::string closing = {1, 0, 0, 0, 0, 'B', 'R', 'E', 'K', char(-('B' + 'R' + 'E' + 'K'))};
   const std::string empty_block = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   const std::string ok = srectest::Record('1', 0, {1, 2}), end = srectest::Record('9', 0, {});
-  const struct {
-    const char* type;
-    std::string payload, verdict;
-  } rows[] = {
+  const struct { const char* type; std::string payload, verdict; } rows[] = {
       {"BREK", "", "no data"},
       {"BREK", closing + closing, "bytes after the closing block"},
       {"BREK", empty_block + closing, "a block without data at byte 0 that is not the closing block"},

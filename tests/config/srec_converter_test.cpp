@@ -127,11 +127,8 @@ TEST_F(SrecConvertTest, BadInputOrSelectionFailsWithItsCodeAndLeavesNothing) {
   damaged.replace(damaged.find(fifth), fifth.size(), FlipLast(fifth));
   const AddressRangeSelection all{"00001000", ""}, same{"00001020", "00001020"},
       unaligned{"0000100A", ""}, empty{"", ""}, from_1020{"00001020", ""};
-  const struct {
-    std::string text;
-    int line;  // 0: about the whole file
-    const char* reason;
-    int code = kSrecConversionFailed;
+  const struct {  // line 0: about the whole file
+    std::string text; int line; const char* reason; int code = kSrecConversionFailed;
     const AddressRangeSelection* selection = nullptr;
   } cases[] = {
       {head + Good() + "\r" + FlipLast(Good()) + "\n" + end, 3, "checksum mismatch (found A0, "},

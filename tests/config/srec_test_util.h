@@ -34,10 +34,7 @@ inline std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
 }
 
 // A run of data at an address: written as records, or read back as a block.
-struct Region {
-  uint32_t address = 0;
-  std::vector<uint8_t> data;
-};
+struct Region { uint32_t address = 0; std::vector<uint8_t> data; };
 using Block = Region;
 inline bool operator==(const Region& a, const Region& b) {
   return a.address == b.address && a.data == b.data;

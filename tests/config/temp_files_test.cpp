@@ -34,15 +34,11 @@ std::string Name(const std::string& tail) {
 std::string First() { return TempFileName(kKey, "TMP"); }
 std::string Next() { return Name(std::to_string(CurrentThreadId()) + "-1.TMP"); }
 
-// What is under the first name stays as it was; the file gets the next name
-// and goes with its guard. Under the key's names, what no live process holds
-// is a leftover and goes first; anything else stays.
+// What is under the first name stays; the file gets the next name. Under the key's names,
+// what no live process holds is a leftover and goes first.
 TEST(TempFilesTest, NothingThereIsOpenedOrFollowedAndOnlyUnheldLeftoversGo) {
-  struct Row {
-    std::string name;
-    const char* what;  // "file", "folder", "link", "pipe", "theirs", "held"
-    bool removed;
-  };
+  // What: "file", "folder", "link", "pipe", "theirs" or "held".
+  struct Row { std::string name; const char* what; bool removed; };
   std::vector<Row> rows = {
       {First(), "folder", false},          {Name("1234.TMP"), "file", true},
       {Name("1234-7.TMP"), "file", true},  {Name("12x4.TMP"), "file", false},
@@ -94,9 +90,8 @@ TEST(TempFilesTest, NothingThereIsOpenedOrFollowedAndOnlyUnheldLeftoversGo) {
   RemoveFile("temp_files_target");
 }
 
-// Beside an output, the same for the files that are to replace it; a live
-// temporary file of ours is written in place, so that it keeps its hold. A
-// kept file is no longer held, so the next creation of its key removes it.
+// The same beside an output; a live temporary file of ours is written in place (it keeps
+// its hold), and a kept one is no longer held, so the next creation removes it.
 TEST(TempFilesTest, ReplacingOutputCleansItsOwnLeftoversAndAKeptFileGoesNextTime) {
   const std::string output = "temp_files_out.bin";
   const std::pair<std::string, bool> files[] = {

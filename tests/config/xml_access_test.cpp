@@ -84,9 +84,8 @@ TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
   EXPECT_EQ(take.placeholders[5], doc->getDocumentElement()->getLastChild()->getFirstChild());
 }
 
-// The index against the parser's own live lists, through a run of edits of
-// every kind the documents make: appends at the end of the tree, inside it,
-// and of copied subtrees holding names already looked up.
+// The index against the parser's live lists through the edits the documents make: appends
+// at the end, inside, and of copied subtrees holding names already looked up.
 TEST(XmlAccessTest, IndexAnswersAsTheLiveListsDoThroughEdits) {
   std::string xml = "<r>";
   for (int i = 0; i < 60; ++i) xml += "<d><a/><b><a/></b>\n</d>";
@@ -122,10 +121,7 @@ TEST(XmlAccessTest, IndexAnswersAsTheLiveListsDoThroughEdits) {
 // Every bound refuses one more than it allows, wherever the excess lies.
 TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
   struct Row {
-    const char* what;
-    uint64_t XmlLimits::*bound;
-    uint64_t allowed;
-    std::string within, beyond;
+    const char* what; uint64_t XmlLimits::*bound; uint64_t allowed; std::string within, beyond;
   };
   const Row rows[] = {
       {"nodes", &XmlLimits::max_nodes, 6, "<r><a/>t<!--c--><b x='1'/></r>",
@@ -172,10 +168,8 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
 // A document that does not load says where and why; one that loads clears that.
 TEST(XmlAccessTest, FailedLoadNamesTheFileThePlaceAndTheReason) {
   const std::string path = "xml_access_diagnostic.xml";
-  const struct {
-    std::string text;  // of the file; "-" for a folder in its place
-    std::string expected;  // the diagnostic's text after the file name
-  } cases[] = {
+  // The file ("-": a folder in its place), the diagnostic after the file name.
+  const struct { std::string text, expected; } cases[] = {
       {"<r>\n  <a>x</b>\n</r>", "line 2, column 9: expected end of tag 'a'"},
       {"<r><a>", "line 1, column 7: input ended before all started tags were ended; last tag"
                  " started is 'a'"},

@@ -17,10 +17,7 @@ TEST(AnswerDecoderTest, IdentificationAndAccessStayInsideTheAnswer) {
   SerialAnswerDecoder serial;
   KetaAAnswerDecoder keta;
   const struct {
-    const AnswerDecoder& decoder;
-    std::string answer;
-    const char* ident;
-    bool granted;
+    const AnswerDecoder& decoder; std::string answer; const char* ident; bool granted;
   } rows[] = {
       {serial, "\x02sRA DeviceIdent A 0123456789ABC\x03", "0123456789", false},
       {serial, "junk\x02sRA DeviceIdent 3 x y\x03", "x y", false},

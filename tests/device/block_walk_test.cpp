@@ -1,6 +1,4 @@
-// The part-wise walk over block streams larger than its read buffer (which
-// the S-record part reader shares); parts as the device takes them are
-// pinned through the JVM too (DownloadTest).
+// The part-wise walk over block streams larger than its read buffer (shared with S-records).
 #include "device/block_walk.h"
 
 #include <gtest/gtest.h>

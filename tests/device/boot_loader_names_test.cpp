@@ -1,7 +1,5 @@
-// The boot-loader library's entry-point names as the compilers decorate
-// CBrekDownload's declaration (bootloader/brek_download.h) for each ABI,
-// against the tables the binding resolves and the names BrekLoad.dll
-// exports by. Runs clang, so on Linux only.
+// CBrekDownload's entry-point names as clang decorates them per ABI, against the binding's
+// tables and BrekLoad.dll's exports. Linux only.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -65,9 +63,7 @@ TEST(BootLoaderNamesTest, EachTableHoldsWhatTheCompilerDeclaresInEntryOrder) {
                                  "ExecuteDownload"};
   static_assert(std::size(members) == kBootLoaderEntries - 2);
   const struct {
-    const char* target;
-    const BootLoaderSymbols& table;
-    const char* structors[2];
+    const char* target; const BootLoaderSymbols& table; const char* structors[2];
   } abis[] = {
       {"x86_64-linux-gnu", kItaniumSymbols, {"CBrekDownloadC1E", "CBrekDownloadD1E"}},
       {"i686-pc-windows-msvc", kMicrosoftSymbols, {"??0CBrekDownload@@", "??1CBrekDownload@@"}},

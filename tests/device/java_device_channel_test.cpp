@@ -58,7 +58,9 @@ class JavaChannelTest : public ::testing::Test {
   JavaDeviceChannel channel{&decoder, &line};
 };
 
-TEST_F(JavaChannelTest, EveryFirmwareCommandFailsOnErrorKindOrNameAnswers) {
+// Method calls and variable reads take only their own answer too; their
+// successes are pinned through the JVM.
+TEST_F(JavaChannelTest, EveryCommandFailsOnErrorKindOrNameAnswers) {
   const std::pair<std::string, std::string> bad[] = {{"FA", ""}, {"RA", ""}, {"AN", "Other"}};
   for (const testing_commands::CommandCase& cc : testing_commands::FirmwareCommands()) {
     for (const auto& [kind, name] : bad) {
@@ -69,18 +71,22 @@ TEST_F(JavaChannelTest, EveryFirmwareCommandFailsOnErrorKindOrNameAnswers) {
       EXPECT_EQ(-1, result);
     }
   }
+  for (const auto& [kind, name] : {bad[1], bad[2]}) {
+    line.Answer(kind, " 1 ", name);
+    EXPECT_EQ(-1, channel.CallMethod("Run")) << kind << name;
+  }
+  for (const auto& [kind, name] : {std::pair<std::string, std::string>{"AN", ""}, bad[2]}) {
+    line.Answer(kind, " 1 ", name);
+    EXPECT_EQ(-1, channel.ReadVariable("Run", 2000)) << kind << name;
+  }
 }
 
 // Beside the -1 of every failure the channel keeps what the device said,
 // and counts only the program data the device took.
 TEST_F(JavaChannelTest, LastAnswerAndTrafficSayWhatTheDeviceDid) {
   using Kind = DeviceAnswer::Kind;
-  const struct {
-    const char* kind;
-    const char* bytes;
-    Kind want;
-    uint32_t code;
-  } rows[] = {{"AN", " 0", Kind::kAnswered, 0},  {"FA", " 1A", Kind::kError, 0x1A},
+  const struct { const char* kind; const char* bytes; Kind want; uint32_t code; } rows[] = {
+      {"AN", " 0", Kind::kAnswered, 0},  {"FA", " 1A", Kind::kError, 0x1A},
               {"FA", " FFFE", Kind::kError, 0xFFFE}, {"AN", " 5", Kind::kAnswered, 0},
               {"", "", Kind::kSilent, 0}};
   channel.set_wait_limit_ms(20);
@@ -93,9 +99,7 @@ TEST_F(JavaChannelTest, LastAnswerAndTrafficSayWhatTheDeviceDid) {
     EXPECT_EQ("mFDprgdata", answer.command) << row.bytes;
     EXPECT_EQ(row.want, answer.kind) << row.bytes;
     EXPECT_EQ(row.code, answer.code) << row.bytes;
-    if (row.want == Kind::kSilent) {
-      EXPECT_GE(answer.waited_ms, 15u);
-    }
+    EXPECT_TRUE(row.want != Kind::kSilent || answer.waited_ms >= 15u) << answer.waited_ms;
   }
   // Only the first package was taken (result 0); result 5 is a refusal.
   EXPECT_EQ(1u, channel.Traffic().packages);
@@ -122,6 +126,12 @@ TEST_F(JavaChannelTest, ACommandThatCouldNotBeSentFailsAtOnce) {
   EXPECT_EQ(0, channel.Open()) << "tracing stays optional";
   JavaDeviceChannel unbound(&decoder, nullptr);
   EXPECT_EQ(-1, unbound.CallMethod("Ping"));
+  // Nor is there an identification without a decoder.
+  JavaDeviceChannel bare(nullptr, &line);
+  line.channel = &bare;
+  line.unsent = false;
+  line.Answer("RA", " 3 ABC");
+  EXPECT_EQ("", bare.ReadDeviceIdent());
 }
 
 TEST_F(JavaChannelTest, WithoutApplicationOnlyTheAllowedCommandsAreSent) {
@@ -227,31 +237,9 @@ TEST_F(JavaChannelTest, ARefusedOverlongAnswerLeavesTheStoredOneAnEmptyOneDoesNo
   EXPECT_EQ(0, channel.ReceiveAnswer("AN", "Ping", new uint8_t[1], -3));
 }
 
-// Their successes are pinned through the JVM.
-TEST_F(JavaChannelTest, MethodCallsAndVariableReadsTakeOnlyTheirOwnAnswer) {
-  line.Answer("RA", " 1 ");
-  EXPECT_EQ(-1, channel.CallMethod("Run"));
-  line.Answer("AN", " 1 ", "Other");
-  EXPECT_EQ(-1, channel.CallMethod("Run"));
-  EXPECT_EQ(-1, channel.ReadVariable("Run", 2000));
-  line.Answer("RA", " 1 ", "Other");
-  EXPECT_EQ(-1, channel.ReadVariable("Run", 2000));
-}
-
-TEST_F(JavaChannelTest, WithoutDecoderNoIdentification) {
-  JavaDeviceChannel bare(nullptr, &line);
-  line.channel = &bare;
-  line.Answer("RA", " 3 ABC");
-  EXPECT_EQ("", bare.ReadDeviceIdent());
-}
-
 // The first token is the answer's own, not a result.
 TEST_F(JavaChannelTest, ResultsFollowTheFirstBlankAndStayInsideTheAnswer) {
-  const struct {
-    const char* answer;
-    int index;
-    const char* result;
-  } rows[] = {
+  const struct { const char* answer; int index; const char* result; } rows[] = {
       {"name 5", 0, "-1 5 -1 "},     {"name 5 ", 0, "0 5 0 "},  // a string cut short
       {" 5 7 ", 1, "0 7 -1 "},       {" 5 7", 1, "-1 7 -1 "},       {"5", 0, "-1 5 -1 "},
       {" ZZ 1 ", 0, "0 0 0 "},       {" 3 abc", 0, "0 3 0 abc"},    {" 3", 0, "-1 3 -1 "},

@@ -29,12 +29,7 @@ constexpr uint32_t kTimeoutMs = 300;
 
 TEST(PortProbeTest, EachAnswerIsReadAsTheSerialConnectReadsIt) {
   const std::string parity_form = "boot: " + AddEvenParity(std::string("No\xA0Program"));
-  struct Case {
-    std::string reply;
-    Outcome outcome;
-    std::string ident;
-    uint32_t code;
-  } cases[] = {
+  struct Case { std::string reply; Outcome outcome; std::string ident; uint32_t code; } cases[] = {
       {"\x02sRA DeviceIdent 9 KORVO-SIM\x03", Outcome::kAnswered, "KORVO-SIM", 0},
       {"noise\x02sRA DeviceIdent 3 ABCDEF\x03", Outcome::kAnswered, "ABC", 0},
       {"\x02sRA DeviceIdent A No Program\x03", Outcome::kAnswered, "No Program", 0},
@@ -78,11 +73,7 @@ TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
   ASSERT_TRUE(pty.ok());
   SerialHandle holder = OpenSerialPort(pty.slave_path());
   ASSERT_NE(nullptr, holder);
-  struct Case {
-    std::string port;
-    Outcome outcome;
-    std::string detail;
-  } cases[] = {
+  struct Case { std::string port; Outcome outcome; std::string detail; } cases[] = {
       {"", Outcome::kUnavailable, "no such port"},
 #ifndef _WIN32  // wine lets a second open of a COM port through
       {pty.slave_path(), Outcome::kInUse, "locked by another program"},
@@ -108,9 +99,8 @@ TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
 }
 
 #ifndef _WIN32
-// As terminal programs leave them: the owner's process id as text or, in
-// the older form, as a machine word. A lock of a process that is gone is no
-// lock.
+// Lock files as terminal programs leave them (the owner's id as text or as a machine word);
+// a lock of a process that is gone is no lock.
 TEST(PortProbeTest, ALiveUucpLockFileKeepsTheProbeOutAStaleOneDoesNot) {
   if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable here";
   PseudoTerminal pty;
@@ -130,10 +120,7 @@ TEST(PortProbeTest, ALiveUucpLockFileKeepsTheProbeOutAStaleOneDoesNot) {
     }
   }
   const int gone = 0x7FFFFFF0;
-  struct Case {
-    std::string content;
-    bool taken;
-  } cases[] = {
+  struct Case { std::string content; bool taken; } cases[] = {
       {"      " + std::to_string(live) + "\n", true},
       {std::string(reinterpret_cast<const char*>(&live), sizeof live), true},
       {std::to_string(gone) + "\n", false},

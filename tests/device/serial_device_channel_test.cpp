@@ -102,11 +102,7 @@ TEST_F(SerialChannelTest, MismatchedAnswersFailAndLeaveNoResults) {
 }
 
 TEST_F(SerialChannelTest, ResultValuesAndStrings) {
-  const struct {
-    const char* answer;
-    int index;
-    const char* result;
-  } rows[] = {
+  const struct { const char* answer; int index; const char* result; } rows[] = {
       {"sAN m 5 7 ", 0, "0 5 -1 "},    {"sAN m 5 7 ", 1, "0 7 -1 "}, {"sAN m 5 7 ", 2, "-1 0 -1 "},
       {"12 sAN m 2A ", 0, "0 2A -1 "}, {"sAN m 5 7", 1, "-1 7 -1 "}, {"sAN m 0 ", 0, "-1 0 -1 "},
       {"sAN m", 0, "-1 0 -1 "}, {"sAN m 3", 0, "-1 3 -1 "}, {"sAN m 3 abc", 0, "0 3 0 abc"},
@@ -146,11 +142,8 @@ TEST_F(SerialChannelTest, ProgramDataFailAndTheLastAnswerIsKept) {
   EXPECT_EQ("", pty_.Drain(20)) << "nothing was sent";
 
   using Kind = DeviceAnswer::Kind;
-  const struct {
-    std::string reply;
-    Kind kind;
-    uint32_t code;
-  } rows[] = {{Framed("sFA 1A"), Kind::kError, 0x1A},
+  const struct { std::string reply; Kind kind; uint32_t code; } rows[] = {
+              {Framed("sFA 1A"), Kind::kError, 0x1A},
               {Framed("sAN m 1 "), Kind::kAnswered, 0},
               {Framed("sFA FF79"), Kind::kAnswered, 0},  // "No Program" is an answer
               {"", Kind::kSilent, 0}};

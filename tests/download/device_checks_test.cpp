@@ -1,12 +1,8 @@
-// The checks a device must pass before it is loaded, on the scripted
-// channel: access rights from the key file, download constraints from the
-// configuration, and the comparisons both rest on.
+// Access rights, download constraints and their comparisons, on the scripted channel.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <limits>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "config/config_document.h"
@@ -145,12 +141,8 @@ const std::string kSerialRead = "ReadVariable SerialNumber 20000|GetResultString
 const std::string kVersionCall = "CallMethod GetVersion|GetResultString 1 0 flex";
 const std::string kRuleCalls = kLevel + "|ReadVariable Hardware 20000|GetResultValue 0";
 
-struct AccessCase {
-  const char* what;
-  std::string devices;  // of the key file
-  test_support::Replies script;
-  int result;
-  bool granted;
+struct AccessCase {  // devices: of the key file
+  const char* what; std::string devices; test_support::Replies script; int result; bool granted;
   std::string trace, message;
 };
 
@@ -215,23 +207,29 @@ TEST_F(ChecksTest, AccessRights) {
   }
 }
 
-// The key file's value stands on the left; any one value may hold.
+// The key file's value stands on the left, any one may hold; datatypes 1 to 3 are integers
+// (automatic base), compared as signed 32-bit values.
 TEST_F(ChecksTest, AccessRules) {
-  EXPECT_TRUE(Holds(kRuleInt, kCompareGreater, {"0x10"}, 15));
-  EXPECT_FALSE(Holds(kRuleInt, kCompareGreater, {"0x10"}, 16));
-  EXPECT_EQ("Rules checking failed: 16 != 0x10", message_);
-  EXPECT_FALSE(Holds(kRuleInt, 6, {"5"}, 5));
-  // Datatypes 1 to 3 are integers, written with automatic base in the key
-  // file and compared as signed 32-bit values.
-  EXPECT_TRUE(Holds(1, kCompareEqual, {"010", "3"}, 8));
-  EXPECT_EQ("", message_);
-  EXPECT_TRUE(Holds(2, kCompareLess, {"0xFFFFFFFF"}, 0));
-  EXPECT_FALSE(Holds(kRuleInt, kCompareEqual, {"1", "2"}, 0xFFFFFFFEu));
-  EXPECT_EQ("Rules checking failed: -2 != 2", message_);
-  EXPECT_TRUE(Holds(kRuleString, kCompareEqual, {"a.c", "abcd"}, 0, "abc"));
-  EXPECT_EQ("", message_);
-  EXPECT_FALSE(Holds(kRuleString, kCompareNotEqual, {"abc"}, 0, "abc"));
-  EXPECT_EQ("Rules checking failed: abc != abc", message_);
+  const struct {  // message null: not looked at
+    int datatype, op; std::vector<std::string> values; uint32_t value; const char* text; bool holds;
+    const char* message;
+  } rows[] = {
+      {kRuleInt, kCompareGreater, {"0x10"}, 15, "", true, ""},
+      {kRuleInt, kCompareGreater, {"0x10"}, 16, "", false, "Rules checking failed: 16 != 0x10"},
+      {kRuleInt, 6, {"5"}, 5, "", false, nullptr},
+      {1, kCompareEqual, {"010", "3"}, 8, "", true, ""},
+      {2, kCompareLess, {"0xFFFFFFFF"}, 0, "", true, nullptr},
+      {kRuleInt, kCompareEqual, {"1", "2"}, 0xFFFFFFFEu, "", false,
+       "Rules checking failed: -2 != 2"},
+      {kRuleString, kCompareEqual, {"a.c", "abcd"}, 0, "abc", true, ""},
+      {kRuleString, kCompareNotEqual, {"abc"}, 0, "abc", false,
+       "Rules checking failed: abc != abc"},
+  };
+  for (const auto& r : rows) {
+    message_ = "stale";
+    EXPECT_EQ(r.holds, Holds(r.datatype, r.op, r.values, r.value, r.text)) << &r - rows;
+    EXPECT_EQ(r.message ? r.message : message_, message_) << &r - rows;
+  }
 
   // Codes a key file cannot hold: no device call for an unknown command type.
   ScriptedChannel channel({{"Name", Reply::Values({1})}});
@@ -255,10 +253,7 @@ const std::string kBrokenAndFine = Constraint(2, "method", "int", "Broken", "=",
 const Reply kUnreadable{0, {1}, {}, -1};
 
 struct ConstraintCase {
-  const char* what;
-  std::string constraints;
-  test_support::Replies script;
-  bool go;
+  const char* what; std::string constraints; test_support::Replies script; bool go;
   std::string trace;
 };
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstring>
 #include <set>
 #include <string>
 
@@ -51,13 +50,11 @@ class Device final : public test_support::AnsweringHost {
   }
 };
 
+// Device: its DATA_TYPE, "partial" for a partial download, "quiet" without log; the tail of the
+// commands sent and a piece of the download's report.
 struct Row {
-  const char* command;
-  const char* reply;
-  const char* device;  // its DATA_TYPE, "partial" for a partial download, "quiet" without log
-  int only_device, result, device_error;
-  std::string tail;  // the last commands sent
-  const char* report = "";  // in the report of the download
+  const char *command, *reply, *device; int only_device, result, device_error; std::string tail;
+  const char* report = "";
 };
 
 // Logged, aborted and rebooted after `command`.
@@ -65,9 +62,8 @@ std::string Aborted(const std::string& command) {
   return command + " mFDlogwrite mFDabrtdwnld mSCsoftreset";
 }
 
-// A command left unanswered ends the download with that command's code,
-// aborted and rebooted where it had started; no temporary file stays (the
-// test runner checks the folder).
+// A command left unanswered ends the download with its code, aborted and rebooted where
+// it had started.
 const Row kRows[] = {
     // Opening never fails; a device that stores at once is asked once.
     {"MStrace", nullptr, "FILE", -1, 0, 0,
@@ -107,9 +103,8 @@ const Row kRows[] = {
     {"", nullptr, "FILE", 1, kConfigMissing, -1, Aborted("mFDlogwrite mFDlogwrite")},
 };
 
-// The Data text of a device of `type`: whole payloads of the checked types
-// (a "FILE" of "ABC", a block stream of its closing block alone), damaged in
-// their last bit when asked.
+// Base64 of a whole payload: a "FILE" of "ABC", a lone closing block, or "ABC"; damaged in
+// its last bit when asked.
 std::string Payload(const std::string& type, bool damaged) {
   std::string bytes;
   if (type == "FILE") {
@@ -197,9 +192,7 @@ TEST(DownloadExecutorTest, ConnectLoginAndDownloadWithoutAFrontEnd) {
   const std::string good = "<download_configuration><Header><System2><TavisDevice>true"
                            "</TavisDevice></System2><Device><Name>D</Name></Device></Header>"
                            "<Data><Device>QUJD</Device></Data></download_configuration>";
-  const struct {
-    std::string config, keys, note;
-  } damaged[] = {
+  const struct { std::string config, keys, note; } damaged[] = {
       {good.substr(0, 40), "<download_keys/>",
        "cut.cfg: line 1, column 41: unexpected end of input"},
       // A key file that does not parse opens empty, and the download goes on to fail on it.

@@ -15,11 +15,7 @@ namespace {
 
 // A code means what the operation that gave it means by it.
 TEST(OperationReportTest, ResultTextsFollowTheOperation) {
-  const struct {
-    const char* operation;
-    int code;
-    const char* says;
-  } rows[] = {
+  const struct { const char* operation; int code; const char* says; } rows[] = {
       {"download", 0, "success"},
       {"download", -1, "the application part"},
       {"first stage", -1, "the number of devices"},

@@ -1,7 +1,5 @@
-// The pattern engine against std::regex (ECMAScript, whole-value match) on
-// random patterns from the syntax both read alike: literals, ".", classes
-// with ranges and leading negation, one "*", "+" or "?" per atom, and
-// groups; no alternation.
+// The pattern engine against std::regex (whole-value match) on random patterns of the
+// syntax both read alike: literals, ".", classes, one repetition per atom, groups.
 #include <gtest/gtest.h>
 
 #include <random>

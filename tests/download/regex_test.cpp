@@ -90,10 +90,8 @@ TEST(RegexTest, LargeAndDeepPatterns) {
   EXPECT_TRUE(ok.match("bbabbbbbbbb", 11));
   EXPECT_FALSE(ok.match("bbbabbbbbbb", 11));
   // Each limit refuses the pattern once it is below what the pattern needs.
-  const struct {
-    size_t RegexLimits::*bound;
-    size_t needed;
-  } limits[] = {{&RegexLimits::nfa_states, ok.nfa_state_count()},
+  const struct { size_t RegexLimits::*bound; size_t needed; } limits[] = {
+                {&RegexLimits::nfa_states, ok.nfa_state_count()},
                 {&RegexLimits::dfa_states, ok.dfa_state_count()}};
   for (const auto& row : limits) {
     RegexLimits tight;

@@ -71,12 +71,8 @@ TEST_F(HardeningTest, EveryToolFaultGivesItsCodeAndLeavesEveryFileAsItWas) {
     return "korvo build: p.xml: " + detail + "; error " + std::to_string(code) + ": " +
            BuildResultText(code) + "\n";
   };
-  const struct {
-    std::string project;  // written as p.xml
-    std::string args;     // the tool's arguments
-    std::string message;  // expected in standard error; the exit code is 1
-    std::string error = "";  // with --json: the error object on standard output
-  } rows[] = {
+  // p.xml, the tool's arguments, in standard error (exit code 1), --json's error object.
+  const struct { std::string project, args, message, error = ""; } rows[] = {
       {"", "compress plain.txt /dev/full", "/dev/full: write error"},
       {"", "compress plain.txt ./folder/../plain.txt", "output is the input file"},
       {"", "compress folder out", "folder: not a regular file"},
@@ -245,8 +241,7 @@ TEST_F(HardeningTest, DataFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnce) {
   EXPECT_EQ((std::set<std::string>{"folder", "pipe", "huge.bin", "p.xml", "out.cfg"}), Names());
 }
 
-// Any declaration is refused: nested ones would let a small file expand into
-// gigabytes, and one entity is enough to show the refusal.
+// Nested declarations would let a small file expand into gigabytes: any is refused.
 std::string WithEntity(const std::string& root, const std::string& inner) {
   return "<!DOCTYPE " + root + " [<!ENTITY e \"x\">]><" + root + ">" + inner + "</" + root + ">";
 }
@@ -335,12 +330,10 @@ TEST_F(HardeningTest, UnreadableDocumentIsRefusedAndSurvivesASaveAttempt) {
 }
 
 TEST_F(HardeningTest, GuardedFilesGoOnTerminationSignals) {
-  {
-    TempFileGuard guard;
-    ASSERT_TRUE(guard.Create("KORVO_GUARD_TEST"));
-    RemoveGuardedFilesInSignalHandler();
-    EXPECT_FALSE(fs::exists(guard.path()));
-  }
+  TempFileGuard guard;
+  ASSERT_TRUE(guard.Create("KORVO_GUARD_TEST"));
+  RemoveGuardedFilesInSignalHandler();
+  EXPECT_FALSE(fs::exists(guard.path()));
   // The tool, busy with a large input, has created the file that is to
   // replace its output.
   std::string noise(24 << 20, '\0');

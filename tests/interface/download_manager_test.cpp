@@ -1,6 +1,5 @@
-// One operation of each kind at a time, and an unload while operations run,
-// through a manager of its own with a device in-process (the same races from
-// two Java threads run in java/test/download/MisuseTest).
+// One operation of each kind at a time, and an unload while operations run
+// (the same races from two Java threads: java/test/download/MisuseTest).
 #include "interface/download_manager.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -130,10 +128,8 @@ class DownloadManagerTest : public ::testing::Test {
   DownloadManager manager_{&device_};
 };
 
-// While one runs, each call of its kind (and SetupJNI) gets its busy value at
-// once, and a refused reporting call leaves its report; calls of other kinds
-// run. The running download then ends as if nothing had happened: one second
-// loader, nothing of the refused calls, its report the last one.
+// While one runs, each call of its kind (and SetupJNI) is refused at once, leaving
+// its report; other kinds run. The download then ends as if nothing had happened.
 TEST_F(DownloadManagerTest, ACallOfARunningKindIsRefusedAndTheRunningOneGoesOn) {
   DownloadExecutor* executor = manager_.GetDownloadExecutor();
   int device_error = -7, result = -7;
@@ -166,12 +162,8 @@ TEST_F(DownloadManagerTest, ACallOfARunningKindIsRefusedAndTheRunningOneGoesOn) 
   EXPECT_NE(std::string::npos, sent.find("mFDfindwnld mSCsoftreset")) << sent;
 
   // The other kinds, held by the generic guard the natives use.
-  struct Row {
-    OperationKind held;
-    OperationKind second;
-    int expected;  // the second's result: its busy value or 1 when it ran
-  };
-  const Row rows[] = {
+  // The second's result: its busy value, or 1 when it ran.
+  const struct { OperationKind held, second; int expected; } rows[] = {
       {OperationKind::kBuild, OperationKind::kBuild, kProjectBusy},
       {OperationKind::kBuild, OperationKind::kKeys, 1},
       {OperationKind::kBuild, OperationKind::kDevice, 1},
@@ -180,7 +172,7 @@ TEST_F(DownloadManagerTest, ACallOfARunningKindIsRefusedAndTheRunningOneGoesOn) 
       {OperationKind::kKeys, OperationKind::kAll, kKeyBusy},
       {OperationKind::kAll, OperationKind::kDevice, kKeyBusy},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(&row - rows));
     std::mutex m;
     std::condition_variable cv;
@@ -213,11 +205,9 @@ TEST_F(DownloadManagerTest, ACallOfARunningKindIsRefusedAndTheRunningOneGoesOn) 
   }
 }
 
-// The unload while a download waits for an answer that never comes and a
-// 96 MiB compression (seconds of work) runs: the wait is woken, the
-// compression stops, both fail at once and clean up, and only then are the
-// manager's objects released. In a child process, since the stop it
-// requests ends every wait of the process for good.
+// An unload while a download waits for a silent device and a 96 MiB compression
+// runs: both stop, fail and clean up before the objects go. In a child process,
+// since the stop ends every wait of the process for good.
 TEST_F(DownloadManagerTest, AnUnloadEndsRunningOperationsAndReleasesAfterThem) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   device_.silent = true;

@@ -1,8 +1,6 @@
-// The TAVISInterface natives inside a JVM created in this process, bound to
-// this process's copy of the library (no libKorvo.so is loaded), with a
-// korvotest.SimulatedDevice behind the Java callbacks: what the Java test
-// programs cannot do, a class as SetupJNI's caller and a thread the JVM
-// never saw, and the COM port behind a pseudo-terminal played from here.
+// The natives in a JVM created here, bound to this process's library: what the Java
+// programs cannot do (a class as SetupJNI's caller, a thread the JVM never saw, the COM
+// port behind a pseudo-terminal played from here).
 #include <gtest/gtest.h>
 #include <jni.h>
 
@@ -144,9 +142,8 @@ std::string FullAnswer(const std::string& text) {
   return framed + std::string(SerialDeviceChannel::kBufferSize - framed.size(), 'x');
 }
 
-// Under Keta B the Java line gives no identification text: the library hands
-// the line over once (a throwing CleanUpInterface is cleared), reads the
-// identification over the COM port named in SetupJNI, and logs in there too.
+// Keta B: the line is handed over once (a throwing CleanUpInterface is cleared), and the
+// identification and login go over SetupJNI's COM port.
 TEST_F(JvmTest, ConnectAndLoginFallBackToTheComPort) {
   testing_pty::PseudoTerminal pty;
   ASSERT_TRUE(pty.ok());

@@ -18,9 +18,7 @@ using test_support::WriteFile;
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 
 struct RuleRead {
-  std::vector<std::string> values;
-  std::string name;
-  int type = -1, datatype = -1, op = -1;
+  std::vector<std::string> values; std::string name; int type = -1, datatype = -1, op = -1;
   uint32_t index = 0;
 };
 
@@ -46,33 +44,25 @@ class KeyDocumentTest : public ::testing::Test {
   KeyDocument keys_;
 };
 
-// java/test/keys/KeyFileTest.java reads a built file back through korvo
-// inspect; this keeps what it does not: texts that need escaping, and texts
-// the declared encoding cannot hold (the file is saved as UTF-8).
+// Beside KeyFileTest.java: texts that need escaping or the declared encoding cannot hold.
 TEST_F(KeyDocumentTest, BuiltFileReadsBackThroughTheReaders) {
   const std::string han = "\xE4\xB8\xAD", value = "a" + han + "b]]>\xC3\xA9";
   WriteFile(path_, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<download_keys/>\n");
-  ASSERT_EQ(0, keys_.Open(path_, false));
-  ASSERT_EQ(0, keys_.AddKeyDevice());
-  ASSERT_EQ(0, keys_.SetDeviceKey(0, "DEV" + han));
-  ASSERT_EQ(0, keys_.AddKeySignature(0));
-  ASSERT_EQ(0, keys_.SetKeySignatureAttributes(0, 0, "SIG<&>\"", "SigVar"));
-  ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 3, kAccessRule));
-  ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 3, kAccessDeny));  // a second user, never read
-  ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleInt, 4, "0x10", "FirmwareVersion", 0, 1));
-  // "]]>" cannot stand inside one CDATA section; it must survive all the same.
-  ASSERT_EQ(0, keys_.AddKeyUserRule(0, 0, 3, kRuleString, 1, value, "Name]]>" + han, 1, 0));
-  ASSERT_EQ(0, keys_.Close(true));
-
-  ASSERT_EQ(0, keys_.Open(path_, false));
-  ASSERT_EQ(0, keys_.SelectDevice("DEV" + han));
+  // The second user is never read; "]]>" cannot stand inside one CDATA section.
+  ASSERT_EQ(0, keys_.Open(path_, false) | keys_.AddKeyDevice() | keys_.SetDeviceKey(0, "DEV" + han) |
+                   keys_.AddKeySignature(0) |
+                   keys_.SetKeySignatureAttributes(0, 0, "SIG<&>\"", "SigVar") |
+                   keys_.SetKeyUserAccess(0, 0, 3, kAccessRule) |
+                   keys_.SetKeyUserAccess(0, 0, 3, kAccessDeny) |
+                   keys_.AddKeyUserRule(0, 0, 3, kRuleInt, 4, "0x10", "FirmwareVersion", 0, 1) |
+                   keys_.AddKeyUserRule(0, 0, 3, kRuleString, 1, value, "Name]]>" + han, 1, 0) |
+                   keys_.Close(true));
+  ASSERT_EQ(0, keys_.Open(path_, false) | keys_.SelectDevice("DEV" + han));
   std::string text, name;
   ASSERT_EQ(0, keys_.GetSignature(0, text, name));
   EXPECT_EQ("SIG<&>\"|SigVar", text + "|" + name);
-  ASSERT_EQ(0, keys_.SelectSignature(0));
   RuleRead r;
-  ASSERT_EQ(0, GetRule(3, 0, r));
-  ASSERT_EQ(0, GetRule(3, 1, r));
+  ASSERT_EQ(0, keys_.SelectSignature(0) | GetRule(3, 0, r) | GetRule(3, 1, r));
   EXPECT_EQ((std::vector<std::string>{"0x10", value}), r.values);  // appended to
   EXPECT_EQ("Name]]>" + han, r.name);
   EXPECT_EQ(kRuleString, r.datatype);
@@ -87,15 +77,13 @@ TEST_F(KeyDocumentTest, TextInMemoryOpensAndSavesAsAFileDoes) {
       "<download_keys><Device Key=\"DEV\"><Signature Value=\"S\" CommunicationName=\"V\"/>"
       "</Device></download_keys>";
   WriteFile(path_, text);
-  ASSERT_EQ(0, keys_.Open(path_, false));
-  ASSERT_EQ(0, keys_.Close(true));
+  ASSERT_EQ(0, keys_.Open(path_, false) | keys_.Close(true));
   const std::string from_file = test_support::ReadFile(path_);
 
   std::string saved, value, name;
   ASSERT_EQ(0, keys_.OpenXml(text));
   EXPECT_EQ(kKeyAlreadyOpen, keys_.OpenXml(text));
-  ASSERT_EQ(0, keys_.SelectDevice("DEV"));
-  ASSERT_EQ(0, keys_.GetSignature(0, value, name));
+  ASSERT_EQ(0, keys_.SelectDevice("DEV") | keys_.GetSignature(0, value, name));
   EXPECT_EQ("S|V", value + "|" + name);
   ASSERT_EQ(0, keys_.SaveXml(saved));
   EXPECT_EQ(from_file, saved);
@@ -116,10 +104,8 @@ TEST_F(KeyDocumentTest, RejectedCodesLeaveTheirEmptyElementBehind) {
   // The access code is judged before the open state.
   EXPECT_EQ(kKeyBadAccess, keys_.SetKeyUserAccess(0, 0, 1, 3));
   EXPECT_EQ(kKeyNotOpen, keys_.SetKeyUserAccess(0, 0, 1, kAccessGrant));
-  ASSERT_EQ(0, keys_.Open(path_, false));
-  ASSERT_EQ(0, keys_.AddKeyDevice());
-  ASSERT_EQ(0, keys_.SetDeviceKey(0, "DEV"));
-  ASSERT_EQ(0, keys_.AddKeySignature(0));
+  ASSERT_EQ(0, keys_.Open(path_, false) | keys_.AddKeyDevice() | keys_.SetDeviceKey(0, "DEV") |
+                   keys_.AddKeySignature(0));
   EXPECT_EQ(kKeyNotFound, keys_.AddKeyUserRule(0, 0, 1, 0, 0, "v", "n", 0, 0));  // no rights
   ASSERT_EQ(0, keys_.SetKeyUserAccess(0, 0, 1, kAccessRule));
   EXPECT_EQ(kKeyBadDatatype, keys_.AddKeyUserRule(0, 0, 1, 1, 0, "v", "n", 0, 0));
@@ -128,15 +114,13 @@ TEST_F(KeyDocumentTest, RejectedCodesLeaveTheirEmptyElementBehind) {
   EXPECT_EQ(kKeyBadType, keys_.AddKeyUserRule(0, 0, 1, 0, -1, "v", "n", 2, 0));  // type wins
   EXPECT_EQ(kKeyBadType, keys_.AddKeyIdentficationRule(0, 2, "n", "v", 0));
 
-  ASSERT_EQ(0, keys_.SelectDevice("DEV"));
-  ASSERT_EQ(0, keys_.SelectSignature(0));
   int count = 0;
-  ASSERT_EQ(0, keys_.GetRuleCount(1, count));
+  ASSERT_EQ(0, keys_.SelectDevice("DEV") | keys_.SelectSignature(0) | keys_.GetRuleCount(1, count));
   EXPECT_EQ(4, count);
   RuleRead r;
   EXPECT_EQ(kKeyBadDatatype, GetRule(1, 0, r));
   EXPECT_TRUE(r.values.empty());
-  ASSERT_EQ(0, keys_.GetIdentificationCount(count));
+  EXPECT_EQ(0, keys_.GetIdentificationCount(count));
   EXPECT_EQ(1, count);
   std::string value, name;
   EXPECT_EQ(kKeyBadType, keys_.GetIdentification(0, value, name, r.type, r.index));
@@ -149,10 +133,8 @@ TEST_F(KeyDocumentTest, CursorNeedsDeviceAndSignatureAndIsClearedOnCloseButNotOn
   EXPECT_EQ(kKeyNoCurrentSignature, keys_.GetUserAccess(1, access));
   EXPECT_EQ(kKeyNotFound, keys_.SelectSignature(1));
   EXPECT_EQ(kKeyNoSuchDevice, keys_.SelectDevice("dev"));
-  ASSERT_EQ(0, keys_.SelectSignature(0));
-  ASSERT_EQ(0, keys_.Close(false));
   // The elements of the closed document must not be reached again.
-  ASSERT_EQ(0, keys_.Open(path_, false));
+  ASSERT_EQ(0, keys_.SelectSignature(0) | keys_.Close(false) | keys_.Open(path_, false));
   EXPECT_EQ(kKeyNoCurrentDevice, keys_.GetSignatureCount(count));
   EXPECT_EQ(kKeyNoCurrentDevice, keys_.GetUserAccess(1, access));
   EXPECT_EQ(0, keys_.Close(false));
@@ -221,9 +203,7 @@ TEST_F(KeyDocumentTest, OpenWithDecompressionDeletesTheTemporaryFile) {
   // A rejected input leaves an existing output as it was.
   EXPECT_EQ(-1, keys_.Decompress(path_, packed));
   EXPECT_EQ(-1, keys_.Compress("no_such_key_file.xml", packed));
-  EXPECT_EQ(0, keys_.Open(packed, true));
-  EXPECT_EQ(0, keys_.SelectDevice("K"));
-  EXPECT_EQ(0, keys_.Close(false));
+  EXPECT_EQ(0, keys_.Open(packed, true) | keys_.SelectDevice("K") | keys_.Close(false));
   std::remove(packed.c_str());
 }
 

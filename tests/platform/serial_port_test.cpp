@@ -34,11 +34,7 @@ TEST(SerialSettingsTest, ParsesTheLineTextAndRefusesMalformedTextLeavingOutputAl
   }
 }
 
-TEST(SerialPortTest, OpenRefusesMissingAndNonTerminalDevices) {
-  for (const char* name : {"", "/dev/korvo-no-such-port", "/dev/null"})
-    EXPECT_EQ(nullptr, OpenSerialPort(name)) << name;
-}
-
+// Ports that do not open are port_probe_test.cpp's.
 TEST(SerialPortTest, ReadEndsAtTheTotalTimeAnIntervalAfterTheLastByteOrAtTheCount) {
   PseudoTerminal pty;
   SerialHandle port = OpenSerialPort(pty.slave_path());
@@ -71,11 +67,9 @@ TEST(SerialPortListTest, RealPortsInCountingOrderWithTheirByIdNamesAndUsbProduct
   fs::create_directories(usb / "1-1:1.0/ttyUSB0");
   test_support::WriteFile(usb / "product", "FT232R USB UART\n");
   test_support::WriteFile(usb / "manufacturer", "FTDI\n");
-  struct Tty {
-    const char* name;
-    const char* device;  // where its device link leads; null: none (virtual)
-    const char* type;    // the UART type file; null: none
-  } ttys[] = {{"ttyS10", "sys/devices/pnp0/a", "4"}, {"ttyS2", "sys/devices/pnp0/b", "4"},
+  // Where its device link leads and its UART type file; null: none (a virtual one).
+  struct Tty { const char *name, *device, *type; } ttys[] = {
+              {"ttyS10", "sys/devices/pnp0/a", "4"}, {"ttyS2", "sys/devices/pnp0/b", "4"},
               {"ttyS3", "sys/devices/platform/c", "0"}, {"tty1", nullptr, nullptr},
               {"ttyUSB0", "sys/devices/usb1/1-1/1-1:1.0/ttyUSB0", nullptr},
               {"ttyACM0", "sys/devices/usb1/1-1/1-1:1.0", nullptr}};

@@ -10,11 +10,8 @@ namespace {
 // What is not well-formed UTF-8 keeps its bytes as Latin-1 characters, one
 // each, so that nothing is lost or merged into a neighbour.
 TEST(UnicodeTest, WellFormedSequencesDecodeAndEveryOtherByteStandsForItself) {
-  const struct {
-    std::string in;
-    std::u16string out;
-    bool well_formed;  // and so encoded back the same
-  } rows[] = {
+  // Well-formed: and so encoded back the same.
+  const struct { std::string in; std::u16string out; bool well_formed; } rows[] = {
       {"A\xC3\xA4", u"A\u00E4", true},
       {"\xE2\x82\xAC", u"\u20AC", true},
       {"\xF0\x9F\x98\x80", u"\U0001F600", true},

@@ -26,12 +26,8 @@ std::string ReadAll(Line& line, size_t count) {
 }
 
 TEST(PacedLineTest, NeverFasterThanItsRate) {
-  struct Case {
-    const char* what;
-    bool paced_writes;  // else the paced end reads
-    int idle_ms_first;  // a pause before: it earns no credit
-    size_t bytes;
-  };
+  // Paced writes, else the paced end reads; a pause before, which earns no credit.
+  struct Case { const char* what; bool paced_writes; int idle_ms_first; size_t bytes; };
   const uint32_t kRate = 20000;
   for (const Case& c : {Case{"writing", true, 0, 1500}, Case{"reading", false, 0, 1500},
                         Case{"writing after a pause", true, 150, 1000}}) {

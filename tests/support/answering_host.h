@@ -1,7 +1,5 @@
-// A front end and its device in one, for tests of the layers above the
-// channel: every command is answered at once from inside the send, as a
-// quick front end may. A subclass says what each command gets and where the
-// answer goes. Header-only.
+// A front end and its device in one: every command answered from inside the send, as a
+// quick front end may. A subclass says what each gets and where the answer goes.
 #pragma once
 
 #include <cstdint>

@@ -34,10 +34,8 @@ inline std::string ReadFile(const std::string& path) {
   return bytes;
 }
 
-// The temporary files that this process made (for Create's names, this
-// thread) and that are still in the current folder: of `key`, or of any
-// kind when `key` is empty. Other test processes share the folder, not the
-// names; links planted under such names are not the library's.
+// The temporary files of `key` (empty: any) this process (Create's: this thread) left in the
+// current folder; links planted under such names are not the library's.
 inline std::vector<std::string> TempFilesLeft(const std::string& key = "") {
   const std::string first = TempFileName(key, "TMP");
   // "~" key, then computer, user and thread: only that last part when any key counts.
@@ -57,10 +55,8 @@ inline std::vector<std::string> TempFilesLeft(const std::string& key = "") {
   return left;
 }
 
-// Symbolic links under the first names of `keys` for this thread, all to a
-// victim file, as someone who can write the current folder might plant
-// them. Gone again, victim and all, with the object. None on Windows, where
-// making a link takes rights the users of a line PC do not have.
+// Links under the first names of `keys` for this thread to a victim file, as an intruder
+// might plant them; gone with the object. None on Windows (links need rights there).
 class PlantedLinks {
  public:
   explicit PlantedLinks(std::initializer_list<const char*> keys) {

@@ -1,7 +1,5 @@
-// A scripted DeviceChannel for tests, driven from one thread: every call is recorded;
-// CallMethod and ReadVariable answer with the reply first scripted for their name, whose
-// values and strings GetResultValue / GetResultString then read. Unscripted ones fail with
-// -1 and leave nothing to read; every other operation succeeds.
+// A DeviceChannel that records every call; CallMethod and ReadVariable give the reply first
+// scripted for their name (unscripted: -1, nothing to read); every other call succeeds.
 #pragma once
 
 #include <cstdint>

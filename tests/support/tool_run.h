@@ -15,15 +15,11 @@
 
 namespace korvo::test_support {
 
-struct ToolRun {
-  int exit_code;  // -1 when the tool did not exit normally
-  std::string out;
-  std::string err;
+struct ToolRun {  // exit code -1: the tool did not exit normally
+  int exit_code; std::string out, err;
 };
 
-// Runs `korvo <args>` (`args` as the shell reads them) inside `dir`, or in the
-// current directory when `dir` is empty. The capture files live in the
-// current directory and are gone again on return.
+// Runs `korvo <args>` (as the shell reads them) inside `dir` (empty: here).
 inline ToolRun RunTool(const std::string& args, const std::string& dir = "") {
   const std::string out_file = std::filesystem::absolute("korvo_tool_run.out").string();
   const std::string err_file = std::filesystem::absolute("korvo_tool_run.err").string();

@@ -24,12 +24,9 @@ using KorvoToolTest = test_support::ToolTest;
 TEST_F(KorvoToolTest, ExitCodeOutputAndErrorOfEachCommandLine) {
   WriteFile(At("text"), "korvo tool test\n");
   const std::string korvo = std::string("'") + KORVO_TOOL + "'";
-  const struct {
-    std::string args;  // as the shell reads them
-    int exit_code;
-    std::string out;  // the start of standard output; "" for none at all
-    std::string err;  // a piece of standard error; "" for none at all
-  } cases[] = {
+  // Arguments as the shell reads them; the start of standard output and a piece of standard
+  // error, "" for none at all.
+  const struct { std::string args; int exit_code; std::string out, err; } cases[] = {
       {"--help", 0, "usage: korvo COMMAND [ARGS]\n", ""},
       {"-h", 0, "usage: korvo COMMAND [ARGS]\n", ""},
       {"help", 0, "usage: korvo COMMAND [ARGS]\n", ""},

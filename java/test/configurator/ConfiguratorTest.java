@@ -3,30 +3,20 @@ package configurator;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
-import java.nio.file.StandardCopyOption;
 import java.util.Arrays;
-import java.util.Comparator;
-import java.util.stream.Stream;
 
 import korvotest.Checks;
 import quarnel.firmwaredownload.Configurator;
 
-/**
- * Builds a project entry by entry through the Configurator natives of the
- * real library, creates its configuration with CreateConfigFileIF and checks
- * the result with the korvo tool. The status codes of the project document
- * are pinned in tests/config; here the entries must arrive and build.
- */
+/** A project built entry by entry through the Configurator natives (codes: tests/config), then built. */
 public final class ConfiguratorTest {
     public static void main(String[] args) throws Exception {
         Checks c = new Checks("Configurator");
         Path work = Paths.get("configurator-test-work").toAbsolutePath();
-        deleteTree(work);
+        Checks.removeTree(work);
         Files.createDirectories(work);
         Path examples = Paths.get(System.getProperty("korvo.source"), "examples");
-        for (String name : new String[] {"firmware.s19", "parameters.bin"}) {
-            Files.copy(examples.resolve(name), work.resolve(name), StandardCopyOption.REPLACE_EXISTING);
-        }
+        for (String name : new String[] {"firmware.s19", "parameters.bin"}) Files.copy(examples.resolve(name), work.resolve(name));
         String project = work.resolve("project.xml").toString();
         Path output = work.resolve("java.cfg");
         Configurator conf = new Configurator();
@@ -61,9 +51,7 @@ public final class ConfiguratorTest {
         c.equal(0, conf.OpenProjectDocumentIF(project) | conf.CloseProjectDocumentIF(false),
                 "the build closed the project again");
         String text = c.inspect(output);
-        for (String part : new String[] {"JAVA-KEY-7", "00010000-00010c00", "from Java", "FILE"}) {
-            c.check(text.contains(part), "\"" + part + "\" in the configuration: " + text);
-        }
+        for (String part : new String[] {"JAVA-KEY-7", "00010000-00010c00", "from Java", "FILE"}) c.check(text.contains(part), "\"" + part + "\" in: " + text);
 
         byte[] before = Files.readAllBytes(output);
         c.equal(0, conf.OpenProjectDocumentIF(project)
@@ -82,14 +70,7 @@ public final class ConfiguratorTest {
         String atNonBmp = Files.exists(nonBmp) ? Files.readString(nonBmp) : "<not where Java said>";
         c.check(atNonBmp.contains(rocket + ".cfg"), "the entry holds the character as UTF-8: " + atNonBmp);
 
-        deleteTree(work);
+        Checks.removeTree(work);
         c.finish();
-    }
-
-    static void deleteTree(Path root) throws Exception {
-        if (!Files.exists(root)) return;
-        try (Stream<Path> walk = Files.walk(root)) {
-            walk.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
-        }
     }
 }

@@ -26,11 +26,7 @@ import quarnel.firmwaredownload.KeyFile;
 import quarnel.firmwaredownload.TAVISInterface;
 import quarnel.frontend.Json;
 
-/**
- * Whole downloads through Executor.ExecuteDownloadIF of the real library: a
- * simulated device answers every firmware command on its own thread, as a
- * front end delivers answers through ReceiveBytes.
- */
+/** Whole downloads through the real library; a simulated device answers through ReceiveBytes. */
 public final class DownloadTest {
     static final Checks c = new Checks("Download");
     static final TAVISInterface tavis = new TAVISInterface();
@@ -45,10 +41,7 @@ public final class DownloadTest {
     static final String PARAM = device("Param", "PARAM", "false", "File", "param.bin", "");
 
     public static void main(String[] args) throws Exception {
-        work = Paths.get("download-test-work").toAbsolutePath();
-        Files.createDirectories(work);
-        writeData();
-        key = keyFile();
+        prepare("download-test-work", false);
         TAVISInterface.setDeviceLine(device);
         tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
         device.respond(DownloadTest::answer);
@@ -56,7 +49,6 @@ public final class DownloadTest {
         twoDevices();
         selections();
         systemEntries();
-        deviceFailures();
         reports();
         partTransfers();
         applicationMode();
@@ -72,7 +64,11 @@ public final class DownloadTest {
     // The device: every command answered "AN 0" unless `answers` says otherwise
     // (a null entry keeps the device silent).
     static Answer answer(Command cmd) {
-        String reply = answers.containsKey(cmd.name()) ? answers.get(cmd.name()) : defaults(cmd.name());
+        return reply(cmd, answers.containsKey(cmd.name()) ? answers.get(cmd.name()) : defaults(cmd.name()));
+    }
+
+    // "KIND text" as the answer to `cmd`; null: none.
+    static Answer reply(Command cmd, String reply) {
         return reply == null ? null : Answer.of(reply.substring(0, 2), cmd.name(), reply.substring(2));
     }
 
@@ -175,20 +171,6 @@ public final class DownloadTest {
         }
     }
 
-    static void deviceFailures() throws Exception {
-        answers.put("mFDprgdata", "FA 1");
-        c.equal("-12 -1", result(run(config("p", SYSTEM, PARAM), -1, -1)), "FA during program data");
-        c.check(names(device.commands()).endsWith("mFDprgdata mFDlogwrite mFDabrtdwnld mSCsoftreset"),
-                "error logged, aborted and rebooted: " + names(device.commands()));
-        answers.clear();
-
-        answers.put("mFDprgcfgdata", null);
-        c.equal(-10, run(config("a", SYSTEM, APP), -1, -1).iManagerError, "silent device on a configuration entry");
-        c.check(names(device.commands()).endsWith("mFDprgcfgdata mFDlogwrite mFDabrtdwnld mSCsoftreset"),
-                "aborted and rebooted after the time-out");
-        answers.clear();
-    }
-
     static void partTransfers() throws Exception {
         String srec = device("S", "X", "true", "SRECXML", "fw.s19", "");
         c.equal(0, run(config("s", SYSTEM, srec), -1, -1).iManagerError, "S-record lines part by part");
@@ -259,10 +241,7 @@ public final class DownloadTest {
         c.equal(0, new Configurator().CreateConfigFileIF(dir.resolve("project.xml").toString())
                    | new KeyFile().CompressIF(dir.resolve("keys.xml").toString(), keys), "example built");
 
-        device.respond(cmd -> {
-            String reply = table.containsKey(cmd.name()) ? table.get(cmd.name()) : "AN 0";
-            return reply == null ? null : Answer.of(reply.substring(0, 2), cmd.name(), reply.substring(2));
-        });
+        device.respond(cmd -> reply(cmd, table.containsKey(cmd.name()) ? table.get(cmd.name()) : "AN 0"));
         device.clearCommands();
         c.equal("EXAMPLE-SCANNER-01 V1.0", tavis.ConnectDeviceIF(), "example: connect");
         c.equal(0, tavis.LoginDeviceIF("4", "service"), "example: login");
@@ -348,6 +327,8 @@ public final class DownloadTest {
 
         answers.put("mFDprgdata", "FA 7");
         c.equal("-12 -1", result(run(config("p", SYSTEM, PARAM), -1, -1)), "an error answer keeps device error -1");
+        c.check(names(device.commands()).endsWith("mFDprgdata mFDlogwrite mFDabrtdwnld mSCsoftreset"),
+                "error logged, aborted and rebooted: " + names(device.commands()));
         Map<String, Object> answer = Json.object(lastReport().get("deviceAnswer"));
         c.equal("device update mFDprgdata error 7", Json.text(lastReport(), "failedStep") + " "
                 + Json.text(answer, "command") + " " + Json.text(answer, "answer") + " " + Json.text(answer, "code"),
@@ -413,9 +394,7 @@ public final class DownloadTest {
         return String.join(" ", out);
     }
 
-    static Map<String, Object> lastReport() {
-        return Json.object(Json.parse(Executor.GetLastReportIF()));
-    }
+    static Map<String, Object> lastReport() { return Json.object(Json.parse(Executor.GetLastReportIF())); }
 
     // Over the serial channel only BREKBIN data reach a device (through the
     // boot loader): data sent part by part must fail, not report success.
@@ -445,6 +424,16 @@ public final class DownloadTest {
     }
 
     // --- helpers ---
+
+    // The work folder (emptied first when `fresh`) with the data files and key; the two-device configuration.
+    static String prepare(String folder, boolean fresh) throws Exception {
+        work = Paths.get(folder).toAbsolutePath();
+        if (fresh) Checks.removeTree(work);
+        Files.createDirectories(work);
+        writeData();
+        key = keyFile();
+        return config("two", SYSTEM, APP, PARAM);
+    }
 
     static ExeResponse run(String cfg, int skip, int only) {
         device.clearCommands();
@@ -486,11 +475,8 @@ public final class DownloadTest {
         return work.resolve(name + ".cfg").toString();
     }
 
-    /**
-     * A copy of configuration `cfg` as `name`.cfg with bit `bit` of byte `at` of device
-     * `index`'s decoded data flipped: damage that decompression, the XML and the Base64 text
-     * all let through, as only the payload's own check bytes or CRC-32 can tell.
-     */
+    // `cfg` as `name`.cfg with bit `bit` of byte `at` of device `index`'s data flipped: damage
+    // only the payload's own check bytes or CRC-32 can tell.
     static String damaged(String cfg, String name, int index, int at, int bit) throws Exception {
         KeyFile files = new KeyFile();
         Path plain = work.resolve(name + ".xml"), packed = work.resolve(name + ".cfg");
@@ -568,9 +554,7 @@ public final class DownloadTest {
     }
 
     static List<String> texts(List<Command> sent, String name) {
-        List<String> out = new ArrayList<>();
-        for (Command cmd : sent) if (cmd.name().equals(name)) out.add(cmd.parameterText());
-        return out;
+        return sent.stream().filter(cmd -> cmd.name().equals(name)).map(Command::parameterText).toList();
     }
 
     // The program bytes of a ProgramData call: after " a b count count ".
@@ -597,15 +581,9 @@ public final class DownloadTest {
         return parts;
     }
 
-    static boolean loaded(int n) {
-        return !partsOf(device.commands(), n).isEmpty();
-    }
+    static boolean loaded(int n) { return !partsOf(device.commands(), n).isEmpty(); }
 
     static String hex(byte[] bytes, int count) {
-        StringBuilder out = new StringBuilder();
-        for (int i = 0; i < count && i < bytes.length; i++) {
-            out.append(String.format(i > 0 ? " %02x" : "%02x", bytes[i]));
-        }
-        return out.toString();
+        return java.util.HexFormat.ofDelimiter(" ").formatHex(bytes, 0, Math.min(count, bytes.length));
     }
 }

@@ -24,33 +24,25 @@ import java.util.zip.CRC32;
 import korvotest.Checks;
 import quarnel.frontend.Main;
 
-/**
- * korvo-fe against korvo-sim, over loopback TCP and a pseudo-terminal: each
- * row starts a simulator with its faults, runs one download with --json and
- * checks the exit status, the result and what the output and the simulator's
- * summary say.
- */
+/** korvo-fe against korvo-sim with its faults, over loopback TCP and a pseudo-terminal. */
 public final class FrontEndTest {
     static final Checks c = new Checks("FrontEnd");
     static Path build;
 
-    // transport, simulator options, exit status, "result", output and summary contain, at most seconds
-    // (less than one answer time-out: no row may wait for an answer that does not come)
-    static final String[][] CASES = {
-        {"tcp", "", "0", "0", "device 1: finished|device 2: finished|Updating device : Param", "20"},
-        {"pty", "", "0", "0", "device 1: finished|device 2: finished", "20"},
-        {"tcp", "--application;false", "0", "0", "\"secondCall\": true|application yes|device 2: finished", "30"},
-        {"tcp", "--fail;7 at mFDprgdata 2", "4", "-12", "device 1: aborted", "20"},
-        {"tcp", "--hang-up-at;mFDprgdata 3", "4", "-12", "device 1: aborted|closed the connection", "20"},
-        {"tcp", "--access-level;4", "3", "-4", "log: 0 lines", "20"},
-    };
-
     static final String BOOT_DEVICE = DownloadTest.device("B", "APP", "true", "SRECToBrekBinXML", "fw.s19", "");
 
-    // korvo-fe's own cases, without --json unless asked: transport, simulator options, korvo-fe's
-    // arguments (upper-case words are the files of main()), exit status, output and summary contain
-    // (see expect(): "@" looks in the --log trace, "!" wants a text absent)
+    // korvo-fe's own cases: transport, simulator options, arguments (upper-case words: main()'s
+    // files), exit status, output and summary contain (as in expect())
+    // Rows with a sixth column are whole downloads with --json: at most that many seconds (less than
+    // one answer time-out: no row may wait for an answer that does not come), and stored images.
+    static final String JSON = "--json --reconnect-seconds 10 download CONFIG KEY";
     static final String[][] MORE = {
+        {"tcp", "", JSON, "0", "\"result\": 0,|device 1: finished|device 2: finished|Updating device : Param", "20"},
+        {"pty", "", JSON, "0", "\"result\": 0,|device 1: finished|device 2: finished", "20"},
+        {"tcp", "--application;false", JSON, "0", "\"result\": 0,|\"secondCall\": true|application yes|device 2: finished", "30"},
+        {"tcp", "--fail;7 at mFDprgdata 2", JSON, "4", "\"result\": -12,|device 1: aborted", "20"},
+        {"tcp", "--hang-up-at;mFDprgdata 3", JSON, "4", "\"result\": -12,|device 1: aborted|closed the connection", "20"},
+        {"tcp", "--access-level;4", JSON, "3", "\"result\": -4,|log: 0 lines", "20"},
         {"tcp", "", "download OTHER KEY", "5", "device 1 (App, APP): skipped: its constraints do not hold:"
             + " DeviceIdent is \"KORVO-SIM\", wanted = \"SCANNER.*\"|nothing was written|another device|application yes\nlog:"},
         {"tcp", "--fail;7 at mFDprgdata 2", "download CONFIG KEY", "4", "with its error 7 (sFA 7)|device 1 (App, APP): failed"},
@@ -87,13 +79,8 @@ public final class FrontEndTest {
 
     public static void main(String[] args) throws Exception {
         build = Paths.get(System.getProperty("korvo.tool")).getParent();
-        DownloadTest.work = Paths.get("frontend-test-work").toAbsolutePath();
-        Files.createDirectories(DownloadTest.work);
-        DownloadTest.writeData();
+        String config = DownloadTest.prepare("frontend-test-work", false), key = DownloadTest.key;
         trace = DownloadTest.work.resolve("trace.txt");
-        String key = DownloadTest.keyFile();
-        String config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
-        for (String[] t : CASES) download(t, config, key);
         String other = DownloadTest.constraint("SCANNER.*");
         Map<String, String> files = Map.of(
             "CONFIG", config, "KEY", key, "PLAIN", DownloadTest.work.resolve("keys.xml").toString(),
@@ -108,10 +95,8 @@ public final class FrontEndTest {
         for (String[] t : MORE) frontEnd(t, files);
         interrupt(config, key);
 
-        // The launcher: help, a usage error, a connect that reaches no device, and finding the
-        // device among the ports in DIR: a simulator, one that stays silent, one that answers
-        // with an error, one whose line this program holds locked (as korvo-fe's own line
-        // does), and a file.
+        // The launcher: help, a usage error, a connect that reaches no device, and finding the device
+        // among the ports in DIR: answering, silent, failing, locked by this program, and a file.
         Simulator sim = new Simulator("--fail;1B at DeviceIdent");
         Path dir = DownloadTest.work.resolve("ports");
         Files.createDirectories(dir);
@@ -163,30 +148,6 @@ public final class FrontEndTest {
         c.finish();
     }
 
-    static void download(String[] t, String config, String key) throws Exception {
-        String what = t[0] + " " + t[1].replace(';', ' ');
-        Simulator sim = new Simulator(t[1]);
-        String device = t[0].equals("tcp") ? "tcp:127.0.0.1:" + sim.port : "serial:" + sim.pty;
-        ByteArrayOutputStream out = new ByteArrayOutputStream(), err = new ByteArrayOutputStream();
-        long start = System.nanoTime();
-        int status = Main.run(new String[] {"--json", "--device", device, "--reconnect-seconds", "10",
-                                            "download", config, key},
-                              new PrintStream(out, true, "UTF-8"), new PrintStream(err, true, "UTF-8"), false);
-        double seconds = (System.nanoTime() - start) / 1e9;
-        String summary = sim.stop(), json = out.toString(StandardCharsets.UTF_8).trim(), seen = json + summary + err;
-        c.equal(Integer.parseInt(t[2]), status, what + ": exit status; " + err);
-        c.check(json.startsWith("{") && json.endsWith("}") && json.contains("\"result\": " + t[3] + ","),
-                what + ": one JSON object with result " + t[3] + ": " + json);
-        c.check(seconds < Double.parseDouble(t[5]), what + ": ended after " + seconds + " s");
-        for (String part : t[4].split("\\|")) c.check(seen.contains(part), what + ": \"" + part + "\" in\n" + seen);
-        if (t[3].equals("0")) {
-            byte[] image = new byte[2100];  // the APP device's S-records: 2000 and 100 bytes
-            for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
-            c.equal(crc(image) + "|" + crc(Files.readAllBytes(DownloadTest.work.resolve("param.bin"))),
-                    imageCrc(summary, 1) + "|" + imageCrc(summary, 2), what + ": stored images");
-        }
-    }
-
     static void frontEnd(String[] t, Map<String, String> files) throws Exception {
         String what = t[0] + " " + t[1].replace(';', ' ') + " korvo-fe " + t[2];
         Files.deleteIfExists(trace);
@@ -194,23 +155,27 @@ public final class FrontEndTest {
         List<String> command = new ArrayList<>(List.of("--device", t[0].equals("tcp") ? "tcp:127.0.0.1:" + sim.port
                                                                                      : "serial:" + sim.pty));
         for (String word : t[2].split(" ")) command.add(files.getOrDefault(word, word));
-        ByteArrayOutputStream out = new ByteArrayOutputStream();
-        PrintStream print = new PrintStream(out, true, "UTF-8");
-        int status = Main.run(command.toArray(new String[0]), print, print, false);
-        String summary = sim.stop(), seen = out.toString(StandardCharsets.UTF_8) + summary;
+        ByteArrayOutputStream out = new ByteArrayOutputStream(), err = new ByteArrayOutputStream();
+        long start = System.nanoTime();
+        int status = Main.run(command.toArray(new String[0]), new PrintStream(out, true, "UTF-8"),
+                              new PrintStream(err, true, "UTF-8"), false);
+        double seconds = (System.nanoTime() - start) / 1e9;
+        String summary = sim.stop(), json = out.toString(StandardCharsets.UTF_8).trim(), seen = json + summary + err;
         c.equal(Integer.parseInt(t[3]), status, what + ": exit status; " + seen);
         c.check(!openHere(trace), what + ": the trace is closed with the session");
         expect(what, t[4].replace("%MISSING", files.get("MISSING")), seen);
-        if (t[2].equals("first-stage CONFIG")) {
-            byte[] image = new byte[2100];  // as the download rows: the APP device's S-records
-            for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
-            c.equal(crc(image), imageCrc(summary, 1), what + ": the block stream as it came");
+        if (t[2].equals("first-stage CONFIG")) c.equal(appCrc(), imageCrc(summary, 1), what + ": the block stream as it came");
+        if (t.length < 6) return;
+        c.check(json.startsWith("{") && json.endsWith("}"), what + ": one JSON object: " + json);
+        c.check(seconds < Double.parseDouble(t[5]), what + ": ended after " + seconds + " s");
+        if (t[3].equals("0")) {
+            c.equal(appCrc() + "|" + crc(Files.readAllBytes(DownloadTest.work.resolve("param.bin"))),
+                    imageCrc(summary, 1) + "|" + imageCrc(summary, 2), what + ": stored images");
         }
     }
 
-    // Ctrl-C through the launcher, during a download the device stores slowly
-    // (the abort reaches it, the device reboots), and twice on a device that
-    // fell silent: the second one ends korvo-fe at once.
+    // Ctrl-C through the launcher while a device stores slowly (the abort reaches it), and twice on
+    // a silent device: the second one ends korvo-fe at once.
     static void interrupt(String config, String key) throws Exception {
         // simulator options, wait for, Ctrl-C count, exit status, output and summary contain, at most
         // seconds after the first Ctrl-C (far less than the 20 s a silent device could hold it)
@@ -249,7 +214,6 @@ public final class FrontEndTest {
         }
     }
 
-    // Whether a descriptor of this JVM is open on `file` (also when it is deleted).
     // A thread, started, that gathers the process's output lines into `out`.
     static Thread readInto(Process p, StringBuffer out) {
         Thread reader = new Thread(() -> {
@@ -263,6 +227,7 @@ public final class FrontEndTest {
         return reader;
     }
 
+    // Whether a descriptor of this JVM is open on `file` (also when it is deleted).
     static boolean openHere(Path file) throws Exception {
         try (Stream<Path> fds = Files.list(Paths.get("/proc/self/fd"))) {
             for (Path fd : fds.toList()) {
@@ -276,14 +241,12 @@ public final class FrontEndTest {
         return false;
     }
 
-    // Each part of `expected` ("|" between them) must be in `seen`; a part starting with "@"
-    // must be in the trace instead, one starting with "!" must not be there. A trace holds
-    // one event a line, each behind its time, after the session's "#" line.
+    // Each part of `expected` ("|" between) must be in `seen`, "@": in the trace, "!": absent.
+    // A trace holds one event a line, each behind its time, after the session's "#" line.
     static void expect(String what, String expected, String seen) throws Exception {
         String log = Files.exists(trace) ? Files.readString(trace) : "";
-        for (String line : log.split("\n")) {
-            if (!log.isEmpty()) c.check(line.matches("(# korvo-fe session |\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\S+ +\\S).*"),
-                                        what + ": a trace line " + line);
+        for (String line : log.isEmpty() ? new String[0] : log.split("\n")) {
+            c.check(line.matches("(# korvo-fe session |\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\S+ +\\S).*"), what + ": a trace line " + line);
         }
         for (String part : expected.split("\\|")) {
             boolean absent = part.startsWith("!"), traced = part.startsWith(absent ? "!@" : "@");
@@ -322,6 +285,13 @@ public final class FrontEndTest {
             Files.delete(summary);
             return text;
         }
+    }
+
+    // The APP device's S-records: 2000 and 100 bytes.
+    static String appCrc() {
+        byte[] image = new byte[2100];
+        for (int i = 0; i < image.length; i++) image[i] = (byte) (i < 2000 ? i : i - 2000);
+        return crc(image);
     }
 
     static String crc(byte[] bytes) {

@@ -25,11 +25,8 @@ import quarnel.frontend.HistoryStore;
 import quarnel.frontend.Json;
 
 /**
- * The download history in a real SQLite file and on a real PostgreSQL
- * server started here: what korvo-fe records of real downloads to
- * korvo-sim, the filters and formats of `korvo-fe history`, writers in
- * several processes at once, the spool of a station whose database is
- * out of reach, and `history verify` naming what was done to a chain.
+ * The download history in SQLite and on a PostgreSQL server started here: records of real
+ * downloads, `history` filters and formats, parallel writers, the spool, and `history verify`.
  */
 public final class HistoryTest {
     static final Checks c = new Checks("History");
@@ -37,18 +34,10 @@ public final class HistoryTest {
 
     public static void main(String[] args) throws Exception {
         FrontEndTest.build = Paths.get(System.getProperty("korvo.tool")).getParent();
-        DownloadTest.work = Paths.get("history-test-work").toAbsolutePath();
         // The history of an earlier run would be counted with this one's.
-        for (Path old : List.of(DownloadTest.work, Paths.get(System.getenv().getOrDefault("KORVO_SPOOL", "spool")))) {
-            if (!Files.exists(old)) continue;
-            try (Stream<Path> all = Files.walk(old)) {
-                for (Path p : all.sorted(java.util.Comparator.reverseOrder()).toList()) Files.delete(p);
-            }
-        }
-        Files.createDirectories(DownloadTest.work);
-        DownloadTest.writeData();
-        key = DownloadTest.keyFile();
-        config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
+        Checks.removeTree(Paths.get(System.getenv().getOrDefault("KORVO_SPOOL", "spool")));
+        config = DownloadTest.prepare("history-test-work", true);
+        key = DownloadTest.key;
         try (Postgres pg = new Postgres()) {
             String file = work("line.sqlite");
             // libpq's form, with a password the trusting server ignores and korvo-fe must never show.
@@ -70,10 +59,7 @@ public final class HistoryTest {
     }
 
     static String sha256(String file) throws Exception {
-        byte[] d = MessageDigest.getInstance("SHA-256").digest(Files.readAllBytes(Paths.get(file)));
-        StringBuilder s = new StringBuilder();
-        for (byte b : d) s.append(String.format("%02x", b));
-        return s.toString();
+        return java.util.HexFormat.of().formatHex(MessageDigest.getInstance("SHA-256").digest(Files.readAllBytes(Paths.get(file))));
     }
 
     // Three downloads (one verified with a login, one the device fails, one refused), then
@@ -122,13 +108,9 @@ public final class HistoryTest {
             {"--from " + LocalDate.now().plusDays(1) + "T00:00Z", ""},
         };
         for (String[] f : filters) {
-            List<String> a = new ArrayList<>(List.of("--history", target, "--json"));
-            if (!f[0].isEmpty()) a.addAll(List.of(f[0].split(" ")));
-            a.add("history");
-            Object[] r = fe(a.toArray(new String[0]));
             List<String> seqs = new ArrayList<>();
-            for (Object o : Json.list(Json.object(Json.parse(r[1].toString().trim())).get("records"))) {
-                seqs.add(Json.text(Json.object(o), "seq"));
+            for (Map<String, Object> m : records(target, f[0].isEmpty() ? new String[0] : f[0].split(" "))) {
+                seqs.add(Json.text(m, "seq"));
             }
             c.equal(f[1], String.join(" ", seqs), target + ": history " + f[0]);
         }
@@ -155,11 +137,20 @@ public final class HistoryTest {
         c.check(!Files.exists(Paths.get(none)), "no history made at " + none);
     }
 
-    static List<Map<String, Object>> records(String target) throws Exception {
-        Object[] r = fe("--history", target, "--json", "history");
+    static List<Map<String, Object>> records(String target, String... options) throws Exception {
+        List<String> a = new ArrayList<>(List.of("--history", target, "--json"));
+        a.addAll(List.of(options));
+        a.add("history");
+        Object[] r = fe(a.toArray(new String[0]));
         List<Map<String, Object>> all = new ArrayList<>();
         for (Object o : Json.list(Json.object(Json.parse(r[1].toString().trim())).get("records"))) all.add(Json.object(o));
         return all;
+    }
+
+    static List<HistoryRecord> stored(String target) throws Exception {
+        try (HistoryStore store = HistoryStore.open(target)) {
+            return store.read(null, null);
+        }
     }
 
     static String written(Map<String, Object> record) {
@@ -227,11 +218,7 @@ public final class HistoryTest {
 
     // A record 3 of a forger who knows the canonical form: linked to record `to`'s hash, or to none.
     static void forge(String file, Statement s, String to) throws Exception {
-        List<HistoryRecord> records;
-        try (HistoryStore store = HistoryStore.open(file)) {
-            records = store.read(null, null);
-        }
-        HistoryRecord linkTo = records.get(1);
+        HistoryRecord linkTo = stored(file).get(1);
         HistoryRecord forged = synthetic("tcp:forged:3").set("time", "2024-05-01T10:00:02.500Z");
         forged.seal(3, to.equals("2") ? linkTo.hash : "1".repeat(64));
         s.execute("CREATE TEMP TABLE f AS SELECT * FROM korvo_history WHERE seq = 2");
@@ -257,10 +244,7 @@ public final class HistoryTest {
         }
         int total = processes * threads * each;
         for (String target : List.of(file, server)) {
-            List<HistoryRecord> records;
-            try (HistoryStore store = HistoryStore.open(target)) {
-                records = store.read(null, null);
-            }
+            List<HistoryRecord> records = stored(target);
             Set<String> devices = new HashSet<>();
             boolean numbered = true;
             for (int i = 0; i < records.size(); i++) {
@@ -279,7 +263,7 @@ public final class HistoryTest {
         public static void main(String[] args) throws Exception {
             int threads = Integer.parseInt(args[0]), each = Integer.parseInt(args[1]);
             List<Thread> all = new ArrayList<>();
-            List<Throwable> failed = new ArrayList<>();
+            List<Throwable> failed = java.util.Collections.synchronizedList(new ArrayList<>());
             for (int t = 0; t < threads; t++) {
                 String tag = args[2] + "-" + t;
                 Thread thread = new Thread(() -> {
@@ -287,9 +271,7 @@ public final class HistoryTest {
                         try (HistoryStore store = HistoryStore.open(args[target])) {
                             for (int i = 0; i < each; i++) store.append(synthetic(tag + "-" + i + ":0"));
                         } catch (Exception e) {
-                            synchronized (failed) {
-                                failed.add(e);
-                            }
+                            failed.add(e);
                         }
                     }
                 });

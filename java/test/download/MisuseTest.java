@@ -30,11 +30,8 @@ import quarnel.firmwaredownload.TAVISInterface;
 import quarnel.frontend.Json;
 
 /**
- * What a front end with a Quit button, a background build or a second
- * window does sooner or later: calls from two threads at once, a quit or a
- * signal while the library works, and a killed process. (Links planted under
- * the temporary files' names are the C++ tests' part.) Runs in a folder of
- * its own.
+ * What a front end with a Quit button, a background build or a second window does sooner or
+ * later: calls from two threads at once, a quit or a signal while the library works, a kill.
  */
 public final class MisuseTest {
     static final Checks c = new Checks("Misuse");
@@ -43,13 +40,10 @@ public final class MisuseTest {
     static String cfg;
 
     public static void main(String[] args) throws Exception {
-        DownloadTest.work = Paths.get("").toAbsolutePath();
         // What an earlier run left (its pipes would hold the builds below).
         for (String f : new String[] {"held.cfg", "held.key"}) Files.deleteIfExists(Paths.get(f));
         c.run(0, "rm", "-rf", "endings");
-        DownloadTest.writeData();
-        DownloadTest.key = DownloadTest.keyFile();
-        cfg = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
+        cfg = DownloadTest.prepare("", false);
         TAVISInterface.setDeviceLine(device);
         device.respond(DownloadTest::answer);
         tavis.SetupJNI("Keta A", "9600", NO_PORT);
@@ -61,8 +55,7 @@ public final class MisuseTest {
         c.finish();
     }
 
-    // Runs `operation` on a thread of its own, held at its first "mFDprgdata"
-    // until the returned latch is counted down; its result goes to `result`.
+    // Runs `operation` on a thread, held at its first "mFDprgdata" until the returned latch opens.
     static CountDownLatch heldAtProgramData(Supplier<String> operation, AtomicReference<String> result,
                                             Thread[] thread) throws Exception {
         CountDownLatch entered = new CountDownLatch(1), release = new CountDownLatch(1);
@@ -83,8 +76,7 @@ public final class MisuseTest {
         return release;
     }
 
-    // Every refused call leaves the running download as it was: it ends with
-    // one download's commands, and the binding of SetupJNI stays; other kinds
+    // Refused calls leave the running download and SetupJNI's binding as they were; other kinds
     // run. A refusal's report is the last one only until the download ends.
     static void callsDuringADownload() throws Exception {
         AtomicReference<String> first = new AtomicReference<>();
@@ -128,8 +120,7 @@ public final class MisuseTest {
         return Json.text(r, "operation") + " " + Json.text(r, "result");
     }
 
-    // A build and a compression into a pipe wait until the pipe is read: a
-    // refusal seen meanwhile can only come from the guard.
+    // A build and a compression into a pipe wait until it is read: a refusal meanwhile is the guard's.
     static void callsDuringABuildAndACompression() throws Exception {
         Configurator configurator = new Configurator();
         KeyFile keys = new KeyFile();
@@ -142,9 +133,8 @@ public final class MisuseTest {
                    () -> keys.AddKeyDeviceIF(), () -> keys.DeCompressIF(DownloadTest.key, plain + ".out"), "-129 -129");
     }
 
-    // `held` writes into the pipe `name`; while it waits, `probe` and `other`
-    // give `codes`, and SetupJNI is refused. A probe that ran first makes
-    // `held` itself refused; it is started again then, with more of a head start.
+    // While `held` writes into the pipe `name`, `probe` and `other` give `codes` and SetupJNI is
+    // refused. A probe that ran first makes `held` refused: it starts again, with more head start.
     static void heldOnPipe(String name, IntSupplier held, IntSupplier probe, IntSupplier other, String codes)
             throws Exception {
         c.run(0, "mkfifo", name);
@@ -168,8 +158,7 @@ public final class MisuseTest {
         c.equal("SCANNER42", tavis.ConnectDeviceIF(), name + ": SetupJNI was refused");
     }
 
-    // Reads the pipe to its end, which the writer reaches within 30 s; the
-    // first four bytes in hex.
+    // The first four bytes in hex of the pipe, read to its end (within 30 s).
     static String drain(Path pipe) throws Exception {
         AtomicReference<String> head = new AtomicReference<>("nothing written");
         Thread reader = new Thread(() -> {
@@ -202,8 +191,7 @@ public final class MisuseTest {
         return Files.exists(out) ? Files.readString(out, StandardCharsets.ISO_8859_1) : "";
     }
 
-    // Waits up to 30 s for the child to say `line`, then up to 30 s for its
-    // end after `signal` ("": none); its exit status, or -1 when it hung.
+    // The exit status (-1: hung) of a child that said `line`, after `signal` ("": none).
     static int ended(Process p, Path dir, String line, String signal) throws Exception {
         for (int i = 0; i < 600 && !output(dir).contains(line + "\n"); i++) Thread.sleep(50);
         if (signal.equals("TERM")) p.destroy();
@@ -220,9 +208,8 @@ public final class MisuseTest {
         }
     }
 
-    // A quit, SIGTERM or SIGKILL while the library works: no crash report,
-    // the waiting download woken, and nothing left behind, or (SIGKILL) left
-    // only until the next download in that folder.
+    // A quit, SIGTERM or SIGKILL while the library works: no crash report, the download woken,
+    // nothing left behind (after SIGKILL: until the next download in that folder).
     static void endings() throws Exception {
         String[][] cases = {  // mode, signal, the line it waits for, exit status, output contains (a pattern)
             // On a busy machine the unload's grace may end before the woken download does.

@@ -9,12 +9,8 @@ import quarnel.firmwaredownload.KeyFile;
 import quarnel.firmwaredownload.TAVISInterface;
 
 /**
- * A front end that ends while the library works, run as a child process by
- * MisuseTest in a folder of its own. Modes: "exit" calls System.exit(3) from
- * another thread while a download waits for the device; "wait" leaves the
- * download waiting for a signal; "compress" compresses a large file until a
- * signal comes; "download" runs a whole download. Each prints "waiting" or
- * "compressing" once the moment has come, and what the call returned.
+ * MisuseTest's child front end that ends while the library works. Modes: "exit" (System.exit(3)
+ * while a download waits), "wait" and "compress" (until a signal), "download" (a whole one).
  */
 public final class MisusedFrontEnd {
     public static void main(String[] args) throws Exception {
@@ -30,9 +26,7 @@ public final class MisusedFrontEnd {
             System.out.println("compress returned " + rc);
             return;
         }
-        DownloadTest.writeData();
-        DownloadTest.key = DownloadTest.keyFile();
-        String cfg = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
+        String cfg = DownloadTest.prepare("", false);
         TAVISInterface.setDeviceLine(DownloadTest.device);
         DownloadTest.tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
         boolean whole = args[0].equals("download");

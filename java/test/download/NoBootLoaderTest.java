@@ -7,11 +7,7 @@ import java.nio.file.Paths;
 import korvotest.Checks;
 import quarnel.firmwaredownload.TAVISInterface;
 
-/**
- * The library alone in its folder, with no libBrekLoad.so beside it or on
- * the system's search path: it loads, a download that needs no boot loader
- * works, one that needs it fails with -150, and the next download works.
- */
+/** The library without libBrekLoad.so: it loads, only downloads that need the boot loader fail. */
 public final class NoBootLoaderTest {
     static final Checks c = new Checks("NoBootLoader");
 
@@ -19,14 +15,10 @@ public final class NoBootLoaderTest {
         Path folder = Paths.get(System.getProperty("java.library.path"));
         c.check(Files.exists(folder.resolve("libKorvo.so")) && !Files.exists(folder.resolve("libBrekLoad.so")),
                 "the library alone in " + folder);
-        DownloadTest.work = Paths.get("no-boot-loader-work").toAbsolutePath();
-        Files.createDirectories(DownloadTest.work);
-        DownloadTest.writeData();
-        DownloadTest.key = DownloadTest.keyFile();
+        String two = DownloadTest.prepare("no-boot-loader-work", false);
         TAVISInterface.setDeviceLine(DownloadTest.device);
         DownloadTest.device.respond(DownloadTest::answer);
         DownloadTest.tavis.SetupJNI("Keta A", "9600", "/nonexistent/korvo-port");
-        String two = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
         c.equal("0 0", DownloadTest.result(DownloadTest.run(two, -1, -1)), "a download without the boot loader");
 
         FrontEndTest.build = Paths.get(System.getProperty("korvo.tool")).getParent();

@@ -7,26 +7,19 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
-import java.util.Comparator;
 import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
 import java.util.concurrent.TimeUnit;
 import java.util.regex.Pattern;
-import java.util.stream.Stream;
 
 import korvotest.Checks;
 import quarnel.frontend.HistoryRecord;
-import quarnel.frontend.HistoryStore;
-import quarnel.frontend.Json;
 import quarnel.frontend.Main;
 
 /**
- * korvo-fe line against several korvo-sim at once: each device in a
- * korvo-fe of its own (real JVMs), one failing never stopping the others,
- * the summary and exit status, a log file per device, a record per device
- * in the station's history, the table on a terminal, and Ctrl-C through
- * the launcher aborting every download.
+ * korvo-fe line against several korvo-sim at once: one failing never stops the others; summary,
+ * logs and history records per device, the terminal table, and Ctrl-C aborting every download.
  */
 public final class StationTest {
     static final Checks c = new Checks("Station");
@@ -34,16 +27,8 @@ public final class StationTest {
 
     public static void main(String[] args) throws Exception {
         FrontEndTest.build = Paths.get(System.getProperty("korvo.tool")).getParent();
-        DownloadTest.work = Paths.get("station-test-work").toAbsolutePath();
-        if (Files.exists(DownloadTest.work)) {
-            try (Stream<Path> old = Files.walk(DownloadTest.work)) {
-                for (Path p : old.sorted(Comparator.reverseOrder()).toList()) Files.delete(p);
-            }
-        }
-        Files.createDirectories(DownloadTest.work);
-        DownloadTest.writeData();
-        key = DownloadTest.keyFile();
-        config = DownloadTest.config("two", DownloadTest.SYSTEM, DownloadTest.APP, DownloadTest.PARAM);
+        config = DownloadTest.prepare("station-test-work", true);
+        key = DownloadTest.key;
         history = DownloadTest.work.resolve("station.sqlite").toString();
         lines();
         interrupt();
@@ -117,11 +102,7 @@ public final class StationTest {
         }
     }
 
-    static List<HistoryRecord> records() throws Exception {
-        try (HistoryStore store = HistoryStore.open(history)) {
-            return store.read(null, null);
-        }
-    }
+    static List<HistoryRecord> records() throws Exception { return HistoryTest.stored(history); }
 
     // Ctrl-C to the launcher while both devices store slowly: every download is aborted on its
     // device, korvo-fe says so and ends with 130, and the history records both as interrupted.

@@ -15,17 +15,12 @@ public final class Checks {
     // Whole seconds: some file systems keep no finer times.
     private final long started = System.currentTimeMillis() / 1000 * 1000;
 
-    public Checks(String suite) {
-        this.suite = suite;
-    }
+    public Checks(String suite) { this.suite = suite; }
 
     public void check(boolean condition, String what) {
-        if (condition) {
-            passed++;
-        } else {
-            failed++;
-            System.out.println("FAILED: " + suite + ": " + what);
-        }
+        if (condition) { passed++; return; }
+        failed++;
+        System.out.println("FAILED: " + suite + ": " + what);
     }
 
     public void equal(Object expected, Object actual, String what) {
@@ -57,6 +52,14 @@ public final class Checks {
                                      .map(f -> f.getFileName().toString())
                                      .filter(n -> n.matches(namePattern)).toList();
             check(left.isEmpty(), "temporary files left in " + dir + ": " + left);
+        }
+    }
+
+    /** Removes a folder and all it holds, if it is there. */
+    public static void removeTree(Path tree) throws Exception {
+        if (!Files.exists(tree)) return;
+        try (Stream<Path> all = Files.walk(tree)) {
+            for (Path p : all.sorted(java.util.Comparator.reverseOrder()).toList()) Files.delete(p);
         }
     }
 

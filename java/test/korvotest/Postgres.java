@@ -18,14 +18,9 @@ import java.util.concurrent.TimeUnit;
 import java.util.stream.Stream;
 
 /**
- * A PostgreSQL server of Debian's package for one test program: a new
- * cluster in a temporary folder, on a free loopback port, with trust for
- * loopback connections. It runs as an unprivileged user when the test runs
- * as root (initdb refuses root): "postgres", which the package creates, or
- * else "nobody". The server is a child of this JVM that dies with it even
- * when the JVM is killed (setpriv --pdeathsig); stop() and a shutdown hook
- * stop it with pg_ctl and remove the folder; the folder of a program that
- * was killed is removed by the next.
+ * A PostgreSQL cluster of Debian's package in a temporary folder, on a free loopback port, for one
+ * test program. Under root it runs as "postgres" or "nobody" (initdb refuses root). It dies with
+ * the JVM, even a killed one (setpriv --pdeathsig); a killed program's folder goes with the next.
  */
 public final class Postgres implements AutoCloseable {
     public final int port;
@@ -42,7 +37,8 @@ public final class Postgres implements AutoCloseable {
         data = folder.resolve("data");
         as = new ArrayList<>();
         if (System.getProperty("user.name").equals("root")) {
-            String user = exists("postgres") ? "postgres" : "nobody";
+            String user = Files.readAllLines(Paths.get("/etc/passwd")).stream()
+                .anyMatch(l -> l.startsWith("postgres:")) ? "postgres" : "nobody";
             UserPrincipalLookupService users = folder.getFileSystem().getUserPrincipalLookupService();
             Files.setOwner(folder, users.lookupPrincipalByName(user));
             as.addAll(List.of("setpriv", "--reuid=" + user, "--regid=" + group(user), "--clear-groups"));
@@ -73,9 +69,13 @@ public final class Postgres implements AutoCloseable {
     /** Stops the server (fast shutdown) and leaves its data; resume() brings it back on the same port. */
     public synchronized void pause() throws Exception {
         if (server == null) return;
-        run(List.of(bin.resolve("pg_ctl").toString(), "stop", "-D", data.toString(), "-m", "fast", "-w", "-t", "30"));
+        pgCtlStop();
         server.waitFor(30, TimeUnit.SECONDS);
         server = null;
+    }
+
+    private void pgCtlStop() throws Exception {
+        run(List.of(bin.resolve("pg_ctl").toString(), "stop", "-D", data.toString(), "-m", "fast", "-w", "-t", "30"));
     }
 
     /** Starts the server (again) on its port. */
@@ -91,8 +91,7 @@ public final class Postgres implements AutoCloseable {
         waitUntilUp();
     }
 
-    @Override
-    public void close() {
+    @Override public void close() {
         stop();
         try {
             Runtime.getRuntime().removeShutdownHook(hook);
@@ -103,27 +102,22 @@ public final class Postgres implements AutoCloseable {
 
     private synchronized void stop() {
         try {
-            if (server != null && server.isAlive()) {
-                run(List.of(bin.resolve("pg_ctl").toString(), "stop", "-D", data.toString(), "-m", "fast", "-w", "-t", "30"));
-            }
+            if (server != null && server.isAlive()) pgCtlStop();
         } catch (Exception e) {
             System.out.println("postgres: pg_ctl stop failed: " + e.getMessage());
         }
-        if (server != null) {
-            server.destroyForcibly();
-            server = null;
-        }
+        if (server != null) server.destroyForcibly();
+        server = null;
         remove(folder);
     }
 
     // The folders of test programs that were killed (a time-out) before they could stop theirs.
     private static void sweep() throws IOException {
-        Path tmp = Paths.get(System.getProperty("java.io.tmpdir"));
-        try (Stream<Path> all = Files.list(tmp)) {
+        try (Stream<Path> all = Files.list(Paths.get(System.getProperty("java.io.tmpdir")))) {
             for (Path f : all.toList()) {
-                java.util.regex.Matcher m = java.util.regex.Pattern.compile("korvo-pg-(\\d+)-.*")
-                    .matcher(f.getFileName().toString());
-                if (m.matches() && ProcessHandle.of(Long.parseLong(m.group(1))).isEmpty()) remove(f);
+                String[] name = f.getFileName().toString().split("-");
+                if (f.getFileName().toString().matches("korvo-pg-\\d+-.*")
+                    && ProcessHandle.of(Long.parseLong(name[2])).isEmpty()) remove(f);
             }
         }
     }
@@ -139,8 +133,7 @@ public final class Postgres implements AutoCloseable {
     private void waitUntilUp() throws Exception {
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
         SQLException last = null;
-        while (System.nanoTime() < deadline) {
-            if (!server.isAlive()) break;
+        while (System.nanoTime() < deadline && server.isAlive()) {
             try {
                 DriverManager.getConnection(url()).close();
                 return;
@@ -172,10 +165,6 @@ public final class Postgres implements AutoCloseable {
                 .max(Comparator.comparing(b -> Integer.parseInt(b.getParent().getFileName().toString().replaceAll("\\D", "0"))))
                 .orElseThrow(() -> new IllegalStateException("no PostgreSQL server in " + root + ": run scripts/install-deps"));
         }
-    }
-
-    private static boolean exists(String user) throws IOException {
-        return Files.readAllLines(Paths.get("/etc/passwd")).stream().anyMatch(l -> l.startsWith(user + ":"));
     }
 
     // The user's own group, by the number in /etc/passwd.

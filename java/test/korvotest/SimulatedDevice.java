@@ -9,11 +9,7 @@ import java.util.function.Function;
 
 import quarnel.firmwaredownload.TAVISInterface;
 
-/**
- * A device behind the library's Java callbacks. Every command is recorded;
- * the responder decides the answer, which a thread of the device's own
- * delivers through ReceiveBytes, as a real front end does.
- */
+/** A device behind the Java callbacks: commands recorded, answers delivered by a thread of its own. */
 public final class SimulatedDevice implements TAVISInterface.DeviceLine {
 
     /** One command as the library sent it: type "MN", "RN" or "EN", name, parameter bytes. */
@@ -36,16 +32,12 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
     private final AtomicInteger cleanUps = new AtomicInteger();
     private volatile Function<Command, Answer> responder = command -> null;
     private volatile boolean recording = true;
-    private volatile RuntimeException throwAfterSend;
-    private volatile RuntimeException throwOnCleanUp;
+    private volatile RuntimeException throwAfterSend, throwOnCleanUp;
 
     public SimulatedDevice(TAVISInterface library) {
         Thread thread = new Thread(() -> {
             try {
-                for (;;) {
-                    Answer a = outbox.take();
-                    library.ReceiveBytes(a.kind(), a.name(), a.bytes());
-                }
+                for (Answer a;;) library.ReceiveBytes((a = outbox.take()).kind(), a.name(), a.bytes());
             } catch (InterruptedException e) {
                 Thread.currentThread().interrupt();
             }
@@ -55,9 +47,7 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
     }
 
     /** Chooses the answer to each command; null leaves the device silent. */
-    public void respond(Function<Command, Answer> responder) {
-        this.responder = responder;
-    }
+    public void respond(Function<Command, Answer> responder) { this.responder = responder; }
 
     /** The answer `kind name text` to every command named `name`; silence otherwise. */
     public void answerTo(String name, String kind, String text) {
@@ -65,22 +55,14 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
     }
 
     /** Speed runs leave the command list alone. */
-    public void setRecording(boolean recording) {
-        this.recording = recording;
-    }
+    public void setRecording(boolean recording) { this.recording = recording; }
 
     /** The next command callback queues its answer and then throws this. */
-    public void throwAfterNextSend(RuntimeException e) {
-        throwAfterSend = e;
-    }
+    public void throwAfterNextSend(RuntimeException e) { throwAfterSend = e; }
 
-    public void throwOnCleanUp(RuntimeException e) {
-        throwOnCleanUp = e;
-    }
+    public void throwOnCleanUp(RuntimeException e) { throwOnCleanUp = e; }
 
-    public synchronized List<Command> commands() {
-        return new ArrayList<>(commands);
-    }
+    public synchronized List<Command> commands() { return new ArrayList<>(commands); }
 
     public synchronized void clearCommands() {
         commands.clear();
@@ -88,9 +70,7 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
     }
 
     /** Every UpdateStatus since the last clearCommands, as "text|percent". */
-    public synchronized List<String> statuses() {
-        return new ArrayList<>(statuses);
-    }
+    public synchronized List<String> statuses() { return new ArrayList<>(statuses); }
 
     /** Waits until a command named `name` was sent (false after `millis`). */
     public synchronized boolean awaitCommand(String name, long millis) throws InterruptedException {
@@ -102,16 +82,12 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         return false;
     }
 
-    public int cleanUps() {
-        return cleanUps.get();
-    }
+    public int cleanUps() { return cleanUps.get(); }
 
     private int accept(Command command) {
-        if (recording) {
-            synchronized (this) {
-                commands.add(command);
-                notifyAll();
-            }
+        if (recording) synchronized (this) {
+            commands.add(command);
+            notifyAll();
         }
         Answer answer = responder.apply(command);
         if (answer != null) outbox.add(answer);
@@ -121,36 +97,22 @@ public final class SimulatedDevice implements TAVISInterface.DeviceLine {
         return 0;
     }
 
-    @Override
-    public int sendCommandMN(String method, byte[] parameters) {
-        return accept(new Command("MN", method, parameters));
-    }
+    @Override public int sendCommandMN(String m, byte[] p) { return accept(new Command("MN", m, p)); }
 
-    @Override
-    public int sendCommandRN(String variable) {
-        return accept(new Command("RN", variable, null));
-    }
+    @Override public int sendCommandRN(String v) { return accept(new Command("RN", v, null)); }
 
-    @Override
-    public int sendCommandEN(String event, byte[] parameters) {
-        return accept(new Command("EN", event, parameters));
-    }
+    @Override public int sendCommandEN(String e, byte[] p) { return accept(new Command("EN", e, p)); }
 
     @Override
     public int updateStatus(String text, int percent) {
-        if (recording) {
-            synchronized (this) {
-                statuses.add(text + "|" + percent);
-            }
-        }
+        if (recording) synchronized (this) { statuses.add(text + "|" + percent); }
         return 0;
     }
 
     @Override
     public int cleanUpInterface() {
         cleanUps.incrementAndGet();
-        RuntimeException e = throwOnCleanUp;
-        if (e != null) throw e;
+        if (throwOnCleanUp != null) throw throwOnCleanUp;
         return 0;
     }
 }

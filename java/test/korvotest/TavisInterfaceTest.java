@@ -17,16 +17,14 @@ public final class TavisInterfaceTest {
         // Hosts that do not speak JNI link these; the natives are all called below or in the other programs.
         String library = System.getProperty("java.library.path") + "/libKorvo.so";
         String symbols = c.run(0, "nm", "-D", "--defined-only", library);
-        for (String plain : new String[] {"CreateConfigFile", "ExecuteDownload", "ExecuteFirstStageDownload"}) {
+        for (String plain : new String[] {"CreateConfigFile", "ExecuteDownload", "ExecuteFirstStageDownload"})
             c.check(symbols.contains(" T " + plain + "\n"), "exported: " + plain);
-        }
 
         TAVISInterface tavis = new TAVISInterface();
         SimulatedDevice device = new SimulatedDevice(tavis);
         TAVISInterface.setDeviceLine(device);
-        // Before SetupJNI the library knows no callbacks: an answer finds no
-        // command, the connect cannot send and so waits for no answer (not
-        // even for one that comes meanwhile), and the line is not handed over.
+        // Before SetupJNI the library knows no callbacks: an answer finds no command, the connect
+        // cannot send and waits for no answer (not even one that comes), nor is the line handed over.
         device.answerTo("DeviceIdent", "RA", " 5 HELLO");
         tavis.ReceiveBytes("RA", "DeviceIdent", " 5 HELLO".getBytes());
         AtomicBoolean connected = new AtomicBoolean();
@@ -48,9 +46,7 @@ public final class TavisInterfaceTest {
         device.answerTo("SetAccessMode", "AN", " 1");
         c.equal(0, tavis.LoginDeviceIF("3", "secret"), "login granted");
         StringBuilder sent = new StringBuilder();
-        for (SimulatedDevice.Command cmd : device.commands()) {
-            sent.append(cmd.type() + " " + cmd.name() + ":" + cmd.parameterText() + "|");
-        }
+        for (SimulatedDevice.Command cmd : device.commands()) sent.append(cmd.type() + " " + cmd.name() + ":" + cmd.parameterText() + "|");
         c.equal("RN DeviceIdent:null|MN SetAccessMode: 3 secret|", sent.toString(), "a variable read, a method call");
         c.equal(0, device.cleanUps(), "an identification keeps the Java line");
         // An "FA", or an answer of 1599 bytes or more, refuses whatever it holds.
@@ -62,16 +58,14 @@ public final class TavisInterfaceTest {
                     + " bytes");
         }
 
-        // Null strings and arrays are an empty answer; the waiting command
-        // waits on for the real one.
+        // Null strings and arrays are an empty answer; the command waits on for the real one.
         device.answerTo("SetAccessMode", "AN", " 1");
         tavis.ReceiveBytes(null, null, null);
         c.equal(0, tavis.LoginDeviceIF("3", "secret"), "an empty answer is waited past");
         tavis.ReceiveBytes("AN", "SetAccessMode", new byte[0]);
         c.equal(0, tavis.LoginDeviceIF("3", "secret"), "an empty array is waited past");
 
-        // A callback's exception must not reach the caller (it would end the
-        // run), on whichever Java thread the command goes out.
+        // A callback's exception must not reach the caller, on whichever thread the command goes out.
         device.throwAfterNextSend(new IllegalStateException("line broken"));
         AtomicInteger fromOtherThread = new AtomicInteger(99);
         Thread t = new Thread(() -> fromOtherThread.set(tavis.LoginDeviceIF("3", "secret")));
