@@ -205,5 +205,15 @@ TEST(XmlAccessTest, GuardMapsExceptionsToBandCodes) {
   EXPECT_EQ(7, GuardXml([] { return 7; }, -1, -2, -3, -4));
 }
 
+// Nothing to write creates no file, in memory leaves nothing behind.
+TEST(XmlAccessTest, NoDocumentWritesNothing) {
+  const std::string path = "xml_access_test_nothing.xml";
+  std::string text = "old";
+  EXPECT_EQ(-1, WriteXmlDocument(CoreImplementation(), nullptr, path));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(-1, WriteXmlText(CoreImplementation(), nullptr, text));
+  EXPECT_EQ("", text);
+}
+
 }  // namespace
 }  // namespace korvo
