@@ -111,6 +111,11 @@ int ProjectDocument::OpenProjectDocument(const std::string& path) {
   std::unique_ptr<ConfigParser> parser;
   DOMDocument* doc = nullptr;
   int rc = LoadXmlDocument(path, parser, doc, nullptr, &diagnostic_);
+  return TakeParsed(rc, std::move(parser), doc, path);
+}
+
+int ProjectDocument::TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, DOMDocument* doc,
+                                const std::string& path) {
   if (rc != 0) return ToProjectCode(rc);
   parser_ = std::move(parser);
   document_ = doc;
@@ -125,16 +130,10 @@ int ProjectDocument::OpenProjectXml(const std::string& xml) {
   std::unique_ptr<ConfigParser> parser;
   DOMDocument* doc = nullptr;
   int rc = LoadXmlBuffer(xml, parser, doc, nullptr, &diagnostic_);
-  if (rc != 0) return ToProjectCode(rc);
-  parser_ = std::move(parser);
-  document_ = doc;
-  path_.clear();
-  open_ = true;
-  return 0;
+  return TakeParsed(rc, std::move(parser), doc, std::string());
 }
 
 int ProjectDocument::SaveProjectXml(std::string& out) {
-  if (!open_) return kProjectNotOpen;
   return Guard([&]() -> int {
     std::string text;
     if (WriteXmlText(implementation_, document_, text) != 0) return kProjectXmlException;

@@ -97,6 +97,8 @@ class ProjectDocument final {
 
  private:
   int CheckUsable() const;
+  int TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, xercesc::DOMDocument* doc,
+                 const std::string& path);
   template <typename Body>
   int Guard(Body&& body);
   void Release();
