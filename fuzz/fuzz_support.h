@@ -148,6 +148,14 @@ inline void ClearWorkFolder() {
     std::filesystem::remove_all(entry.path());
 }
 
+// True for about one input in `n`, chosen by content so that a finding
+// reproduces: for the parts of a target that cost too much to run on all.
+inline bool OneIn(uint32_t n, const uint8_t* data, size_t size) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
+  return h % n == 0;
+}
+
 // Splits fuzz input at the first occurrence of `separator` (a byte that
 // rarely occurs in the documents fuzzed): what is before, and after.
 inline std::pair<std::string, std::string> SplitAt(const uint8_t* data, size_t size,

@@ -249,7 +249,6 @@ class GuardedSource final : public InputSource {
   mutable const char* refused_ = nullptr;
 };
 
-// Writes the serializer's output through a UTF-8 path.
 // The serializer's bytes, into a file or, built without a path, a string.
 class Utf8FormatTarget final : public XMLFormatTarget {
  public:

@@ -7,9 +7,10 @@
 // "(...)" groups; "|" alternatives; "\" makes the next byte literal and
 // "\0" stands for the byte 0.
 //
-// Bounds: a pattern whose automata would grow beyond the RegexLimits is treated as producing no
-// automaton (status kRegexNoAutomaton) and matches nothing, so a pattern
-// read from a file can neither exhaust memory nor stall a download.
+// Bounds: a pattern whose automata would grow beyond its RegexLimits is
+// treated as producing no automaton (status kRegexNoAutomaton) and matches
+// nothing, so a pattern read from a file can neither exhaust memory nor
+// stall a download.
 //
 // Thread safety: none (see regex_automaton.h).
 #pragma once
@@ -49,9 +50,6 @@ struct RegexLimits {
 
 class Regex final {
  public:
-  static constexpr size_t kMaxNfaStates = RegexLimits().nfa_states;
-  static constexpr size_t kMaxDfaStates = RegexLimits().dfa_states;
-
   // Compiles the zero-terminated `pattern` (which need live only during
   // construction); status() tells the outcome. Every pattern from a file
   // is compiled with the default limits; smaller ones let a fuzzer spend
