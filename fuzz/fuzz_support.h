@@ -132,21 +132,60 @@ inline std::string ReadBytes(const std::string& path) {
   return bytes;
 }
 
-// Fails when the work folder holds anything besides `expected`.
-inline void CheckOnly(const std::vector<std::string>& expected) {
+// Fails when the work folder holds anything besides `expected`; else
+// empties it. Reading a folder costs more than a small parse, so the
+// targets call this only after an input that wrote files.
+inline void CheckOnlyAndClear(const std::vector<std::string>& expected) {
   for (const auto& entry : std::filesystem::directory_iterator(".")) {
     std::string name = entry.path().filename().string();
     bool known = false;
     for (const std::string& e : expected) known = known || e == name;
     if (!known) Fail("left behind: " + name);
+    std::filesystem::remove_all(entry.path());
   }
 }
 
-// Removes everything in the work folder.
-inline void ClearWorkFolder() {
-  for (const auto& entry : std::filesystem::directory_iterator("."))
-    std::filesystem::remove_all(entry.path());
-}
+// Streams over memory, with buffers kept from stream to stream: stdio, or
+// open_memstream, would allocate new ones each time, at more cost than the
+// code under test.
+class MemoryInput {
+ public:
+  std::FILE* Open(const std::string& bytes) {
+    // fmemopen refuses an empty buffer on some C libraries.
+    std::FILE* in = bytes.empty()
+                        ? std::tmpfile()
+                        : fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+    Check(in != nullptr, "no input stream");
+    std::setvbuf(in, buffer_, _IOFBF, sizeof buffer_);
+    return in;
+  }
+
+ private:
+  char buffer_[8192];
+};
+
+class MemoryOutput {
+ public:
+  // A stream that takes up to `capacity` bytes, unbuffered; writing more
+  // fails.
+  std::FILE* Open(size_t capacity) {
+    if (buffer_.size() < capacity) buffer_.resize(capacity);
+    file_ = fmemopen(buffer_.data(), capacity, "wb");
+    Check(file_ != nullptr, "no output stream");
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+    return file_;
+  }
+  // Closes the stream: what was written.
+  std::string Close() {
+    const long written = std::ftell(file_);
+    std::fclose(file_);
+    return std::string(buffer_.data(), written > 0 ? size_t(written) : 0);
+  }
+
+ private:
+  std::vector<char> buffer_;
+  std::FILE* file_ = nullptr;
+};
 
 // True for about one input in `n`, chosen by content so that a finding
 // reproduces: for the parts of a target that cost too much to run on all.

@@ -75,7 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(config.Load(output) == 0, "built configuration does not load");
   }
   Check(!builder.Project().IsOpen(), "project left open");
-  CheckOnly({"p.xml", "fw.s19", "raw.bin", output});
-  ClearWorkFolder();
+  CheckOnlyAndClear({"p.xml", "fw.s19", "raw.bin", output});
   return 0;
 }

@@ -13,22 +13,17 @@ using namespace korvo::fuzz;
 
 namespace {
 
-// Runs `code` from `input` into a buffer; the buffer's bytes, rc set.
+// Runs `code` from `input` into a buffer; the buffer's bytes, rc set. No
+// symbol codes to more than 33 bytes, and none decodes from less than a bit.
 template <typename Code>
 std::string InMemory(const std::string& input, Code code, int& rc) {
-  char* bytes = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&bytes, &size);
-  std::FILE* in = fmemopen(const_cast<char*>(input.data()), input.size(), "rb");
-  // fmemopen refuses an empty buffer on some C libraries.
-  if (!in) in = std::tmpfile();
-  Check(in && out, "no stream");
+  static MemoryInput memory;
+  static MemoryOutput output;
+  std::FILE* in = memory.Open(input);
+  std::FILE* out = output.Open(64 * input.size() + 64);
   rc = code(in, out);
   std::fclose(in);
-  std::fclose(out);
-  std::string result(bytes, size);
-  std::free(bytes);
-  return result;
+  return output.Close();
 }
 
 }  // namespace
@@ -47,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string decoded = InMemory(stream, decompress, rc);
   if (rc != 0) {
     Check(compressor.last_failure() == SplayFailure::kTruncated, "failure without its reason");
-  } else if (decoded.size() <= size) {
-    // Larger output is mostly runs the first round trip covers already.
+  } else if (decoded.size() <= size && OneIn(4, data, size)) {
+    // Decoded bytes are arbitrary bytes, as the input is: the first round
+    // trip covers most of this one. Larger output is mostly runs.
     const std::string again = InMemory(decoded, compress, rc);
     Check(rc == 0 && InMemory(again, decompress, rc) == decoded && rc == 0,
           "decoded data does not round-trip");

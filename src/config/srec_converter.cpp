@@ -105,9 +105,9 @@ void SrecToBrekConverter::SetStreams(std::FILE* input, std::FILE* output) {
 // ---- input ----
 
 bool SrecToBrekConverter::RefillInput() {
-  size_t n = std::fread(in_buf_.data(), 1, in_buf_.size(), input_);
-  in_pos_ = in_buf_.data();
-  in_end_ = in_buf_.data() + n;
+  size_t n = std::fread(in_buf_.get(), 1, kInputChunk, input_);
+  in_pos_ = in_buf_.get();
+  in_end_ = in_buf_.get() + n;
   if (n == 0 && std::ferror(input_)) read_failed_ = true;
   return n != 0;
 }
@@ -256,7 +256,7 @@ void SrecToBrekConverter::FinishWarnings() {
 
 bool SrecToBrekConverter::FlushOutput() {
   if (out_used_ != 0) {
-    if (!write_failed_ && std::fwrite(out_buf_.data(), 1, out_used_, output_) != out_used_)
+    if (!write_failed_ && std::fwrite(out_buf_.get(), 1, out_used_, output_) != out_used_)
       write_failed_ = true;
     out_used_ = 0;
   }
@@ -265,7 +265,7 @@ bool SrecToBrekConverter::FlushOutput() {
 }
 
 void SrecToBrekConverter::WriteByte(uint8_t byte) {
-  if (out_used_ == out_buf_.size()) FlushOutput();
+  if (out_used_ == kOutputChunk) FlushOutput();
   out_buf_[out_used_++] = byte;
 }
 
@@ -312,7 +312,7 @@ namespace {
 // the file; the file's position is the caller's to restore.
 class Lookahead {
  public:
-  Lookahead(const char* pos, const char* end, std::FILE* file, std::vector<char>& buffer)
+  Lookahead(const char* pos, const char* end, std::FILE* file, std::unique_ptr<char[]>& buffer)
       : pos_(pos), end_(end), file_(file), buffer_(buffer) {}
 
   int Next() {
@@ -336,10 +336,10 @@ class Lookahead {
 
  private:
   bool Refill() {
-    buffer_.resize(kLookaheadChunk);
-    const size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    if (!buffer_) buffer_.reset(new char[kLookaheadChunk]);
+    const size_t n = std::fread(buffer_.get(), 1, kLookaheadChunk, file_);
     read_file_ = true;
-    pos_ = buffer_.data();
+    pos_ = buffer_.get();
     end_ = pos_ + n;
     return n != 0;
   }
@@ -347,7 +347,7 @@ class Lookahead {
   const char* pos_;
   const char* end_;
   std::FILE* file_;
-  std::vector<char>& buffer_;
+  std::unique_ptr<char[]>& buffer_;
   bool read_file_ = false;
 };
 
@@ -492,12 +492,12 @@ void SrecToBrekConverter::ReadEndRecord(int address_bytes) {
 int SrecToBrekConverter::Convert() {
   // The buffers live only as long as a conversion: the builder keeps its
   // converter for the life of the process.
-  in_buf_.resize(kInputChunk);
-  out_buf_.resize(kOutputChunk);
+  in_buf_.reset(new char[kInputChunk]);
+  out_buf_.reset(new uint8_t[kOutputChunk]);
   int rc = Run();
-  std::vector<char>().swap(in_buf_);
-  std::vector<uint8_t>().swap(out_buf_);
-  std::vector<char>().swap(look_buf_);
+  in_buf_.reset();
+  out_buf_.reset();
+  look_buf_.reset();
   in_pos_ = in_end_ = nullptr;
   return rc;
 }
@@ -521,7 +521,7 @@ int SrecToBrekConverter::Run() {
     warning_count_[k] = 0;
     first_warning_[k] = SrecNote();
   }
-  in_pos_ = in_end_ = in_buf_.data();
+  in_pos_ = in_end_ = in_buf_.get();
   out_used_ = 0;
   data_bytes_ = 0;
   expected_length_ = 0;
@@ -710,11 +710,11 @@ int RunFilter(const std::string& source_path, const std::string& include,
   if (!output) return TempFileFailure(report, output_path), kSrecFileError;
   BufferedWriter writer(output.get());
   RangeFilter filter(include, exclude, writer);
-  std::vector<char> chunk(kInputChunk);
+  std::unique_ptr<char[]> chunk(new char[kInputChunk]);
   for (;;) {
-    size_t n = std::fread(chunk.data(), 1, chunk.size(), source.get());
+    size_t n = std::fread(chunk.get(), 1, kInputChunk, source.get());
     if (n == 0) break;
-    int rc = filter.Feed(chunk.data(), n);
+    int rc = filter.Feed(chunk.get(), n);
     if (rc != 0) {
       report.Fail("the line has 1024 or more characters", filter.line_number());
       return rc;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -147,14 +148,15 @@ class SrecToBrekConverter final {
   int warning_count_[3] = {};
   SrecNote first_warning_[3];
 
-  // Input buffer.
-  std::vector<char> in_buf_;
+  // The buffers are not cleared when made: only bytes read or written into
+  // them are ever used.
+  std::unique_ptr<char[]> in_buf_;
   const char* in_pos_ = nullptr;
   const char* in_end_ = nullptr;
 
-  std::vector<char> look_buf_;  // input read while looking ahead
+  std::unique_ptr<char[]> look_buf_;  // input read while looking ahead
 
-  std::vector<uint8_t> out_buf_;
+  std::unique_ptr<uint8_t[]> out_buf_;
   size_t out_used_ = 0;
 };
 

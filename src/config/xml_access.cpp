@@ -37,6 +37,8 @@ struct LimitExceeded {};
 // it. Knows just enough of the syntax to find the markup, in encodings that
 // write ASCII as ASCII and in UTF-16.
 class MarkupGuard final {
+  static constexpr const char* kMarkupTooLong = "one piece of markup longer than allowed";
+
  public:
   explicit MarkupGuard(const XmlLimits& limits) : limits_(limits) {}
 
@@ -48,7 +50,8 @@ class MarkupGuard final {
         Detect(data[i]);
         ++seen_;
       } else if (!wide_) {
-        Unit(data[i]);
+        i = SkipRun(data, size, i);
+        if (i < size) Unit(data[i]);
       } else if (!has_half_) {
         half_ = data[i];
         has_half_ = true;
@@ -81,6 +84,18 @@ class MarkupGuard final {
     }
   }
 
+  // Text and quoted values are most of a document, and only the byte that
+  // ends them matters: the first such byte from `i` on, or `size`.
+  size_t SkipRun(const uint8_t* data, size_t size, size_t i) {
+    if (state_ != State::kText && state_ != State::kQuoted) return i;
+    const uint8_t end = state_ == State::kText ? '<' : uint8_t(quote_);
+    const void* hit = std::memchr(data + i, end, size - i);
+    const size_t stop = hit ? size_t(static_cast<const uint8_t*>(hit) - data) : size;
+    if (state_ == State::kQuoted && (length_ += stop - i) > limits_.max_markup)
+      reason_ = kMarkupTooLong;
+    return reason_ ? size : stop;
+  }
+
   void Enter(State state) {
     state_ = state;
     tail_ = 0;
@@ -105,7 +120,7 @@ class MarkupGuard final {
       return;
     }
     if (++length_ > limits_.max_markup) {
-      reason_ = "one piece of markup longer than allowed";
+      reason_ = kMarkupTooLong;
       return;
     }
     tail_ = tail_ << 8 | (c < 0x80 ? c : 0x80);
