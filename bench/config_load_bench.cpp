@@ -106,7 +106,7 @@ BENCHMARK(BM_DecompressOnly)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 void BM_ParseOnly(benchmark::State& state) {
   PrepareFiles();
   for (auto _ : state) {
-    std::unique_ptr<korvo::ConfigParser> parser;
+    korvo::ParserHandle parser;
     xercesc::DOMDocument* document = nullptr;
     if (korvo::LoadXmlDocument(kPlain, parser, document) != 0) {
       state.SkipWithError("parse failed");

@@ -390,7 +390,7 @@ int Inspect(Format format, const std::string& file) {
   }
   std::string root;
   {
-    std::unique_ptr<ConfigParser> parser;
+    ParserHandle parser;
     DOMDocument* document = nullptr;
     XmlDiagnostic why;
     if (LoadXmlDocument(xml_path, parser, document, nullptr, &why) != 0) {

@@ -239,7 +239,7 @@ void PrintDevice(const json& device) {
 }  // namespace
 
 int PrintKeyFileSummary(const std::string& xml_path, const std::string& shown_name, bool as_json) {
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   DOMDocument* document = nullptr;
   XmlDiagnostic why;
   if (LoadXmlDocument(xml_path, parser, document, nullptr, &why) != 0) {

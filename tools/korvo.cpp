@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/temp_files.h"
+#include "config/xml_access.h"
 #include "platform/system.h"
 #include "tools/commands.h"
 #include "tools/std_streams.h"
@@ -165,6 +166,7 @@ int Run(const Command& c, std::vector<std::string> args) {
   if (!streams.Substitute(c.streams, args)) return 1;
   xercesc::XMLPlatformUtils::Initialize();
   int rc = c.run(args);
+  korvo::DropKeptParser();
   xercesc::XMLPlatformUtils::Terminate();
   if (rc == 0 && !streams.CopyOutput()) return 1;
   return rc;

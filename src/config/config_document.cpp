@@ -70,7 +70,7 @@ ConfigDocument::~ConfigDocument() {
 template <typename Parse>
 int ConfigDocument::Adopt(Parse&& load) {
   auto texts = std::make_unique<DataTextFiles>();
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   DOMDocument* document = nullptr;
   int rc = load(parser, document, texts.get());
   if (rc != 0) return rc;
@@ -99,7 +99,7 @@ int ConfigDocument::Load(const std::string& path) {
       diagnostic_.reason = DecompressFailureText(compressor_.last_failure());
       return kConfigFileError;
     }
-    return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+    return Adopt([&](ParserHandle& parser, DOMDocument*& document,
                      DataTextFiles* texts) {
       return LoadXmlDocument(temp.path(), parser, document, texts, &diagnostic_);
     });
@@ -114,7 +114,7 @@ int ConfigDocument::LoadXml(const std::string& xml) {
   if (loaded_) return kConfigAlreadyLoaded;
   diagnostic_ = XmlDiagnostic();
   int rc = Guarded([&]() -> int {
-    return Adopt([&](std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+    return Adopt([&](ParserHandle& parser, DOMDocument*& document,
                      DataTextFiles* texts) {
       return LoadXmlBuffer(xml, parser, document, texts, &diagnostic_);
     });

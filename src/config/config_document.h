@@ -156,7 +156,7 @@ class ConfigDocument final {
   int WriteOutput(const std::string& output_path, Write&& write);
 
   xercesc::DOMDocument* document_ = nullptr;
-  std::unique_ptr<ConfigParser> parser_;
+  ParserHandle parser_;
   ElementIndex elements_;  // of the loaded document
   std::unique_ptr<DataTextFiles> texts_;  // of the loaded document
   SplayCompressor compressor_;

@@ -108,13 +108,13 @@ int ProjectDocument::OpenProjectDocument(const std::string& path) {
         },
         kProjectOutOfMemory, kProjectXmlException, kProjectDomException, kProjectOtherException);
   }
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   DOMDocument* doc = nullptr;
   int rc = LoadXmlDocument(path, parser, doc, nullptr, &diagnostic_);
   return TakeParsed(rc, std::move(parser), doc, path);
 }
 
-int ProjectDocument::TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, DOMDocument* doc,
+int ProjectDocument::TakeParsed(int rc, ParserHandle parser, DOMDocument* doc,
                                 const std::string& path) {
   if (rc != 0) return ToProjectCode(rc);
   parser_ = std::move(parser);
@@ -127,7 +127,7 @@ int ProjectDocument::TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, DO
 int ProjectDocument::OpenProjectXml(const std::string& xml) {
   if (open_) return kProjectAlreadyOpen;
   if (!implementation_) return kProjectNoImplementation;
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   DOMDocument* doc = nullptr;
   int rc = LoadXmlBuffer(xml, parser, doc, nullptr, &diagnostic_);
   return TakeParsed(rc, std::move(parser), doc, std::string());

@@ -97,7 +97,7 @@ class ProjectDocument final {
 
  private:
   int CheckUsable() const;
-  int TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, xercesc::DOMDocument* doc,
+  int TakeParsed(int rc, ParserHandle parser, xercesc::DOMDocument* doc,
                  const std::string& path);
   template <typename Body>
   int Guard(Body&& body);
@@ -117,7 +117,7 @@ class ProjectDocument final {
 
   xercesc::DOMImplementation* implementation_;
   xercesc::DOMDocument* document_ = nullptr;
-  std::unique_ptr<ConfigParser> parser_;  // owns document_ when parsed
+  ParserHandle parser_;  // owns document_ when parsed
   ElementIndex elements_;                 // of document_
   bool open_ = false;
   std::string path_;

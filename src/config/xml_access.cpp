@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/debug_output.h"
@@ -312,6 +313,50 @@ class TextSourceFilter final : public DOMLSSerializerFilter {
 
 }  // namespace
 
+void ConfigParser::Empty() {
+  resetDocumentPool();
+  SetTextDiversion(nullptr);
+  setErrorHandler(nullptr);
+  SetLimits(limits_);
+  std::basic_string<XMLCh>().swap(pending_text_);
+  std::unordered_set<std::u16string_view>().swap(names_);
+  std::deque<std::u16string>().swap(name_store_);
+  reusable_ = false;
+}
+
+namespace {
+
+std::mutex kept_mutex;
+ConfigParser* kept_parser = nullptr;  // never destroyed, like every static an operation reaches
+
+ConfigParser* TakeKeptParser() {
+  std::lock_guard<std::mutex> hold(kept_mutex);
+  ConfigParser* parser = kept_parser;
+  kept_parser = nullptr;
+  return parser;
+}
+
+}  // namespace
+
+void ParserReturn::operator()(ConfigParser* parser) const {
+  if (!parser) return;
+  if (parser->reusable()) {
+    try {
+      parser->Empty();
+      std::lock_guard<std::mutex> hold(kept_mutex);
+      if (!kept_parser) {
+        kept_parser = parser;
+        return;
+      }
+    } catch (...) {
+      // Not kept; deleted below like any other.
+    }
+  }
+  delete parser;
+}
+
+void DropKeptParser() { delete TakeKeptParser(); }
+
 void ConfigParser::SetTextDiversion(TextDiversion* diversion) {
   diversion_ = diversion;
   path_.clear();
@@ -323,6 +368,7 @@ void ConfigParser::SetLimits(const XmlLimits& limits) {
   limits_ = limits;
   nodes_ = text_ = depth_ = 0;
   names_.clear();
+  name_store_.clear();
   limit_exceeded_ = nullptr;
 }
 
@@ -339,11 +385,10 @@ void ConfigParser::Admit(uint64_t nodes, uint64_t text) {
 }
 
 void ConfigParser::AdmitName(const XMLCh* name) {
-  if (names_.size() < limits_.max_names) {
-    names_.emplace(reinterpret_cast<const char16_t*>(name));
-  } else if (!names_.count(reinterpret_cast<const char16_t*>(name))) {
-    Refuse("more distinct names than a document may use");
-  }
+  const std::u16string_view key(reinterpret_cast<const char16_t*>(name));
+  if (names_.count(key)) return;
+  if (names_.size() >= limits_.max_names) Refuse("more distinct names than a document may use");
+  names_.insert(name_store_.emplace_back(key));
 }
 
 void ConfigParser::FlushText() {
@@ -670,11 +715,11 @@ DOMElement* SingleOrAppended(ElementIndex& index, DOMElement* parent, const std:
 
 namespace {
 
-int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+int Parse(GuardedSource& source, ParserHandle& parser, DOMDocument*& document,
           TextDiversion* diversion, const XmlLimits& limits, XmlErrorRecorder& errors,
           uint64_t size) {
-  std::unique_ptr<ConfigParser> p(new ConfigParser());
-  if (!p) return kXmlParserNotCreated;
+  ParserHandle p(TakeKeptParser());
+  if (!p) p.reset(new ConfigParser());
   p->setValidationScheme(XercesDOMParser::Val_Never);
   p->setDoNamespaces(false);
   p->setDoSchema(false);
@@ -695,7 +740,9 @@ int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocum
     }
   } detach{p.get()};
   try {
+    p->MarkReusable(false);
     p->parse(source);
+    p->MarkReusable(true);
   } catch (const EntityDeclarationRefused& refused) {
     errors.EntityRefused(refused.name, refused.line, refused.column);
     return kXmlException;
@@ -719,7 +766,7 @@ int Parse(GuardedSource& source, std::unique_ptr<ConfigParser>& parser, DOMDocum
 }
 
 template <typename Body>
-int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
+int GuardLoad(ParserHandle& parser, DOMDocument*& document,
               XmlErrorRecorder& errors, Body&& body) {
   parser.reset();
   document = nullptr;
@@ -734,7 +781,7 @@ int GuardLoad(std::unique_ptr<ConfigParser>& parser, DOMDocument*& document,
 
 }  // namespace
 
-int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
+int LoadXmlDocument(const std::string& path, ParserHandle& parser,
                     DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic,
                     const XmlLimits& limits) {
   XmlDiagnostic ignored;
@@ -754,7 +801,7 @@ int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& pars
   });
 }
 
-int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
+int LoadXmlBuffer(const std::string& bytes, ParserHandle& parser,
                   DOMDocument*& document, TextDiversion* diversion, XmlDiagnostic* diagnostic,
                   const XmlLimits& limits) {
   XmlDiagnostic ignored;

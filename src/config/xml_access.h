@@ -12,8 +12,10 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -100,6 +102,7 @@ class TextSource {
 // ---- Parsing ----
 
 // The parser the loaders create; it owns the document it produced.
+// Handed back (ParserHandle), it is emptied and kept for the next parse.
 //
 // It gathers each run of character data before handing it to the DOM, so a
 // multi-megabyte text (a configuration's payload) becomes one text node in
@@ -135,6 +138,15 @@ class ConfigParser final : public xercesc::XercesDOMParser {
   // Which bound the parse went beyond; null when none.
   const char* limit_exceeded() const { return limit_exceeded_; }
 
+  // After a parse that ended without an exception; Xerces leaves its
+  // scanner unusable after running out of memory, and we trust no other
+  // exception to have left it whole either.
+  void MarkReusable(bool reusable) { reusable_ = reusable; }
+  bool reusable() const { return reusable_; }
+  // Releases every document the parser built and what the last parse
+  // left behind, so that a kept parser holds no document's memory.
+  void Empty();
+
  private:
   void FlushText();
   // Counts what the tree is about to hold; throws when it is too much.
@@ -151,9 +163,25 @@ class ConfigParser final : public xercesc::XercesDOMParser {
 
   XmlLimits limits_;
   uint64_t nodes_ = 0, text_ = 0, depth_ = 0;
-  std::unordered_set<std::u16string> names_;
+  // Looked up without a copy for every element and attribute; the views
+  // point into the store, whose strings never move.
+  std::unordered_set<std::u16string_view> names_;
+  std::deque<std::u16string> name_store_;
   const char* limit_exceeded_ = nullptr;
+  bool reusable_ = false;
 };
+
+// Building a parser (scanner, validators, pools) costs more than parsing a
+// small document, so the one a document lets go is kept, emptied, for the
+// next parse: at most one for the whole process, whichever thread.
+struct ParserReturn {
+  void operator()(ConfigParser* parser) const;
+};
+using ParserHandle = std::unique_ptr<ConfigParser, ParserReturn>;
+
+// Deletes the kept parser. Before Xerces' last termination when it may be
+// initialised again in this process: the kept parser belongs to the old one.
+void DropKeptParser();
 
 // A transcoded copy of an 8-bit string for the duration of a DOM call.
 class XmlText final {
@@ -259,13 +287,13 @@ xercesc::DOMElement* SingleOrAppended(ElementIndex& index, xercesc::DOMElement* 
 // `diagnostic` (may be null) is cleared, and after a failure says why and,
 // for text that does not parse, at which line and column. A document beyond
 // `limits` is refused (-85).
-int LoadXmlDocument(const std::string& path, std::unique_ptr<ConfigParser>& parser,
+int LoadXmlDocument(const std::string& path, ParserHandle& parser,
                     xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
                     XmlDiagnostic* diagnostic = nullptr, const XmlLimits& limits = XmlLimits());
 
 // The same for a document held in memory (at most kMaxXmlDocumentBytes);
 // `bytes` must outlive the call only.
-int LoadXmlBuffer(const std::string& bytes, std::unique_ptr<ConfigParser>& parser,
+int LoadXmlBuffer(const std::string& bytes, ParserHandle& parser,
                   xercesc::DOMDocument*& document, TextDiversion* diversion = nullptr,
                   XmlDiagnostic* diagnostic = nullptr, const XmlLimits& limits = XmlLimits());
 

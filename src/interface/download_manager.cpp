@@ -8,6 +8,7 @@
 
 #include "config/configuration_builder.h"
 #include "config/temp_files.h"
+#include "config/xml_access.h"
 #include "device/first_stage_downloader.h"
 #include "device/java_device_channel.h"
 #include "device/keta_answer_decoders.h"
@@ -60,6 +61,8 @@ void DownloadManager::ReleaseMembers() {
   builder_ = nullptr;
   delete key_document_;
   key_document_ = nullptr;
+  // The library may be loaded again in this process, with Xerces anew.
+  DropKeptParser();
   xercesc::XMLPlatformUtils::Terminate();
 }
 

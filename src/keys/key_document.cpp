@@ -159,7 +159,7 @@ int KeyDocument::Open(const std::string& path, bool decompress) {
       document_ = created;
       owns_document_ = true;
     } else {
-      std::unique_ptr<ConfigParser> parser;
+      ParserHandle parser;
       DOMDocument* parsed = nullptr;
       int rc = LoadXmlDocument(decompress ? temp.path() : path, parser, parsed, nullptr,
                                &diagnostic_);
@@ -177,7 +177,7 @@ int KeyDocument::OpenXml(const std::string& xml) {
     diagnostic_ = {"memory", 0, 0, ""};
     if (open_) return kKeyAlreadyOpen;
     if (!implementation_) return kKeyNoImplementation;
-    std::unique_ptr<ConfigParser> parser;
+    ParserHandle parser;
     DOMDocument* parsed = nullptr;
     int rc = LoadXmlBuffer(xml, parser, parsed, nullptr, &diagnostic_);
     if (int failed = TakeParsed(rc, std::move(parser), parsed)) return failed;
@@ -187,7 +187,7 @@ int KeyDocument::OpenXml(const std::string& xml) {
   });
 }
 
-int KeyDocument::TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, DOMDocument* parsed) {
+int KeyDocument::TakeParsed(int rc, ParserHandle parser, DOMDocument* parsed) {
   switch (rc) {
     case 0:
       parser_ = std::move(parser);

@@ -144,7 +144,7 @@ class KeyDocument final {
  private:
   template <typename Body>
   int Guard(Body&& body);
-  int TakeParsed(int rc, std::unique_ptr<ConfigParser> parser, xercesc::DOMDocument* parsed);
+  int TakeParsed(int rc, ParserHandle parser, xercesc::DOMDocument* parsed);
   int CheckEditable();
   int Release();
   int FindDevice(int device, xercesc::DOMElement*& out);
@@ -153,7 +153,7 @@ class KeyDocument final {
   xercesc::DOMElement* FirstUserWithLevel(xercesc::DOMElement* rights, int level);
 
   xercesc::DOMImplementation* implementation_ = nullptr;
-  std::unique_ptr<ConfigParser> parser_;
+  ParserHandle parser_;
   xercesc::DOMDocument* document_ = nullptr;  // owned by parser_, or by us when new
   bool owns_document_ = false;
   SplayCompressor compressor_;

@@ -23,7 +23,7 @@ TEST(XmlAccessTest, GatheredTextBuildsTheSameTreeAsThePlainParser) {
   test_support::WriteFile(path, "<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY>]><r>a&amp;b" +
                                     big + "<![CDATA[c<d]]>tail<!--x-->more&#x41;end<?pi data?>" +
                                     "<k> <l/>\n </k>" + big + "</r>");
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   xercesc::DOMDocument* doc = nullptr;
   ASSERT_EQ(0, LoadXmlDocument(path, parser, doc));
   xercesc::XercesDOMParser plain;
@@ -69,7 +69,7 @@ TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
   test_support::WriteFile(path, "<r>r1<t>a&amp;b" + big +
                                     "<!--x-->c<![CDATA[d]]>e<k>in k</k>f&#x1F600;</t><t/><t></t>"
                                     "<k><t>" + big + "</t>k2</k><t>\xC3\xA4</t></r>");
-  std::unique_ptr<ConfigParser> plain_parser, parser;
+  ParserHandle plain_parser, parser;
   xercesc::DOMDocument *plain = nullptr, *doc = nullptr;
   ASSERT_EQ(0, LoadXmlDocument(path, plain_parser, plain));
   TakeT take;
@@ -89,7 +89,7 @@ TEST(XmlAccessTest, DivertedTextLeavesTheTreeItsShape) {
 TEST(XmlAccessTest, IndexAnswersAsTheLiveListsDoThroughEdits) {
   std::string xml = "<r>";
   for (int i = 0; i < 60; ++i) xml += "<d><a/><b><a/></b>\n</d>";
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   xercesc::DOMDocument* doc = nullptr;
   ASSERT_EQ(0, LoadXmlBuffer(xml + "</r>", parser, doc));
   ElementIndex index;
@@ -147,7 +147,7 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
     SCOPED_TRACE(row.what);
     XmlLimits limits;
     limits.*row.bound = row.allowed;
-    std::unique_ptr<ConfigParser> parser;
+    ParserHandle parser;
     xercesc::DOMDocument* doc = nullptr;
     EXPECT_EQ(0, LoadXmlBuffer(row.within, parser, doc, nullptr, nullptr, limits));
     EXPECT_EQ(kXmlException, LoadXmlBuffer(row.beyond, parser, doc, nullptr, nullptr, limits));
@@ -157,12 +157,43 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
   std::string deep, attributes = "<r";
   for (int i = 0; i < 64; ++i) deep = "<e>" + deep + "</e>";
   for (int i = 0; i < 64; ++i) attributes += " a" + std::to_string(i) + "=''";
-  std::unique_ptr<ConfigParser> parser;
+  ParserHandle parser;
   xercesc::DOMDocument* doc = nullptr;
   EXPECT_EQ(0, LoadXmlBuffer(deep, parser, doc));
   EXPECT_EQ(kXmlException, LoadXmlBuffer("<r>" + deep + "</r>", parser, doc));
   EXPECT_EQ(0, LoadXmlBuffer(attributes + "/>", parser, doc));
   EXPECT_EQ(kXmlException, LoadXmlBuffer(attributes + " z=''/>", parser, doc));
+}
+
+// Parsers are handed back and used again: each document starts afresh, whatever
+// the one before left half done, and a parser still holding its document is
+// never handed out.
+TEST(XmlAccessTest, AParserUsedAgainStartsEachDocumentAfresh) {
+  ParserHandle held;
+  xercesc::DOMDocument* held_doc = nullptr;
+  ASSERT_EQ(0, LoadXmlBuffer("<h>held</h>", held, held_doc));
+  TakeT take;
+  XmlLimits little_text;
+  little_text.max_text = 3;
+  const struct {
+    std::string xml; TextDiversion* diversion; XmlLimits limits; int rc; std::string shape;
+  } steps[] = {
+      {"<a>text still gathered</b>", nullptr, {}, kXmlException, ""},
+      {"<b>x</b>", nullptr, {}, 0, "1[b=]3[#text=x]//"},
+      {"<t>taken</t>", &take, {}, 0, "1[t=]3[#text=]//"},
+      {"<t>kept</t>", nullptr, {}, 0, "1[t=]3[#text=kept]//"},
+      {"<r a='bc'>d", nullptr, little_text, kXmlException, ""},
+      {"<r a='bcdef'>g</r>", nullptr, {}, 0, "1[r=]3[#text=g]//"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.xml);
+    ParserHandle parser;
+    xercesc::DOMDocument* doc = nullptr;
+    ASSERT_EQ(step.rc, LoadXmlBuffer(step.xml, parser, doc, step.diversion, nullptr, step.limits));
+    if (step.rc == 0) EXPECT_EQ(step.shape, Shape(doc->getDocumentElement()));
+  }
+  EXPECT_EQ(std::vector<std::string>{"taken"}, take.texts);
+  EXPECT_EQ("1[h=]3[#text=held]//", Shape(held_doc->getDocumentElement()));
 }
 
 // A document that does not load says where and why; one that loads clears that.
@@ -187,7 +218,7 @@ TEST(XmlAccessTest, FailedLoadNamesTheFileThePlaceAndTheReason) {
     std::filesystem::remove_all(path);
     if (c.text == "-") std::filesystem::create_directory(path);
     else test_support::WriteFile(path, c.text);
-    std::unique_ptr<ConfigParser> parser;
+    ParserHandle parser;
     xercesc::DOMDocument* doc = nullptr;
     XmlDiagnostic why{"stale", 9, 9, "stale"};
     EXPECT_EQ(c.expected.empty() ? 0 : kXmlException,
