@@ -1,5 +1,6 @@
 #include "config/payload_embedding.h"
 
+#include <memory>
 #include <vector>
 
 #include "config/base64_stream.h"
@@ -82,16 +83,17 @@ bool EmbeddedPayloads::Stream(Payload& payload, XMLFormatTarget& out) {
   Base64Encoder encoder;
   std::string text;
   encoder.Add(reinterpret_cast<const uint8_t*>(payload.prefix.data()), payload.prefix.size(), text);
-  std::vector<uint8_t> piece(kPiece);
+  // Not cleared first: only what fread filled is used.
+  std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiece]);
   uint64_t read = 0;
   uint32_t crc = 0;
   while (read < payload.size) {
-    const size_t want = size_t(std::min<uint64_t>(piece.size(), payload.size - read));
-    const size_t got = std::fread(piece.data(), 1, want, payload.file.get());
+    const size_t want = size_t(std::min<uint64_t>(kPiece, payload.size - read));
+    const size_t got = std::fread(piece.get(), 1, want, payload.file.get());
     if (got == 0) break;
     read += got;
-    if (payload.check_crc) crc = Crc32(piece.data(), got, crc);
-    encoder.Add(piece.data(), got, text);
+    if (payload.check_crc) crc = Crc32(piece.get(), got, crc);
+    encoder.Add(piece.get(), got, text);
     WriteOut(out, text);
   }
   if (std::ferror(payload.file.get())) return false;
@@ -134,9 +136,9 @@ int EmbedRawFile(DOMDocument* document, DOMElement* header_device, DOMElement* d
   // The CRC goes in front of the data, so the file is read for it first.
   uint32_t crc = 0;
   uint64_t read = 0;
-  std::vector<uint8_t> piece(kPiece);
-  for (size_t got; (got = std::fread(piece.data(), 1, piece.size(), file.get())) > 0;) {
-    crc = Crc32(piece.data(), got, crc);
+  std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiece]);
+  for (size_t got; (got = std::fread(piece.get(), 1, kPiece, file.get())) > 0;) {
+    crc = Crc32(piece.get(), got, crc);
     read += got;
   }
   if (std::ferror(file.get()) || read != size || std::fseek(file.get(), 0, SEEK_SET) != 0) {
