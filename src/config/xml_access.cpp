@@ -136,9 +136,8 @@ class TextSourceFilter final : public DOMLSSerializerFilter {
 }  // namespace
 
 void ConfigParser::Empty() {
+  // The diversion and the error handler were detached by the parse itself.
   resetDocumentPool();
-  SetTextDiversion(nullptr);
-  setErrorHandler(nullptr);
   SetLimits(limits_);
   std::basic_string<XMLCh>().swap(pending_text_);
   std::unordered_set<std::u16string_view>().swap(names_);
@@ -561,9 +560,8 @@ int Parse(GuardedSource& source, ParserHandle& parser, DOMDocument*& document,
     }
   } detach{p.get()};
   try {
-    p->MarkReusable(false);
     p->parse(source);
-    p->MarkReusable(true);
+    p->MarkReusable();
   } catch (const EntityDeclarationRefused& refused) {
     errors.EntityRefused(refused.name, refused.line, refused.column);
     return kXmlException;

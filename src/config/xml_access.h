@@ -141,7 +141,8 @@ class ConfigParser final : public xercesc::XercesDOMParser {
   // After a parse that ended without an exception; Xerces leaves its
   // scanner unusable after running out of memory, and we trust no other
   // exception to have left it whole either.
-  void MarkReusable(bool reusable) { reusable_ = reusable; }
+  // Cleared by Empty, so a parser taken again starts out not reusable.
+  void MarkReusable() { reusable_ = true; }
   bool reusable() const { return reusable_; }
   // Releases every document the parser built and what the last parse
   // left behind, so that a kept parser holds no document's memory.
