@@ -46,9 +46,19 @@ void MarkupGuard::Detect(uint8_t byte) {
   }
 }
 
-// Text and quoted values are most of a document, and only the byte that
-// ends them matters: the first such byte from `i` on, or `size`.
+// Text, quoted values and the names in tags are most of a document, and
+// only the byte that ends them matters: the first such byte from `i` on,
+// or `size`.
 size_t MarkupGuard::SkipRun(const uint8_t* data, size_t size, size_t i) {
+  if (state_ == State::kTag) {
+    // Names and blanks in a tag change nothing but the length.
+    size_t stop = i;
+    while (stop < size && data[stop] != '"' && data[stop] != '\'' && data[stop] != '=' &&
+           data[stop] != '>')
+      ++stop;
+    if ((length_ += stop - i) > limits_.max_markup) reason_ = kMarkupTooLong;
+    return reason_ ? size : stop;
+  }
   if (state_ != State::kText && state_ != State::kQuoted) return i;
   const uint8_t end = state_ == State::kText ? '<' : uint8_t(quote_);
   const void* hit = std::memchr(data + i, end, size - i);

@@ -393,18 +393,32 @@ namespace {
 
 // Calls `visit` for every element below `scope`, in document order, until
 // it returns false.
+// The way down is remembered: Xerces answers getParentNode with a
+// dynamic_cast, which cost more than the rest of the walk. The stack is
+// the thread's, shared by walks inside walks, so that a walk allocates
+// nothing once the thread has gone as deep before.
 template <typename Visit>
 void WalkElements(DOMNode* scope, Visit&& visit) {
+  thread_local std::vector<DOMNode*> stack;
+  const size_t base = stack.size();
+  struct Unwind {
+    size_t base;
+    ~Unwind() { stack.resize(base); }
+  } unwind{base};
   DOMNode* node = scope ? scope->getFirstChild() : nullptr;
   while (node) {
     if (node->getNodeType() == DOMNode::ELEMENT_NODE && !visit(static_cast<DOMElement*>(node)))
       return;
     if (DOMNode* child = node->getFirstChild()) {
+      stack.push_back(node);
       node = child;
       continue;
     }
-    while (node != scope && !node->getNextSibling()) node = node->getParentNode();
-    if (node == scope) return;
+    while (!node->getNextSibling()) {
+      if (stack.size() == base) return;
+      node = stack.back();
+      stack.pop_back();
+    }
     node = node->getNextSibling();
   }
 }
