@@ -392,11 +392,10 @@ std::string Attribute(const DOMElement* element, const std::string& name) {
 namespace {
 
 // Calls `visit` for every element below `scope`, in document order, until
-// it returns false.
-// The way down is remembered: Xerces answers getParentNode with a
-// dynamic_cast, which cost more than the rest of the walk. The stack is
-// the thread's, shared by walks inside walks, so that a walk allocates
-// nothing once the thread has gone as deep before.
+// it returns false. The way down is remembered, since Xerces answers
+// getParentNode with a dynamic_cast that cost more than the rest of the
+// walk; on a stack of the thread's, which walks inside walks share, so a
+// walk allocates nothing once the thread has gone as deep before.
 template <typename Visit>
 void WalkElements(DOMNode* scope, Visit&& visit) {
   thread_local std::vector<DOMNode*> stack;
