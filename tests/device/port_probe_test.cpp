@@ -9,7 +9,10 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -71,12 +74,44 @@ TEST(PortProbeTest, EachAnswerIsReadAsTheSerialConnectReadsIt) {
 TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
   PseudoTerminal pty;
   ASSERT_TRUE(pty.ok());
+#ifndef _WIN32
+  // A port another process holds names that process. (Forked first, so
+  // that the child shares no lock of ours.)
+  PseudoTerminal other;
+  ASSERT_TRUE(other.ok());
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  const pid_t child = fork();
+  if (child == 0) {
+    int fd = open(other.slave_path().c_str(), O_RDWR | O_NOCTTY);
+    char locked = fd >= 0 && flock(fd, LOCK_EX) == 0;
+    if (write(ready[1], &locked, 1) == 1) pause();
+    _exit(0);
+  }
+  struct Reaper {
+    pid_t pid;
+    int pipe[2];
+    ~Reaper() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      close(pipe[0]);
+      close(pipe[1]);
+    }
+  } reaper{child, {ready[0], ready[1]}};
+  char locked = 0;
+  ASSERT_EQ(1, read(ready[0], &locked, 1));
+  ASSERT_TRUE(locked);
+  std::string name = test_support::ReadFile("/proc/" + std::to_string(child) + "/comm");
+  name = name.substr(0, name.find('\n'));
+#endif
   SerialHandle holder = OpenSerialPort(pty.slave_path());
   ASSERT_NE(nullptr, holder);
   struct Case { std::string port; Outcome outcome; std::string detail; } cases[] = {
       {"", Outcome::kUnavailable, "no such port"},
 #ifndef _WIN32  // wine lets a second open of a COM port through
       {pty.slave_path(), Outcome::kInUse, "locked by another program"},
+      {other.slave_path(), Outcome::kInUse,
+       "locked by process " + std::to_string(child) + " (" + name + ")"},
       {"/dev/korvo-no-such-port", Outcome::kUnavailable, "no such port"},
       {"/dev/null", Outcome::kUnavailable, "not a serial port"},
 #endif
