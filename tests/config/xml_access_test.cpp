@@ -124,8 +124,8 @@ TEST(XmlAccessTest, BoundsRefuseWhatTheyDoNotAllow) {
     const char* what; uint64_t XmlLimits::*bound; uint64_t allowed; std::string within, beyond;
   };
   const Row rows[] = {
-      {"nodes", &XmlLimits::max_nodes, 6, "<r><a/>t<!--c--><b x='1'/></r>",
-       "<r><a/>t<!--c--><b x='1'/><?p?></r>"},
+      {"nodes", &XmlLimits::max_nodes, 6, "<r><a/>t<!--c--><?p?><b/></r>",
+       "<r><a/>t<!--c--><?p?><b x='1'/></r>"},
       // Only the equals signs of tags count, whatever comes around them.
       {"attributes", &XmlLimits::max_attributes, 2,
        "<!-- f=1 g=2 h=3 --><!DOCTYPE r [<!-- ' ] --><!ATTLIST c d CDATA 'x=y=z'>]>"
