@@ -88,6 +88,7 @@ TEST(PortProbeTest, APortThatIsTakenOrNoPortIsNotWrittenTo) {
     if (write(ready[1], &locked, 1) == 1) pause();
     _exit(0);
   }
+  ASSERT_LT(0, child);  // the reaper must never signal pid -1, every process
   struct Reaper {
     pid_t pid;
     int pipe[2];
